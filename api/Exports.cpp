@@ -1,0 +1,349 @@
+// The exported C functions: each looks its handle up and runs one operation of that handle's instance.
+#include "api/Exports.h"
+
+#include <cwchar>
+#include <new>
+
+#include "api/FilterValues.h"
+#include "api/HandleRegistry.h"
+#include "device/CameraDevice.h"
+#include "instance/CameraInstance.h"
+#include "platform/Messages.h"
+
+namespace zelvik {
+namespace {
+
+constexpr int kDllVersion = 0x012E0519;
+
+// The call frame of every instance export: an unregistered handle returns `failure` without any
+// report; nothing thrown inside ever crosses the C boundary.
+template <typename R, typename Op>
+R WithInstance(int handle, R failure, Op&& op) {
+    std::shared_ptr<HandleEntry> entry = Registry().Find(handle);
+    if (!entry) return failure;
+    std::lock_guard lock(entry->calls);
+    if (!entry->instance) return failure;
+    try {
+        return op(*entry->instance);
+    } catch (const std::bad_alloc&) {
+        entry->instance->reportError(kErrMemory);
+    } catch (...) {
+    }
+    return failure;
+}
+
+// Capture, still image, recording and dialog operations that this build does not provide yet answer as
+// for an instance without a device.
+int NotAvailable(CameraInstance& camera) {
+    camera.reportError(kErrNotAllowed);
+    return 0;
+}
+
+}  // namespace
+
+int InitializeHandle(const std::function<int(CameraInstance&)>& init) {
+    std::shared_ptr<HandleEntry> entry;
+    try {
+        entry = std::make_shared<HandleEntry>();
+        entry->instance = std::make_unique<CameraInstance>();
+    } catch (...) {
+        return 0;
+    }
+    const int key = Registry().Insert(entry);
+    std::lock_guard lock(entry->calls);
+    try {
+        init(*entry->instance);  // its result reaches the application only through the error stack
+    } catch (const std::bad_alloc&) {
+        entry->instance->reportError(kErrMemory);
+    } catch (...) {
+    }
+    return key;
+}
+
+}  // namespace zelvik
+
+using zelvik::CameraInstance;
+using zelvik::WithInstance;
+
+extern "C" {
+
+// ---- Library and instances ----
+ZELVIK_API int Zelvik_GetDllVersion(void) { return zelvik::kDllVersion; }
+
+ZELVIK_API int Zelvik_Initialize(ZELVIK_HWND notifyWindow) {
+    return zelvik::InitializeHandle([notifyWindow](CameraInstance& c) { return c.Initialize(notifyWindow); });
+}
+
+ZELVIK_API int Zelvik_Release(int handle) {
+    std::shared_ptr<zelvik::HandleEntry> entry = zelvik::Registry().Find(handle);
+    if (!entry) return 0;
+    {
+        std::lock_guard lock(entry->calls);
+        entry->instance.reset();
+    }
+    return zelvik::Registry().Remove(handle) ? 1 : 0;
+}
+
+ZELVIK_API int Zelvik_GetLastError(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return c.GetLastError(); });
+}
+
+// ---- Capture ----
+ZELVIK_API int Zelvik_Preview(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND, void*, int, int) {
+    return WithInstance(handle, 0, zelvik::NotAvailable);
+}
+ZELVIK_API int Zelvik_Record(int handle, const char*, int, int) {
+    return WithInstance(handle, 0, zelvik::NotAvailable);
+}
+ZELVIK_API int Zelvik_RecordW(int handle, const wchar_t*, int, int) {
+    return WithInstance(handle, 0, zelvik::NotAvailable);
+}
+ZELVIK_API int Zelvik_SnapShot(int handle, void*, int, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_Capture(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_StartPreview(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_StopPreview(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_Close(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return c.Close(); });
+}
+ZELVIK_API int Zelvik_GetImage(int handle, void*, int, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+
+// ---- Still images ----
+ZELVIK_API int Zelvik_SaveImage(int handle, const char*, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t*, int) {
+    return WithInstance(handle, 0, zelvik::NotAvailable);
+}
+
+// ---- Window and geometry ----
+ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND parent, int x, int y, int width, int height) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) {
+        if (!c.device) {
+            c.reportError(zelvik::kErrNotAllowed);
+            return 0;
+        }
+        c.previewParent = parent;
+        c.previewRect = {x, y, width, height};
+        return 1;
+    });
+}
+
+ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+
+ZELVIK_API int Zelvik_SetCaptureWindowEx(int handle, int TH, int EHS, int EH, int TV, int EVS, int EV) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) {
+        if (!c.device) {
+            c.reportError(zelvik::kErrNotAllowed);
+            return 0;
+        }
+        zelvik::CaptureWindow& w = c.captureWindow;
+        w.TH = TH, w.EHS = EHS, w.EH = EH, w.TV = TV, w.EVS = EVS, w.EV = EV;
+        if (!c.IsCaptureWindowValid()) {
+            c.reportError(zelvik::kErrCaptureWindow);
+            return 0;
+        }
+        c.device->SetFormat(w.EHS, w.EVS, w.EH, w.EV, c.subsample);
+        return 1;
+    });
+}
+
+ZELVIK_API int Zelvik_GetCaptureWindowEx(int handle, int* TH, int* EHS, int* EH, int* TV, int* EVS, int* EV) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) {
+        const zelvik::CaptureWindow& w = c.captureWindow;
+        if (TH) *TH = w.TH;
+        if (EHS) *EHS = w.EHS;
+        if (EH) *EH = w.EH;
+        if (TV) *TV = w.TV;
+        if (EVS) *EVS = w.EVS;
+        if (EV) *EV = w.EV;
+        return 1;
+    });
+}
+
+ZELVIK_API int Zelvik_Width(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return int{c.captureWindow.EH}; });
+}
+ZELVIK_API int Zelvik_Height(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return int{c.captureWindow.EV}; });
+}
+
+// ---- Format and timing ----
+ZELVIK_API int Zelvik_SetColorMode(int handle, int bits) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetColorMode(bits); });
+}
+ZELVIK_API int Zelvik_GetColorMode(int handle) {
+    return WithInstance(handle, -1, [](CameraInstance& c) { return c.GetColorMode(); });
+}
+ZELVIK_API int Zelvik_SetSubSample(int handle, int n) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetSubSample(n); });
+}
+ZELVIK_API int Zelvik_GetSubSample(int handle) {
+    return WithInstance(handle, -1, [](CameraInstance& c) { return int{c.subsample}; });
+}
+ZELVIK_API int Zelvik_SetWaitTime(int handle, int ms) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetWaitTime(ms); });
+}
+ZELVIK_API int Zelvik_GetWaitTime(int handle) {
+    return WithInstance(handle, -1, [](CameraInstance& c) { return int{c.waitTime}; });
+}
+ZELVIK_API int Zelvik_GetRealExposureTime(int handle, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetRealExposureTime(ok); });
+}
+
+// ---- Camera selection and information ----
+ZELVIK_API int Zelvik_SetDeviceNumber(int handle, int number) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetDeviceNumber(number); });
+}
+ZELVIK_API int Zelvik_EnumDevice(int handle, char* names) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.EnumDevice(names); });
+}
+ZELVIK_API int Zelvik_EnumDeviceW(int handle, wchar_t* names) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.EnumDeviceW(names); });
+}
+ZELVIK_API int Zelvik_GetDeviceName(int handle, int index, char* name, int size) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetDeviceName(index, name, size); });
+}
+ZELVIK_API int Zelvik_GetDeviceNameW(int handle, int index, wchar_t* name, int size) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetDeviceNameW(index, name, size); });
+}
+ZELVIK_API int Zelvik_GetCameraInfo(int handle, ZelvikCameraInfo* info) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetCameraInfo(info); });
+}
+ZELVIK_API int Zelvik_GetStatus(int handle, int) {
+    return WithInstance(handle, 0, [](CameraInstance&) { return 0; });
+}
+
+// ---- Settings dialogs ----
+ZELVIK_API int Zelvik_SetCameraDlg(int handle, ZELVIK_HWND) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_SetImageDlg(int handle, ZELVIK_HWND) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_SetAnalogDlg(int handle, ZELVIK_HWND) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+
+// ---- Mirror and automatic control ----
+ZELVIK_API int Zelvik_SetMirrorV(int handle, int on) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetMirrorV(on); });
+}
+ZELVIK_API int Zelvik_GetMirrorV(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return c.GetMirrorV(); });
+}
+ZELVIK_API int Zelvik_SetMirrorH(int handle, int on) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetMirrorH(on); });
+}
+ZELVIK_API int Zelvik_GetMirrorH(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return c.GetMirrorH(); });
+}
+ZELVIK_API int Zelvik_SetAutoIris(int handle, int mode) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetAutoIris(mode); });
+}
+ZELVIK_API int Zelvik_GetAutoIris(int handle, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetAutoIris(ok); });
+}
+
+// ---- Registers and camera memory ----
+ZELVIK_API int Zelvik_WriteRegister(int handle, int reg, int value) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.WriteRegister(reg & 0xFF, value); });
+}
+ZELVIK_API int Zelvik_ReadRegister(int handle, int reg, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.ReadRegister(reg & 0xFF, ok); });
+}
+ZELVIK_API int Zelvik_WriteRegisterEx(int handle, int reg, int value) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.WriteRegister(reg, value); });
+}
+ZELVIK_API int Zelvik_ReadRegisterEx(int handle, int reg, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.ReadRegister(reg, ok); });
+}
+ZELVIK_API int Zelvik_WriteSromID(int handle, int address, int value) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.WriteSromID(address, value); });
+}
+ZELVIK_API int Zelvik_ReadSromID(int handle, int address, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.ReadSromID(address, ok); });
+}
+ZELVIK_API int Zelvik_SetIOPort(int handle, int value) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetIOPort(value); });
+}
+ZELVIK_API int Zelvik_GetIOPort(int handle, unsigned char* value, int, int) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetIOPort(value); });
+}
+
+// ---- Filter values and the property exports that forward to them ----
+ZELVIK_API int Zelvik_SetFilterValue(int handle, int index, int value) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return zelvik::SetFilterValue(c, index, value); });
+}
+ZELVIK_API int Zelvik_GetFilterValue(int handle, int index, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return zelvik::GetFilterValue(c, index, ok); });
+}
+
+#define ZELVIK_PROPERTY(Name, index)                                                          \
+    ZELVIK_API int Zelvik_Set##Name(int handle, int value) {                                  \
+        return Zelvik_SetFilterValue(handle, index, value);                                   \
+    }                                                                                         \
+    ZELVIK_API int Zelvik_Get##Name(int handle, int* ok) { return Zelvik_GetFilterValue(handle, index, ok); }
+
+ZELVIK_PROPERTY(Brightness, 1)
+ZELVIK_PROPERTY(Contrast, 2)
+ZELVIK_PROPERTY(Hue, 3)
+ZELVIK_PROPERTY(Saturation, 4)
+ZELVIK_PROPERTY(Sharpness, 5)
+ZELVIK_PROPERTY(BayerGainRGB, 6)
+ZELVIK_PROPERTY(BayerGainRed, 7)
+ZELVIK_PROPERTY(BayerGainGreen, 8)
+ZELVIK_PROPERTY(BayerGainBlue, 9)
+ZELVIK_PROPERTY(BayerGainAuto, 10)
+ZELVIK_PROPERTY(Gamma, 11)
+ZELVIK_PROPERTY(BayerMode, 12)
+ZELVIK_PROPERTY(GlobalGain, 13)
+ZELVIK_PROPERTY(ColorGainRed, 14)
+ZELVIK_PROPERTY(ColorGainGreen1, 15)
+ZELVIK_PROPERTY(ColorGainGreen2, 16)
+ZELVIK_PROPERTY(ColorGainBlue, 17)
+ZELVIK_PROPERTY(ExposureTime, 18)
+ZELVIK_PROPERTY(GrayMode, 19)
+ZELVIK_PROPERTY(GrayGainR, 20)
+ZELVIK_PROPERTY(GrayGainG1, 21)
+ZELVIK_PROPERTY(GrayGainG2, 22)
+ZELVIK_PROPERTY(GrayGainB, 23)
+ZELVIK_PROPERTY(GrayOffsetR, 24)
+ZELVIK_PROPERTY(GrayOffsetG1, 25)
+ZELVIK_PROPERTY(GrayOffsetG2, 26)
+ZELVIK_PROPERTY(GrayOffsetB, 27)
+#undef ZELVIK_PROPERTY
+
+// ---- Answered without action: several names bound to one entry each ----
+static int UnsupportedEntry(int handle, ...) {
+    return WithInstance(handle, 0, [](CameraInstance& c) {
+        c.reportError(zelvik::kErrUnsupported);
+        return 0;
+    });
+}
+ZELVIK_API int Zelvik_Fps(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_GetCameraType(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_SetCameraType(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_SetCrossbar(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_SetHalfClock(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_SetSamplingRate(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_Trigger(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+
+static int FixedZeroEntry(int handle, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance&) {
+        if (ok) *ok = 0;
+        return 0;
+    });
+}
+ZELVIK_API int Zelvik_GetSamplingRate(int handle, int* ok) __attribute__((alias("FixedZeroEntry")));
+ZELVIK_API int Zelvik_GetVideoFormat(int handle, int* ok) __attribute__((alias("FixedZeroEntry")));
+
+ZELVIK_API int Zelvik_GetHalfClock(int handle, int* ok) {
+    return WithInstance(handle, 0, [=](CameraInstance&) {
+        if (ok) *ok = 1;
+        return 0;
+    });
+}
+
+// ---- Extension: message queues ----
+ZELVIK_API ZELVIK_HWND ZelvikMsg_CreateQueue(void) { return zelvik::CreateMessageQueue(); }
+ZELVIK_API int ZelvikMsg_Get(ZELVIK_HWND queue, ZelvikMessage* out, int timeoutMs) {
+    return zelvik::GetMessage(queue, out, timeoutMs);
+}
+ZELVIK_API int ZelvikMsg_Fd(ZELVIK_HWND queue) { return zelvik::MessageQueueFd(queue); }
+ZELVIK_API int ZelvikMsg_Dropped(ZELVIK_HWND queue) { return zelvik::MessageQueueDropped(queue); }
+ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue) { return zelvik::DestroyMessageQueue(queue); }
+
+}  // extern "C"

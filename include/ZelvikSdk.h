@@ -1,0 +1,252 @@
+/* ZelvikSdk.h - the C interface of the Zelvik Q77RX camera library (libZelvikSdk_USB3_Q77RX.so).
+ *
+ * Every function but Zelvik_GetDllVersion and Zelvik_Initialize takes the handle that Zelvik_Initialize
+ * returned as its first argument. A function called with a handle that is not registered (never created,
+ * or already released) returns its failure value (0, or -1 for Zelvik_GetColorMode, Zelvik_GetSubSample
+ * and Zelvik_GetWaitTime) and reports nothing. Otherwise failures push an error code (ZELVIK_ERR_*) on the
+ * handle's error stack, read back with Zelvik_GetLastError, and post MSG_CAMERA_ERROR to the window or
+ * message queue given to Zelvik_Initialize.
+ *
+ * Threads: calls with different handles may come from different threads; calls with one handle should
+ * come from one thread at a time. Messages are posted, never sent: no library thread waits for the
+ * application.
+ */
+#ifndef ZELVIK_SDK_H
+#define ZELVIK_SDK_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(ZELVIK_BUILDING_LIBRARY)
+#define ZELVIK_API __attribute__((visibility("default")))
+#else
+#define ZELVIK_API
+#endif
+
+/* A message target: an X11 window id, a queue from ZelvikMsg_CreateQueue, or 0 for none. */
+typedef uintptr_t ZELVIK_HWND;
+
+/* Messages posted to the application. */
+#define MSG_CAMERA_FRAME 0x8002 /* wParam: address of the ZelvikFrameInfo, lParam 0; or wParam 0, lParam an error code */
+#define MSG_CAMERA_ERROR 0x8003 /* wParam 0, lParam the error code */
+
+/* Error codes (Zelvik_GetLastError, MSG_CAMERA_ERROR, MSG_CAMERA_FRAME). */
+#define ZELVIK_ERR_AUTO_IRIS_OFF 0  /* automatic exposure/gain control is off (every processed frame) */
+#define ZELVIK_ERR_NOT_ALLOWED 1    /* no device, or not allowed in the current capture mode */
+#define ZELVIK_ERR_NO_CAMERA 2      /* camera not present */
+#define ZELVIK_ERR_THREAD 3         /* thread or event creation failed */
+#define ZELVIK_ERR_WINDOW 4         /* window, display or settings-store failure */
+#define ZELVIK_ERR_MEMORY 5         /* memory or buffer failure, buffer too small */
+#define ZELVIK_ERR_DEVICE 6         /* device command failed */
+#define ZELVIK_ERR_CAPTURE_WINDOW 7 /* invalid capture window */
+#define ZELVIK_ERR_TRANSFER 8       /* frame transfer failed */
+#define ZELVIK_ERR_ARGUMENT 9       /* invalid argument */
+#define ZELVIK_ERR_UNSUPPORTED 11   /* function not supported */
+#define ZELVIK_ERR_RECORDING 12     /* recording failed to start, or stored settings missing */
+#define ZELVIK_ERR_CAMERA_LOST 13   /* camera lost during streaming */
+
+/* Announced with every streamed frame (MSG_CAMERA_FRAME wParam). */
+typedef struct ZelvikFrameInfo {
+    int32_t size;         /* sizeof(ZelvikFrameInfo) */
+    int32_t width;
+    int32_t height;
+    int32_t bitsPerPixel; /* 8, 16, 24, 32, 48 or 64 */
+    int32_t frameRate;    /* tenths of a frame per second */
+    void* buffer;         /* the application's buffer, or NULL */
+} ZelvikFrameInfo;
+
+/* Filled by Zelvik_GetCameraInfo; set size to sizeof(ZelvikCameraInfo) (36) before the call. */
+typedef struct ZelvikCameraInfo {
+    uint32_t size;
+    int32_t maxWidth, maxHeight;
+    int32_t globalGainMin, globalGainMax;
+    int32_t colorGainMin, colorGainMax;
+    int32_t exposureMin, exposureMax;
+} ZelvikCameraInfo;
+
+/* Still image formats of Zelvik_SaveImage. */
+#define ZELVIK_FORMAT_BMP 0         /* same depth as the image */
+#define ZELVIK_FORMAT_RAW 1         /* the pixel memory, no header */
+#define ZELVIK_FORMAT_JPEG_HIGH 2   /* quality 100 */
+#define ZELVIK_FORMAT_JPEG_NORMAL 3 /* quality 70 */
+#define ZELVIK_FORMAT_JPEG_LOW 4    /* quality 20 */
+#define ZELVIK_FORMAT_PNG 5
+#define ZELVIK_FORMAT_TIFF 6
+
+/* ---- Library and instances ---- */
+ZELVIK_API int Zelvik_GetDllVersion(void);                    /* 19793177 */
+ZELVIK_API int Zelvik_Initialize(ZELVIK_HWND notifyWindow);   /* new handle; 0 only when out of memory */
+ZELVIK_API int Zelvik_Release(int handle);                    /* 1 if the handle existed, else 0 */
+ZELVIK_API int Zelvik_GetLastError(int handle);               /* pops the newest error code; 0 when none */
+
+/* ---- Capture ---- */
+ZELVIK_API int Zelvik_Preview(int handle);
+ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND callbackWindow, void* buffer, int size,
+                                      int keepRowOrder);
+ZELVIK_API int Zelvik_Record(int handle, const char* path, int durationMs, int showWindow);
+ZELVIK_API int Zelvik_RecordW(int handle, const wchar_t* path, int durationMs, int showWindow);
+ZELVIK_API int Zelvik_SnapShot(int handle, void* buffer, int size, int keepRowOrder);
+ZELVIK_API int Zelvik_Capture(int handle);
+ZELVIK_API int Zelvik_StartPreview(int handle);
+ZELVIK_API int Zelvik_StopPreview(int handle);
+ZELVIK_API int Zelvik_Close(int handle);
+ZELVIK_API int Zelvik_GetImage(int handle, void* buffer, int size, int keepRowOrder);
+
+/* ---- Still images ---- */
+ZELVIK_API int Zelvik_SaveImage(int handle, const char* fileName, int format);
+ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t* fileName, int format);
+
+/* ---- Window and geometry ---- */
+ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND parent, int x, int y, int width, int height);
+ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int width, int height);
+ZELVIK_API int Zelvik_SetCaptureWindowEx(int handle, int TH, int EHS, int EH, int TV, int EVS, int EV);
+ZELVIK_API int Zelvik_GetCaptureWindowEx(int handle, int* TH, int* EHS, int* EH, int* TV, int* EVS, int* EV);
+ZELVIK_API int Zelvik_Width(int handle);
+ZELVIK_API int Zelvik_Height(int handle);
+
+/* ---- Format and timing ---- */
+ZELVIK_API int Zelvik_SetColorMode(int handle, int bits);  /* 8, 16, 24, 32, 48, 64; else error 9 */
+ZELVIK_API int Zelvik_GetColorMode(int handle);            /* 8, 10, 24, 32, 42 or 58 */
+ZELVIK_API int Zelvik_SetSubSample(int handle, int n);     /* 0 full, 1 half, 2 quarter */
+ZELVIK_API int Zelvik_GetSubSample(int handle);
+ZELVIK_API int Zelvik_SetWaitTime(int handle, int ms);
+ZELVIK_API int Zelvik_GetWaitTime(int handle);
+ZELVIK_API int Zelvik_GetRealExposureTime(int handle, int* ok); /* microseconds */
+
+/* ---- Camera selection and information ---- */
+ZELVIK_API int Zelvik_SetDeviceNumber(int handle, int number);
+ZELVIK_API int Zelvik_EnumDevice(int handle, char* names);        /* 10 entries of 256 bytes */
+ZELVIK_API int Zelvik_EnumDeviceW(int handle, wchar_t* names);    /* 10 entries of 256 wchar_t */
+ZELVIK_API int Zelvik_GetDeviceName(int handle, int index, char* name, int size);
+ZELVIK_API int Zelvik_GetDeviceNameW(int handle, int index, wchar_t* name, int size);
+ZELVIK_API int Zelvik_GetCameraInfo(int handle, ZelvikCameraInfo* info);
+ZELVIK_API int Zelvik_GetStatus(int handle, int unused);
+
+/* ---- Settings dialogs (modal; error 4 without a display) ---- */
+ZELVIK_API int Zelvik_SetCameraDlg(int handle, ZELVIK_HWND parent);
+ZELVIK_API int Zelvik_SetImageDlg(int handle, ZELVIK_HWND parent);
+ZELVIK_API int Zelvik_SetAnalogDlg(int handle, ZELVIK_HWND parent);
+
+/* ---- Mirror and automatic control ---- */
+ZELVIK_API int Zelvik_SetMirrorV(int handle, int on);
+ZELVIK_API int Zelvik_GetMirrorV(int handle);
+ZELVIK_API int Zelvik_SetMirrorH(int handle, int on);
+ZELVIK_API int Zelvik_GetMirrorH(int handle);
+ZELVIK_API int Zelvik_SetAutoIris(int handle, int mode); /* 0 off, 1 exposure, 2 gain */
+ZELVIK_API int Zelvik_GetAutoIris(int handle, int* ok);
+
+/* ---- Registers and camera memory ---- */
+ZELVIK_API int Zelvik_WriteRegister(int handle, int reg, int value);   /* low 8 bits of reg */
+ZELVIK_API int Zelvik_ReadRegister(int handle, int reg, int* ok);
+ZELVIK_API int Zelvik_WriteRegisterEx(int handle, int reg, int value); /* 16-bit reg */
+ZELVIK_API int Zelvik_ReadRegisterEx(int handle, int reg, int* ok);
+ZELVIK_API int Zelvik_WriteSromID(int handle, int address, int value);
+ZELVIK_API int Zelvik_ReadSromID(int handle, int address, int* ok);
+ZELVIK_API int Zelvik_SetIOPort(int handle, int value);
+ZELVIK_API int Zelvik_GetIOPort(int handle, unsigned char* value, int unused1, int unused2);
+
+/* ---- Filter values: index 1..27, or the named property functions below ---- */
+ZELVIK_API int Zelvik_SetFilterValue(int handle, int index, int value);
+ZELVIK_API int Zelvik_GetFilterValue(int handle, int index, int* ok);
+
+ZELVIK_API int Zelvik_SetBrightness(int handle, int value);       /* 1: -255..255 */
+ZELVIK_API int Zelvik_GetBrightness(int handle, int* ok);
+ZELVIK_API int Zelvik_SetContrast(int handle, int value);         /* 2: -127..127 */
+ZELVIK_API int Zelvik_GetContrast(int handle, int* ok);
+ZELVIK_API int Zelvik_SetHue(int handle, int value);              /* 3: -360..360 */
+ZELVIK_API int Zelvik_GetHue(int handle, int* ok);
+ZELVIK_API int Zelvik_SetSaturation(int handle, int value);       /* 4: -255..255 */
+ZELVIK_API int Zelvik_GetSaturation(int handle, int* ok);
+ZELVIK_API int Zelvik_SetSharpness(int handle, int value);        /* 5: 0..30 */
+ZELVIK_API int Zelvik_GetSharpness(int handle, int* ok);
+ZELVIK_API int Zelvik_SetBayerGainRGB(int handle, int value);     /* 6: red bits 0-7, green 8-15, blue 16-23 */
+ZELVIK_API int Zelvik_GetBayerGainRGB(int handle, int* ok);
+ZELVIK_API int Zelvik_SetBayerGainRed(int handle, int value);     /* 7: 0..200 percent */
+ZELVIK_API int Zelvik_GetBayerGainRed(int handle, int* ok);
+ZELVIK_API int Zelvik_SetBayerGainGreen(int handle, int value);   /* 8: 0..200 */
+ZELVIK_API int Zelvik_GetBayerGainGreen(int handle, int* ok);
+ZELVIK_API int Zelvik_SetBayerGainBlue(int handle, int value);    /* 9: 0..200 */
+ZELVIK_API int Zelvik_GetBayerGainBlue(int handle, int* ok);
+ZELVIK_API int Zelvik_SetBayerGainAuto(int handle, int value);    /* 10: white balance every frame */
+ZELVIK_API int Zelvik_GetBayerGainAuto(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGamma(int handle, int value);            /* 11: 0..200, 100 = linear */
+ZELVIK_API int Zelvik_GetGamma(int handle, int* ok);
+ZELVIK_API int Zelvik_SetBayerMode(int handle, int value);        /* 12: Bayer phase 0..3 */
+ZELVIK_API int Zelvik_GetBayerMode(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGlobalGain(int handle, int value);       /* 13: 0..63, also sets the colour gains */
+ZELVIK_API int Zelvik_GetGlobalGain(int handle, int* ok);
+ZELVIK_API int Zelvik_SetColorGainRed(int handle, int value);     /* 14: 0..63 */
+ZELVIK_API int Zelvik_GetColorGainRed(int handle, int* ok);
+ZELVIK_API int Zelvik_SetColorGainGreen1(int handle, int value);  /* 15: 0..63 */
+ZELVIK_API int Zelvik_GetColorGainGreen1(int handle, int* ok);
+ZELVIK_API int Zelvik_SetColorGainGreen2(int handle, int value);  /* 16: 0..63 */
+ZELVIK_API int Zelvik_GetColorGainGreen2(int handle, int* ok);
+ZELVIK_API int Zelvik_SetColorGainBlue(int handle, int value);    /* 17: 0..63 */
+ZELVIK_API int Zelvik_GetColorGainBlue(int handle, int* ok);
+ZELVIK_API int Zelvik_SetExposureTime(int handle, int value);     /* 18: 0..16383 line periods */
+ZELVIK_API int Zelvik_GetExposureTime(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayMode(int handle, int value);         /* 19: 0 Bayer, 1 Bayer convert, 2 grayscale */
+ZELVIK_API int Zelvik_GetGrayMode(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayGainR(int handle, int value);        /* 20: 0..255 */
+ZELVIK_API int Zelvik_GetGrayGainR(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayGainG1(int handle, int value);       /* 21: 0..255 */
+ZELVIK_API int Zelvik_GetGrayGainG1(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayGainG2(int handle, int value);       /* 22: 0..255 */
+ZELVIK_API int Zelvik_GetGrayGainG2(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayGainB(int handle, int value);        /* 23: 0..255 */
+ZELVIK_API int Zelvik_GetGrayGainB(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayOffsetR(int handle, int value);      /* 24: -255..255 */
+ZELVIK_API int Zelvik_GetGrayOffsetR(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayOffsetG1(int handle, int value);     /* 25: -255..255 */
+ZELVIK_API int Zelvik_GetGrayOffsetG1(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayOffsetG2(int handle, int value);     /* 26: -255..255 */
+ZELVIK_API int Zelvik_GetGrayOffsetG2(int handle, int* ok);
+ZELVIK_API int Zelvik_SetGrayOffsetB(int handle, int value);      /* 27: -255..255 */
+ZELVIK_API int Zelvik_GetGrayOffsetB(int handle, int* ok);
+
+/* ---- Answered without action ---- */
+/* One shared entry: report error 11 on a registered handle and return 0; arguments after the handle are
+ * ignored. */
+ZELVIK_API int Zelvik_Fps(int handle, ...);
+ZELVIK_API int Zelvik_GetCameraType(int handle, ...);
+ZELVIK_API int Zelvik_SetCameraType(int handle, ...);
+ZELVIK_API int Zelvik_SetCrossbar(int handle, ...);
+ZELVIK_API int Zelvik_SetHalfClock(int handle, ...);
+ZELVIK_API int Zelvik_SetSamplingRate(int handle, ...);
+ZELVIK_API int Zelvik_Trigger(int handle, ...);
+/* Return 0 and store 0 in *ok on a registered handle. */
+ZELVIK_API int Zelvik_GetSamplingRate(int handle, int* ok);
+ZELVIK_API int Zelvik_GetVideoFormat(int handle, int* ok);
+/* Returns 0 and stores 1 in *ok on a registered handle. */
+ZELVIK_API int Zelvik_GetHalfClock(int handle, int* ok);
+
+/* ---- Extension: message queues for programs without an X11 window ---- */
+typedef struct ZelvikMessage {
+    uint32_t message;  /* MSG_CAMERA_FRAME or MSG_CAMERA_ERROR */
+    uintptr_t wParam;
+    intptr_t lParam;
+} ZelvikMessage;
+
+/* A new bounded queue; its value is used wherever the API takes a window. 0 when out of memory. */
+ZELVIK_API ZELVIK_HWND ZelvikMsg_CreateQueue(void);
+/* 1 and the oldest message; 0 when none arrived within timeoutMs (-1 waits without limit);
+ * -1 for an unknown queue or a null out. */
+ZELVIK_API int ZelvikMsg_Get(ZELVIK_HWND queue, ZelvikMessage* out, int timeoutMs);
+/* A file descriptor that is readable while messages wait (poll/epoll); -1 for an unknown queue.
+ * Owned by the queue: do not read or close it. */
+ZELVIK_API int ZelvikMsg_Fd(ZELVIK_HWND queue);
+/* Number of messages dropped because the queue was full; -1 for an unknown queue. */
+ZELVIK_API int ZelvikMsg_Dropped(ZELVIK_HWND queue);
+/* 1 when the queue existed and is destroyed, else 0. Messages posted to it later are discarded. */
+ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELVIK_SDK_H */

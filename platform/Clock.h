@@ -1,0 +1,19 @@
+// Monotonic millisecond clock as a wrapping 32-bit count: differences are taken unsigned.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+namespace zelvik {
+
+inline uint32_t MillisecondClock() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+inline void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace zelvik

@@ -1,0 +1,38 @@
+/* A C99 program that uses the library through its public header only. */
+#include <ZelvikSdk.h>
+#include <stdio.h>
+
+#define CHECK(cond)                                                  \
+    do {                                                             \
+        if (!(cond)) {                                               \
+            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
+            return 1;                                                \
+        }                                                            \
+    } while (0)
+
+int main(void) {
+    ZELVIK_HWND queue = ZelvikMsg_CreateQueue();
+    ZelvikMessage message;
+    int handle, ok = 0;
+
+    CHECK(Zelvik_GetDllVersion() == 19793177);
+    CHECK(queue != 0);
+    handle = Zelvik_Initialize(queue);
+    CHECK(handle != 0);
+    CHECK(Zelvik_Trigger(handle) == 0);
+    CHECK(Zelvik_GetLastError(handle) == ZELVIK_ERR_UNSUPPORTED);
+    CHECK(Zelvik_SetColorMode(handle, 24) == 1);
+    CHECK(Zelvik_GetColorMode(handle) == 24);
+    CHECK(Zelvik_GetRealExposureTime(handle, &ok) >= 0 && ok == 1);
+    /* The unsupported call posted its error too. */
+    while (ZelvikMsg_Get(queue, &message, 0) == 1) {
+        if (message.message == MSG_CAMERA_ERROR && message.lParam == ZELVIK_ERR_UNSUPPORTED) ok = 2;
+    }
+    CHECK(ok == 2);
+    CHECK(Zelvik_Release(handle) == 1);
+    CHECK(Zelvik_Release(handle) == 0);
+    CHECK(Zelvik_GetColorMode(handle) == -1);
+    CHECK(ZelvikMsg_DestroyQueue(queue) == 1);
+    printf("C API program: ok\n");
+    return 0;
+}
