@@ -2,8 +2,8 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/DiskProtocol.h"
+#include "device/TransportMutex.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/DiskSystem.h"
 #include "platform/Event.h"
@@ -20,7 +21,8 @@ namespace zelvik {
 
 // Base class of every camera model. It owns the open drive, the three ring buffers and the acquisition
 // thread. Model-specific requests answer with fixed "not done" values here; a model class overrides them.
-// The virtual operations are declared in the order of the device's slot table (0..46).
+// The virtual operations are declared in the order of the device's slot table (0..46). A model class
+// calls Close() in its destructor, so that the acquisition thread ends while the model's overrides exist.
 class CameraDevice {
 public:
     // Devices look for cameras on the given disks (the system's by default); the disks outlive the device.
@@ -91,8 +93,8 @@ public:
 protected:
     // Holds the drive for one exchange with the camera (a command block and the status or image
     // transfer that answers it), so that a register access from any thread never interleaves with a
-    // frame transfer. False when no drive is open, or when another exchange kept the drive longer than
-    // kTransportWaitMs (a stalled camera): the operation then fails without I/O.
+    // frame transfer. False when no drive is open, or when another exchange has held the drive for
+    // transportStallMs (a stalled camera): the operation then fails without I/O.
     class Exchange {
     public:
         explicit Exchange(CameraDevice& device);
@@ -103,10 +105,11 @@ protected:
         bool Image(void* buffer, size_t length);
 
     private:
-        std::unique_lock<std::timed_mutex> lock_;
+        std::unique_lock<TransportMutex> lock_;
         DiskDrive* drive_ = nullptr;
     };
-    static constexpr int kTransportWaitMs = 5000;
+    // How long one exchange may hold the drive before the others take the camera as stalled.
+    std::atomic<int> transportStallMs{5000};
 
     bool IsWordProtocol() const { return chipId.load() == protocol::kWordProtocolChipId; }
     // Frame bytes of a window: one byte per pixel after subsampling by 1, 2, 4 or 8.
@@ -119,7 +122,7 @@ protected:
 
     DiskSystem& disks;
     std::unique_ptr<DiskDrive> drive;  // replaced or released only under transportMutex
-    std::timed_mutex transportMutex;
+    TransportMutex transportMutex;
     uint8_t modelIdA = 0, modelIdB = 0;
     int pollOnly = 0;
     std::atomic<int> timeout{3000};
@@ -129,7 +132,11 @@ protected:
     int originX = 0, originY = 0, width = 0, height = 0, subsample = 0;
     int mirrorV = 0;
     int deviceCount = 0, deviceIndex = 0;
+    // The loop fills a slot and a consumer copies one under the slot's guard. The loop fills the slot
+    // after the newest, so the guard is contended only when a copy is overtaken by two further frames;
+    // the copy then waits for the fill instead of reading a torn frame.
     struct FrameSlot {
+        std::mutex guard;
         AlignedBuffer buffer;  // page-aligned so that frames go straight from a direct-I/O disk
         std::atomic<int> sequence{0};
     };
@@ -154,7 +161,8 @@ private:
     void EndLoop();
     void ReleaseRing();
     int NewestSlot() const;
-    size_t CopySlot(int slot, void* destination);
+    // Copies the frame bytes of a slot; the copied frame's sequence, or -1 when the ring is released.
+    int CopySlot(int slot, void* destination);
     void SignalLoopPass();
 };
 

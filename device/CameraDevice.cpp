@@ -1,0 +1,515 @@
+// The camera device base class: disk transport, byte register protocol, acquisition thread and frame ring.
+#include "device/CameraDevice.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+#include "platform/Clock.h"
+
+namespace zelvik {
+
+using namespace protocol;
+
+namespace {
+
+constexpr int kFirstDrive = 1;  // drive 0 is the system's own disk and is never touched
+constexpr int kLastDrive = 4;
+// Identity strings come from a 256-byte enumeration buffer, terminator included; longer ones are skipped.
+constexpr size_t kIdentityLimit = 256;
+constexpr int kTimeoutMin = 1;
+constexpr int kTimeoutMax = 10000;
+constexpr int kLoopPassWaitMs = 1000;
+constexpr int kPausedSleepMs = 10;
+constexpr int kVerifyAttempts = 10;
+constexpr int kVerifyRetryMs = 10;
+constexpr uint32_t kFrameRateWindowMs = 1000;
+
+constexpr int kStateIdle = 0;
+constexpr int kStateContinuous = 1;
+constexpr int kStateSingleFrame = 2;
+constexpr int kStatePaused = 3;
+constexpr int kStateStop = 4;
+constexpr int kStateError = 5;
+
+// Result codes of the acquisition and format operations.
+constexpr int kDone = 0;
+constexpr int kRejected = 1;
+constexpr int kNoAnswer = 20;
+
+// Colour gain registers in the word protocol and their byte-protocol pairs (high byte first).
+constexpr int kColorGainRegisters[] = {0x2B, 0x2C, 0x2D, 0x2E};
+constexpr int kColorGainBytePairs[] = {0x26, 0x28, 0x2A, 0x2C};
+constexpr int kColorGainMax = 127;
+constexpr int kGlobalGainRegister = 0x35;
+constexpr int kGlobalGainMax = 63;
+constexpr int kExposureRegister = 9;
+
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+bool IsIdentificationOf(const Sector& sector, uint8_t modelIdA, uint8_t modelIdB) {
+    return std::memcmp(sector.data(), kSignature, kSignatureLength) == 0 &&
+           sector[kModelIdAByte] == modelIdA && sector[kModelIdBByte] == modelIdB;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Transport
+
+CameraDevice::Exchange::Exchange(CameraDevice& device) {
+    const std::chrono::milliseconds stallLimit(device.transportStallMs.load());
+    if (!device.transportMutex.LockUnlessStalled(stallLimit)) return;
+    lock_ = std::unique_lock(device.transportMutex, std::adopt_lock);
+    drive_ = device.drive.get();
+}
+
+bool CameraDevice::Exchange::Command(const Sector& block) {
+    return drive_->WriteAt(kCommandOffset, block.data(), kSectorSize);
+}
+
+bool CameraDevice::Exchange::Status(Sector& sector) {
+    return drive_->ReadAt(kStatusOffset, sector.data(), kSectorSize);
+}
+
+bool CameraDevice::Exchange::Image(void* buffer, size_t length) {
+    return drive_->ReadAt(kImageOffset, buffer, length);
+}
+
+CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
+
+// A model class closes in its own destructor while its overrides still exist; this is the fallback that
+// keeps the thread from outliving the object.
+CameraDevice::~CameraDevice() { CameraDevice::Close(); }
+
+void CameraDevice::Noop() {}
+
+void CameraDevice::CountDevices(const char* modelCode) {
+    deviceCount = 0;
+    if (modelCode != nullptr) {
+        for (const std::string& identity : disks.DiskIdentities()) {
+            if (identity.size() >= kIdentityLimit) continue;
+            // An identity that contains "DS" is never counted, even when it names the model.
+            if (Contains(identity, "MOVANE") && Contains(identity, "USB3.0") &&
+                Contains(identity, modelCode) && !Contains(identity, "DS")) {
+                ++deviceCount;
+            }
+        }
+    }
+    deviceIndex = 0;
+}
+
+int CameraDevice::Open() {
+    if (!transportMutex.LockUnlessStalled(std::chrono::milliseconds(transportStallMs.load()))) return 0;
+    std::unique_lock lock(transportMutex, std::adopt_lock);
+    // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
+    drive.reset();
+    int matches = 0;
+    for (int number = kFirstDrive; number <= kLastDrive; ++number) {
+        std::unique_ptr<DiskDrive> candidate = disks.OpenDrive(number);
+        if (!candidate) continue;
+        // The probe only reads: nothing is written to a disk whose identification did not match.
+        Sector identification;
+        if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
+        if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
+        if (matches == deviceIndex) {
+            drive = std::move(candidate);
+            return 1;
+        }
+        ++matches;
+    }
+    return 0;
+}
+
+void CameraDevice::Close() {
+    StopAcquisition();
+    std::lock_guard lock(transportMutex);
+    drive.reset();
+}
+
+int CameraDevice::ReadFrame(void* buffer, int length) {
+    if (buffer == nullptr || length <= 0) return 0;
+    // The byte protocol raises the status sector's frame-ready flag; polls spin without pausing and
+    // `timeout` bounds their number. A stop request ends the wait early.
+    const int polls = timeout.load();
+    bool ready = false;
+    for (int poll = 0; poll < polls && !ready; ++poll) {
+        if (poll > 0 && state.load() == kStateStop) return 0;
+        Exchange exchange(*this);
+        Sector status;
+        if (!exchange || !exchange.Status(status)) return 0;
+        ready = status[kFrameReadyByte] == 1;
+    }
+    if (!ready) return 0;
+    Exchange exchange(*this);
+    return exchange && exchange.Image(buffer, static_cast<size_t>(length)) ? 1 : 0;
+}
+
+int CameraDevice::WriteByteRegister(int address, int value) {
+    Exchange exchange(*this);
+    return exchange && exchange.Command(
+                           CommandBlock(kRegisterWrite, HighByte(address), LowByte(address), LowByte(value)))
+               ? 1
+               : 0;
+}
+
+int CameraDevice::ReadByteRegister(int address, unsigned char* value) {
+    Exchange exchange(*this);
+    Sector status;
+    if (!exchange || !exchange.Command(CommandBlock(kRegisterRead, HighByte(address), LowByte(address))) ||
+        !exchange.Status(status)) {
+        return 0;
+    }
+    if (value != nullptr) *value = status[kByteResultByte];
+    return 1;
+}
+
+int CameraDevice::WriteWordRegister(int address, int value) { return WriteBytePair(address, value); }
+
+int CameraDevice::ReadWordRegister(int address, uint16_t* value) { return ReadBytePair(address, value); }
+
+int CameraDevice::WriteBytePair(int address, int value) {
+    // Both halves are always attempted.
+    const int high = WriteByteRegister(address, HighByte(value));
+    const int low = WriteByteRegister(address + 1, LowByte(value));
+    return high != 0 && low != 0 ? 1 : 0;
+}
+
+int CameraDevice::ReadBytePair(int address, uint16_t* value) {
+    unsigned char high = 0, low = 0;
+    const int highRead = ReadByteRegister(address, &high);
+    const int lowRead = ReadByteRegister(address + 1, &low);
+    if (highRead == 0 || lowRead == 0) return 0;
+    if (value != nullptr) *value = static_cast<uint16_t>(high << 8 | low);
+    return 1;
+}
+
+int CameraDevice::WriteRegister(int address, int value) {
+    if (!IsWordProtocol()) return WriteBytePair(address, value);
+    if (verifyWrites.load() == 0) return WriteWordRegister(address, value);
+    // Format registers are read back: the sensor drops writes that arrive while it is reconfiguring.
+    for (int attempt = 0; attempt < kVerifyAttempts; ++attempt) {
+        WriteWordRegister(address, value);
+        uint16_t readBack = 0;
+        ReadWordRegister(address, &readBack);
+        if (readBack == static_cast<uint16_t>(value)) return 1;
+        SleepMs(kVerifyRetryMs);
+    }
+    return 0;
+}
+
+int CameraDevice::ReadRegister(int address, uint16_t* value) {
+    return IsWordProtocol() ? ReadWordRegister(address, value) : ReadBytePair(address, value);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Settings and fixed answers
+
+int CameraDevice::SetTransferDepth(int) { return 0; }
+
+void CameraDevice::SetTimeout(int value) {
+    if (value >= kTimeoutMin && value <= kTimeoutMax) timeout = value;
+}
+
+int CameraDevice::GetTimeout() { return timeout.load(); }
+float CameraDevice::GetFrameRate() { return frameRate.load(); }
+int CameraDevice::Reserved8() { return 1; }
+int CameraDevice::PollSingleFrame() { return 1; }
+int CameraDevice::Reserved10() { return 0; }
+int CameraDevice::GetDeviceCount() { return deviceCount; }
+int CameraDevice::IsValidDevice(int index) { return index >= 0 && index < deviceCount ? 1 : 0; }
+int CameraDevice::GetDeviceIndex() { return deviceIndex; }
+
+int CameraDevice::SelectDevice(int index) {
+    if (!IsValidDevice(index)) return 1;
+    deviceIndex = index;
+    return Open() != 0 ? 0 : 1;
+}
+
+int CameraDevice::SetFormat(int, int, int, int, int) { return kRejected; }
+
+int CameraDevice::GetFormat(int* x, int* y, int* w, int* h, int* s) {
+    std::lock_guard lock(formatMutex);
+    if (x != nullptr) *x = originX;
+    if (y != nullptr) *y = originY;
+    if (w != nullptr) *w = width;
+    if (h != nullptr) *h = height;
+    if (s != nullptr) *s = subsample;
+    return kDone;
+}
+
+int CameraDevice::SetMirrorH(int) { return 1; }
+int CameraDevice::SetMirrorV(int) { return 1; }
+int CameraDevice::Reserved25() { return 0; }
+int CameraDevice::GetMirrorV() { return 0; }
+int CameraDevice::SetMode(int) { return 0; }
+int CameraDevice::Reserved28() { return 0; }
+int CameraDevice::SetClock(int) { return 0; }
+int CameraDevice::GetClock(int*) { return 0; }
+int CameraDevice::SetIOPort(int) { return 0; }
+int CameraDevice::GetIOPort(unsigned char*) { return 0; }
+int CameraDevice::ReadSromId(int, unsigned char*) { return 0; }
+int CameraDevice::WriteSromId(int, int) { return 0; }
+
+int CameraDevice::FrameBytesOf(int w, int h, int s) {
+    const int step = 1 << std::clamp(s, 0, 3);
+    return (w / step) * (h / step);
+}
+
+int CameraDevice::TransferSizeOf(int frameBytes) {
+    const int sector = static_cast<int>(kSectorSize);
+    return (frameBytes + sector - 1) / sector * sector;
+}
+
+int CameraDevice::GetFrameBytes() {
+    std::lock_guard lock(formatMutex);
+    return FrameBytesOf(width, height, subsample);
+}
+
+int CameraDevice::GetTransferSize() { return TransferSizeOf(GetFrameBytes()); }
+
+int CameraDevice::GetImageSize() {
+    std::lock_guard lock(formatMutex);
+    const int step = 1 << std::clamp(subsample, 0, 3);
+    return ((width / step + 3) & ~3) * (height / step);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Sensor setters: each pauses a running acquisition around its register traffic.
+
+int CameraDevice::SetColorGain(int reg, int value) {
+    const int* found = std::find(std::begin(kColorGainRegisters), std::end(kColorGainRegisters), reg);
+    if (found == std::end(kColorGainRegisters)) return 0;
+    if (!IsWordProtocol()) reg = kColorGainBytePairs[found - std::begin(kColorGainRegisters)];
+    const int suspended = SuspendAcquisition();
+    if (suspended == -1) return 0;
+    if ((value & 0xFFFF) > kColorGainMax) value = kColorGainMax;
+    const int written = WriteRegister(reg, value);
+    ResumeAcquisition(suspended);
+    return written;
+}
+
+int CameraDevice::SetGlobalGain(int value) {
+    const int suspended = SuspendAcquisition();
+    if (suspended == -1) return 0;
+    if ((value & 0xFFFF) > kGlobalGainMax) value = kGlobalGainMax;
+    const int written = WriteRegister(kGlobalGainRegister, value);
+    ResumeAcquisition(suspended);
+    return written;
+}
+
+int CameraDevice::SetExposure(int value) {
+    const int suspended = SuspendAcquisition();
+    if (suspended == -1) return 0;
+    if (value == 0) value = 1;  // the sensor takes at least one line period
+    const int written = WriteRegister(kExposureRegister, value);
+    ResumeAcquisition(suspended);
+    return written;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Acquisition
+
+int CameraDevice::StartSingleFrame() { return StartAcquisition(kStateSingleFrame); }
+int CameraDevice::StartContinuous() { return StartAcquisition(kStateContinuous); }
+
+int CameraDevice::StartAcquisition(int mode) {
+    if (thread.joinable()) {
+        const int current = state.load();
+        // A loop that ended on its own (single frame stored, or a failed read) is collected here;
+        // one that still runs is left alone.
+        if (current != kStateStop && current != kStateError) return kRejected;
+        EndLoop();
+    }
+    // Buffers of an earlier acquisition are released first; the ring is sized for the current format.
+    ReleaseRing();
+    const int frameBytes = GetFrameBytes();
+    const int transferSize = GetTransferSize();
+    if (transferSize <= 0) return kRejected;
+    for (FrameSlot& slot : frameSlots) {
+        std::unique_lock hold(slot.guard);
+        slot.buffer = AlignedBuffer(static_cast<size_t>(transferSize));
+        if (slot.buffer.empty()) {
+            hold.unlock();
+            ReleaseRing();
+            return kRejected;
+        }
+    }
+    frameCounter = 0;
+    lastDelivered = 0;
+    {
+        Exchange exchange(*this);
+        if (!exchange.Locked()) return kNoAnswer;  // the drive stayed busy
+        if (exchange && !exchange.Command(CommandBlock(kFrameRequest))) return kNoAnswer;
+    }
+    state = mode;
+    ringFrameBytes = frameBytes;
+    doneEvent = std::make_unique<ManualResetEvent>();
+    try {
+        thread = std::thread([this] { AcquisitionLoop(); });
+    } catch (const std::system_error&) {
+        state = kStateIdle;
+        ringFrameBytes = 0;
+        doneEvent.reset();
+        return kRejected;
+    }
+    return kDone;
+}
+
+void CameraDevice::AcquisitionLoop() {
+    frameCounter = 0;
+    int rateCount = 0;
+    uint32_t rateStart = MillisecondClock();
+    while (state.load() != kStateStop) {
+        const int current = state.load();
+        if (current == kStateContinuous || current == kStateSingleFrame) {
+            // Fill the slot after the newest; sequence 0 marks it as being filled, so the newest
+            // complete frame survives until two further frames have been stored.
+            const int target = current == kStateSingleFrame ? 0 : (NewestSlot() + 1) % 3;
+            FrameSlot& slot = frameSlots[static_cast<size_t>(target)];
+            bool stored = false;
+            {
+                std::lock_guard fill(slot.guard);
+                slot.sequence = 0;
+                const int length = GetTransferSize();
+                // A window larger than the ring is never read into it.
+                stored = length > 0 && static_cast<size_t>(length) <= slot.buffer.size() &&
+                         ReadFrame(slot.buffer.data(), length) != 0;
+                if (stored) slot.sequence = ++frameCounter;
+            }
+            if (!stored) {
+                state = kStateError;
+                break;
+            }
+            if (current == kStateSingleFrame) {
+                int expected = kStateSingleFrame;
+                state.compare_exchange_strong(expected, kStateStop);
+            }
+            ++rateCount;
+            const uint32_t now = MillisecondClock();
+            const uint32_t elapsed = now - rateStart;
+            if (elapsed > kFrameRateWindowMs) {
+                frameRate = static_cast<float>(rateCount * 1000.0 / elapsed);
+                rateCount = 0;
+                rateStart = now;
+            }
+        }
+        SignalLoopPass();
+        if (state.load() == kStatePaused) SleepMs(kPausedSleepMs);
+    }
+    doneEvent->Set();
+}
+
+void CameraDevice::SignalLoopPass() {
+    if (ackEvent.load() == nullptr) return;
+    std::lock_guard lock(ackMutex);
+    if (ManualResetEvent* ack = ackEvent.load()) ack->Set();
+}
+
+int CameraDevice::NewestSlot() const {
+    int newest = 0;
+    int best = -1;
+    for (int i = 0; i < 3; ++i) {
+        const int sequence = frameSlots[static_cast<size_t>(i)].sequence.load();
+        if (sequence > best) {
+            best = sequence;
+            newest = i;
+        }
+    }
+    return newest;
+}
+
+int CameraDevice::CopySlot(int index, void* destination) {
+    FrameSlot& slot = frameSlots[static_cast<size_t>(index)];
+    std::lock_guard hold(slot.guard);
+    if (slot.buffer.empty()) return -1;
+    const size_t bytes = std::min(static_cast<size_t>(std::max(GetFrameBytes(), 0)), slot.buffer.size());
+    std::memcpy(destination, slot.buffer.data(), bytes);
+    return slot.sequence.load();
+}
+
+int CameraDevice::GetFrameStatus() {
+    if (state.load() == kStateError) return 1;
+    const int delivered = lastDelivered.load();
+    for (const FrameSlot& slot : frameSlots) {
+        if (slot.sequence.load() > delivered) return 3;
+    }
+    return 2;
+}
+
+int CameraDevice::CopyLatestFrame(void* destination, int, int, int) {
+    if (destination == nullptr) return kRejected;
+    const int sequence = CopySlot(NewestSlot(), destination);
+    if (sequence < 0) return kRejected;  // no acquisition has allocated the ring
+    lastDelivered = sequence;
+    return kDone;
+}
+
+int CameraDevice::FinishSingleFrame(void* destination, int, int, int) {
+    const bool arrived = doneEvent == nullptr || doneEvent->WaitFor(timeout.load());
+    // A frame that did not arrive in time does not leave the loop running: it is stopped here.
+    EndLoop();
+    if (!arrived) return kNoAnswer;
+    if (destination == nullptr) return kRejected;
+    // The loop has ended: slot 0 holds the frame, or sequence 0 when the read failed.
+    if (frameSlots[0].sequence.load() == 0) return frameSlots[0].buffer.empty() ? kRejected : kNoAnswer;
+    lastDelivered = CopySlot(0, destination);
+    return kDone;
+}
+
+int CameraDevice::StopAcquisition() {
+    EndLoop();
+    ReleaseRing();
+    return kDone;
+}
+
+void CameraDevice::EndLoop() {
+    state = kStateStop;
+    if (thread.joinable()) thread.join();
+    doneEvent.reset();
+    ringFrameBytes = 0;
+    state = kStateIdle;
+}
+
+void CameraDevice::ReleaseRing() {
+    for (FrameSlot& slot : frameSlots) {
+        std::lock_guard hold(slot.guard);  // a consumer still copying finishes first
+        slot.buffer = AlignedBuffer();
+        slot.sequence = 0;
+    }
+}
+
+int CameraDevice::SuspendAcquisition() {
+    int expected = kStateContinuous;
+    if (!state.compare_exchange_strong(expected, kStatePaused)) return 0;
+    if (WaitLoopPass() == 1) return 1;
+    // No acknowledgement: streaming goes on and the caller leaves the registers alone.
+    expected = kStatePaused;
+    state.compare_exchange_strong(expected, kStateContinuous);
+    return -1;
+}
+
+void CameraDevice::ResumeAcquisition(int suspended) {
+    if (suspended == 0) return;
+    // Only a pause is lifted: a stop or an error that happened meanwhile stands.
+    int expected = kStatePaused;
+    state.compare_exchange_strong(expected, kStateContinuous);
+}
+
+int CameraDevice::WaitLoopPass() {
+    auto ack = std::make_unique<ManualResetEvent>();
+    ManualResetEvent* none = nullptr;
+    if (!ackEvent.compare_exchange_strong(none, ack.get())) return 0;  // another caller is waiting
+    const bool passed = ack->WaitFor(kLoopPassWaitMs);
+    {
+        std::lock_guard lock(ackMutex);
+        ackEvent = nullptr;
+    }
+    return passed ? 1 : 0;
+}
+
+}  // namespace zelvik

@@ -1,0 +1,187 @@
+// The Q77RX model: identification, sensor geometry, the word register protocol and the sensor window.
+#include <cstdint>
+
+#include "device/CameraDevice.h"
+#include "platform/Clock.h"
+
+namespace zelvik {
+
+using namespace protocol;
+
+namespace {
+
+constexpr char kModelCode[] = "Q77RX";
+constexpr uint8_t kModelIdA = 0x50;
+constexpr uint8_t kModelIdB = 0x02;
+constexpr int kSensorWidth = 2592;
+constexpr int kSensorHeight = 1944;
+constexpr int kMinWidth = 4;
+constexpr int kMinHeight = 3;
+constexpr int kMaxSubsample = 3;
+
+// The sensor's array starts 54 rows and 16 columns before the first active pixel.
+constexpr int kRowOffset = 54;
+constexpr int kColumnOffset = 16;
+constexpr int kHorizontalBlanking = 42;
+constexpr int kVerticalBlanking = 48;
+
+constexpr int kChipIdRegister = 0;
+constexpr int kRowStartRegister = 1;
+constexpr int kColumnStartRegister = 2;
+constexpr int kRowSizeRegister = 3;
+constexpr int kColumnSizeRegister = 4;
+constexpr int kHorizontalBlankRegister = 5;
+constexpr int kVerticalBlankRegister = 6;
+constexpr int kReadModeRegister = 0x20;
+constexpr uint16_t kMirrorVBit = 0x8000;
+constexpr int kRowAddressModeRegister = 0x22;
+constexpr int kColumnAddressModeRegister = 0x23;
+// Address mode: bits 0-2 skip factor, bits 4-5 binning; both are replaced, every other bit is kept.
+constexpr uint16_t kAddressModeKeep = 0xFFC8;
+constexpr uint16_t kSkipBits[] = {0, 1, 3, 7};
+
+// A word-register read needs this long before the status sector holds the answer.
+constexpr int kWordReadSettleMs = 10;
+
+constexpr int kDone = 0;
+constexpr int kRejected = 1;
+constexpr int kNoAnswer = 20;
+
+uint16_t WithSkip(uint16_t addressMode, int subsample) {
+    return static_cast<uint16_t>((addressMode & kAddressModeKeep) | kSkipBits[subsample]);
+}
+
+}  // namespace
+
+Q77RXDevice::Q77RXDevice(DiskSystem& disks) : CameraDevice(disks) {
+    modelIdA = kModelIdA;
+    modelIdB = kModelIdB;
+    width = kSensorWidth;
+    height = kSensorHeight;
+    CountDevices(kModelCode);
+    if (IsValidDevice(0)) {
+        deviceIndex = 0;
+        Open();
+    }
+}
+
+Q77RXDevice::~Q77RXDevice() { Close(); }
+
+int Q77RXDevice::Open() {
+    if (CameraDevice::Open() == 0) return 0;
+    // Register 0 is read with the word command whatever the firmware; 0x1801 selects the word protocol.
+    uint16_t id = 0;
+    if (ReadWordRegister(kChipIdRegister, &id) != 0) chipId = id;
+    return 1;
+}
+
+int Q77RXDevice::ReadFrame(void* buffer, int length) {
+    if (!IsWordProtocol()) return CameraDevice::ReadFrame(buffer, length);
+    if (buffer == nullptr || length <= 0) return 0;
+    // The word-protocol firmware answers a frame request with the image data directly: no status poll.
+    Exchange exchange(*this);
+    if (!exchange || !exchange.Command(CommandBlock(kFrameRequest))) return 0;
+    return exchange.Image(buffer, static_cast<size_t>(length)) ? 1 : 0;
+}
+
+int Q77RXDevice::WriteWordRegister(int address, int value) {
+    Exchange exchange(*this);
+    if (!exchange || !exchange.Command(CommandBlock(kRegisterWrite, kWordAddressPhase, HighByte(address),
+                                                    LowByte(address)))) {
+        return 0;
+    }
+    return exchange.Command(CommandBlock(kRegisterWrite, kWordDataPhase, HighByte(value), LowByte(value)))
+               ? 1
+               : 0;
+}
+
+int Q77RXDevice::ReadWordRegister(int address, uint16_t* value) {
+    Exchange exchange(*this);
+    if (!exchange || !exchange.Command(CommandBlock(kRegisterRead, 0, HighByte(address), LowByte(address)))) {
+        return 0;
+    }
+    SleepMs(kWordReadSettleMs);
+    Sector status;
+    if (!exchange.Status(status)) return 0;
+    if (value != nullptr)
+        *value = static_cast<uint16_t>(status[kWordResultByte + 1] << 8 | status[kWordResultByte]);
+    return 1;
+}
+
+int Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
+    const int suspended = SuspendAcquisition();
+    if (suspended == -1) return kNoAnswer;
+    const bool insideSensor = x >= 0 && y >= 0 && w >= kMinWidth && h >= kMinHeight &&
+                              int64_t{x} + w <= kSensorWidth && int64_t{y} + h <= kSensorHeight && s >= 0 &&
+                              s <= kMaxSubsample;
+    // While an acquisition runs, its ring (and the consumers' buffers) were sized for the format it
+    // started with: a window with more frame bytes waits for the next start.
+    const int ring = ringFrameBytes.load();
+    if (!insideSensor || (ring != 0 && FrameBytesOf(w, h, s) > ring)) {
+        ResumeAcquisition(suspended);
+        return kRejected;
+    }
+
+    uint16_t rowMode = 0, columnMode = 0;
+    ReadRegister(kRowAddressModeRegister, &rowMode);
+    ReadRegister(kColumnAddressModeRegister, &columnMode);
+    rowMode = WithSkip(rowMode, s);
+    columnMode = WithSkip(columnMode, s);
+    {
+        std::lock_guard lock(formatMutex);
+        originX = x;
+        originY = y;
+        width = w;
+        height = h;
+        subsample = s;
+        rowStart = y + kRowOffset;
+        columnStart = x + kColumnOffset;
+        rowSize = h - 1;
+        columnSize = w - 1;
+    }
+    // Each write is read back and retried; a write that never sticks does not fail the format, which
+    // is stored regardless.
+    verifyWrites = 1;
+    WriteRegister(kRowStartRegister, rowStart);
+    WriteRegister(kColumnStartRegister, columnStart);
+    WriteRegister(kRowSizeRegister, rowSize);
+    WriteRegister(kColumnSizeRegister, columnSize);
+    WriteRegister(kHorizontalBlankRegister, kHorizontalBlanking);
+    WriteRegister(kVerticalBlankRegister, kVerticalBlanking);
+    WriteRegister(kRowAddressModeRegister, rowMode);
+    WriteRegister(kColumnAddressModeRegister, columnMode);
+    verifyWrites = 0;
+    ResumeAcquisition(suspended);
+    return kDone;
+}
+
+int Q77RXDevice::SetMirrorV(int flag) {
+    const int suspended = SuspendAcquisition();
+    if (suspended == -1) return kNoAnswer;
+    uint16_t readMode = 0;
+    ReadRegister(kReadModeRegister, &readMode);
+    readMode = static_cast<uint16_t>(flag != 0 ? readMode | kMirrorVBit : readMode & ~kMirrorVBit);
+    WriteRegister(kReadModeRegister, readMode);
+    mirrorV = flag;
+    ResumeAcquisition(suspended);
+    return kDone;
+}
+
+int Q77RXDevice::GetMirrorV() {
+    const int suspended = SuspendAcquisition();
+    if (suspended == -1) return mirrorV;
+    uint16_t readMode = 0;
+    if (ReadRegister(kReadModeRegister, &readMode) != 0) mirrorV = (readMode & kMirrorVBit) != 0 ? 1 : 0;
+    ResumeAcquisition(suspended);
+    return mirrorV;
+}
+
+std::unique_ptr<CameraDevice> CreateCameraDevice(DiskSystem& disks) {
+    try {
+        return std::make_unique<Q77RXDevice>(disks);
+    } catch (...) {
+        return nullptr;  // allocation failure: the instance takes its missing-device path
+    }
+}
+
+}  // namespace zelvik

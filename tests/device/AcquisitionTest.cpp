@@ -1,0 +1,199 @@
+// The acquisition thread: ring order, single frames, error state, pausing for register traffic, stalls.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "tests/device/FakeCamera.h"
+
+namespace zelvik::test {
+namespace {
+
+constexpr int kWidth = 100, kHeight = 10;  // 1000 frame bytes, transferred as 1024
+constexpr size_t kFrameBytes = 1000, kTransfer = 1024;
+
+class AcquisitionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeCameraDisk camera = FakeCameraDisk::Camera();
+        camera.imageReadDelayMs = 2;
+        disks.identities = {kCameraIdentity};
+        disks.Attach(1, camera);
+        device = std::make_unique<TestDevice>(disks);
+        ASSERT_EQ(device->SetFormat(0, 0, kWidth, kHeight, 0), 0);
+        disks.ClearTransfers();
+    }
+    std::vector<int> Sequences() {
+        std::vector<int> sequences;
+        for (const auto& slot : device->frameSlots) sequences.push_back(slot.sequence.load());
+        return sequences;
+    }
+    int StoredFrames() {
+        int newest = 0;
+        for (int s : Sequences()) newest = std::max(newest, s);
+        return newest;
+    }
+
+    FakeDisks disks;
+    std::unique_ptr<TestDevice> device;
+};
+
+TEST_F(AcquisitionTest, RingFillsTheSlotAfterTheNewestAndAFailedReadEndsInState5) {
+    disks.Change(1, [](FakeCameraDisk& d) { d.failImageReadFrom = 5; });
+    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_TRUE(Eventually([&] { return device->GetState() == 5; }));
+
+    // The loop fills the slot after the newest, ties going to the lower slot: with all sequences 0 the
+    // first frame goes to slot 1. Frames 1..4 went to slots 1, 2, 0 (wrapping), 1; the failed fifth
+    // read had marked slot 2 as being filled.
+    EXPECT_EQ(Sequences(), (std::vector<int>{3, 4, 0}));
+    EXPECT_EQ(device->GetFrameStatus(), 1);
+    std::vector<uint8_t> frame(kTransfer, 0xEE);
+    EXPECT_EQ(device->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+    EXPECT_EQ(std::count(frame.begin(), frame.begin() + kFrameBytes, 4), static_cast<long>(kFrameBytes));
+    EXPECT_EQ(frame[kFrameBytes], 0xEE) << "only the frame bytes are copied, not the padding";
+
+    std::vector<Transfer> expected = {Command(1, protocol::kFrameRequest, 0, 0, 0)};  // the start's request
+    for (int i = 0; i < 5; ++i) {
+        expected.push_back(Command(1, protocol::kFrameRequest, 0, 0, 0));
+        expected.push_back(ImageRead(1, kTransfer));
+    }
+    EXPECT_EQ(disks.Transfers(), expected);
+
+    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->GetState(), 0);
+    EXPECT_EQ(device->GetFrameStatus(), 2);
+}
+
+TEST_F(AcquisitionTest, FrameStatusReportsEachNewFrameOnce) {
+    ASSERT_EQ(device->StartContinuous(), 0);
+    EXPECT_EQ(device->StartContinuous(), 1) << "a second start while the loop runs";
+    ASSERT_TRUE(Eventually([&] { return device->GetFrameStatus() == 3; }));
+    std::vector<uint8_t> frame(kFrameBytes);
+    ASSERT_EQ(device->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+    const int delivered = frame[0];
+    EXPECT_GE(delivered, 1);
+    ASSERT_TRUE(Eventually([&] { return device->GetFrameStatus() == 3; }));
+    ASSERT_EQ(device->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+    EXPECT_GT(frame[0], delivered);
+    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->GetState(), 0);
+}
+
+TEST_F(AcquisitionTest, SingleFrameIsReadIntoSlotZeroAndCopied) {
+    for (int shot = 1; shot <= 2; ++shot) {
+        ASSERT_EQ(device->StartSingleFrame(), 0);
+        std::vector<uint8_t> frame(kFrameBytes, 0);
+        EXPECT_EQ(device->FinishSingleFrame(frame.data(), 0, 0, 1), 0);
+        EXPECT_EQ(std::count(frame.begin(), frame.end(), shot), static_cast<long>(kFrameBytes));
+        EXPECT_EQ(device->GetState(), 0);
+        EXPECT_EQ(Sequences(), (std::vector<int>{1, 0, 0}));
+        EXPECT_EQ(device->GetFrameStatus(), 2);
+    }
+    EXPECT_EQ(disks.Inspect(1, [](FakeCameraDisk& d) { return d.imageReads; }), 2);
+}
+
+TEST_F(AcquisitionTest, SingleFrameThatFailsOrTimesOutIsReportedAndTheLoopStopped) {
+    disks.Change(1, [](FakeCameraDisk& d) { d.failImageReadFrom = 1; });
+    ASSERT_EQ(device->StartSingleFrame(), 0);
+    std::vector<uint8_t> frame(kFrameBytes, 0xEE);
+    EXPECT_NE(device->FinishSingleFrame(frame.data(), 0, 0, 1), 0) << "no frame was stored";
+    EXPECT_EQ(frame[0], 0xEE);
+
+    disks.Change(1, [](FakeCameraDisk& d) {
+        d.failImageReadFrom = 0;
+        d.stallImages = true;
+    });
+    device->SetTimeout(50);
+    ASSERT_EQ(device->StartSingleFrame(), 0);
+    // Once the wait has run out the device asks the loop to stop (state 4); the stalled read then returns.
+    std::thread camera([&] {
+        disks.WaitForStall(1);
+        Eventually([&] { return device->GetState() == 4; });
+        disks.Unstall(1);
+    });
+    EXPECT_NE(device->FinishSingleFrame(frame.data(), 0, 0, 1), 0);
+    camera.join();
+    EXPECT_EQ(device->GetState(), 0) << "the loop does not run on";
+    EXPECT_EQ(frame[0], 0xEE);
+}
+
+TEST_F(AcquisitionTest, StalledReadMakesSettersGiveUpWhileStreamingGoesOn) {
+    disks.Change(1, [](FakeCameraDisk& d) { d.stallImages = true; });
+    ASSERT_EQ(device->StartContinuous(), 0);
+    disks.WaitForStall(1);
+    disks.ClearTransfers();
+
+    EXPECT_EQ(device->SetFormat(0, 0, 50, 10, 0), 20);
+    EXPECT_EQ(device->SetGlobalGain(10), 0);
+    EXPECT_EQ(device->GetState(), 1);
+    EXPECT_TRUE(disks.Transfers().empty()) << "no register traffic without the loop's acknowledgement";
+    int x = -1, w = -1;
+    device->GetFormat(&x, nullptr, &w, nullptr, nullptr);
+    EXPECT_EQ(w, kWidth);
+
+    disks.Unstall(1);
+    EXPECT_TRUE(Eventually([&] { return StoredFrames() >= 3; }));
+    EXPECT_EQ(device->GetState(), 1);
+    EXPECT_EQ(device->StopAcquisition(), 0);
+}
+
+TEST_F(AcquisitionTest, RegisterAccessBehindAStalledTransferFailsInsteadOfHanging) {
+    device->transportStallMs = 200;
+    disks.Change(1, [](FakeCameraDisk& d) { d.stallImages = true; });
+    ASSERT_EQ(device->StartContinuous(), 0);
+    disks.WaitForStall(1);
+    uint16_t value = 0xAAAA;
+    EXPECT_EQ(device->WriteRegister(9, 5), 0);
+    EXPECT_EQ(device->ReadRegister(9, &value), 0);
+    EXPECT_EQ(value, 0xAAAA);
+    disks.Unstall(1);
+    ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 2; }));
+    EXPECT_EQ(device->WriteRegister(9, 5), 1) << "the camera answers again";
+    EXPECT_EQ(device->GetState(), 1);
+    EXPECT_EQ(device->StopAcquisition(), 0);
+}
+
+TEST_F(AcquisitionTest, SettersPauseTheLoopAndNeverSplitAFrameTransfer) {
+    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 2; }));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(device->SetExposure(100 + i), 1);
+    EXPECT_EQ(device->SetFormat(0, 0, kWidth + 4, kHeight, 0), 1) << "more frame bytes than the running ring";
+    EXPECT_EQ(device->SetFormat(0, 0, 50, 10, 0), 0) << "a smaller window is read into the same ring";
+    const int framesAtChange = StoredFrames();
+    ASSERT_TRUE(Eventually([&] { return StoredFrames() >= framesAtChange + 2; }));
+    EXPECT_EQ(device->GetState(), 1);
+    EXPECT_EQ(device->StopAcquisition(), 0);
+
+    const std::vector<Transfer> log = disks.Transfers();
+    bool smallerFramesRead = false;
+    for (size_t i = 1; i < log.size(); ++i) {
+        const Transfer& t = log[i];
+        if (t.write && t.head[0] == protocol::kFrameRequest) {
+            ASSERT_LT(i + 1, log.size());
+            EXPECT_EQ(log[i + 1].offset, protocol::kImageOffset)
+                << "transfer " << i + 1 << ": " << log[i + 1];
+        }
+        if (t.offset == protocol::kImageOffset) {
+            EXPECT_TRUE(t.length == kTransfer || t.length == 512) << t;
+            smallerFramesRead |= t.length == 512;
+        }
+    }
+    EXPECT_TRUE(smallerFramesRead);
+    EXPECT_EQ(disks.Inspect(1, [](FakeCameraDisk& d) { return d.registers[9]; }), 104);
+}
+
+TEST_F(AcquisitionTest, UnpluggedCameraEndsStreamingInState5) {
+    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 1; }));
+    disks.Change(1, [](FakeCameraDisk& d) { d.unplugged = true; });
+    ASSERT_TRUE(Eventually([&] { return device->GetState() == 5; }));
+    EXPECT_EQ(device->GetFrameStatus(), 1);
+    EXPECT_EQ(device->SetExposure(10), 0);
+    EXPECT_EQ(device->StartContinuous(), 20) << "the ended loop is collected, the request cannot be written";
+    EXPECT_EQ(device->GetState(), 0);
+    EXPECT_EQ(device->StopAcquisition(), 0);
+}
+
+}  // namespace
+}  // namespace zelvik::test

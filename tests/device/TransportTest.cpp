@@ -1,0 +1,240 @@
+// Camera discovery, the drive probe and both register protocols, checked as bytes on the wire.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/device/FakeCamera.h"
+
+namespace zelvik::test {
+namespace {
+
+using protocol::kFrameRequest;
+using protocol::kRegisterRead;
+using protocol::kRegisterWrite;
+
+FakeCameraDisk ByteProtocolCamera() {
+    FakeCameraDisk disk = FakeCameraDisk::Camera();
+    disk.wordProtocol = false;
+    return disk;
+}
+
+TEST(DeviceDiscovery, CountsIdentitiesThatNameTheModelAndNotDS) {
+    const std::string prefix = "USBSTOR\\Disk&Ven_MOVANE&Prod_USB3.0_Q77RX&Rev_1.00\\";
+    struct Case {
+        std::string identity;
+        int counted;
+    };
+    const std::vector<Case> cases = {
+        {prefix + "0001", 1},
+        {prefix + "Ds01", 1},  // "DS" is case-sensitive
+        {prefix + "DS01", 0},  // "DS" anywhere excludes
+        {"USBSTOR\\Disk&Ven_MOVANE&Prod_USB3.0_DSQ77RX&Rev_1.00\\1", 0},
+        {"USBSTOR\\Disk&Ven_movane&Prod_USB3.0_Q77RX&Rev_1.00\\1", 0},  // substrings are case-sensitive
+        {"USBSTOR\\Disk&Ven_MOVANE&Prod_USB2.0_Q77RX&Rev_1.00\\1", 0},
+        {"USBSTOR\\Disk&Ven_MOVANE&Prod_USB3.0_Q66RX&Rev_1.00\\1", 0},
+        {prefix + std::string(255 - prefix.size(), '7'), 1},  // fits the 256-byte entry with its terminator
+        {prefix + std::string(256 - prefix.size(), '7'), 0},  // does not
+    };
+    for (const Case& c : cases) {
+        FakeDisks disks;
+        disks.identities = {"USBSTOR\\Disk&Ven_Generic&Prod_Flash&Rev_1.0\\X", c.identity, c.identity};
+        Q77RXDevice device(disks);
+        EXPECT_EQ(device.GetDeviceCount(), 2 * c.counted) << c.identity;
+        EXPECT_EQ(device.GetDeviceIndex(), 0);
+    }
+}
+
+class ProbeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        disks.identities.assign(3, kCameraIdentity);
+        disks.Attach(1, FakeCameraDisk::Camera(" V1.0", 0x51, 0x02));  // byte 26 differs
+        disks.Attach(2, FakeCameraDisk::Camera(" V2.7"));              // other version text still matches
+        disks.Attach(3, FakeCameraDisk::Camera(" V1.0", 0x50, 0x03));  // byte 27 differs
+        disks.Attach(4, FakeCameraDisk::Camera());
+    }
+    // Transfers on drives other than the camera's must be the probe's identification reads only.
+    void ExpectOnlyProbeReadsOutside(int camera) {
+        for (const Transfer& t : disks.Transfers()) {
+            if (t.drive != camera) {
+                EXPECT_EQ(t, StatusRead(t.drive));
+            }
+        }
+    }
+    FakeDisks disks;
+};
+
+TEST_F(ProbeTest, CamerasOnDrivesTwoAndFourAreIndexesZeroAndOne) {
+    TestDevice device(disks);
+    EXPECT_EQ(device.GetDeviceCount(), 3);
+    // Construction probes up to the first match, then reads the chip id with the word command.
+    EXPECT_EQ(disks.Opened(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{StatusRead(1), StatusRead(2),
+                                                        Command(2, kRegisterRead, 0, 0, 0), StatusRead(2)}));
+    EXPECT_EQ(device.chipId.load(), 0x1801);
+
+    disks.ClearTransfers();
+    EXPECT_EQ(device.SelectDevice(1), 0);
+    EXPECT_EQ(disks.Transfers(),
+              (std::vector<Transfer>{StatusRead(1), StatusRead(2), StatusRead(3), StatusRead(4),
+                                     Command(4, kRegisterRead, 0, 0, 0), StatusRead(4)}));
+    EXPECT_EQ(disks.OpenHandles(), 1) << "the drive of the earlier selection stays open";
+    EXPECT_EQ(device.WriteRegister(9, 100), 1);
+    ExpectOnlyProbeReadsOutside(4);
+
+    // Index 2 is valid by the enumeration count, but only two disks answer as this model.
+    EXPECT_EQ(device.SelectDevice(2), 1);
+    EXPECT_EQ(disks.OpenHandles(), 0);
+    disks.ClearTransfers();
+    uint16_t value = 0xAAAA;
+    EXPECT_EQ(device.WriteRegister(9, 1), 0);
+    EXPECT_EQ(device.ReadRegister(9, &value), 0);
+    EXPECT_EQ(value, 0xAAAA);
+    EXPECT_TRUE(disks.Transfers().empty());
+
+    EXPECT_EQ(device.SelectDevice(3), 1) << "beyond the enumeration count";
+    for (int number : disks.Opened()) {
+        EXPECT_NE(number, 0);
+    }
+}
+
+TEST(DeviceTransport, ClosedDeviceFailsEveryOperationWithoutIo) {
+    FakeDisks disks;  // no camera enumerated: nothing is opened
+    Q77RXDevice device(disks);
+    std::vector<uint8_t> frame(1024);
+    uint16_t word = 0xAAAA;
+    unsigned char byte = 0xAA;
+    EXPECT_EQ(device.WriteRegister(1, 2), 0);
+    EXPECT_EQ(device.ReadRegister(1, &word), 0);
+    EXPECT_EQ(device.WriteByteRegister(1, 2), 0);
+    EXPECT_EQ(device.ReadByteRegister(1, &byte), 0);
+    EXPECT_EQ(device.WriteWordRegister(1, 2), 0);
+    EXPECT_EQ(device.ReadWordRegister(1, &word), 0);
+    EXPECT_EQ(device.ReadFrame(frame.data(), 1024), 0);
+    EXPECT_EQ(device.SetExposure(10), 0);
+    EXPECT_EQ(word, 0xAAAA);
+    EXPECT_EQ(byte, 0xAA);
+    EXPECT_TRUE(disks.Transfers().empty());
+    EXPECT_TRUE(disks.Opened().empty());
+}
+
+TEST(ByteProtocol, SixteenBitRegisterIsAHighAndLowBytePair) {
+    FakeDisks disks;
+    disks.identities = {kCameraIdentity};
+    disks.Attach(1, ByteProtocolCamera());
+    TestDevice device(disks);
+    ASSERT_EQ(device.chipId.load(), 0) << "register 0 did not read 0x1801";
+    device.verifyWrites = 1;  // never verified in the byte protocol
+    disks.ClearTransfers();
+
+    EXPECT_EQ(device.WriteRegister(0x22, 0x1234), 1);
+    EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{Command(1, kRegisterWrite, 0x00, 0x22, 0x12),
+                                                        Command(1, kRegisterWrite, 0x00, 0x23, 0x34)}));
+    disks.ClearTransfers();
+    disks.Change(1, [](FakeCameraDisk& d) {
+        d.byteRegisters[0x1FF] = 0xAB;
+        d.byteRegisters[0x200] = 0xCD;
+    });
+    uint16_t value = 0;
+    EXPECT_EQ(device.ReadRegister(0x1FF, &value), 1);
+    EXPECT_EQ(value, 0xABCD);
+    EXPECT_EQ(disks.Transfers(),
+              (std::vector<Transfer>{Command(1, kRegisterRead, 0x01, 0xFF, 0), StatusRead(1),
+                                     Command(1, kRegisterRead, 0x02, 0x00, 0), StatusRead(1)}));
+}
+
+TEST(ByteProtocol, ReadFramePollsTheReadyFlagUpToTimeoutTimes) {
+    struct Case {
+        int timeout, readyAfterPolls, statusReads, result;
+    };
+    for (const Case c : {Case{1, -1, 1, 0}, Case{1, 0, 1, 1}, Case{5, 2, 3, 1}, Case{3, 3, 3, 0}}) {
+        FakeDisks disks;
+        disks.identities = {kCameraIdentity};
+        disks.Attach(1, ByteProtocolCamera());
+        Q77RXDevice device(disks);
+        device.SetTimeout(c.timeout);
+        disks.Change(1, [&](FakeCameraDisk& d) {
+            d.readyAfterPolls = c.readyAfterPolls;
+            d.pollsSinceFrame = 0;
+        });
+        disks.ClearTransfers();
+        std::vector<uint8_t> frame(1536);
+        EXPECT_EQ(device.ReadFrame(frame.data(), 1536), c.result);
+        std::vector<Transfer> expected(static_cast<size_t>(c.statusReads), StatusRead(1));
+        if (c.result == 1) expected.push_back(ImageRead(1, 1536));
+        EXPECT_EQ(disks.Transfers(), expected)
+            << "timeout " << c.timeout << ", ready after " << c.readyAfterPolls;
+    }
+}
+
+class WordProtocolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        disks.identities = {kCameraIdentity};
+        disks.Attach(1, FakeCameraDisk::Camera());
+        device = std::make_unique<TestDevice>(disks);
+        ASSERT_EQ(device->chipId.load(), 0x1801);
+        disks.ClearTransfers();
+    }
+    FakeDisks disks;
+    std::unique_ptr<TestDevice> device;
+};
+
+TEST_F(WordProtocolTest, RegisterWriteAndReadAreAddressThenDataCommands) {
+    EXPECT_EQ(device->WriteRegister(0x109, 0xBEEF), 1);
+    EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{Command(1, kRegisterWrite, 0, 0x01, 0x09),
+                                                        Command(1, kRegisterWrite, 1, 0xBE, 0xEF)}));
+    disks.ClearTransfers();
+    disks.Change(1, [](FakeCameraDisk& d) { d.registers[0x35] = 0x12F0; });
+    uint16_t value = 0;
+    EXPECT_EQ(device->ReadRegister(0x35, &value), 1);
+    EXPECT_EQ(value, 0x12F0);  // status bytes 258 (low) and 259 (high)
+    EXPECT_EQ(disks.Transfers(),
+              (std::vector<Transfer>{Command(1, kRegisterRead, 0, 0, 0x35), StatusRead(1)}));
+}
+
+TEST_F(WordProtocolTest, VerifiedWriteReadsBackAndGivesUpAfterTenAttempts) {
+    device->verifyWrites = 1;
+    const std::vector<Transfer> attempt = {Command(1, kRegisterWrite, 0, 0, 0x22),
+                                           Command(1, kRegisterWrite, 1, 0, 7),
+                                           Command(1, kRegisterRead, 0, 0, 0x22), StatusRead(1)};
+    EXPECT_EQ(device->WriteRegister(0x22, 7), 1);
+    EXPECT_EQ(disks.Transfers(), attempt);
+
+    disks.Change(1, [](FakeCameraDisk& d) {
+        d.stuckRegisters.insert(0x22);
+        d.registers[0x22] = 5;
+    });
+    disks.ClearTransfers();
+    EXPECT_EQ(device->WriteRegister(0x22, 7), 0);
+    std::vector<Transfer> tenAttempts;
+    for (int i = 0; i < 10; ++i) tenAttempts.insert(tenAttempts.end(), attempt.begin(), attempt.end());
+    EXPECT_EQ(disks.Transfers(), tenAttempts);
+}
+
+TEST_F(WordProtocolTest, FrameReadIsAnAllZeroRequestThenOneImageTransfer) {
+    std::vector<uint8_t> frame(78848);
+    EXPECT_EQ(device->ReadFrame(frame.data(), 78848), 1);
+    EXPECT_EQ(disks.Transfers(),
+              (std::vector<Transfer>{Command(1, kFrameRequest, 0, 0, 0), ImageRead(1, 78848)}));
+    EXPECT_EQ(frame.front(), 1);
+    EXPECT_EQ(frame.back(), 1);
+}
+
+TEST_F(WordProtocolTest, VanishedDiskMakesEveryOperationFail) {
+    disks.Change(1, [](FakeCameraDisk& d) { d.unplugged = true; });
+    std::vector<uint8_t> frame(1024);
+    uint16_t value = 0xAAAA;
+    EXPECT_EQ(device->WriteRegister(9, 1), 0);
+    EXPECT_EQ(device->ReadRegister(9, &value), 0);
+    EXPECT_EQ(value, 0xAAAA);
+    EXPECT_EQ(device->ReadFrame(frame.data(), 1024), 0);
+    EXPECT_EQ(device->SetGlobalGain(10), 0);
+    EXPECT_EQ(device->StartContinuous(), 20) << "the frame request cannot be written";
+    EXPECT_EQ(device->GetState(), 0);
+    EXPECT_EQ(device->SelectDevice(0), 1);
+}
+
+}  // namespace
+}  // namespace zelvik::test
