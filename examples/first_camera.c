@@ -4,7 +4,7 @@
 
 int main(void) {
     char names[10][256];
-    ZelvikCameraInfo info = {sizeof(ZelvikCameraInfo)};
+    ZelvikCameraInfo info;
     ZelvikMessage message;
     int ok = 0, count, error;
     ZELVIK_HWND queue = ZelvikMsg_CreateQueue(); /* errors arrive here as MSG_CAMERA_ERROR */
@@ -19,6 +19,7 @@ int main(void) {
     printf("%d camera(s) found\n", count);
     for (int i = 0; i < count; ++i) printf("  %s\n", names[i]);
 
+    info.size = sizeof info;
     if (Zelvik_GetCameraInfo(camera, &info))
         printf("sensor %d x %d, exposure %d..%d lines\n", info.maxWidth, info.maxHeight, info.exposureMin,
                info.exposureMax);

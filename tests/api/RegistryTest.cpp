@@ -18,9 +18,10 @@ TEST(HandleRegistryTest, LookupRotatesTheHeadToTheFoundNode) {
     EXPECT_EQ(registry.HeadKey(), a);
     ASSERT_NE(registry.Find(b), nullptr);
     EXPECT_EQ(registry.HeadKey(), b);
-    // A failed lookup makes one full turn and stops on the node before where it started.
+    // A failed lookup makes one full turn and stops on the node before where it started (the ring
+    // runs a -> c -> b -> a, each insertion going in before the head).
     EXPECT_EQ(registry.Find(b + c + a + 12345), nullptr);
-    EXPECT_EQ(registry.HeadKey(), a);
+    EXPECT_EQ(registry.HeadKey(), c);
     EXPECT_EQ(registry.Count(), 3);
 }
 

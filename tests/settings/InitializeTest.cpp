@@ -1,0 +1,112 @@
+// Stored settings seen through the C interface: what a handle starts with and what it leaves behind.
+#include <fstream>
+
+#include "settings/Persistence.h"
+#include "settings/Store.h"
+#include "tests/api/ApiFixture.h"
+
+namespace zelvik::test {
+namespace {
+
+using StoredSettingsTest = ApiFixture;
+
+void WriteSettingsFile(const std::string& text) {
+    const std::filesystem::path file = SettingsFilePath();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+std::vector<int> Errors(int h) {
+    std::vector<int> codes;
+    for (int code; (code = Zelvik_GetLastError(h)) != 0;) codes.push_back(code);
+    return codes;
+}
+
+TEST_F(StoredSettingsTest, FirstHandleReportsTwelveOnceAndStoresTheDefaultSize) {
+    const int h = HandleWithDevice();
+    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_RECORDING});
+    SizeListData stored;
+    ASSERT_EQ(LoadSizeList(stored), 1);
+    EXPECT_EQ(stored.count, 1);
+    EXPECT_EQ(stored.entries[0].EH, 2592);
+    EXPECT_EQ(Zelvik_GetColorMode(h), 24) << "the stored default colour mode";
+
+    const int second = HandleWithDevice();
+    EXPECT_TRUE(Errors(second).empty());
+}
+
+TEST_F(StoredSettingsTest, StoredWindowBeyondTheSensorFallsBackWithSeven) {
+    WriteSettingsFile("[Software\\Movane\\ZelvikQ77RX3Sdk]\nSize=0\n"
+                      "[Software\\Movane\\ZelvikQ77RX3Sdk\\Size_00]\n"
+                      "TH=2600\nTV=1944\nEH=2600\nEV=1944\nEHS=0\nEVS=0\nBuf=10\n");
+    const int h = HandleWithDevice();
+    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_CAPTURE_WINDOW});
+    int th = 0, ehs = -1, eh = 0, tv = 0, evs = -1, ev = 0;
+    EXPECT_EQ(Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev), 1);
+    EXPECT_EQ(std::vector<int>({th, ehs, eh, tv, evs, ev}), std::vector<int>({2592, 0, 2592, 1944, 0, 1944}));
+}
+
+TEST_F(StoredSettingsTest, SettingsSurviveReleaseAndInitialize) {
+    const int first = HandleWithDevice();
+    ASSERT_EQ(Zelvik_SetBrightness(first, -200), 1);
+    ASSERT_EQ(Zelvik_SetGamma(first, 150), 1);
+    ASSERT_EQ(Zelvik_SetGrayOffsetB(first, -40), 1);
+    ASSERT_EQ(Zelvik_SetGlobalGain(first, 40), 1);
+    ASSERT_EQ(Zelvik_SetExposureTime(first, 5000), 1);
+    ASSERT_EQ(Zelvik_SetAutoIris(first, 2), 1);
+    ASSERT_EQ(Zelvik_Release(first), 1);
+
+    const int second = HandleWithDevice();
+    int ok = 0;
+    EXPECT_EQ(Zelvik_GetBrightness(second, &ok), -200);
+    EXPECT_EQ(Zelvik_GetGamma(second, &ok), 150);
+    EXPECT_EQ(Zelvik_GetGrayOffsetB(second, &ok), -40);
+    EXPECT_EQ(Zelvik_GetGlobalGain(second, &ok), 40);
+    EXPECT_EQ(Zelvik_GetExposureTime(second, &ok), 5000);
+    EXPECT_EQ(Zelvik_GetAutoIris(second, &ok), 2);
+}
+
+TEST_F(StoredSettingsTest, CaptureWindowBySizeUsesTheStoredList) {
+    SizeListData list;
+    list.count = 2;
+    list.entries[0] = {2592, 1944, 2592, 1944, 0, 0, 10};
+    list.entries[1] = {2592, 1944, 1296, 972, 100, 50, 10};
+    list.size = 0;
+    list.color = 4;
+    list.waitTime = 30;
+    ASSERT_EQ(SaveSizeList(list), 1);
+
+    const int h = HandleWithDevice();
+    EXPECT_TRUE(Errors(h).empty());
+    EXPECT_EQ(Zelvik_GetColorMode(h), 42) << "stream settings are read at initialisation";
+    EXPECT_EQ(Zelvik_GetWaitTime(h), 30);
+    EXPECT_EQ(Zelvik_SetCaptureWindow(h, 1296, 972), 1);
+    EXPECT_EQ(Zelvik_Width(h), 1296);
+    int ehs = 0, evs = 0;
+    Zelvik_GetCaptureWindowEx(h, nullptr, &ehs, nullptr, nullptr, &evs, nullptr);
+    EXPECT_EQ(ehs, 100);
+    EXPECT_EQ(evs, 50);
+    EXPECT_EQ(Zelvik_SetCaptureWindow(h, 1000, 1000), 0);
+    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_WINDOW});
+    EXPECT_EQ(Zelvik_Width(h), 1296);
+}
+
+TEST_F(StoredSettingsTest, AHandleWithoutDeviceLeavesTheStoredSettingsAlone) {
+    const int first = HandleWithDevice();
+    ASSERT_EQ(Zelvik_SetGamma(first, 150), 1);
+    ASSERT_EQ(Zelvik_SetBayerGainRed(first, 120), 1);
+    ASSERT_EQ(Zelvik_SetGlobalGain(first, 40), 1);
+    ASSERT_EQ(Zelvik_Release(first), 1);
+
+    // Its initialisation stops before anything is loaded: its zeros must not be saved over the user's.
+    const int broken = HandleWithoutDevice();
+    ASSERT_EQ(Zelvik_Release(broken), 1);
+
+    const int second = HandleWithDevice();
+    EXPECT_EQ(Zelvik_GetGamma(second, nullptr), 150);
+    EXPECT_EQ(Zelvik_GetBayerGainRed(second, nullptr), 120);
+    EXPECT_EQ(Zelvik_GetGlobalGain(second, nullptr), 40);
+}
+
+}  // namespace
+}  // namespace zelvik::test
