@@ -1,0 +1,375 @@
+// zelvik-emulator: presents emulated cameras as USB disks of a system root mounted through FUSE.
+#define FUSE_USE_VERSION 312
+#include <fuse.h>
+#include <fuse_lowlevel.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "emulator/EmulatedDisks.h"
+#include "emulator/RegisterMap.h"
+#include "emulator/SysfsTree.h"
+
+namespace zelvik::emu {
+namespace {
+
+// An open disk node: the firmware and the plug generation it was opened in (null for a plain disk).
+struct OpenDisk {
+    std::shared_ptr<Firmware> firmware;
+    uint64_t generation = 0;
+};
+
+struct Emulator {
+    Emulator(int cameras, const FirmwareOptions& options) : disks(cameras, options), tree(disks.Disks()) {}
+    EmulatedDisks disks;
+    SysfsTree tree;
+    time_t started = std::time(nullptr);
+    // Open disk handles; the kernel releases them, except those still open at unmount.
+    std::mutex handlesMutex;
+    std::map<const OpenDisk*, std::unique_ptr<OpenDisk>> handles;
+};
+
+Emulator& Self() {
+    return *static_cast<Emulator*>(fuse_get_context()->private_data);
+}
+
+int CopyText(const std::string& text, char* buffer, size_t size, off_t offset) {
+    if (offset < 0 || static_cast<size_t>(offset) >= text.size()) return 0;
+    const size_t count = std::min(size, text.size() - static_cast<size_t>(offset));
+    std::memcpy(buffer, text.data() + offset, count);
+    return static_cast<int>(count);
+}
+
+void* Init(fuse_conn_info*, fuse_config* config) {
+    // No caching of names or attributes: an unplugged camera's entries must vanish at once.
+    config->entry_timeout = 0;
+    config->attr_timeout = 0;
+    config->negative_timeout = 0;
+    return fuse_get_context()->private_data;
+}
+
+int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
+    Emulator& self = Self();
+    const TreeNode* node = self.tree.Find(path);
+    if (!node) return -ENOENT;
+    std::memset(st, 0, sizeof *st);
+    st->st_uid = getuid();
+    st->st_gid = getgid();
+    st->st_atime = st->st_mtime = st->st_ctime = self.started;
+    st->st_nlink = 1;
+    switch (node->kind) {
+        case TreeNode::Kind::Directory:
+            st->st_mode = S_IFDIR | 0755;
+            st->st_nlink = 2;
+            break;
+        case TreeNode::Kind::File:
+            st->st_mode = S_IFREG | 0444;
+            st->st_size = static_cast<off_t>(node->content.size());
+            break;
+        case TreeNode::Kind::Symlink:
+            st->st_mode = S_IFLNK | 0777;
+            st->st_size = static_cast<off_t>(node->content.size());
+            break;
+        case TreeNode::Kind::Disk:
+            st->st_mode = S_IFREG | 0660;
+            st->st_size = static_cast<off_t>(kDiskSize);
+            st->st_blksize = static_cast<blksize_t>(kSectorSize);
+            break;
+        case TreeNode::Kind::Control:
+            st->st_mode = S_IFREG | 0660;
+            break;
+    }
+    return 0;
+}
+
+int ReadLink(const char* path, char* buffer, size_t size) {
+    const TreeNode* node = Self().tree.Find(path);
+    if (!node) return -ENOENT;
+    if (node->kind != TreeNode::Kind::Symlink) return -EINVAL;
+    if (size == 0) return -EINVAL;
+    const size_t count = std::min(size - 1, node->content.size());
+    std::memcpy(buffer, node->content.data(), count);
+    buffer[count] = '\0';
+    return 0;
+}
+
+int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*, fuse_readdir_flags) {
+    const SysfsTree& tree = Self().tree;
+    const TreeNode* node = tree.Find(path);
+    if (!node) return -ENOENT;
+    if (node->kind != TreeNode::Kind::Directory) return -ENOTDIR;
+    fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    const std::string prefix = std::string(path) == "/" ? "/" : std::string(path) + "/";
+    for (const std::string& name : node->children) {
+        if (tree.Find(prefix + name)) fill(buffer, name.c_str(), nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    }
+    return 0;
+}
+
+int Open(const char* path, fuse_file_info* fi) {
+    Emulator& self = Self();
+    const TreeNode* node = self.tree.Find(path);
+    if (!node) return -ENOENT;
+    switch (node->kind) {
+        case TreeNode::Kind::Disk: {
+            const EmulatedDisk& disk = self.tree.Disk(node->disk);
+            auto handle = std::make_unique<OpenDisk>();
+            if (disk.firmware) {
+                handle->firmware = disk.firmware;
+                handle->generation = disk.firmware->Generation();
+            }
+            fi->fh = reinterpret_cast<uint64_t>(handle.get());
+            std::lock_guard lock(self.handlesMutex);
+            self.handles.emplace(handle.get(), std::move(handle));
+            fi->direct_io = 1;  // every status read must reach the firmware
+            return 0;
+        }
+        case TreeNode::Kind::Control:
+            fi->direct_io = 1;
+            return 0;
+        case TreeNode::Kind::File:
+            return (fi->flags & O_ACCMODE) == O_RDONLY ? 0 : -EACCES;
+        default:
+            return -EISDIR;
+    }
+}
+
+int Release(const char*, fuse_file_info* fi) {
+    if (fi->fh != 0) {
+        Emulator& self = Self();
+        std::lock_guard lock(self.handlesMutex);
+        self.handles.erase(reinterpret_cast<const OpenDisk*>(fi->fh));
+        fi->fh = 0;
+    }
+    return 0;
+}
+
+int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    Emulator& self = Self();
+    if (fi->fh != 0) {
+        const OpenDisk& disk = *reinterpret_cast<OpenDisk*>(fi->fh);
+        if (offset < 0) return -EINVAL;
+        if (static_cast<uint64_t>(offset) >= kDiskSize) return 0;
+        const size_t count = std::min<uint64_t>(size, kDiskSize - static_cast<uint64_t>(offset));
+        if (!disk.firmware) {
+            std::memset(buffer, 0, count);
+        } else if (int rc = disk.firmware->Read(disk.generation, static_cast<uint64_t>(offset), buffer, count)) {
+            return rc;
+        }
+        return static_cast<int>(count);
+    }
+    const TreeNode* node = self.tree.Find(path);
+    if (!node) return -ENOENT;
+    if (node->kind == TreeNode::Kind::Control) return CopyText(self.disks.Status(), buffer, size, offset);
+    return CopyText(node->content, buffer, size, offset);
+}
+
+int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    Emulator& self = Self();
+    if (fi->fh != 0) {
+        const OpenDisk& disk = *reinterpret_cast<OpenDisk*>(fi->fh);
+        if (offset < 0) return -EINVAL;
+        if (static_cast<uint64_t>(offset) >= kDiskSize) return -ENOSPC;
+        const size_t count = std::min<uint64_t>(size, kDiskSize - static_cast<uint64_t>(offset));
+        if (disk.firmware) {
+            if (int rc = disk.firmware->Write(disk.generation, static_cast<uint64_t>(offset), buffer, count)) return rc;
+        }
+        return static_cast<int>(count);
+    }
+    const TreeNode* node = self.tree.Find(path);
+    if (!node) return -ENOENT;
+    if (node->kind != TreeNode::Kind::Control) return -EACCES;
+    std::string error;
+    if (!self.disks.Control(std::string_view(buffer, size), &error)) {
+        std::fprintf(stderr, "zelvik-emulator: control: %s\n", error.c_str());
+        return -EINVAL;
+    }
+    return static_cast<int>(size);
+}
+
+int Truncate(const char* path, off_t, fuse_file_info*) {
+    // "echo ... > control" truncates first; the disks keep their size.
+    const TreeNode* node = Self().tree.Find(path);
+    if (!node) return -ENOENT;
+    return node->kind == TreeNode::Kind::Control || node->kind == TreeNode::Kind::Disk ? 0 : -EACCES;
+}
+
+void Usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: zelvik-emulator [options] MOUNTPOINT\n"
+                 "  -n, --cameras N        emulated cameras, 1..4 (default 1)\n"
+                 "  -p, --protocol P       register protocol: word (default) or byte\n"
+                 "  -f, --fps N            frames per second; 'max' for no pacing (default: sensor timing)\n"
+                 "  -s, --scene S          bars (default), moving, or a PNG or binary PPM file\n"
+                 "  -m, --mosaic FILE      an 8-bit binary PGM mosaic delivered as it stands\n"
+                 "  -o OPTIONS             mount options passed to FUSE (e.g. allow_other)\n"
+                 "  -d, --debug            FUSE debug output\n"
+                 "  -h, --help             this text\n"
+                 "Runs in the foreground until SIGINT or SIGTERM, then unmounts.\n"
+                 "Faults: write commands to MOUNTPOINT/control, e.g. 'unplug 1', 'replug 1', 'stall 1 3',\n"
+                 "'unstall 1', 'mismatch 1 on', 'noready 1 on', 'ident 1 model', 'fps 1 30'; read it for status.\n");
+}
+
+// Owners of the FUSE handles, released in reverse order of acquisition.
+struct FuseArgs {
+    fuse_args args = FUSE_ARGS_INIT(0, nullptr);
+    ~FuseArgs() { fuse_opt_free_args(&args); }
+};
+struct FuseInstance {
+    fuse* handle = nullptr;
+    ~FuseInstance() {
+        if (handle) fuse_destroy(handle);
+    }
+};
+struct FuseMount {
+    fuse* handle = nullptr;
+    ~FuseMount() {
+        if (handle) fuse_unmount(handle);
+    }
+};
+struct SignalHandlers {
+    fuse_session* session = nullptr;
+    ~SignalHandlers() {
+        if (session) fuse_remove_signal_handlers(session);
+    }
+};
+struct LoopConfig {
+    fuse_loop_config* config = fuse_loop_cfg_create();
+    ~LoopConfig() { fuse_loop_cfg_destroy(config); }
+};
+
+int Run(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"cameras", required_argument, nullptr, 'n'}, {"protocol", required_argument, nullptr, 'p'},
+        {"fps", required_argument, nullptr, 'f'},     {"scene", required_argument, nullptr, 's'},
+        {"mosaic", required_argument, nullptr, 'm'},  {"debug", no_argument, nullptr, 'd'},
+        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0},
+    };
+    int cameras = 1;
+    FirmwareOptions options;
+    std::string scene, mosaic, fuseOptions;
+    bool debug = false;
+    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:dh", kOptions, nullptr)) != -1;) {
+        char* end = nullptr;
+        switch (c) {
+            case 'n':
+                cameras = static_cast<int>(std::strtol(optarg, &end, 10));
+                if (*end != '\0' || cameras < 1 || cameras > 4) {
+                    std::fprintf(stderr, "zelvik-emulator: --cameras takes 1..4\n");
+                    return 2;
+                }
+                break;
+            case 'p':
+                if (std::strcmp(optarg, "word") == 0) {
+                    options.protocol = Protocol::Word;
+                } else if (std::strcmp(optarg, "byte") == 0) {
+                    options.protocol = Protocol::Byte;
+                } else {
+                    std::fprintf(stderr, "zelvik-emulator: --protocol takes word or byte\n");
+                    return 2;
+                }
+                break;
+            case 'f':
+                if (std::strcmp(optarg, "max") == 0) {
+                    options.paced = false;
+                } else {
+                    options.fps = std::strtod(optarg, &end);
+                    if (*end != '\0' || !(options.fps > 0 && options.fps <= 100000)) {
+                        std::fprintf(stderr, "zelvik-emulator: --fps takes a rate above 0 or 'max'\n");
+                        return 2;
+                    }
+                }
+                break;
+            case 's': scene = optarg; break;
+            case 'm': mosaic = optarg; break;
+            case 'o': fuseOptions += (fuseOptions.empty() ? "" : ",") + std::string(optarg); break;
+            case 'd': debug = true; break;
+            case 'h': Usage(stdout); return 0;
+            default: Usage(stderr); return 2;
+        }
+    }
+    if (optind != argc - 1 || (!scene.empty() && !mosaic.empty())) {
+        if (!scene.empty() && !mosaic.empty()) std::fprintf(stderr, "zelvik-emulator: --scene or --mosaic, not both\n");
+        Usage(stderr);
+        return 2;
+    }
+    const char* mountpoint = argv[optind];
+
+    std::string error;
+    if (!scene.empty()) options.scene = LoadScene(scene, &error);
+    if (!mosaic.empty()) options.scene = LoadMosaic(mosaic, &error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "zelvik-emulator: %s\n", error.c_str());
+        return 1;
+    }
+
+    Emulator emulator(cameras, options);
+
+    fuse_operations ops{};
+    ops.init = Init;
+    ops.getattr = GetAttr;
+    ops.readlink = ReadLink;
+    ops.readdir = ReadDir;
+    ops.open = Open;
+    ops.release = Release;
+    ops.read = Read;
+    ops.write = Write;
+    ops.truncate = Truncate;
+
+    FuseArgs args;
+    fuse_opt_add_arg(&args.args, argv[0]);
+    fuse_opt_add_arg(&args.args, "-o");
+    fuse_opt_add_arg(&args.args, ("fsname=zelvik-emulator" + (fuseOptions.empty() ? "" : "," + fuseOptions)).c_str());
+    if (debug) fuse_opt_add_arg(&args.args, "-d");
+
+    FuseInstance instance{fuse_new(&args.args, &ops, sizeof ops, &emulator)};
+    if (!instance.handle) return 1;
+    FuseMount mount;
+    if (fuse_mount(instance.handle, mountpoint) != 0) return 1;
+    mount.handle = instance.handle;
+    SignalHandlers signals;
+    if (fuse_set_signal_handlers(fuse_get_session(instance.handle)) != 0) return 1;
+    signals.session = fuse_get_session(instance.handle);
+
+    const std::string picture = !mosaic.empty() ? "mosaic " + mosaic : "scene " + (scene.empty() ? "bars" : scene);
+    std::printf("zelvik-emulator: %d camera%s (%s protocol, %s) at %s; faults through %s/control\n", cameras,
+                cameras == 1 ? "" : "s", ProtocolName(options.protocol), picture.c_str(), mountpoint, mountpoint);
+    std::fflush(stdout);
+
+    // Once the session is told to exit, end every wait in the firmware, so that a transfer stalled for
+    // a long time cannot hold up the loop's end and the unmount.
+    std::jthread watcher([&emulator, session = signals.session](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            if (fuse_session_exited(session)) {
+                for (int i = 0; i < emulator.disks.CameraCount(); ++i) emulator.disks.Camera(i).Shutdown();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    LoopConfig loop;
+    fuse_loop_cfg_set_max_threads(loop.config, 32);  // stalled transfers each hold a thread
+    const int rc = fuse_loop_mt(instance.handle, loop.config);
+    // The loop ends with 0, or with the number of the signal that asked it to stop; both are clean.
+    return rc >= 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace zelvik::emu
+
+int main(int argc, char** argv) {
+    return zelvik::emu::Run(argc, argv);
+}

@@ -1,0 +1,284 @@
+// The zelvik-emulator program end to end: mount, discovery entries, sector I/O, faults, clean unmount.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/ImageFiles.h"
+#include "emulator/RegisterMap.h"
+#include "platform/AlignedBuffer.h"
+
+namespace zelvik::emu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// As large as the sensor, so that a full-resolution frame (which FUSE passes on in several requests)
+// is compared byte for byte.
+constexpr int kFixtureWidth = kSensorWidth, kFixtureHeight = kSensorHeight;
+
+bool IsMounted(const std::string& path) {
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountinfo, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mountPoint;
+        fields >> id >> parent >> device >> root >> mountPoint;
+        if (mountPoint == path) return true;
+    }
+    return false;
+}
+
+std::string ReadTrimmed(const std::string& path) {
+    std::ifstream file(path);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t first = text.find_first_not_of(" \t\n");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
+bool WriteText(const std::string& path, const std::string& text, int* error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0) return *error = errno, false;
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    *error = written < 0 ? errno : 0;
+    ::close(fd);
+    return written == static_cast<ssize_t>(text.size());
+}
+
+// An open camera disk of the mount, spoken to as the host does (O_DIRECT where accepted).
+class Disk {
+public:
+    explicit Disk(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_DIRECT);
+        if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDWR);
+    }
+    ~Disk() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Disk(const Disk&) = delete;
+    Disk& operator=(const Disk&) = delete;
+    bool IsOpen() const { return fd_ >= 0; }
+
+    ssize_t ReadStatus(uint8_t* sector) {
+        if (sector == nullptr) return -1;  // an empty AlignedBuffer (allocation failed)
+        return ::pread(fd_, sector, 512, static_cast<off_t>(kStatusOffset));
+    }
+    bool Command(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+        AlignedBuffer block(512);
+        if (block.empty()) return false;
+        block.data()[0] = b0, block.data()[1] = b1, block.data()[2] = b2, block.data()[3] = b3;
+        return ::pwrite(fd_, block.data(), 512, static_cast<off_t>(kCommandOffset)) == 512;
+    }
+    void WriteWord(uint16_t address, uint16_t value) {
+        ASSERT_TRUE(Command(kCmdWrite, 0, address >> 8, address & 0xFF));
+        ASSERT_TRUE(Command(kCmdWrite, 1, value >> 8, value & 0xFF));
+    }
+    int ReadWord(uint16_t address) {
+        AlignedBuffer status(512);
+        if (!Command(kCmdRead, 0, address >> 8, address & 0xFF) || ReadStatus(status.data()) != 512) return -1;
+        return status.data()[259] << 8 | status.data()[258];
+    }
+    ssize_t ReadFrame(uint8_t* buffer, size_t length) {
+        if (buffer == nullptr || !Command(kCmdFrameRequest, 0, 0, 0)) return -1;
+        return ::pread(fd_, buffer, length, static_cast<off_t>(kImageOffset));
+    }
+
+private:
+    int fd_ = -1;
+};
+
+class EmulatorMount : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (fuse < 0) {
+            GTEST_SKIP() << "SKIPPED: FUSE is not available here (/dev/fuse: " << std::strerror(errno)
+                         << "), so the mounted emulator cannot be tested";
+        }
+        ::close(fuse);
+        char pattern[] = "/tmp/zelvik-emulator-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        mount_ = dir_ + "/root";
+        fs::create_directory(mount_);
+        fixture_ = Image{kFixtureWidth, kFixtureHeight, 1, {}};
+        for (int i = 0; i < kFixtureWidth * kFixtureHeight; ++i) fixture_.pixels.push_back(static_cast<uint8_t>(i % 253 + 1));
+        ASSERT_TRUE(SaveGrayImage(dir_ + "/mosaic.pgm", fixture_));
+
+        pid_ = ::fork();
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            const std::string mosaic = dir_ + "/mosaic.pgm";
+            ::execl(ZELVIK_EMULATOR_PATH, "zelvik-emulator", "--cameras", "2", "--mosaic", mosaic.c_str(), "--fps",
+                    "max", mount_.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Wait for the mount (a bound against hanging, not a performance check).
+        for (int i = 0; i < 3000; ++i) {
+            struct stat st;
+            if (IsMounted(mount_) && ::stat((mount_ + "/control").c_str(), &st) == 0) return;
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                FAIL() << "zelvik-emulator ended before mounting (status " << status << ")";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "zelvik-emulator did not mount " << mount_;
+    }
+
+    void TearDown() override {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (!mount_.empty() && IsMounted(mount_)) ::umount2(mount_.c_str(), MNT_DETACH);
+        if (!dir_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(dir_, ignored);
+        }
+    }
+
+    // SIGTERM, then the program must exit with 0 and leave nothing mounted.
+    void StopAndExpectCleanUnmount() {
+        ASSERT_EQ(::kill(pid_, SIGTERM), 0);
+        int status = 0;
+        // A bound against hanging only: a program that ignores SIGTERM is killed by TearDown.
+        pid_t ended = 0;
+        for (int i = 0; i < 6000 && ended == 0; ++i) {
+            ended = ::waitpid(pid_, &status, WNOHANG);
+            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(ended, pid_) << "zelvik-emulator did not end after SIGTERM";
+        pid_ = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        EXPECT_FALSE(IsMounted(mount_));
+    }
+
+    std::string Path(const std::string& relative) const { return mount_ + "/" + relative; }
+
+    std::string dir_, mount_;
+    Image fixture_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(EmulatorMount, ServesDiscoveryEntriesSectorsAndFramesThenUnmountsCleanly) {
+    // The entries discovery reads: a relative block link, a device directory below a usb* directory,
+    // identity files and the serial of the USB device.
+    const fs::path block = fs::read_symlink(Path("sys/block/sdb"));
+    EXPECT_TRUE(block.is_relative()) << block;
+    const std::string device = fs::canonical(Path("sys/block/sdb/device")).string();
+    const std::string root = fs::canonical(mount_).string();
+    ASSERT_EQ(device.rfind(root + "/", 0), 0u) << device;
+    EXPECT_NE(device.find("/usb2/"), std::string::npos) << device;
+    const std::string identity = "USBSTOR\\Disk&Ven_" + ReadTrimmed(device + "/vendor") + "&Prod_" +
+                                 ReadTrimmed(device + "/model") + "&Rev_" + ReadTrimmed(device + "/rev") + "\\" +
+                                 ReadTrimmed(device + "/../../../../serial");
+    EXPECT_EQ(identity, "USBSTOR\\Disk&Ven_MOVANE&Prod_USB3.0 Q77RX&Rev_1.00\\Q77RX0001");
+    EXPECT_TRUE(fs::exists(Path("dev/sdc")));
+    EXPECT_GE(fs::file_size(Path("dev/sdb")), 5171200u);
+
+    Disk disk(Path("dev/sdb"));
+    ASSERT_TRUE(disk.IsOpen());
+    AlignedBuffer status(512);
+    ASSERT_EQ(disk.ReadStatus(status.data()), 512);
+    EXPECT_EQ(std::memcmp(status.data(), "MOVANE USB 3.0 Camera V1.0", 26), 0);
+    EXPECT_EQ(status.data()[26], 0x50);
+    EXPECT_EQ(status.data()[27], 0x02);
+    EXPECT_EQ(disk.ReadWord(reg::kChipId), kWordChipId);
+
+    // An 8 x 6 window at (2, 2) of the mosaic fixture, exactly.
+    disk.WriteWord(reg::kRowStart, 2 + kRowOrigin);
+    disk.WriteWord(reg::kColumnStart, 2 + kColumnOrigin);
+    disk.WriteWord(reg::kRowSize, 5);
+    disk.WriteWord(reg::kColumnSize, 7);
+    EXPECT_EQ(disk.ReadWord(reg::kRowStart), 2 + kRowOrigin);
+    AlignedBuffer frame(5039104);
+    ASSERT_FALSE(frame.empty());
+    ASSERT_EQ(disk.ReadFrame(frame.data(), 512), 512);
+    for (int r = 0; r < 6; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            ASSERT_EQ(frame.data()[r * 8 + c], fixture_.pixels[(r + 2) * kFixtureWidth + c + 2]) << r << "," << c;
+        }
+    }
+
+    // A full-resolution frame in one read.
+    disk.WriteWord(reg::kRowStart, kRowOrigin);
+    disk.WriteWord(reg::kColumnStart, kColumnOrigin);
+    disk.WriteWord(reg::kRowSize, kSensorHeight - 1);
+    disk.WriteWord(reg::kColumnSize, kSensorWidth - 1);
+    ASSERT_EQ(disk.ReadFrame(frame.data(), 5039104), 5039104);
+    EXPECT_EQ(std::memcmp(frame.data(), fixture_.pixels.data(), fixture_.pixels.size()), 0);
+    EXPECT_TRUE(std::all_of(frame.data() + fixture_.pixels.size(), frame.data() + 5039104, [](uint8_t b) { return b == 0; }));
+
+    StopAndExpectCleanUnmount();
+}
+
+TEST_F(EmulatorMount, ControlFileUnplugsAndReplugsACamera) {
+    Disk before(Path("dev/sdb"));
+    ASSERT_TRUE(before.IsOpen());
+    AlignedBuffer status(512);
+    ASSERT_EQ(before.ReadStatus(status.data()), 512);
+
+    int error = 0;
+    ASSERT_TRUE(WriteText(Path("control"), "unplug 1\n", &error)) << std::strerror(error);
+    errno = 0;
+    EXPECT_EQ(before.ReadStatus(status.data()), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(fs::exists(Path("dev/sdb")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Path("sys/block/sdb"))));
+    EXPECT_TRUE(fs::exists(Path("dev/sdc")));
+
+    EXPECT_FALSE(WriteText(Path("control"), "unplug 9\n", &error));
+    EXPECT_EQ(error, EINVAL);
+
+    ASSERT_TRUE(WriteText(Path("control"), "replug 1\n", &error)) << std::strerror(error);
+    EXPECT_TRUE(fs::exists(Path("dev/sdb")));
+    EXPECT_EQ(before.ReadStatus(status.data()), -1) << "a handle from before the unplug stays dead";
+    Disk after(Path("dev/sdb"));
+    ASSERT_TRUE(after.IsOpen());
+    EXPECT_EQ(after.ReadStatus(status.data()), 512);
+    EXPECT_NE(ReadTrimmed(Path("control")).find("camera 1 sdb Q77RX0001 plugged"), std::string::npos);
+
+    // A transfer stalled for an hour must not hold up SIGTERM: it ends with an error and the program
+    // unmounts cleanly.
+    Disk other(Path("dev/sdc"));
+    ASSERT_TRUE(other.IsOpen());
+    ASSERT_TRUE(WriteText(Path("control"), "stall 2 1 3600000\n", &error)) << std::strerror(error);
+    std::atomic<ssize_t> stalledResult{0};
+    std::thread reader([&] {
+        AlignedBuffer sector(512);
+        stalledResult = other.ReadStatus(sector.data());
+    });
+    bool blocked = false;
+    for (int i = 0; i < 3000 && !blocked; ++i) {  // a bound against hanging only
+        const std::string control = ReadTrimmed(Path("control"));
+        blocked = control.find("camera 2 sdc Q77RX0002 plugged") != std::string::npos &&
+                  control.find("stalled 1 pending 0") != std::string::npos;
+        if (!blocked) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(blocked);
+    StopAndExpectCleanUnmount();
+    reader.join();
+    EXPECT_EQ(stalledResult.load(), -1);
+}
+
+}  // namespace
+}  // namespace zelvik::emu::test
