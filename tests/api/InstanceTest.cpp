@@ -246,3 +246,32 @@ TEST_F(InstanceTest, CaptureWindowExStoresEvenAnInvalidWindow) {
 
 }  // namespace
 }  // namespace zelvik::test
+
+namespace zelvik::test {
+namespace {
+
+// The table the tools print from and the header's codes must say the same.
+TEST(ErrorTableTest, NamesMatchThePublicCodes) {
+    const struct {
+        int code;
+        const char* name;
+    } header[] = {
+        {ZELVIK_ERR_AUTO_IRIS_OFF, "ZELVIK_ERR_AUTO_IRIS_OFF"}, {ZELVIK_ERR_NOT_ALLOWED, "ZELVIK_ERR_NOT_ALLOWED"},
+        {ZELVIK_ERR_NO_CAMERA, "ZELVIK_ERR_NO_CAMERA"},         {ZELVIK_ERR_THREAD, "ZELVIK_ERR_THREAD"},
+        {ZELVIK_ERR_WINDOW, "ZELVIK_ERR_WINDOW"},               {ZELVIK_ERR_MEMORY, "ZELVIK_ERR_MEMORY"},
+        {ZELVIK_ERR_DEVICE, "ZELVIK_ERR_DEVICE"},               {ZELVIK_ERR_CAPTURE_WINDOW, "ZELVIK_ERR_CAPTURE_WINDOW"},
+        {ZELVIK_ERR_TRANSFER, "ZELVIK_ERR_TRANSFER"},           {ZELVIK_ERR_ARGUMENT, "ZELVIK_ERR_ARGUMENT"},
+        {ZELVIK_ERR_UNSUPPORTED, "ZELVIK_ERR_UNSUPPORTED"},     {ZELVIK_ERR_RECORDING, "ZELVIK_ERR_RECORDING"},
+        {ZELVIK_ERR_CAMERA_LOST, "ZELVIK_ERR_CAMERA_LOST"},
+    };
+    ASSERT_EQ(std::size(header), std::size(kErrorTable));
+    for (auto h : header) {
+        const ErrorInfo* e = FindError(h.code);
+        ASSERT_NE(e, nullptr) << h.name;
+        EXPECT_STREQ(e->name, h.name);
+    }
+    EXPECT_EQ(FindError(10), nullptr);
+}
+
+}  // namespace
+}  // namespace zelvik::test
