@@ -1,0 +1,121 @@
+// FrameBuffer: a pixel array with 4-byte-padded rows that can also live in a display surface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "imaging/DisplaySurface.h"
+#include "imaging/FrameKernel.h"
+
+namespace zelvik {
+
+// The 40-byte bitmap header that describes a buffer to displays and BMP writers.
+struct BitmapInfoHeader {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;  // positive: memory row 0 is shown at the bottom
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+};
+static_assert(sizeof(BitmapInfoHeader) == 40);
+
+struct RgbQuad {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+    uint8_t reserved;
+};
+
+// Header directly followed by the colour table, as displays take it.
+struct BitmapInfo {
+    BitmapInfoHeader header;
+    RgbQuad colorTable[256];
+};
+
+// Colour-table kinds of SetColorTable.
+enum ColorTableKind : int32_t {
+    kColorTableGray = 0,     // gray ramp into the buffer's table and the surface
+    kColorTableEntries = 2,  // caller's entries into the surface only
+};
+
+// Stride rule: width x bytes per pixel, rounded up to a multiple of 4 (bytes per pixel = bits / 8).
+// 0 when the row does not fit 32 bits.
+uint32_t FrameStride(int64_t width, uint32_t bitsPerPixel);
+
+// A frame in memory. Memory row 0 holds the sensor's first line; a display shows it at the bottom, so
+// upright consumers flip rows. Pixels: 8 gray/raw, 16 (10-bit sample), 24 BGR, 32 BGRx, 48 and 64 the
+// same in 16-bit words. Not safe for concurrent use; the capture engine decides who touches which buffer.
+class FrameBuffer {
+public:
+    // Without a provider the buffer always takes the heap path.
+    explicit FrameBuffer(DisplaySurfaceProvider* provider = nullptr);
+    ~FrameBuffer();
+    FrameBuffer(const FrameBuffer&) = delete;
+    FrameBuffer& operator=(const FrameBuffer&) = delete;
+
+    // Builds width x height pixels of bitsPerPixel, dropping the previous contents. 0 and untouched when
+    // width <= 0, height <= 0 or bitsPerPixel is 0 (or not a bit count a header can carry).
+    int Create(int32_t width, int32_t height, int32_t bitsPerPixel);
+    // Builds the geometry of other (header copied, colour table not), pixels not copied.
+    int CreateLike(const FrameBuffer* other);
+    // Frees the pixels and surface; the buffer becomes empty. Always 0.
+    int Release();
+    // kColorTableGray: gray ramp; kColorTableEntries: count entries of table at start into the surface
+    // only. Always 1.
+    int SetColorTable(int32_t kind, const RgbQuad* table, uint32_t start, uint32_t count);
+
+    // Copies from source's surface to this one's at (x, y); whole source when rect is null. 0 (and
+    // nothing done) unless both buffers live in surfaces.
+    int Blit(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y);
+    // Clips rect (display coordinates, default: whole source) and (x, y), then runs kernel once with this
+    // buffer as destination. 0 without calling it when the clip is empty or kernel is null.
+    int Apply(FrameKernel kernel, const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y, void* p1,
+              void* p2);
+    // Runs a resizing kernel over two rectangles (defaults: whole buffers); not clipped. 0 without calling
+    // it when kernel is null or a rectangle is empty or not inside its buffer.
+    int ApplyScaled(ScaledFrameKernel kernel, const FrameBuffer& source, const Rect* sourceRect,
+                    const Rect* destRect, void* p1, void* p2);
+    // Clips a source rectangle in display coordinates (y = 0 is the last memory row) placed at (x, y) of
+    // this buffer, and converts both to memory rows. 0 with rect, x, y zeroed when nothing is left.
+    int ClipRects(const FrameBuffer& source, Rect& rect, int32_t& x, int32_t& y) const;
+
+    uint8_t* Bits() { return bits_; }
+    const uint8_t* Bits() const { return bits_; }
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+    uint32_t Stride() const { return stride_; }
+    uint16_t BitsPerPixel() const { return bitsPerPixel_; }
+    uint16_t BytesPerPixel() const { return static_cast<uint16_t>(bitsPerPixel_ / 8); }
+    const BitmapInfo& Info() const { return info_; }
+    const BitmapInfoHeader& Header() const { return info_.header; }
+    const RgbQuad* ColorTable() const { return info_.colorTable; }
+    // The surface the pixels live in, or null on the heap path.
+    DisplaySurface* Surface() const { return surface_.get(); }
+
+private:
+    struct HeapDeleter {
+        void operator()(uint8_t* p) const;
+    };
+
+    int BuildPixels(const DisplaySurface* reference);
+    void FillGrayTable();
+    void ResetHeader();
+
+    BitmapInfo info_{};
+    DisplaySurfaceProvider* provider_;
+    std::unique_ptr<DisplaySurface> surface_;
+    std::unique_ptr<uint8_t, HeapDeleter> heap_;
+    uint8_t* bits_ = nullptr;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    uint32_t stride_ = 0;
+    uint16_t bitsPerPixel_ = 0;
+};
+
+}  // namespace zelvik

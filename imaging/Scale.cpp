@@ -1,0 +1,73 @@
+// Row unpacking and nearest-neighbour resizing.
+#include "imaging/Scale.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zelvik {
+
+namespace {
+
+int UnpackRows(uint8_t* bits, const Rect* rect, uint32_t stride, size_t n) {
+    const int64_t W = rect->right, H = rect->bottom;
+    if (W <= 0 || H <= 0) return 1;
+    const size_t packed = static_cast<size_t>(W) * n;
+    if (packed > stride) return 1;  // rows wider than the stride cannot come from this buffer
+    // Rows move from the end backwards; within a row the target never lies below the source, so a
+    // backward move (memmove) of the whole row equals the pixel-by-pixel walk from its last pixel.
+    for (int64_t r = H - 1; r >= 0; --r) {
+        std::memmove(bits + static_cast<size_t>(r) * stride, bits + static_cast<size_t>(r) * packed, packed);
+    }
+    return 1;
+}
+
+template <size_t kBytes>
+int ScaleNearest(uint8_t* dst, const uint8_t* src, const Rect* d, const Rect* s, int32_t srcWidth, int32_t srcHeight,
+                 uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride) {
+    const int32_t dw = d->right - d->left, dh = d->bottom - d->top;
+    const int32_t sw = s->right - s->left, sh = s->bottom - s->top;
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || srcWidth <= 0 || srcHeight <= 0) return 1;
+    const float xRatio = static_cast<float>(sw) / static_cast<float>(dw);
+    const float yRatio = static_cast<float>(sh) / static_cast<float>(dh);
+    // Column offsets once per call; the same v for every row.
+    std::vector<size_t> column(static_cast<size_t>(dw));
+    for (int32_t j = 0; j < dw; ++j) {
+        const int64_t v = std::clamp<int64_t>(static_cast<int64_t>(j * static_cast<double>(xRatio)), 0, srcWidth - 1);
+        column[static_cast<size_t>(j)] = static_cast<size_t>(v) * srcBpp;
+    }
+    for (int32_t i = 0; i < dh; ++i) {
+        const int64_t u = std::clamp<int64_t>(static_cast<int64_t>(i * static_cast<double>(yRatio)), 0, srcHeight - 1);
+        const uint8_t* in = src + static_cast<size_t>(s->bottom - 1 - u) * srcStride;
+        uint8_t* out = dst + static_cast<size_t>(d->top + i) * dstStride + static_cast<size_t>(d->left) * dstBpp;
+        for (int32_t j = 0; j < dw; ++j, out += dstBpp) std::memcpy(out, in + column[static_cast<size_t>(j)], kBytes);
+    }
+    return 1;
+}
+
+}  // namespace
+
+int UnpackRows8(uint8_t* dst, const uint8_t*, const Rect* rect, int32_t, int32_t, uint16_t, uint16_t,
+                uint32_t dstStride, uint32_t, void*, void*) {
+    return UnpackRows(dst, rect, dstStride, 1);
+}
+
+int UnpackRows16(uint8_t* dst, const uint8_t*, const Rect* rect, int32_t, int32_t, uint16_t, uint16_t,
+                 uint32_t dstStride, uint32_t, void*, void*) {
+    return UnpackRows(dst, rect, dstStride, 2);
+}
+
+int ScaleNearest8(uint8_t* dst, const uint8_t* src, const Rect* dstRect, const Rect* srcRect, int32_t, int32_t,
+                  int32_t srcWidth, int32_t srcHeight, uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride,
+                  uint32_t srcStride, void*, void*) {
+    return ScaleNearest<1>(dst, src, dstRect, srcRect, srcWidth, srcHeight, dstBpp, srcBpp, dstStride, srcStride);
+}
+
+int ScaleNearest24(uint8_t* dst, const uint8_t* src, const Rect* dstRect, const Rect* srcRect, int32_t, int32_t,
+                   int32_t srcWidth, int32_t srcHeight, uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride,
+                   uint32_t srcStride, void*, void*) {
+    if (dstBpp < 3 || srcBpp < 3) return 1;
+    return ScaleNearest<3>(dst, src, dstRect, srcRect, srcWidth, srcHeight, dstBpp, srcBpp, dstStride, srcStride);
+}
+
+}  // namespace zelvik

@@ -1,0 +1,382 @@
+// Demosaic kernels against a scalar model written from their description, on random mosaics of odd
+// and even sizes in every Bayer phase, plus the worked examples.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "imaging/Demosaic.h"
+#include "imaging/Kernels.h"
+#include "ImagingTestUtil.h"
+
+namespace zelvik {
+namespace {
+
+using test::Px;
+using test::Word;
+
+// ---- The model -------------------------------------------------------------------------------------
+
+// Colour of a sensor site (rowPhase, colPhase).
+char Site(int rp, int cp) { return rp == 0 ? (cp == 0 ? 'G' : 'B') : (cp == 0 ? 'R' : 'G'); }
+
+enum class Arith { kPortable, kFast, kTenBit };
+
+struct Out {
+    int b, g, r;
+};
+
+using Reader = std::function<int64_t(int x, int r)>;
+
+// Output (x, r) with phase (pr, pc): the 2 x 2 block of columns x-1, x and rows r-1, r; red and blue
+// from their block sample (weight 9), the same colour two beyond the centre (3, 3) and the diagonal (1).
+Out ModelPixel(const Reader& S, int x, int r, int pr, int pc, int gR, int gB, Arith arith) {
+    struct Pos {
+        int x, r;
+        char c;
+    } block[4] = {{x - 1, r - 1, Site(pr ^ 1, pc ^ 1)}, {x, r - 1, Site(pr ^ 1, pc)}, {x - 1, r, Site(pr, pc ^ 1)},
+                  {x, r, Site(pr, pc)}};
+    auto weighted = [&](char colour) -> int64_t {
+        for (const Pos& p : block) {
+            if (p.c != colour) continue;
+            const int x2 = p.x == x ? x - 2 : x + 1, r2 = p.r == r ? r - 2 : r + 1;
+            return 9 * S(p.x, p.r) + 3 * S(x2, p.r) + 3 * S(p.x, r2) + S(x2, r2);
+        }
+        ADD_FAILURE() << "block without " << colour;
+        return 0;
+    };
+    int64_t greens = 0;
+    for (const Pos& p : block)
+        if (p.c == 'G') greens += S(p.x, p.r);
+    auto colour = [&](int64_t s, int64_t g) -> int {
+        switch (arith) {
+            case Arith::kPortable: return static_cast<int>(std::min<int64_t>(255, (s * g) >> 11));
+            case Arith::kFast: return static_cast<int>(std::min<int64_t>(255, ((s / 16) * g) >> 7));
+            default: return s * g > 0x1FFFFF ? 1023 : static_cast<int>((s * g) >> 11);
+        }
+    };
+    const int green = static_cast<int>(greens >> 1);
+    return {colour(weighted('B'), gB), arith == Arith::kTenBit ? std::min(green, 1023) : green, colour(weighted('R'), gR)};
+}
+
+enum class Variant { kPortable, kFast8, kFast16 };
+
+// Full expected output: interior walk (origin (2, 2)), then the four border strips with one carried walk
+// and the same-colour substitutions four pixels inwards.
+std::vector<Out> ModelFrame(const std::vector<int>& samples, int W, int H, const BayerParams& p, Variant variant,
+                            bool tenBit, std::vector<bool>* written) {
+    const int gR = FixedGain(p.redGain), gB = FixedGain(p.blueGain);
+    std::vector<Out> out(static_cast<size_t>(W) * H, Out{-1, -1, -1});
+    written->assign(out.size(), false);
+    auto at = [&](int x, int r) -> int64_t { return samples[static_cast<size_t>(r) * W + x]; };
+    const bool fastAllowed = p.redGain <= 200 && p.blueGain <= 200 && p.redGain >= 0 && p.blueGain >= 0;
+    const int x0 = 16 * ((W - 4) / 16);
+    int rp = p.mode & 1, cp = (p.mode >> 1) & 1;
+    if (H > 4) {
+        for (int i = 2; i <= H - 3; ++i, rp ^= 1) {
+            for (int j = 2; j <= W - 3; ++j, cp ^= 1) {
+                bool fast = false;
+                if (variant == Variant::kFast8) fast = j >= 14;
+                if (variant == Variant::kFast16) fast = j >= 14 && j <= x0 + 1;
+                const Arith a = tenBit ? Arith::kTenBit : (fast && fastAllowed ? Arith::kFast : Arith::kPortable);
+                out[static_cast<size_t>(i) * W + j] = ModelPixel(at, j, i, rp, cp, gR, gB, a);
+                (*written)[static_cast<size_t>(i) * W + j] = true;
+            }
+        }
+    }
+    rp = p.mode & 1, cp = (p.mode >> 1) & 1;
+    struct Strip {
+        int r0, r1, c0, c1;
+    } strips[4] = {{0, 1, 0, W - 1}, {H - 2, H - 1, 0, W - 1}, {0, H - 1, 0, 1}, {0, H - 1, W - 2, W - 1}};
+    for (const Strip& s : strips) {
+        for (int i = s.r0; i <= s.r1; ++i, rp ^= 1) {
+            for (int j = s.c0; j <= s.c1; ++j, cp ^= 1) {
+                // Substitutions exactly as listed for the first two and the last row / column.
+                Reader sub = [&, i, j](int x, int r) -> int64_t {
+                    if (i == 0 && r == -1) r = 3;
+                    if (i == 0 && r == -2) r = 2;
+                    if (i == 1 && r == -1) r = 3;
+                    if (i == H - 1 && r == H) r = H - 4;
+                    if (j == 0 && x == -1) x = 3;
+                    if (j == 0 && x == -2) x = 2;
+                    if (j == 1 && x == -1) x = 3;
+                    if (j == W - 1 && x == W) x = W - 4;
+                    EXPECT_TRUE(x >= 0 && x < W && r >= 0 && r < H) << "model read outside at " << x << "," << r;
+                    return at(x, r);
+                };
+                out[static_cast<size_t>(i) * W + j] = ModelPixel(sub, j, i, rp, cp, gR, gB, tenBit ? Arith::kTenBit : Arith::kPortable);
+                (*written)[static_cast<size_t>(i) * W + j] = true;
+            }
+        }
+    }
+    return out;
+}
+
+// ---- Running the kernels -----------------------------------------------------------------------------
+
+struct Form {
+    const char* name;
+    FrameKernel interior;
+    Variant variant;
+    bool needsAvx2;
+    FrameKernel border;  // the border form run after it
+};
+
+bool HostHasAvx2() {
+    static const CpuInfo cpu = test::HostCpu();
+    return CpuHasWide(cpu, kCpuAvx2);
+}
+
+bool HostHasAvx512() {
+    static const CpuInfo cpu = test::HostCpu();
+    return CpuHasWide(cpu, kCpuAvx2) && CpuHasWide(cpu, kCpuAvx512Vbmi);
+}
+
+std::vector<Form> Forms8() {
+    std::vector<Form> forms = {{"DemosaicInterior", DemosaicInterior, Variant::kPortable, false, DemosaicBorder},
+                               {"DemosaicInteriorFast8", DemosaicInteriorFast8, Variant::kFast8, false, DemosaicBorder},
+                               {"DemosaicInteriorFast16", DemosaicInteriorFast16, Variant::kFast16, false, DemosaicBorder}};
+#if defined(__x86_64__) || defined(__i386__)
+    forms.push_back({"DemosaicInteriorSse2", DemosaicInteriorSse2, Variant::kPortable, false, DemosaicBorderSse2});
+    forms.push_back({"DemosaicInteriorAvx2", DemosaicInteriorAvx2, Variant::kPortable, true, DemosaicBorderAvx2});
+    forms.push_back({"DemosaicInteriorFast8Avx2", DemosaicInteriorFast8Avx2, Variant::kFast8, true, DemosaicBorderAvx2});
+    forms.push_back({"DemosaicInteriorFast16Avx2", DemosaicInteriorFast16Avx2, Variant::kFast16, true, DemosaicBorderSse2});
+    if (HostHasAvx512()) forms.push_back({"DemosaicInteriorAvx512", DemosaicInteriorAvx512, Variant::kPortable, true, DemosaicBorderAvx2});
+#endif
+    return forms;
+}
+
+std::vector<Form> Forms16() {
+    std::vector<Form> forms = {{"DemosaicInterior16", DemosaicInterior16, Variant::kPortable, false, DemosaicBorder16}};
+#if defined(__x86_64__) || defined(__i386__)
+    forms.push_back({"DemosaicInterior16Sse2", DemosaicInterior16Sse2, Variant::kPortable, false, DemosaicBorder16Sse2});
+    forms.push_back({"DemosaicInterior16Avx2", DemosaicInterior16Avx2, Variant::kPortable, true, DemosaicBorder16Avx2});
+    if (HostHasAvx512())
+        forms.push_back({"DemosaicInterior16Avx512", DemosaicInterior16Avx512, Variant::kPortable, true, DemosaicBorder16Sse2});
+#endif
+    return forms;
+}
+
+
+// Runs interior + border on a mosaic; returns the destination with its fourth channel checked unchanged.
+void CheckAgainstModel(const Form& form, const std::vector<int>& samples, int W, int H, const BayerParams& p,
+                       int destBits, std::mt19937& rng) {
+    const bool ten = destBits >= 48;
+    FrameBuffer src, dst;
+    ASSERT_EQ(src.Create(W, H, ten ? 16 : 8), 1);
+    ASSERT_EQ(dst.Create(W, H, destBits), 1);
+    for (int r = 0; r < H; ++r)
+        for (int x = 0; x < W; ++x) {
+            const int v = samples[static_cast<size_t>(r) * W + x];
+            if (ten) test::SetWord(src, x, r, 0, static_cast<uint16_t>(v));
+            else *Px(src, x, r) = static_cast<uint8_t>(v);
+        }
+    test::FillRandom(dst, rng);  // the fourth byte/word and unwritten pixels must keep this
+    FrameBuffer before;
+    ASSERT_EQ(before.CreateLike(&dst), 1);
+    std::copy(dst.Bits(), dst.Bits() + size_t(dst.Stride()) * H, before.Bits());
+
+    BayerParams block = p;
+    BayerParams* address = &block;
+    ASSERT_EQ(dst.Apply(form.interior, src, nullptr, 0, 0, &address, nullptr), 1);
+    ASSERT_EQ(dst.Apply(form.border, src, nullptr, 0, 0, &address, nullptr), 1);
+
+    std::vector<bool> written;
+    const std::vector<Out> model = ModelFrame(samples, W, H, p, form.variant, ten, &written);
+    int failures = 0;
+    for (int r = 0; r < H && failures < 5; ++r) {
+        for (int x = 0; x < W && failures < 5; ++x) {
+            const Out& m = model[static_cast<size_t>(r) * W + x];
+            const int got[4] = {ten ? Word(dst, x, r, 0) : Px(dst, x, r)[0], ten ? Word(dst, x, r, 1) : Px(dst, x, r)[1],
+                                ten ? Word(dst, x, r, 2) : Px(dst, x, r)[2], 0};
+            const int expect[3] = {m.b, m.g, m.r};
+            for (int k = 0; k < 3; ++k) {
+                const int e = written[static_cast<size_t>(r) * W + x] ? expect[k]
+                              : ten ? Word(before, x, r, k) : Px(before, x, r)[k];
+                if (got[k] != e) {
+                    ++failures;
+                    ADD_FAILURE() << form.name << " " << W << "x" << H << " mode " << p.mode << " gains " << p.redGain
+                                  << "/" << p.blueGain << " dest " << destBits << ": pixel (" << x << "," << r
+                                  << ") channel " << k << " got " << got[k] << " expected " << e;
+                }
+            }
+            if (destBits == 32) {
+                EXPECT_EQ(Px(dst, x, r)[3], Px(before, x, r)[3]);
+            }
+            if (destBits == 64) {
+                EXPECT_EQ(Word(dst, x, r, 3), Word(before, x, r, 3));
+            }
+        }
+    }
+}
+
+const int kSizes[][2] = {{4, 4}, {5, 5}, {6, 7}, {7, 6}, {17, 9}, {20, 6}, {33, 8}, {36, 5}, {48, 11}, {63, 10},
+                         {100, 7}, {131, 12}, {135, 6}, {300, 6}, {517, 7}};
+
+TEST(Demosaic, EveryEightBitFormMatchesItsModel) {
+    std::mt19937 rng(1234);
+    for (const Form& form : Forms8()) {
+        if (form.needsAvx2 && !HostHasAvx2()) continue;
+        for (auto [W, H] : kSizes) {
+            for (int mode = 0; mode < 4; ++mode) {
+                std::vector<int> samples(static_cast<size_t>(W) * H);
+                for (int& s : samples) s = std::uniform_int_distribution<int>(0, 255)(rng);
+                std::uniform_int_distribution<int> gain(0, 200);
+                const BayerParams p{mode, gain(rng), 100, gain(rng)};
+                CheckAgainstModel(form, samples, W, H, p, 24, rng);
+                if (form.variant == Variant::kPortable) CheckAgainstModel(form, samples, W, H, p, 32, rng);
+            }
+        }
+        // Large gains: the limit at 255 and, beyond g = 2047, the scalar path; fast forms outside their
+        // gain range give the portable result.
+        for (auto gains : {std::pair{250, 1599}, std::pair{1700, 2000}}) {
+            std::vector<int> samples(64 * 9);
+            for (int& s : samples) s = std::uniform_int_distribution<int>(0, 255)(rng);
+            CheckAgainstModel(form, samples, 64, 9, BayerParams{1, gains.first, 100, gains.second}, 24, rng);
+        }
+    }
+}
+
+TEST(Demosaic, EverySixteenBitFormMatchesItsModel) {
+    std::mt19937 rng(99);
+    for (const Form& form : Forms16()) {
+        if (form.needsAvx2 && !HostHasAvx2()) continue;
+        for (auto [W, H] : kSizes) {
+            for (int mode = 0; mode < 4; ++mode) {
+                std::vector<int> samples(static_cast<size_t>(W) * H);
+                for (int& s : samples) s = std::uniform_int_distribution<int>(0, 1023)(rng);
+                const BayerParams p{mode, std::uniform_int_distribution<int>(0, 300)(rng), 100,
+                                    std::uniform_int_distribution<int>(0, 300)(rng)};
+                CheckAgainstModel(form, samples, W, H, p, 48, rng);
+                CheckAgainstModel(form, samples, W, H, p, 64, rng);
+            }
+        }
+        // Words above 10 bits (not from this camera) still follow the formula exactly.
+        std::vector<int> samples(70 * 8);
+        for (int& s : samples) s = std::uniform_int_distribution<int>(0, 1023)(rng);
+        samples[3 * 70 + 40] = 65535;
+        CheckAgainstModel(form, samples, 70, 8, BayerParams{2, 100, 100, 100}, 48, rng);
+    }
+}
+
+// Flat fields: (v, v, v) everywhere, borders included, in every form.
+TEST(Demosaic, FlatFieldsStayFlat) {
+    for (const Form& form : Forms8()) {
+        if (form.needsAvx2 && !HostHasAvx2()) continue;
+        for (int mode = 0; mode < 4; ++mode) {
+            FrameBuffer src, dst;
+            ASSERT_EQ(src.Create(67, 9, 8), 1);
+            ASSERT_EQ(dst.Create(67, 9, 24), 1);
+            std::fill(src.Bits(), src.Bits() + src.Stride() * 9, 77);
+            BayerParams p{mode, 100, 100, 100};
+            BayerParams* a = &p;
+            dst.Apply(form.interior, src, nullptr, 0, 0, &a, nullptr);
+            dst.Apply(form.border, src, nullptr, 0, 0, &a, nullptr);
+            for (int r = 0; r < 9; ++r)
+                for (int x = 0; x < 67; ++x)
+                    for (int k = 0; k < 3; ++k) ASSERT_EQ(Px(dst, x, r)[k], 77) << form.name << " " << x << "," << r;
+        }
+    }
+    // 16-bit flat 1000 with gains 120: red and blue clamp at 1023, green stays 1000.
+    for (const Form& form : Forms16()) {
+        if (form.needsAvx2 && !HostHasAvx2()) continue;
+        FrameBuffer src, dst;
+        ASSERT_EQ(src.Create(40, 8, 16), 1);
+        ASSERT_EQ(dst.Create(40, 8, 48), 1);
+        for (int r = 0; r < 8; ++r)
+            for (int x = 0; x < 40; ++x) test::SetWord(src, x, r, 0, 1000);
+        BayerParams p{3, 120, 100, 120};
+        BayerParams* a = &p;
+        dst.Apply(form.interior, src, nullptr, 0, 0, &a, nullptr);
+        dst.Apply(form.border, src, nullptr, 0, 0, &a, nullptr);
+        for (int r = 0; r < 8; ++r)
+            for (int x = 0; x < 40; ++x) {
+                ASSERT_EQ(Word(dst, x, r, 0), 1023);
+                ASSERT_EQ(Word(dst, x, r, 1), 1000);
+                ASSERT_EQ(Word(dst, x, r, 2), 1023);
+            }
+    }
+}
+
+TEST(Demosaic, FastFormsRoundDownBeforeTheGain) {
+    // Mode 0, output (16, 4) has phase (0, 0): red weight 9 at (16, 3), the others (14, 3), (16, 5), (14, 5).
+    FrameBuffer src, dst;
+    ASSERT_EQ(src.Create(40, 10, 8), 1);
+    ASSERT_EQ(dst.Create(40, 10, 24), 1);
+    std::fill(src.Bits(), src.Bits() + src.Stride() * 10, 1);
+    *Px(src, 16, 3) = 2;
+    BayerParams p{0, 200, 100, 200};
+    for (const Form& form : Forms8()) {
+        if (form.needsAvx2 && !HostHasAvx2()) continue;
+        BayerParams* a = &p;
+        dst.Apply(form.interior, src, nullptr, 0, 0, &a, nullptr);
+        EXPECT_EQ(Px(dst, 16, 4)[2], form.variant == Variant::kPortable ? 3 : 2) << form.name;
+    }
+}
+
+TEST(Demosaic, GainsAreTruncatedToFixedPoint) {
+    EXPECT_EQ(FixedGain(100), 128);
+    EXPECT_EQ(FixedGain(99), 126);
+    EXPECT_EQ(FixedGain(200), 256);
+    EXPECT_EQ(FixedGain(-5), -6);
+    // Flat 100 with red gain 99: 1600 x 126 >> 11 = 98 (126.72 would give 99).
+    FrameBuffer src, dst;
+    ASSERT_EQ(src.Create(8, 8, 8), 1);
+    ASSERT_EQ(dst.Create(8, 8, 24), 1);
+    std::fill(src.Bits(), src.Bits() + src.Stride() * 8, 100);
+    BayerParams p{0, 99, 100, 100};
+    BayerParams* a = &p;
+    dst.Apply(DemosaicInterior, src, nullptr, 0, 0, &a, nullptr);
+    EXPECT_EQ(Px(dst, 3, 3)[2], 98);
+    EXPECT_EQ(Px(dst, 3, 3)[0], 100);
+}
+
+TEST(Demosaic, LowFramesGetOnlyTheBorder) {
+    for (int H : {1, 2, 3, 4}) {
+        FrameBuffer src, dst;
+        ASSERT_EQ(src.Create(30, H, 8), 1);
+        ASSERT_EQ(dst.Create(30, H, 24), 1);
+        std::fill(dst.Bits(), dst.Bits() + dst.Stride() * H, 0xEE);
+        std::mt19937 rng(H);
+        test::FillRandom(src, rng);
+        BayerParams p{1, 100, 100, 100};
+        BayerParams* a = &p;
+        CpuInfo cpu = test::HostCpu();
+        dst.Apply(ChooseDemosaicKernels(cpu).fastInterior, src, nullptr, 0, 0, &a, nullptr);
+        for (size_t k = 0; k < size_t(dst.Stride()) * H; ++k) ASSERT_EQ(dst.Bits()[k], 0xEE);
+        // The border pass then writes every pixel without reading outside the frame.
+        dst.Apply(DemosaicBorder, src, nullptr, 0, 0, &a, nullptr);
+        int untouched = 0;
+        for (int r = 0; r < H; ++r)
+            for (int x = 0; x < 30; ++x) untouched += Px(dst, x, r)[0] == 0xEE && Px(dst, x, r)[1] == 0xEE;
+        EXPECT_LT(untouched, 2);
+    }
+}
+
+TEST(Demosaic, PassChoosesByDepthAndGains) {
+    const CpuInfo cpu = test::HostCpu();
+    const DemosaicKernels k = ChooseDemosaicKernels(cpu);
+    std::mt19937 rng(5);
+    FrameBuffer raw, out, ref;
+    ASSERT_EQ(raw.Create(50, 12, 8), 1);
+    test::FillRandom(raw, rng);
+    for (int bits : {24, 32}) {
+        for (int gain : {100, 201}) {
+            ASSERT_EQ(out.Create(50, 12, bits), 1);
+            ASSERT_EQ(ref.Create(50, 12, bits), 1);
+            BayerParams p{2, gain, 100, 100};
+            BayerParams* a = &p;
+            EXPECT_EQ(DemosaicPass(out, raw, p, k), 1);
+            FrameKernel expected = SelectDemosaicInterior(k, static_cast<uint16_t>(bits), p);
+            ref.Apply(expected, raw, nullptr, 0, 0, &a, nullptr);
+            ref.Apply(DemosaicBorder, raw, nullptr, 0, 0, &a, nullptr);
+            EXPECT_EQ(test::Pixels(out), test::Pixels(ref)) << bits << " " << gain;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zelvik

@@ -1,0 +1,233 @@
+// FrameBuffer: stride rule, lifecycle, colour table, surface and heap paths, clipping and the runners.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "imaging/FrameBuffer.h"
+#include "ImagingTestUtil.h"
+
+namespace zelvik {
+namespace {
+
+TEST(FrameBuffer, StrideRoundsRowsUpToFourBytes) {
+    struct Case {
+        int w, h, bpp;
+        uint32_t stride;
+    } cases[] = {{641, 480, 24, 1924}, {641, 480, 8, 644}, {100, 1, 16, 200}, {3, 2, 48, 20}, {1, 1, 32, 4}};
+    for (const Case& c : cases) {
+        FrameBuffer b;
+        ASSERT_EQ(b.Create(c.w, c.h, c.bpp), 1);
+        EXPECT_EQ(b.Stride(), c.stride) << c.w << "x" << c.h << "x" << c.bpp;
+        EXPECT_EQ(b.Header().biWidth, c.w);
+        EXPECT_EQ(b.Header().biHeight, c.h);
+        EXPECT_EQ(b.Header().biBitCount, c.bpp);
+        EXPECT_EQ(b.Header().biPlanes, 1);
+        // Heap memory starts zeroed, all stride x height bytes of it.
+        std::vector<uint8_t> zero(static_cast<size_t>(b.Stride()) * c.h, 0);
+        EXPECT_EQ(std::memcmp(b.Bits(), zero.data(), zero.size()), 0);
+    }
+}
+
+TEST(FrameBuffer, RejectedCreateKeepsPreviousBuffer) {
+    FrameBuffer b;
+    ASSERT_EQ(b.Create(8, 4, 8), 1);
+    b.Bits()[5] = 77;
+    uint8_t* bits = b.Bits();
+    for (auto args : {std::array<int, 3>{0, 480, 8}, {8, -1, 8}, {8, 4, 0}}) {
+        EXPECT_EQ(b.Create(args[0], args[1], args[2]), 0);
+        EXPECT_EQ(b.Bits(), bits);
+        EXPECT_EQ(b.Bits()[5], 77);
+        EXPECT_EQ(b.Width(), 8);
+    }
+}
+
+TEST(FrameBuffer, ReleaseLeavesOnlyHeaderSize) {
+    FrameBuffer b;
+    ASSERT_EQ(b.Create(5, 5, 8), 1);
+    EXPECT_EQ(b.Release(), 0);
+    EXPECT_EQ(b.Release(), 0);
+    BitmapInfo expected{};
+    expected.header.biSize = 40;
+    EXPECT_EQ(std::memcmp(&b.Info(), &expected, sizeof expected), 0);
+    EXPECT_EQ(b.Bits(), nullptr);
+    EXPECT_EQ(b.Stride(), 0u);
+    EXPECT_EQ(b.BitsPerPixel(), 0);
+}
+
+TEST(FrameBuffer, EightBitBuffersGetGrayTableEvenWhenCreatedLike) {
+    FrameBuffer a, b;
+    ASSERT_EQ(a.Create(4, 4, 8), 1);
+    RgbQuad red{0, 0, 255, 0};
+    a.SetColorTable(kColorTableEntries, &red, 3, 1);  // surfaces only: own table unchanged
+    ASSERT_EQ(b.CreateLike(&a), 1);
+    for (int i : {0, 3, 128, 255}) {
+        EXPECT_EQ(b.ColorTable()[i].blue, i);
+        EXPECT_EQ(b.ColorTable()[i].red, i);
+        EXPECT_EQ(b.ColorTable()[i].reserved, 0);
+        EXPECT_EQ(a.ColorTable()[i].red, i);
+    }
+    EXPECT_EQ(b.Stride(), a.Stride());
+    EXPECT_EQ(std::memcmp(&b.Header(), &a.Header(), 40), 0);
+    EXPECT_EQ(b.CreateLike(nullptr), 0);
+}
+
+// A surface provider that can refuse, fail the context, or give surfaces that record copies.
+struct FakeSurface : DisplaySurface {
+    std::vector<uint8_t> memory;
+    bool attach;
+    std::vector<std::array<int32_t, 6>>* copies;
+    uint32_t tableLoads = 0;
+    FakeSurface(size_t bytes, bool a, std::vector<std::array<int32_t, 6>>* c) : memory(bytes, 0xAB), attach(a), copies(c) {}
+    uint8_t* Pixels() override { return memory.data(); }
+    bool AttachContext() override { return attach; }
+    void LoadColorTable(uint32_t, uint32_t count, const RgbQuad*) override { tableLoads += count; }
+    int CopyFrom(const DisplaySurface&, int32_t sx, int32_t sy, int32_t w, int32_t h, int32_t x, int32_t y) override {
+        copies->push_back({sx, sy, w, h, x, y});
+        return 1;
+    }
+};
+struct FakeProvider : DisplaySurfaceProvider {
+    enum Mode { kGive, kRefuse, kNoContext } mode = kGive;
+    std::vector<std::array<int32_t, 6>> copies;
+    std::unique_ptr<DisplaySurface> CreateSurface(const BitmapInfo& info, const DisplaySurface*) override {
+        if (mode == kRefuse) return nullptr;
+        const size_t bytes = FrameStride(info.header.biWidth, info.header.biBitCount) * size_t(info.header.biHeight);
+        return std::make_unique<FakeSurface>(bytes, mode == kGive, &copies);
+    }
+};
+
+TEST(FrameBuffer, SurfacePathAndHeapFallback) {
+    FakeProvider provider;
+    FrameBuffer shown(&provider), other(&provider), heap;
+    ASSERT_EQ(shown.Create(4, 2, 8), 1);
+    ASSERT_NE(shown.Surface(), nullptr);
+    EXPECT_EQ(shown.Bits(), static_cast<FakeSurface*>(shown.Surface())->memory.data());
+    ASSERT_EQ(other.Create(4, 2, 24), 1);
+    ASSERT_EQ(heap.Create(4, 2, 24), 1);
+
+    Rect r{1, 0, 3, 2};
+    EXPECT_EQ(shown.Blit(other, &r, 5, 6), 1);
+    EXPECT_EQ(shown.Blit(other, nullptr, 0, 0), 1);
+    ASSERT_EQ(provider.copies.size(), 2u);
+    EXPECT_EQ(provider.copies[0], (std::array<int32_t, 6>{1, 0, 2, 2, 5, 6}));
+    EXPECT_EQ(provider.copies[1], (std::array<int32_t, 6>{0, 0, 4, 2, 0, 0}));
+    EXPECT_EQ(shown.Blit(heap, nullptr, 0, 0), 0);  // heap buffers take no part in blits
+    EXPECT_EQ(heap.Blit(other, nullptr, 0, 0), 0);
+    EXPECT_EQ(provider.copies.size(), 2u);
+
+    provider.mode = FakeProvider::kRefuse;  // the platform refuses: zeroed heap memory, no surface
+    FrameBuffer refused(&provider);
+    ASSERT_EQ(refused.Create(6, 3, 8), 1);
+    EXPECT_EQ(refused.Surface(), nullptr);
+    for (int i = 0; i < 3 * 8; ++i) EXPECT_EQ(refused.Bits()[i], 0);
+
+    provider.mode = FakeProvider::kNoContext;  // a section without a context is a failed build
+    FrameBuffer failed(&provider);
+    EXPECT_EQ(failed.Create(6, 3, 8), 0);
+    EXPECT_EQ(failed.Bits(), nullptr);
+    EXPECT_EQ(failed.Width(), 0);
+}
+
+struct Call {
+    int count = 0;
+    Rect rect{};
+    int32_t x = -1, y = -1;
+    uint16_t dbpp = 0, sbpp = 0;
+    uint32_t dstride = 0, sstride = 0;
+};
+int Recorder(uint8_t*, const uint8_t*, const Rect* rect, int32_t x, int32_t y, uint16_t dbpp, uint16_t sbpp,
+             uint32_t dstride, uint32_t sstride, void* p1, void*) {
+    Call* c = KernelParam<Call>(p1);
+    c->count++;
+    c->rect = *rect;
+    c->x = x;
+    c->y = y;
+    c->dbpp = dbpp;
+    c->sbpp = sbpp;
+    c->dstride = dstride;
+    c->sstride = sstride;
+    return 42;
+}
+
+TEST(FrameBuffer, ApplyClipsDisplayRectanglesToMemoryRows) {
+    struct Case {
+        int dw, dh, sw, sh;
+        Rect rect;
+        int32_t x, y;
+        bool called;
+        Rect expectRect;
+        int32_t ex, ey;
+    } cases[] = {
+        {100, 100, 100, 100, {0, 0, 10, 10}, 5, 5, true, {0, 90, 10, 100}, 5, 85},
+        {100, 100, 100, 100, {0, 0, 100, 100}, 0, 0, true, {0, 0, 100, 100}, 0, 0},
+        {100, 100, 100, 100, {0, 0, 10, 10}, 100, 0, false, {}, 0, 0},
+        {100, 100, 100, 100, {0, 0, 10, 10}, -10, 0, false, {}, 0, 0},
+        // Source cut on the left: the target moves right by the cut, never left of column 0.
+        {100, 100, 100, 100, {-10, 0, 10, 10}, 5, 0, true, {0, 90, 10, 100}, 15, 90},
+        {20, 10, 40, 30, {0, 0, 40, 30}, 0, 0, true, {0, 20, 20, 30}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        FrameBuffer d, s;
+        ASSERT_EQ(d.Create(c.dw, c.dh, 24), 1);
+        ASSERT_EQ(s.Create(c.sw, c.sh, 8), 1);
+        Call call;
+        Call* p = &call;
+        const int result = d.Apply(Recorder, s, &c.rect, c.x, c.y, &p, nullptr);
+        EXPECT_EQ(call.count, c.called ? 1 : 0);
+        EXPECT_EQ(result, c.called ? 42 : 0);
+        if (!c.called) continue;
+        EXPECT_EQ(call.rect.left, c.expectRect.left);
+        EXPECT_EQ(call.rect.top, c.expectRect.top);
+        EXPECT_EQ(call.rect.right, c.expectRect.right);
+        EXPECT_EQ(call.rect.bottom, c.expectRect.bottom);
+        EXPECT_EQ(call.x, c.ex);
+        EXPECT_EQ(call.y, c.ey);
+        EXPECT_EQ(call.dbpp, 3);
+        EXPECT_EQ(call.sbpp, 1);
+        EXPECT_EQ(call.dstride, d.Stride());
+        EXPECT_EQ(call.sstride, s.Stride());
+        // Whatever the clip, the kernel's rectangle and target lie inside both buffers.
+        EXPECT_GE(call.x, 0);
+        EXPECT_LE(call.x + call.rect.right - call.rect.left, c.dw);
+        EXPECT_LE(call.y + call.rect.bottom - call.rect.top, c.dh);
+    }
+    FrameBuffer d, s;
+    ASSERT_EQ(d.Create(4, 4, 8), 1);
+    ASSERT_EQ(s.Create(4, 4, 8), 1);
+    EXPECT_EQ(d.Apply(nullptr, s, nullptr, 0, 0, nullptr, nullptr), 0);
+    Rect r{1, 1, 2, 2};
+    int32_t x = 9, y = 9;
+    EXPECT_EQ(d.ClipRects(s, r, x, y), 0);  // failure zeroes everything
+    EXPECT_EQ(r.left + r.top + r.right + r.bottom + x + y, 0);
+}
+
+int ScaledRecorder(uint8_t*, const uint8_t*, const Rect* d, const Rect* s, int32_t dw, int32_t dh, int32_t sw,
+                   int32_t sh, uint16_t, uint16_t, uint32_t, uint32_t, void* p1, void*) {
+    int* out = KernelParam<int>(p1);
+    out[0] = d->right;
+    out[1] = s->bottom;
+    out[2] = dw + dh + sw + sh;
+    return 7;
+}
+
+TEST(FrameBuffer, ApplyScaledPassesRectanglesAndRejectsOutsideOnes) {
+    FrameBuffer d, s;
+    ASSERT_EQ(d.Create(30, 20, 24), 1);
+    ASSERT_EQ(s.Create(60, 40, 24), 1);
+    int out[3] = {};
+    int* p = out;
+    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, nullptr, nullptr, &p, nullptr), 7);
+    EXPECT_EQ(out[0], 30);
+    EXPECT_EQ(out[1], 40);
+    EXPECT_EQ(out[2], 150);
+    Rect outside{0, 0, 31, 20};
+    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, nullptr, &outside, &p, nullptr), 0);
+    Rect empty{5, 5, 5, 9};
+    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, &empty, nullptr, &p, nullptr), 0);
+    EXPECT_EQ(d.ApplyScaled(nullptr, s, nullptr, nullptr, &p, nullptr), 0);
+}
+
+}  // namespace
+}  // namespace zelvik
