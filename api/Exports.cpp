@@ -6,6 +6,7 @@
 
 #include "api/FilterValues.h"
 #include "api/HandleRegistry.h"
+#include "capture/Capture.h"
 #include "device/CameraDevice.h"
 #include "instance/CameraInstance.h"
 #include "platform/Messages.h"
@@ -89,9 +90,13 @@ ZELVIK_API int Zelvik_GetLastError(int handle) {
 }
 
 // ---- Capture ----
-ZELVIK_API int Zelvik_Preview(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND, void*, int, int) {
-    return WithInstance(handle, 0, zelvik::NotAvailable);
+ZELVIK_API int Zelvik_Preview(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::Preview(c); });
+}
+ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND window, void* buffer, int size, int keepRowOrder) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) {
+        return zelvik::CallBackPreview(c, window, buffer, size, keepRowOrder);
+    });
 }
 ZELVIK_API int Zelvik_Record(int handle, const char*, int, int) {
     return WithInstance(handle, 0, zelvik::NotAvailable);
@@ -99,14 +104,26 @@ ZELVIK_API int Zelvik_Record(int handle, const char*, int, int) {
 ZELVIK_API int Zelvik_RecordW(int handle, const wchar_t*, int, int) {
     return WithInstance(handle, 0, zelvik::NotAvailable);
 }
-ZELVIK_API int Zelvik_SnapShot(int handle, void*, int, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_Capture(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_StartPreview(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_StopPreview(int handle) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_SnapShot(int handle, void* buffer, int size, int keepRowOrder) {
+    return WithInstance(handle, 0,
+                        [=](CameraInstance& c) { return zelvik::SnapShot(c, buffer, size, keepRowOrder); });
+}
+ZELVIK_API int Zelvik_Capture(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::Capture(c); });
+}
+ZELVIK_API int Zelvik_StartPreview(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::StartPreview(c); });
+}
+ZELVIK_API int Zelvik_StopPreview(int handle) {
+    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::StopPreview(c); });
+}
 ZELVIK_API int Zelvik_Close(int handle) {
     return WithInstance(handle, 0, [](CameraInstance& c) { return c.Close(); });
 }
-ZELVIK_API int Zelvik_GetImage(int handle, void*, int, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_GetImage(int handle, void* buffer, int size, int keepRowOrder) {
+    return WithInstance(handle, 0,
+                        [=](CameraInstance& c) { return zelvik::GetImage(c, buffer, size, keepRowOrder); });
+}
 
 // ---- Still images ----
 ZELVIK_API int Zelvik_SaveImage(int handle, const char*, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
@@ -127,23 +144,13 @@ ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND parent, int x, in
     });
 }
 
-ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int width, int height) {
+    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetCaptureWindow(width, height); });
+}
 
 ZELVIK_API int Zelvik_SetCaptureWindowEx(int handle, int TH, int EHS, int EH, int TV, int EVS, int EV) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) {
-        if (!c.device) {
-            c.reportError(zelvik::kErrNotAllowed);
-            return 0;
-        }
-        zelvik::CaptureWindow& w = c.captureWindow;
-        w.TH = TH, w.EHS = EHS, w.EH = EH, w.TV = TV, w.EVS = EVS, w.EV = EV;
-        if (!c.IsCaptureWindowValid()) {
-            c.reportError(zelvik::kErrCaptureWindow);
-            return 0;
-        }
-        c.device->SetFormat(w.EHS, w.EVS, w.EH, w.EV, c.subsample);
-        return 1;
-    });
+    return WithInstance(handle, 0,
+                        [=](CameraInstance& c) { return c.SetCaptureWindowEx(TH, EHS, EH, TV, EVS, EV); });
 }
 
 ZELVIK_API int Zelvik_GetCaptureWindowEx(int handle, int* TH, int* EHS, int* EH, int* TV, int* EVS, int* EV) {

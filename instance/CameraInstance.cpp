@@ -82,12 +82,15 @@ CameraInstance::CameraInstance() : rateWindowStart(MillisecondClock()) {
 }
 
 CameraInstance::~CameraInstance() {
-    if (device) {
-        const int index = device->GetDeviceIndex();
-        SaveAnalog(*this, index);
+    // The capture thread rewrites gains and exposure (automatic exposure): it ends before they are saved.
+    JoinCaptureThreads();
+    // Only settings that were loaded are saved: an instance whose initialisation failed holds zeros
+    // that would overwrite the user's stored gamma and gains.
+    if (settingsLoaded) {
+        SaveAnalog(*this, device->GetDeviceIndex());
+        SaveImageFilter(*this);
+        SaveGrayFilter(*this);
     }
-    SaveImageFilter(*this);
-    SaveGrayFilter(*this);
     Close();
     device.reset();
     for (auto* buffer : {&raw8, &raw16, &rgb24, &rgb32, &rgb48, &rgb64, &work, &display}) buffer->reset();
@@ -117,9 +120,7 @@ int CameraInstance::InitializeWith(ZELVIK_HWND notify, std::unique_ptr<CameraDev
     LoadVideoFormat(*this);
     if (!IsCaptureWindowValid()) {
         reportError(kErrCaptureWindow);
-        captureWindow.TH = captureWindow.EH = kSensorWidth;
-        captureWindow.TV = captureWindow.EV = kSensorHeight;
-        captureWindow.EHS = captureWindow.EVS = 0;
+        ResetCaptureWindow();
     }
     // The stored subsample is read with the stream settings below; it reaches the sensor at the next
     // capture setup.
@@ -129,6 +130,7 @@ int CameraInstance::InitializeWith(ZELVIK_HWND notify, std::unique_ptr<CameraDev
     LoadImageFilter(*this);
     LoadGrayFilter(*this);
     LoadAnalog(*this, device->GetDeviceIndex());
+    settingsLoaded = true;
     device->SetGlobalGain(analogSettings[kGlobalGain]);
     device->SetColorGain(0x2B, analogSettings[kGainG1]);
     device->SetColorGain(0x2D, analogSettings[kGainR]);
@@ -370,6 +372,47 @@ int CameraInstance::GetRealExposureTime(int* ok) {
     return realExposure;
 }
 
+void CameraInstance::ResetCaptureWindow() {
+    captureWindow.TH = captureWindow.EH = kSensorWidth;
+    captureWindow.TV = captureWindow.EV = kSensorHeight;
+    captureWindow.EHS = captureWindow.EVS = 0;
+}
+
+int CameraInstance::SetCaptureWindow(int width, int height) {
+    if (!device) {
+        reportError(kErrNotAllowed);
+        return 0;
+    }
+    CaptureWindow stored;
+    if (const int error = FindStoredSize(width, height, stored)) {
+        reportError(error);
+        return 0;
+    }
+    captureWindow = stored;
+    if (!IsCaptureWindowValid()) {
+        reportError(kErrCaptureWindow);
+        ResetCaptureWindow();
+    }
+    device->SetFormat(captureWindow.EHS, captureWindow.EVS, captureWindow.EH, captureWindow.EV, subsample);
+    return 1;
+}
+
+int CameraInstance::SetCaptureWindowEx(int TH, int EHS, int EH, int TV, int EVS, int EV) {
+    if (!device) {
+        reportError(kErrNotAllowed);
+        return 0;
+    }
+    CaptureWindow& w = captureWindow;
+    w.TH = TH, w.EHS = EHS, w.EH = EH, w.TV = TV, w.EVS = EVS, w.EV = EV;
+    // An invalid window is kept: the next capture setup fails with error 7 until a valid one is set.
+    if (!IsCaptureWindowValid()) {
+        reportError(kErrCaptureWindow);
+        return 0;
+    }
+    device->SetFormat(w.EHS, w.EVS, w.EH, w.EV, subsample);
+    return 1;
+}
+
 bool CameraInstance::IsCaptureWindowValid() const {
     const CaptureWindow& w = captureWindow;
     return w.EH >= 0 && w.EV >= 0 && w.EHS >= 0 && w.EVS >= 0 && w.EH <= kSensorWidth &&
@@ -378,10 +421,22 @@ bool CameraInstance::IsCaptureWindowValid() const {
            subsample <= 2;
 }
 
-int CameraInstance::StopCapture() {
+void CameraInstance::JoinCaptureThreads() {
     runState = 0;
-    if (device) device->StopAcquisition();
-    captureMode = kCaptureIdle;
+    if (captureThread.joinable()) captureThread.join();
+    recording = 0;
+    if (recordThread.joinable()) recordThread.join();
+}
+
+int CameraInstance::StopCapture() {
+    JoinCaptureThreads();
+    if (captureMode.exchange(kCaptureIdle) != kCaptureIdle && device) {
+        device->SetMode(0);
+        if (device->StopAcquisition() != 0) {
+            reportError(kErrDevice);
+            return 0;
+        }
+    }
     return 1;
 }
 

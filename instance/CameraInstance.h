@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "include/ZelvikSdk.h"
 #include "instance/Errors.h"
 #include "imaging/CpuInfo.h"
+#include "imaging/Kernels.h"
 
 namespace zelvik {
 
@@ -89,6 +91,9 @@ public:
     // Stops the capture and recording threads and the device's acquisition.
     int StopCapture();
 
+    // The stored size whose effective size is width x height becomes the capture window.
+    int SetCaptureWindow(int width, int height);
+    int SetCaptureWindowEx(int TH, int EHS, int EH, int TV, int EVS, int EV);
     bool IsCaptureWindowValid() const;
 
     // --- state (a plain record shared with the capture, settings and dialog code) ---
@@ -122,8 +127,39 @@ public:
     int32_t frameCount = 0;
     uint32_t rateWindowStart = 0;
     int32_t deviceTimeout = 8000;
+    // Set once Initialize has loaded the filter and analog settings; teardown saves them only then.
+    bool settingsLoaded = false;
+
+    // --- capture engine (capture/): its threads, the hand-over between them and their counters ---
+    // The streaming loop and the recording loop. StopCapture ends and joins them, capture thread first.
+    std::thread captureThread;
+    std::thread recordThread;
+    // Held while the frame path writes the output image (from the raw copy to the last filter) and while
+    // GetImage, the recorder and SaveImage copy it, so that no reader sees a half-written image.
+    std::mutex outputMutex;
+    // Held while the capture thread delivers a frame and while the application changes where frames go
+    // (callbackWindow, appBuffer, appBufferSize, keepRowOrder): after such a change returns, the previous
+    // application buffer is no longer touched.
+    std::mutex deliveryMutex;
+    // The colour mode the buffers were built for by the last capture setup (-1: none yet). The capture
+    // thread, GetImage, the recorder and SaveImage follow it; a colour mode set later waits for the next setup.
+    std::atomic<int32_t> setupColorMode{-1};
+    // Kernel forms chosen from cpu at capture setup, and the filters' cached tables (used by the one
+    // thread that runs the frame path).
+    ImagingKernels kernels{};
+    std::unique_ptr<FilterContext> filterContext;
+    struct CaptureCounters {
+        std::atomic<uint64_t> delivered{0};  // frames announced with MSG_CAMERA_FRAME
+        std::atomic<uint64_t> failed{0};     // frames lost to a failed read or a failed copy-out
+        std::atomic<uint64_t> dropped{0};    // frames discarded because the sensor window changed under them
+    } captureCounters;
+    // Ends the capture and recording threads (runState and recording cleared, both joined).
+    void JoinCaptureThreads();
 
 private:
+    // The whole sensor at (0, 0): the fallback for a stored window that does not fit.
+    void ResetCaptureWindow();
+
     std::mutex errorMutex_;  // reportError runs on the application's and the capture thread
     std::array<int32_t, 20> errors_{};
 };

@@ -20,7 +20,9 @@ TEST(HandleRegistryTest, LookupRotatesTheHeadToTheFoundNode) {
     EXPECT_EQ(registry.HeadKey(), b);
     // A failed lookup makes one full turn and stops on the node before where it started (the ring
     // runs a -> c -> b -> a, each insertion going in before the head).
-    EXPECT_EQ(registry.Find(b + c + a + 12345), nullptr);
+    int missing = 1;
+    while (missing == a || missing == b || missing == c) ++missing;
+    EXPECT_EQ(registry.Find(missing), nullptr);
     EXPECT_EQ(registry.HeadKey(), c);
     EXPECT_EQ(registry.Count(), 3);
 }

@@ -1,0 +1,243 @@
+// The frame path: automatic exposure/gain, hot pixels, widening, gray modes, demosaic with white balance
+// and the filters, in this fixed order, on the buffers of one colour mode.
+#include "capture/FramePath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "capture/CaptureBuffers.h"
+#include "device/CameraDevice.h"
+#include "imaging/Kernels.h"
+#include "instance/CameraInstance.h"
+
+namespace zelvik {
+namespace {
+
+constexpr int32_t kHotPixelThreshold = 40;
+constexpr int32_t kNeutralSiteGain = 128;
+constexpr int32_t kMaxWhiteBalanceGain = 200;
+constexpr int kAutoIrisByExposure = 1;
+constexpr int kAutoIrisByGain = 2;
+constexpr int kGlobalGainMax = 63;
+constexpr int kGainFloor = 4;
+constexpr int kExposureFloor = 4;
+constexpr int kExposureCeiling = 8192;
+
+// The five metering regions as fractions of the frame (left, top, right, bottom), in Apply coordinates.
+constexpr double kIrisRegions[5][4] = {
+    {0.1, 0.1, 0.2, 0.2}, {0.1, 0.8, 0.2, 0.9}, {0.45, 0.45, 0.55, 0.55},
+    {0.8, 0.1, 0.9, 0.2}, {0.8, 0.8, 0.9, 0.9},
+};
+
+// Starting factor from the first region's level, then one correction per other region. The factor is
+// summed in single precision: its steps then add up to the tenths the rules are written in (0.85 - 4 x 0.15
+// gives 0.25 and 1000 becomes 250, where double precision gives 0.2499999... and 249).
+float IrisBase(int level) {
+    if (level > 200) return 0.85f;
+    if (level > 160) return 0.9f;
+    if (level >= 100) return 1.0f;
+    if (level >= 50) return 1.05f;
+    return 1.1f;
+}
+float IrisCorrection(int level) {
+    if (level > 200) return -0.15f;
+    if (level > 160) return -0.1f;
+    if (level >= 100) return 0.0f;
+    if (level >= 50) return 0.05f;
+    return 0.1f;
+}
+
+int32_t Scaled(int32_t value, float factor) {
+    return static_cast<int32_t>(std::trunc(static_cast<double>(value) * factor));
+}
+
+BayerParams CurrentBayerParams(const CameraInstance& camera) {
+    const auto& s = camera.imageSettings;
+    return {s[kBayerMode], s[kBayerGainRed], s[kBayerGainGreen], s[kBayerGainBlue]};
+}
+
+void CorrectHotPixelsIn(CameraInstance& camera, FrameBuffer& raw8) {
+    BayerParams params = CurrentBayerParams(camera);
+    int32_t threshold = kHotPixelThreshold;
+    BayerParams* paramsAddress = &params;
+    int32_t* thresholdAddress = &threshold;
+    raw8.Apply(camera.kernels.hotPixels, raw8, nullptr, 0, 0, &paramsAddress, &thresholdAddress);
+}
+
+// This camera delivers 8-bit samples; the 16-bit modes carry 10-bit samples (0..1023). A sample b becomes
+// b << 2, so 0..255 spans 0..1020, the demosaic's 10-bit limits and the filters' 1023-entry tables apply
+// as for a 10-bit sensor, and narrowing for display ((v >> 2) & 0xFF) gives back exactly b.
+void WidenTo10Bits(const FrameBuffer& raw8, FrameBuffer& raw16) {
+    const int width = std::min(raw8.Width(), raw16.Width());
+    const int height = std::min(raw8.Height(), raw16.Height());
+    for (int r = 0; r < height; ++r) {
+        const uint8_t* in = raw8.Bits() + static_cast<size_t>(r) * raw8.Stride();
+        uint8_t* out = raw16.Bits() + static_cast<size_t>(r) * raw16.Stride();
+        for (int c = 0; c < width; ++c) {
+            const uint16_t sample = static_cast<uint16_t>(in[c] << 2);
+            std::memcpy(out + 2 * static_cast<size_t>(c), &sample, sizeof sample);  // little-endian words
+        }
+    }
+}
+
+// The demosaic pass with automatic white balance: while slot 25 is set every frame is measured first and
+// its gains used at once; the one-shot state (25, 26, 27 all set) ends after this measurement.
+void DemosaicWithWhiteBalance(CameraInstance& camera, FrameBuffer& destination, FrameBuffer& raw) {
+    auto& s = camera.imageSettings;
+    if (s[kAutoBayerGain] != 0) {
+        WhiteBalanceResult measured{0, 0, 0, s[kBayerMode]};
+        WhiteBalanceResult* measuredAddress = &measured;
+        raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0,
+                  &measuredAddress, nullptr);
+        s[kBayerGainRed] = std::min(measured.red, kMaxWhiteBalanceGain);
+        s[kBayerGainGreen] = std::min(measured.green, kMaxWhiteBalanceGain);
+        s[kBayerGainBlue] = std::min(measured.blue, kMaxWhiteBalanceGain);
+        if (s[kAutoBayerGain] != 0 && s[kOneShot1] != 0 && s[kOneShot2] != 0)
+            s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 0;
+    }
+    DemosaicPass(destination, raw, CurrentBayerParams(camera), camera.kernels.demosaic);
+}
+
+// Colour mode 0: gray mode 1 balances the four mosaic sites (measuring them while the countdown runs),
+// gray mode 2 turns the demosaiced colour picture back into gray.
+void GrayModeStep(CameraInstance& camera) {
+    auto& s = camera.imageSettings;
+    FrameBuffer& raw8 = *camera.raw8;
+    if (s[kGrayMode] == 1) {
+        SiteGainParams block{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
+                             s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
+                             s[kGrayOffsetG1], s[kGrayOffsetG2], s[kGrayOffsetB]};
+        SiteGainParams* blockAddress = &block;
+        if (s[kGrayAutoCountdown] != 0) {
+            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+            s[kGrayGainR] = block.gain01;
+            s[kGrayGainG1] = block.gain00;
+            s[kGrayGainG2] = block.gain11;
+            s[kGrayGainB] = block.gain10;
+            --s[kGrayAutoCountdown];
+        }
+        if (!SiteGainsNeutral(block))
+            raw8.Apply(camera.kernels.siteGains, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+    } else if (s[kGrayMode] == 2) {
+        DemosaicWithWhiteBalance(camera, *camera.rgb24, raw8);
+        raw8.Apply(BgrToGray8, *camera.rgb24, nullptr, 0, 0, nullptr, nullptr);
+    }
+}
+
+// One filter run in place with its setting.
+void RunFilter(CameraInstance& camera, FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel,
+               int32_t setting) {
+    int32_t* settingAddress = &setting;
+    FilterContext* context = camera.filterContext.get();
+    output.Apply(kernel, source, nullptr, 0, 0, &settingAddress, &context);
+}
+
+struct FilterFamily {
+    FrameKernel gamma, contrast, sharpen, brightness;
+};
+// The member by sample depth and channels: gray 8, gray 16, colour 8, colour 16.
+const FilterFamily& FiltersFor(int mode) {
+    static constexpr FilterFamily kGray8{GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8};
+    static constexpr FilterFamily kGray16{GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16};
+    static constexpr FilterFamily kColor8{GammaColor8, ContrastColor8, SharpenColor8, BrightnessColor8};
+    static constexpr FilterFamily kColor16{GammaColor16, ContrastColor16, SharpenColor16, BrightnessColor16};
+    switch (mode) {
+        case 0:
+            return kGray8;
+        case 1:
+            return kGray16;
+        case 2:
+        case 3:
+            return kColor8;
+        default:
+            return kColor16;
+    }
+}
+
+void ApplyFilters(CameraInstance& camera, FrameBuffer& output, int mode) {
+    const auto& s = camera.imageSettings;
+    const FilterFamily& family = FiltersFor(mode);
+    if (mode >= 2 && (s[kHue] != 0 || s[kSaturation] != 0)) {
+        HueSaturationParams params{s[kHue], 0, s[kSaturation], 10};
+        HueSaturationParams* paramsAddress = &params;
+        FilterContext* context = camera.filterContext.get();
+        output.Apply(mode <= 3 ? HueSaturation8 : HueSaturation16, output, nullptr, 0, 0, &paramsAddress,
+                     &context);
+    }
+    if (s[kGamma] != 100) RunFilter(camera, output, output, family.gamma, s[kGamma]);
+    if (s[kContrast] != 0) RunFilter(camera, output, output, family.contrast, s[kContrast]);
+    if (s[kSharpness] != 0) {
+        // The blur reads the unsharpened picture.
+        FrameBuffer& work = *camera.work;
+        std::memcpy(work.Bits(), output.Bits(), static_cast<size_t>(output.Stride()) * output.Height());
+        RunFilter(camera, output, work, family.sharpen, s[kSharpness]);
+    }
+    if (s[kBrightness] != 0) RunFilter(camera, output, output, family.brightness, s[kBrightness]);
+}
+
+}  // namespace
+
+int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
+    auto& analog = camera.analogSettings;
+    const int mode = analog[kAutoIris];
+    if (mode != kAutoIrisByExposure && mode != kAutoIrisByGain) {
+        camera.reportError(kErrAutoIrisOff);
+        return 0;
+    }
+    if (raw == nullptr || raw->Bits() == nullptr || !camera.device) {
+        camera.reportError(kErrArgument);
+        return 0;
+    }
+    const FrameKernel mean = raw->BitsPerPixel() == 16 ? RegionMean16 : RegionMean8;
+    const double width = raw->Width();
+    const double height = raw->Height();
+    float factor = 0;
+    for (int i = 0; i < 5; ++i) {
+        const double* f = kIrisRegions[i];
+        Rect region{static_cast<int32_t>(f[0] * width), static_cast<int32_t>(f[1] * height),
+                    static_cast<int32_t>(f[2] * width), static_cast<int32_t>(f[3] * height)};
+        const int level = raw->Apply(mean, *raw, &region, region.left, region.top, nullptr, nullptr);
+        factor = i == 0 ? IrisBase(level) : factor + IrisCorrection(level);
+    }
+    if (factor > 0.6f && factor < 1.2f) return 1;
+
+    if (mode == kAutoIrisByGain) {
+        const int32_t current = analog[kGlobalGain] != 0 ? analog[kGlobalGain] : kGainFloor;
+        int32_t gain = Scaled(current, factor);
+        gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, kGlobalGainMax);
+        camera.device->SetGlobalGain(gain);
+        for (int slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) analog[slot] = gain;
+        return 1;
+    }
+    int32_t exposure = static_cast<uint16_t>(Scaled(analog[kExposure], factor));
+    if (factor < 1 && exposure <= kExposureFloor) {
+        exposure = kExposureFloor;
+    } else if (factor > 1 && exposure >= kExposureCeiling) {
+        exposure = kExposureCeiling;
+    } else if (exposure == 0) {
+        exposure = 1;
+    }
+    camera.device->SetExposure(exposure);
+    analog[kExposure] = exposure;
+    return 1;
+}
+
+void ProcessFrame(CameraInstance& camera, int mode) {
+    // The camera's 8-bit frame is measured and corrected before any widening: the 10-bit form carries
+    // the same levels, and the hot-pixel rule is defined on 8-bit samples.
+    FrameBuffer& landing = LandingBuffer(camera);
+    AutoIris(camera, &landing);
+    CorrectHotPixelsIn(camera, landing);
+    if (IsWideColorMode(mode)) WidenTo10Bits(landing, *camera.raw16);
+
+    FrameBuffer& output = OutputBufferOf(camera, mode);
+    if (mode == 0) {
+        GrayModeStep(camera);
+    } else if (mode >= 2) {
+        DemosaicWithWhiteBalance(camera, output, RawBufferOf(camera, mode));
+    }
+    ApplyFilters(camera, output, mode);
+}
+
+}  // namespace zelvik

@@ -1,0 +1,280 @@
+// Capture modes end to end on the in-process emulator: the mode guard, the capture thread's life,
+// delivery into application memory and the camera vanishing mid-stream.
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "tests/capture/CaptureFixture.h"
+
+namespace zelvik::test {
+namespace {
+
+// Non-zero codes of the error stack, newest first (automatic exposure off pushes a 0 per frame).
+std::vector<int> Codes(int h) {
+    std::vector<int> codes;
+    for (int i = 0; i < 20; ++i)
+        if (const int code = Zelvik_GetLastError(h)) codes.push_back(code);
+    return codes;
+}
+
+class CaptureModeTest : public CaptureFixture {
+protected:
+    // A 64 x 48 window of the colour bars at 50 frames per second, 8-bit gray.
+    int OpenSmall() {
+        emu::FirmwareOptions options;
+        options.fps = 50;
+        MakeCamera(options);
+        const int h = Open();
+        SetWindow(h, 64, 48);
+        EXPECT_EQ(Zelvik_SetColorMode(h, 8), 1);
+        return h;
+    }
+};
+
+TEST_F(CaptureModeTest, StartPreviewTwiceRunsOneCaptureThread) {
+    const int h = OpenSmall();
+    const int base = ThreadCount();
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrame(Queue()));
+    EXPECT_EQ(ThreadCount(), base + 2) << "the capture thread and the device's acquisition thread";
+    EXPECT_EQ(Zelvik_StartPreview(h), 1);
+    EXPECT_EQ(ThreadCount(), base + 2);
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+    EXPECT_TRUE(WaitForThreads(base));
+    EXPECT_EQ(Zelvik_StopPreview(h), 1) << "stopping an idle camera succeeds";
+}
+
+TEST_F(CaptureModeTest, OperationsRefusedInTheWrongModeReportError1) {
+    struct Case {
+        const char* name;
+        std::function<int(int)> enter;
+        std::function<int(int)> refused;
+    };
+    std::vector<uint8_t> buffer(64 * 48);
+    const auto snapShot = [&](int h) {
+        return Zelvik_SnapShot(h, buffer.data(), static_cast<int>(buffer.size()), 1);
+    };
+    const Case cases[] = {
+        {"StartPreview in single-shot mode", Zelvik_Capture, Zelvik_StartPreview},
+        {"SnapShot while streaming", Zelvik_StartPreview, snapShot},
+        {"Capture while streaming", Zelvik_StartPreview, Zelvik_Capture},
+    };
+    const int h = OpenSmall();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.enter(h), 1);
+        Drain(h);
+        EXPECT_EQ(c.refused(h), 0);
+        EXPECT_EQ(Codes(h), std::vector<int>{1});
+        // The mode in force is kept, and stopping returns to idle, from where streaming starts.
+        EXPECT_EQ(c.enter(h), 1);
+        EXPECT_EQ(Zelvik_StopPreview(h), 1);
+        EXPECT_EQ(Zelvik_StartPreview(h), 1);
+        EXPECT_EQ(Zelvik_StopPreview(h), 1);
+        EXPECT_EQ(Codes(h), std::vector<int>{});
+    }
+}
+
+TEST_F(CaptureModeTest, CaptureOperationsWithoutDeviceReportError1) {
+    const int h = InitializeHandle([](CameraInstance& c) { return c.InitializeWith(0, nullptr); });
+    handles_.push_back(h);
+    Drain(h);
+    std::vector<uint8_t> buffer(16);
+    EXPECT_EQ(Zelvik_StartPreview(h), 0);
+    EXPECT_EQ(Zelvik_Capture(h), 0);
+    EXPECT_EQ(Zelvik_SnapShot(h, buffer.data(), 16, 1), 0);
+    EXPECT_EQ(Zelvik_GetImage(h, buffer.data(), 16, 1), 0);
+    EXPECT_EQ(Zelvik_StopPreview(h), 0);
+    EXPECT_EQ(Codes(h), std::vector<int>(5, 1));
+}
+
+TEST_F(CaptureModeTest, GetImageReturnsEachFinishedImageOnce) {
+    const int h = OpenSmall();
+    std::vector<uint8_t> image(64 * 48);
+    const int size = static_cast<int>(image.size());
+
+    // Single-shot mode has its buffers but no image yet: 0, and nothing reported.
+    ASSERT_EQ(Zelvik_Capture(h), 1);
+    ASSERT_EQ(Zelvik_SetColorMode(h, 12), 0);  // leaves a 9 on the stack
+    EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 0);
+    EXPECT_EQ(Codes(h), std::vector<int>{9});
+    ASSERT_EQ(Zelvik_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 1);
+    EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 0);
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+
+    // A streamed frame is there for GetImage once.
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrame(Queue()));
+    ASSERT_EQ(Zelvik_StopPreview(h), 1);
+    Drain(h);
+    EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 1);
+    EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 0);
+    // A buffer one byte short or missing is a buffer failure.
+    ASSERT_EQ(Zelvik_SnapShot(h, nullptr, 0, 1), 1);
+    EXPECT_EQ(Zelvik_GetImage(h, image.data(), size - 1, 1), 0);
+    EXPECT_EQ(Zelvik_GetImage(h, nullptr, size, 1), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int>{5, 5, 5}));
+}
+
+TEST_F(CaptureModeTest, ApplicationBufferOneByteShortFailsEveryFrame) {
+    const int h = OpenSmall();
+    ASSERT_EQ(Zelvik_SetColorMode(h, 24), 1);
+    const int needed = 192 * 48;  // 64 pixels x 3 bytes, already a multiple of 4
+    std::vector<uint8_t> buffer(needed);
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), buffer.data(), needed - 1, 1), 1);
+    for (int frame = 0; frame < 3; ++frame) {
+        const auto message = WaitForFrame(Queue());
+        ASSERT_TRUE(message);
+        EXPECT_EQ(message->wParam, 0u);
+        EXPECT_EQ(message->lParam, 5);
+    }
+    ASSERT_EQ(Zelvik_StopPreview(h), 1);
+    const std::vector<int> codes = Codes(h);
+    ASSERT_GE(codes.size(), 3u);
+    for (int code : codes) EXPECT_EQ(code, 5);
+    EXPECT_EQ(Instance(h).captureCounters.delivered.load(), 0u);
+    EXPECT_GE(Instance(h).captureCounters.failed.load(), 3u);
+}
+
+TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
+    const int h = OpenSmall();
+    const int base = ThreadCount();
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrame(Queue()));
+    Firmware().Unplug();
+    const auto lost = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam != 0; });
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(lost->message, static_cast<uint32_t>(MSG_CAMERA_FRAME));
+    EXPECT_EQ(lost->wParam, 0u);
+    EXPECT_EQ(lost->lParam, 13);
+    EXPECT_TRUE(WaitForThreads(base)) << "capture and acquisition threads end on their own";
+    EXPECT_EQ(Codes(h), std::vector<int>{13});
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+    EXPECT_EQ(Instance(h).captureMode.load(), kCaptureIdle);
+}
+
+TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {
+    const int h = OpenSmall();
+    const int base = ThreadCount();
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrame(Queue()));
+    EXPECT_EQ(Zelvik_Close(h), 1);
+    EXPECT_TRUE(WaitForThreads(base));
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrame(Queue()));
+    Release(h);
+    EXPECT_TRUE(WaitForThreads(base));
+}
+
+TEST_F(CaptureModeTest, DeliveredRowsFollowKeepRowOrder) {
+    const int width = 64, height = 48;
+    const emu::Image mosaic =
+        MakeMosaic(width, height, [](int c, int r) { return static_cast<uint8_t>(r * 5 + c % 2); });
+    MakeMosaicCamera(mosaic, 50);
+    const int h = Open();
+    SetWindow(h, width, height);
+    ASSERT_EQ(Zelvik_SetColorMode(h, 8), 1);
+    for (int keep : {1, 0}) {
+        SCOPED_TRACE(keep);
+        std::vector<uint8_t> buffer(static_cast<size_t>(width) * height);
+        ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), buffer.data(), static_cast<int>(buffer.size()), keep),
+                  1);
+        const auto message = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
+        ASSERT_TRUE(message);
+        ASSERT_EQ(Zelvik_StopPreview(h), 1);
+        const auto* info = reinterpret_cast<const ZelvikFrameInfo*>(message->wParam);
+        EXPECT_EQ(info, &Instance(h).frameInfo);
+        EXPECT_EQ(info->size, static_cast<int32_t>(sizeof(ZelvikFrameInfo)));
+        EXPECT_EQ(info->width, width);
+        EXPECT_EQ(info->height, height);
+        EXPECT_EQ(info->bitsPerPixel, 8);
+        EXPECT_EQ(info->buffer, buffer.data());
+        for (int r = 0; r < height; ++r) {
+            const int memoryRow = keep ? r : height - 1 - r;
+            ASSERT_EQ(0, std::memcmp(&buffer[static_cast<size_t>(r) * width],
+                                     &mosaic.pixels[static_cast<size_t>(memoryRow) * width], width))
+                << "delivered row " << r;
+        }
+        DrainMessages(Queue());
+    }
+}
+
+TEST_F(CaptureModeTest, WindowChangedWhileStreamingNeverReachesTheBuffers) {
+    const int h = OpenSmall();
+    std::vector<uint8_t> buffer(64 * 48);
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+    const auto delivered = [&] {
+        return WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
+    };
+    ASSERT_TRUE(delivered());
+    const auto& counters = Instance(h).captureCounters;
+
+    // A larger window does not fit the running acquisition: the device keeps streaming the old one.
+    EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, 128, 1944, 0, 96), 1);
+    DrainMessages(Queue());
+    ASSERT_TRUE(delivered());
+    EXPECT_EQ(counters.dropped.load(), 0u);
+
+    // A smaller one reaches the sensor: its frames are dropped, and error 7 says so once.
+    EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, 32, 1944, 0, 24), 1);
+    const auto waitDropped = [&](uint64_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (counters.dropped.load() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return counters.dropped.load() >= count;
+    };
+    ASSERT_TRUE(waitDropped(1));
+    DrainMessages(Queue());
+    const uint64_t deliveredBefore = counters.delivered.load();
+    ASSERT_TRUE(waitDropped(counters.dropped.load() + 3));
+    EXPECT_EQ(counters.delivered.load(), deliveredBefore);
+    ZelvikMessage m;
+    EXPECT_EQ(ZelvikMsg_Get(Queue(), &m, 0), 0) << "no frame message for dropped frames";
+
+    // Back to the window of the setup: frames flow again.
+    EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_TRUE(delivered());
+    ASSERT_EQ(Zelvik_StopPreview(h), 1);
+    EXPECT_EQ(Codes(h), std::vector<int>{7});
+}
+
+TEST_F(CaptureModeTest, EveryColourModeDeliversItsSizeAndDepthAtFullResolution) {
+    MakeCamera();  // the colour bars at the sensor's own frame rate
+    const int h = Open();
+    constexpr int kWidth = 2592, kHeight = 1944;
+    std::vector<uint8_t> gray8;
+    for (int bits : {8, 16, 24, 32, 48, 64}) {
+        SCOPED_TRACE(bits);
+        ASSERT_EQ(Zelvik_SetColorMode(h, bits), 1);
+        std::vector<uint8_t> buffer(static_cast<size_t>(kWidth) * (bits / 8) *
+                                    kHeight);  // rows need no padding
+        ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+        const auto message = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
+        ASSERT_TRUE(message);
+        ASSERT_EQ(Zelvik_StopPreview(h), 1);
+        const ZelvikFrameInfo& info = Instance(h).frameInfo;
+        EXPECT_EQ(info.width, kWidth);
+        EXPECT_EQ(info.height, kHeight);
+        EXPECT_EQ(info.bitsPerPixel, bits);
+        if (bits == 8) gray8 = buffer;
+        if (bits == 16) {
+            // The same scene as 10-bit samples: every camera byte b as b << 2, never a pair of bytes.
+            size_t differing = 0;
+            for (size_t i = 0; i < gray8.size(); ++i) {
+                uint16_t sample = 0;
+                std::memcpy(&sample, &buffer[2 * i], 2);
+                differing += sample != (gray8[i] << 2);
+            }
+            EXPECT_EQ(differing, 0u);
+        }
+        DrainMessages(Queue());
+    }
+    EXPECT_EQ(Codes(h), std::vector<int>{});
+}
+
+}  // namespace
+}  // namespace zelvik::test
