@@ -50,7 +50,7 @@ constexpr FilterEntry kTable[27] = {
     {Block::Image, kGrayOffsetB, -255, 255},
 };
 
-int32_t& Slot(CameraInstance& camera, const FilterEntry& e) {
+SharedSetting& Slot(CameraInstance& camera, const FilterEntry& e) {
     return e.block == Block::Image ? camera.imageSettings[e.slot] : camera.analogSettings[e.slot];
 }
 

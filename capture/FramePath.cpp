@@ -203,7 +203,8 @@ int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
     if (factor > 0.6f && factor < 1.2f) return 1;
 
     if (mode == kAutoIrisByGain) {
-        const int32_t current = analog[kGlobalGain] != 0 ? analog[kGlobalGain] : kGainFloor;
+        const int32_t global = analog[kGlobalGain];
+        const int32_t current = global != 0 ? global : kGainFloor;
         int32_t gain = Scaled(current, factor);
         gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, kGlobalGainMax);
         camera.device->SetGlobalGain(gain);

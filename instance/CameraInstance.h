@@ -10,6 +10,7 @@
 
 #include "include/ZelvikSdk.h"
 #include "instance/Errors.h"
+#include "instance/SharedSetting.h"
 #include "imaging/CpuInfo.h"
 #include "imaging/Kernels.h"
 
@@ -101,8 +102,8 @@ public:
     std::unique_ptr<CameraDevice> device;
     std::unique_ptr<FrameBuffer> raw8, raw16, rgb24, rgb32, rgb48, rgb64, work, display;
     CaptureWindow captureWindow;
-    std::array<int32_t, kImageSlotCount> imageSettings{};
-    std::array<int32_t, kAnalogSlotCount> analogSettings{};
+    std::array<SharedSetting, kImageSlotCount> imageSettings{};
+    std::array<SharedSetting, kAnalogSlotCount> analogSettings{};
     uint16_t lineLength = 0;
     double clockPeriod = 1.0;
     int32_t realExposure = 0;
@@ -120,7 +121,7 @@ public:
     std::atomic<int32_t> captureMode{kCaptureIdle};
     int32_t colorMode = 0;
     int32_t subsample = 0;
-    int32_t waitTime = 10;
+    SharedSetting waitTime = 10;
     int32_t clock = 0;
     std::atomic<int32_t> imageReady{0};
     std::atomic<int32_t> frameRate{0};

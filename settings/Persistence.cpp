@@ -91,13 +91,17 @@ void WriteVideoFormatDefaults() {
 
 // Reads values into consecutive slots; a missing value leaves its slot.
 template <size_t N>
-void ReadSlots(const SettingsKey& key, const char* const (&names)[N], int32_t* slots) {
-    for (size_t i = 0; i < N; ++i) key.Query(names[i], slots[i]);
+void ReadSlots(const SettingsKey& key, const char* const (&names)[N], SharedSetting* slots) {
+    for (size_t i = 0; i < N; ++i) {
+        int32_t value = slots[i];
+        key.Query(names[i], value);
+        slots[i] = value;
+    }
 }
 
 // Writes a group key below the root; 1 when every value reached the file.
 template <size_t N>
-int SaveGroup(const std::string& subkey, const char* const (&names)[N], const int32_t* slots) {
+int SaveGroup(const std::string& subkey, const char* const (&names)[N], const SharedSetting* slots) {
     SettingsKey root;
     SettingsKey group;
     if (!root.Create(kSettingsRootKey) || !group.Create(root, subkey)) return 0;
@@ -133,7 +137,9 @@ int LoadStreamSettings(CameraInstance& camera) {
     }
     root.Query("Color", camera.colorMode);
     root.Query("SubSample", camera.subsample);
-    root.Query("WaitTime", camera.waitTime);
+    int32_t waitTime = camera.waitTime;
+    root.Query("WaitTime", waitTime);
+    camera.waitTime = waitTime;
     root.Query("Clock", camera.clock);
     return 1;
 }
@@ -159,7 +165,7 @@ int SaveAnalog(const CameraInstance& camera, int cameraIndex) {
 }
 
 int LoadImageFilter(CameraInstance& camera) {
-    int32_t* slots = camera.imageSettings.data() + kFilterFirstSlot;
+    SharedSetting* slots = camera.imageSettings.data() + kFilterFirstSlot;
     SettingsKey root;
     SettingsKey filter;
     if (!root.Open(kSettingsRootKey) || !filter.Open(root, "Filter")) {
@@ -177,7 +183,7 @@ int SaveImageFilter(const CameraInstance& camera) {
 }
 
 int LoadGrayFilter(CameraInstance& camera) {
-    int32_t* slots = camera.imageSettings.data() + kGrayFirstSlot;
+    SharedSetting* slots = camera.imageSettings.data() + kGrayFirstSlot;
     SettingsKey root;
     SettingsKey gray;
     if (!root.Open(kSettingsRootKey) || !gray.Open(root, "Gray")) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "include/ZelvikSdk.h"
-#include "tests/capture/FuseEmulator.h"
+#include "tests/support/FuseEmulator.h"
 
 #ifndef ZELVIK_EMULATOR_PATH
 #define ZELVIK_EMULATOR_PATH ""
@@ -46,7 +46,7 @@ bool NextFrame(ZELVIK_HWND queue) {
 void StreamFullResolution(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     const int fps = static_cast<int>(state.range(1));
-    const std::string why = FuseEmulator::Unavailable(ZELVIK_EMULATOR_PATH);
+    const std::string why = FuseEmulator::Unavailable();
     if (!why.empty()) {
         state.SkipWithError(why.c_str());
         return;

@@ -213,7 +213,7 @@ TEST_F(FramePathTest, EveryColourModeGivesTheKernelsOwnResult) {
         s[kGrayAutoCountdown] = c.countdown;
         const int mode =
             static_cast<int>(std::find(std::begin(kModeBits), std::end(kModeBits), c.bits) - kModeBits);
-        const std::vector<uint8_t> expected = Reference(mosaic, mode, s, c.mirrorH);
+        const std::vector<uint8_t> expected = Reference(mosaic, mode, PlainSettings(s), c.mirrorH);
         std::vector<uint8_t> image(expected.size());
         ASSERT_EQ(Zelvik_SnapShot(h, image.data(), static_cast<int>(image.size()), 1), 1);
         EXPECT_TRUE(image == expected);

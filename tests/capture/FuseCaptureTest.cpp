@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/capture/CaptureFixture.h"
-#include "tests/capture/FuseEmulator.h"
+#include "tests/support/FuseEmulator.h"
 #include "tests/capture/Reference.h"
 
 #ifndef ZELVIK_EMULATOR_PATH
@@ -19,7 +19,7 @@ namespace {
 class FuseCaptureTest : public CaptureFixture {
 protected:
     void SetUp() override {
-        const std::string why = FuseEmulator::Unavailable(ZELVIK_EMULATOR_PATH);
+        const std::string why = FuseEmulator::Unavailable();
         if (!why.empty()) GTEST_SKIP() << why;
     }
     // Handles go before the emulator, so that no file of the mount is open when it unmounts.
@@ -54,7 +54,8 @@ TEST_F(FuseCaptureTest, SnapShotOfAMosaicGivesTheKernelsOwnResult) {
         ASSERT_EQ(Zelvik_SetGamma(h, 90), 1);
         ASSERT_EQ(Zelvik_SetSharpness(h, 4), 1);
         ASSERT_EQ(Zelvik_SetSaturation(h, 30), 1);
-        const std::vector<uint8_t> expected = Reference(mosaic, mode, Instance(h).imageSettings, false);
+        const std::vector<uint8_t> expected =
+            Reference(mosaic, mode, PlainSettings(Instance(h).imageSettings), false);
         std::vector<uint8_t> image(expected.size());
         ASSERT_EQ(Zelvik_SnapShot(h, image.data(), static_cast<int>(image.size()), 1), 1);
         EXPECT_TRUE(image == expected);

@@ -16,6 +16,13 @@ namespace zelvik::test {
 
 using Settings = std::array<int32_t, kImageSlotCount>;
 
+// The instance's settings as plain numbers, for a reference run that must not change them.
+inline Settings PlainSettings(const std::array<SharedSetting, kImageSlotCount>& shared) {
+    Settings plain;
+    std::copy(shared.begin(), shared.end(), plain.begin());
+    return plain;
+}
+
 // What a buffer holds, row padding included.
 inline std::vector<uint8_t> Bytes(const FrameBuffer& b) {
     return std::vector<uint8_t>(b.Bits(), b.Bits() + static_cast<size_t>(b.Stride()) * b.Height());

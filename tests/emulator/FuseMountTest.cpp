@@ -1,22 +1,16 @@
 // The zelvik-emulator program end to end: mount, discovery entries, sector I/O, faults, clean unmount.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +18,7 @@
 #include "emulator/ImageFiles.h"
 #include "emulator/RegisterMap.h"
 #include "platform/AlignedBuffer.h"
+#include "tests/support/FuseEmulator.h"
 
 namespace zelvik::emu::test {
 namespace {
@@ -34,32 +29,12 @@ namespace fs = std::filesystem;
 // is compared byte for byte.
 constexpr int kFixtureWidth = kSensorWidth, kFixtureHeight = kSensorHeight;
 
-bool IsMounted(const std::string& path) {
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountinfo, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint;
-        fields >> id >> parent >> device >> root >> mountPoint;
-        if (mountPoint == path) return true;
-    }
-    return false;
-}
-
 std::string ReadTrimmed(const std::string& path) {
     std::ifstream file(path);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const size_t first = text.find_first_not_of(" \t\n");
     if (first == std::string::npos) return "";
     return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
-}
-
-bool WriteText(const std::string& path, const std::string& text, int* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
-    if (fd < 0) return *error = errno, false;
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    *error = written < 0 ? errno : 0;
-    ::close(fd);
-    return written == static_cast<ssize_t>(text.size());
 }
 
 // An open camera disk of the mount, spoken to as the host does (O_DIRECT where accepted).
@@ -107,49 +82,27 @@ private:
 class EmulatorMount : public ::testing::Test {
 protected:
     void SetUp() override {
-        const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-        if (fuse < 0) {
-            GTEST_SKIP() << "SKIPPED: FUSE is not available here (/dev/fuse: " << std::strerror(errno)
+        const std::string unavailable = zelvik::test::FuseEmulator::Unavailable();
+        if (!unavailable.empty()) {
+            GTEST_SKIP() << "SKIPPED: FUSE is not available here (" << unavailable
                          << "), so the mounted emulator cannot be tested";
         }
-        ::close(fuse);
         char pattern[] = "/tmp/zelvik-emulator-test-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        mount_ = dir_ + "/root";
-        fs::create_directory(mount_);
         fixture_ = Image{kFixtureWidth, kFixtureHeight, 1, {}};
         for (int i = 0; i < kFixtureWidth * kFixtureHeight; ++i) fixture_.pixels.push_back(static_cast<uint8_t>(i % 253 + 1));
         ASSERT_TRUE(SaveGrayImage(dir_ + "/mosaic.pgm", fixture_));
-
-        pid_ = ::fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            const std::string mosaic = dir_ + "/mosaic.pgm";
-            ::execl(ZELVIK_EMULATOR_PATH, "zelvik-emulator", "--cameras", "2", "--mosaic", mosaic.c_str(), "--fps",
-                    "max", mount_.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        // Wait for the mount (a bound against hanging, not a performance check).
-        for (int i = 0; i < 3000; ++i) {
-            struct stat st;
-            if (IsMounted(mount_) && ::stat((mount_ + "/control").c_str(), &st) == 0) return;
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                FAIL() << "zelvik-emulator ended before mounting (status " << status << ")";
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "zelvik-emulator did not mount " << mount_;
+        emulator_ = std::make_unique<zelvik::test::FuseEmulator>(
+            ZELVIK_EMULATOR_PATH,
+            std::vector<std::string>{"--cameras", "2", "--mosaic", dir_ + "/mosaic.pgm", "--fps", "max"},
+            [](const std::string& fault) { ADD_FAILURE() << fault; });
+        ASSERT_TRUE(emulator_->Ready()) << emulator_->Error();
+        mount_ = emulator_->Root().string();
     }
 
     void TearDown() override {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (!mount_.empty() && IsMounted(mount_)) ::umount2(mount_.c_str(), MNT_DETACH);
+        emulator_.reset();
         if (!dir_.empty()) {
             std::error_code ignored;
             fs::remove_all(dir_, ignored);
@@ -157,26 +110,13 @@ protected:
     }
 
     // SIGTERM, then the program must exit with 0 and leave nothing mounted.
-    void StopAndExpectCleanUnmount() {
-        ASSERT_EQ(::kill(pid_, SIGTERM), 0);
-        int status = 0;
-        // A bound against hanging only: a program that ignores SIGTERM is killed by TearDown.
-        pid_t ended = 0;
-        for (int i = 0; i < 6000 && ended == 0; ++i) {
-            ended = ::waitpid(pid_, &status, WNOHANG);
-            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_EQ(ended, pid_) << "zelvik-emulator did not end after SIGTERM";
-        pid_ = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-        EXPECT_FALSE(IsMounted(mount_));
-    }
+    void StopAndExpectCleanUnmount() { EXPECT_EQ(emulator_->Stop(), ""); }
 
     std::string Path(const std::string& relative) const { return mount_ + "/" + relative; }
 
+    std::unique_ptr<zelvik::test::FuseEmulator> emulator_;
     std::string dir_, mount_;
     Image fixture_;
-    pid_t pid_ = -1;
 };
 
 TEST_F(EmulatorMount, ServesDiscoveryEntriesSectorsAndFramesThenUnmountsCleanly) {
@@ -238,7 +178,7 @@ TEST_F(EmulatorMount, ControlFileUnplugsAndReplugsACamera) {
     ASSERT_EQ(before.ReadStatus(status.data()), 512);
 
     int error = 0;
-    ASSERT_TRUE(WriteText(Path("control"), "unplug 1\n", &error)) << std::strerror(error);
+    ASSERT_TRUE(emulator_->Control("unplug 1", &error)) << std::strerror(error);
     errno = 0;
     EXPECT_EQ(before.ReadStatus(status.data()), -1);
     EXPECT_EQ(errno, EIO);
@@ -246,22 +186,22 @@ TEST_F(EmulatorMount, ControlFileUnplugsAndReplugsACamera) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(Path("sys/block/sdb"))));
     EXPECT_TRUE(fs::exists(Path("dev/sdc")));
 
-    EXPECT_FALSE(WriteText(Path("control"), "unplug 9\n", &error));
+    EXPECT_FALSE(emulator_->Control("unplug 9", &error));
     EXPECT_EQ(error, EINVAL);
 
-    ASSERT_TRUE(WriteText(Path("control"), "replug 1\n", &error)) << std::strerror(error);
+    ASSERT_TRUE(emulator_->Control("replug 1", &error)) << std::strerror(error);
     EXPECT_TRUE(fs::exists(Path("dev/sdb")));
     EXPECT_EQ(before.ReadStatus(status.data()), -1) << "a handle from before the unplug stays dead";
     Disk after(Path("dev/sdb"));
     ASSERT_TRUE(after.IsOpen());
     EXPECT_EQ(after.ReadStatus(status.data()), 512);
-    EXPECT_NE(ReadTrimmed(Path("control")).find("camera 1 sdb Q77RX0001 plugged"), std::string::npos);
+    EXPECT_NE(emulator_->Status().find("camera 1 sdb Q77RX0001 plugged"), std::string::npos);
 
     // A transfer stalled for an hour must not hold up SIGTERM: it ends with an error and the program
     // unmounts cleanly.
     Disk other(Path("dev/sdc"));
     ASSERT_TRUE(other.IsOpen());
-    ASSERT_TRUE(WriteText(Path("control"), "stall 2 1 3600000\n", &error)) << std::strerror(error);
+    ASSERT_TRUE(emulator_->Control("stall 2 1 3600000", &error)) << std::strerror(error);
     std::atomic<ssize_t> stalledResult{0};
     std::thread reader([&] {
         AlignedBuffer sector(512);
@@ -269,7 +209,7 @@ TEST_F(EmulatorMount, ControlFileUnplugsAndReplugsACamera) {
     });
     bool blocked = false;
     for (int i = 0; i < 3000 && !blocked; ++i) {  // a bound against hanging only
-        const std::string control = ReadTrimmed(Path("control"));
+        const std::string control = emulator_->Status();
         blocked = control.find("camera 2 sdc Q77RX0002 plugged") != std::string::npos &&
                   control.find("stalled 1 pending 0") != std::string::npos;
         if (!blocked) std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -1,0 +1,220 @@
+// Full-resolution continuous acquisition through the FUSE emulator next to raw reads of the same image area.
+//
+// Run: device_bench [Google Benchmark flags] (needs /dev/fuse). One emulator mount ("--fps max", so frames
+// are not paced) serves every benchmark; an iteration is one full frame (2592 x 1944 bytes) reaching this
+// process. Repetitions of all benchmarks are interleaved at random (the machine's other load then weighs on
+// each alike) and reported by their median. The summary at the end gives frames/s and MB/s of the raw read
+// and of the acquisition path and their ratio (the goal is at least 90 %).
+//
+//   RawFrameRead/buffers:1/copy:0  the reference: the word protocol's frame read done by hand on the mount's
+//                                  disk (the frame request block, then one O_DIRECT pread of the image area
+//                                  at 0x20400) into one aligned buffer.
+//   RawFrameRead/buffers:3/copy:0  the same read into three aligned buffers in turn, as the device's ring.
+//   RawFrameRead/buffers:3/copy:1  ... and each frame copied into an application buffer afterwards, as
+//                                  CopyLatestFrame does (in the reading thread here).
+//   AcquisitionPath                CameraDevice::StartContinuous, then per frame GetFrameStatus until it
+//                                  answers 3 and CopyLatestFrame into the application's buffer.
+//
+// Counters: cpu_cores = CPU time of this process and of the emulator per second of wall time (how much of
+// the machine the path keeps busy); loop_fps = the acquisition thread's own frame rate.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/CameraDevice.h"
+#include "device/DiskProtocol.h"
+#include "platform/AlignedBuffer.h"
+#include "platform/DiskSystem.h"
+#include "tests/support/FuseEmulator.h"
+
+namespace {
+
+using zelvik::AlignedBuffer;
+namespace protocol = zelvik::protocol;
+
+constexpr int kSensorWidth = 2592;
+constexpr int kSensorHeight = 1944;
+constexpr size_t kFrameBytes = size_t{kSensorWidth} * kSensorHeight;
+constexpr size_t kTransferBytes =
+    (kFrameBytes + protocol::kSectorSize - 1) / protocol::kSectorSize * protocol::kSectorSize;
+// How long the consumer sleeps between two frame-status polls when no new frame is there (an
+// application's polling loop; the acquisition thread reads on regardless).
+constexpr std::chrono::microseconds kPollInterval{100};
+
+zelvik::test::FuseEmulator* g_emulator = nullptr;
+
+// User and system CPU seconds of a process (all its threads).
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');  // the command name may hold spaces
+    if (end == std::string::npos) return 0;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Frame and byte rates, and the CPU share of this process and the emulator over the timed loop.
+class Accounting {
+public:
+    Accounting() : cpu_(Cpu()), wall_(std::chrono::steady_clock::now()) {}
+    void Report(benchmark::State& state) const {
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
+        state.counters["cpu_cores"] = wall > 0 ? (Cpu() - cpu_) / wall : 0;
+        state.SetItemsProcessed(state.iterations());
+        state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFrameBytes));
+    }
+
+private:
+    static double Cpu() { return CpuSeconds(0) + CpuSeconds(g_emulator->Pid()); }
+    double cpu_;
+    std::chrono::steady_clock::time_point wall_;
+};
+
+void RawFrameRead(benchmark::State& state) {
+    const auto buffers = static_cast<size_t>(state.range(0));
+    const bool copy = state.range(1) != 0;
+    const std::string disk = g_emulator->Path("dev/sdb").string();
+    const int fd = ::open(disk.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
+    if (fd < 0) {
+        state.SkipWithError(("cannot open " + disk + " with O_DIRECT").c_str());
+        return;
+    }
+    const protocol::Sector request = protocol::CommandBlock(protocol::kFrameRequest);
+    std::vector<AlignedBuffer> images;
+    for (size_t i = 0; i < buffers; ++i) images.emplace_back(kTransferBytes);
+    std::vector<uint8_t> destination(kFrameBytes);
+    size_t next = 0;
+    const Accounting accounting;
+    for (auto _ : state) {
+        AlignedBuffer& image = images[next];
+        next = (next + 1) % buffers;
+        if (::pwrite(fd, request.data(), protocol::kSectorSize, protocol::kCommandOffset) !=
+                static_cast<ssize_t>(protocol::kSectorSize) ||
+            ::pread(fd, image.data(), kTransferBytes, protocol::kImageOffset) !=
+                static_cast<ssize_t>(kTransferBytes)) {
+            state.SkipWithError("a raw frame read failed");
+            break;
+        }
+        if (copy) std::memcpy(destination.data(), image.data(), kFrameBytes);
+        benchmark::DoNotOptimize(image.data());
+        benchmark::DoNotOptimize(destination.data());
+        benchmark::ClobberMemory();
+    }
+    accounting.Report(state);
+    ::close(fd);
+}
+
+void AcquisitionPath(benchmark::State& state) {
+    std::unique_ptr<zelvik::CameraDevice> device = zelvik::CreateCameraDevice(zelvik::SystemDisks());
+    if (!device || device->GetDeviceCount() < 1 || device->GetTransferSize() != static_cast<int>(kTransferBytes)) {
+        state.SkipWithError("no full-resolution camera found under ZELVIK_ROOT");
+        return;
+    }
+    std::vector<uint8_t> destination(kFrameBytes);  // the application's buffer: ordinary memory
+    if (device->StartContinuous() != 0) {
+        state.SkipWithError("StartContinuous failed");
+        return;
+    }
+    const Accounting accounting;
+    for (auto _ : state) {
+        int status;
+        while ((status = device->GetFrameStatus()) == 2) std::this_thread::sleep_for(kPollInterval);
+        if (status != 3 || device->CopyLatestFrame(destination.data(), 0, 0, 1) != 0) {
+            state.SkipWithError("the acquisition ended");
+            break;
+        }
+        benchmark::DoNotOptimize(destination.data());
+        benchmark::ClobberMemory();
+    }
+    accounting.Report(state);
+    state.counters["loop_fps"] = device->GetFrameRate();
+    device->StopAcquisition();
+}
+
+void Configure(benchmark::internal::Benchmark* b) {
+    b->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(7)->ReportAggregatesOnly(true);
+}
+BENCHMARK(RawFrameRead)->ArgNames({"buffers", "copy"})->Args({1, 0})->Args({3, 0})->Args({3, 1})->Apply(Configure);
+BENCHMARK(AcquisitionPath)->Apply(Configure);
+
+// The console output, plus each benchmark's median time per frame for the summary.
+class MedianReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred) {
+                benchmark::BenchmarkName name = run.run_name;
+                name.min_time = name.repetitions = name.time_type = "";
+                secondsPerFrame[name.str()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+    }
+    std::map<std::string, double> secondsPerFrame;
+};
+
+void PrintSummary(const std::map<std::string, double>& secondsPerFrame) {
+    const auto raw = secondsPerFrame.find("RawFrameRead/buffers:1/copy:0");
+    const auto path = secondsPerFrame.find("AcquisitionPath");
+    if (raw == secondsPerFrame.end() || path == secondsPerFrame.end()) return;
+    const double mb = static_cast<double>(kFrameBytes) / 1e6;
+    std::printf("\nmedians, %d x %d frames of %zu bytes:\n", kSensorWidth, kSensorHeight, kFrameBytes);
+    for (const auto& [name, seconds] : secondsPerFrame) {
+        std::printf("  %-32s %8.1f frames/s %8.1f MB/s %6.1f %% of the raw read\n", name.c_str(), 1.0 / seconds,
+                    mb / seconds, 100.0 * raw->second / seconds);
+    }
+    std::printf("acquisition path / raw read: %.1f %% (goal: at least 90 %%)\n", 100.0 * raw->second / path->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Interleaved repetitions unless the command line says otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+    const std::string unavailable = zelvik::test::FuseEmulator::Unavailable();
+    if (!unavailable.empty()) {
+        std::fprintf(stderr, "device_bench: FUSE is not available here (%s)\n", unavailable.c_str());
+        return 0;
+    }
+    zelvik::test::FuseEmulator emulator(ZELVIK_EMULATOR_PATH, {"--fps", "max"});
+    if (!emulator.Ready()) {
+        std::fprintf(stderr, "device_bench: %s\n", emulator.Error().c_str());
+        return 1;
+    }
+    g_emulator = &emulator;
+    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
+    MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    PrintSummary(reporter.secondsPerFrame);
+    g_emulator = nullptr;
+    const std::string fault = emulator.Stop();
+    if (!fault.empty()) {
+        std::fprintf(stderr, "device_bench: %s\n", fault.c_str());
+        return 1;
+    }
+    return 0;
+}
