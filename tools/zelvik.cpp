@@ -246,7 +246,13 @@ int main(int argc, char** argv) {
         rc = Snap(session, path, subsample);
     } else if (demo->parsed()) {
         std::printf("== the built-in emulated camera ==\n");
-        session.ReportErrors("start");  // a first run reports the settings it had to create
+        // A first run finds no stored settings: the library stores the defaults and reports code 12.
+        for (int code; (code = Zelvik_GetLastError(h)) != 0;) {
+            if (code == ZELVIK_ERR_RECORDING)
+                std::printf("no stored settings yet: the defaults were stored\n");
+            else
+                std::fprintf(stderr, "start: error %s\n", ErrorText(code).c_str());
+        }
         rc = ListCameras(session) | ShowInfo(session) | Stream(session, frames, 1) | Snap(session, path, 1);
     }
     if (session.ReportErrors("zelvik")) rc = rc ? rc : 1;
