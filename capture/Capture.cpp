@@ -151,19 +151,24 @@ void PostFrameError(CameraInstance& camera, int code) {
     PostToTarget(camera.callbackWindow, MSG_CAMERA_FRAME, 0, code);
 }
 
-int StartPreview(CameraInstance& camera) {
-    switch (CheckCaptureAccess(camera, CaptureOp::StartPreview)) {
-        case CaptureAccess::Refused:
-            return 0;
-        case CaptureAccess::Done:
-            return 1;
-        default:
-            break;
-    }
-    if (!RunCaptureSetup(camera)) {
+namespace {
+
+// The access check of an operation that may set a capture up, followed by that setup when the table asks
+// for it. A failed setup reports error 1 and answers Refused; every other answer passes through.
+CaptureAccess CheckAndSetUp(CameraInstance& camera, CaptureOp op) {
+    const CaptureAccess access = CheckCaptureAccess(camera, op);
+    if (access == CaptureAccess::SetUp && !RunCaptureSetup(camera)) {
         camera.reportError(kErrNotAllowed);
-        return 0;
+        return CaptureAccess::Refused;
     }
+    return access;
+}
+
+}  // namespace
+
+int StartPreview(CameraInstance& camera) {
+    const CaptureAccess access = CheckAndSetUp(camera, CaptureOp::StartPreview);
+    if (access != CaptureAccess::SetUp) return access == CaptureAccess::Done ? 1 : 0;
     camera.runState = 1;
     try {
         camera.captureThread = std::thread([&camera] { StreamingLoop(camera); });
@@ -198,29 +203,14 @@ int CallBackPreview(CameraInstance& camera, ZELVIK_HWND window, void* buffer, in
 }
 
 int Capture(CameraInstance& camera) {
-    switch (CheckCaptureAccess(camera, CaptureOp::Capture)) {
-        case CaptureAccess::Refused:
-            return 0;
-        case CaptureAccess::Done:
-            return 1;
-        default:
-            break;
-    }
-    if (!RunCaptureSetup(camera)) {
-        camera.reportError(kErrNotAllowed);
-        return 0;
-    }
+    const CaptureAccess access = CheckAndSetUp(camera, CaptureOp::Capture);
+    if (access != CaptureAccess::SetUp) return access == CaptureAccess::Done ? 1 : 0;
     camera.captureMode = kCaptureSingleShot;
     return 1;
 }
 
 int SnapShot(CameraInstance& camera, void* buffer, int size, int keepRowOrder) {
-    const CaptureAccess access = CheckCaptureAccess(camera, CaptureOp::SnapShot);
-    if (access == CaptureAccess::Refused) return 0;
-    if (access == CaptureAccess::SetUp && !RunCaptureSetup(camera)) {
-        camera.reportError(kErrNotAllowed);
-        return 0;
-    }
+    if (CheckAndSetUp(camera, CaptureOp::SnapShot) == CaptureAccess::Refused) return 0;
     const int mode = camera.setupColorMode.load();
     CameraDevice& device = *camera.device;
     {

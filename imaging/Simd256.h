@@ -126,7 +126,12 @@ struct V256 {
     }
     // Stores v, keeping the destination's bits under keep.
     static void KeepStore(uint8_t* d, Reg v, Reg keep) { Store(d, _mm256_or_si256(v, _mm256_and_si256(Load(d), keep))); }
-    static void StoreBgrx32(uint8_t* d, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
+    // The four 32-byte destination blocks of 32 BGRx pixels from even/odd pixel lanes (values up to
+    // 0x7FFF, limited to 255); the fourth byte of every pixel is 0, for the caller's store to keep.
+    struct Blocks {
+        Reg at[4];  // destination offsets 0, 32, 64, 96
+    };
+    static Blocks Bgrx32Blocks(Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
         const Reg top = _mm256_set1_epi16(255);
         be = _mm256_min_epi16(be, top), bo = _mm256_min_epi16(bo, top), re = _mm256_min_epi16(re, top);
         ro = _mm256_min_epi16(ro, top);
@@ -138,20 +143,11 @@ struct V256 {
         const Reg p1 = _mm256_unpackhi_epi32(e0, o0);  // 4-7 | 20-23
         const Reg p2 = _mm256_unpacklo_epi32(e1, o1);  // 8-11 | 24-27
         const Reg p3 = _mm256_unpackhi_epi32(e1, o1);  // 12-15 | 28-31
-        const Reg keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-        // The fourth bytes are read back: fetch the lines early so the loads do not wait on memory.
-        _mm_prefetch(reinterpret_cast<const char*>(d + 1024), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(d + 1088), _MM_HINT_T0);
-        KeepStore(d, _mm256_permute2x128_si256(p0, p1, 0x20), keep);
-        KeepStore(d + 32, _mm256_permute2x128_si256(p2, p3, 0x20), keep);
-        KeepStore(d + 64, _mm256_permute2x128_si256(p0, p1, 0x31), keep);
-        KeepStore(d + 96, _mm256_permute2x128_si256(p2, p3, 0x31), keep);
+        return {{_mm256_permute2x128_si256(p0, p1, 0x20), _mm256_permute2x128_si256(p2, p3, 0x20),
+                 _mm256_permute2x128_si256(p0, p1, 0x31), _mm256_permute2x128_si256(p2, p3, 0x31)}};
     }
-    static void StoreBgr48(uint8_t* d, Reg b, Reg g, Reg r) { StoreInterleaved<1>(d, b, g, r); }
-    static constexpr bool kCanStream48 = true;
-    static void StreamBgr48(uint8_t* d, Reg b, Reg g, Reg r) { StoreInterleaved<1, true>(d, b, g, r); }
-    static void StreamFence() { _mm_sfence(); }
-    static void StoreBgrx64(uint8_t* d, Reg b, Reg g, Reg r) {
+    // The four 32-byte destination blocks of 16 BGRx pixels of 16-bit words; the fourth word is 0.
+    static Blocks Bgrx64Blocks(Reg b, Reg g, Reg r) {
         const Reg bg0 = _mm256_unpacklo_epi16(b, g), bg1 = _mm256_unpackhi_epi16(b, g);
         const Reg r0 = _mm256_unpacklo_epi16(r, _mm256_setzero_si256());
         const Reg r1 = _mm256_unpackhi_epi16(r, _mm256_setzero_si256());
@@ -159,11 +155,25 @@ struct V256 {
         const Reg p1 = _mm256_unpackhi_epi32(bg0, r0);  // 2,3 | 10,11
         const Reg p2 = _mm256_unpacklo_epi32(bg1, r1);  // 4,5 | 12,13
         const Reg p3 = _mm256_unpackhi_epi32(bg1, r1);  // 6,7 | 14,15
+        return {{_mm256_permute2x128_si256(p0, p1, 0x20), _mm256_permute2x128_si256(p2, p3, 0x20),
+                 _mm256_permute2x128_si256(p0, p1, 0x31), _mm256_permute2x128_si256(p2, p3, 0x31)}};
+    }
+    static void StoreBgrx32(uint8_t* d, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
+        const Blocks blocks = Bgrx32Blocks(be, bo, ge, go, re, ro);
+        const Reg keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+        // The fourth bytes are read back: fetch the lines early so the loads do not wait on memory.
+        _mm_prefetch(reinterpret_cast<const char*>(d + 1024), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(d + 1088), _MM_HINT_T0);
+        for (int i = 0; i < 4; ++i) KeepStore(d + 32 * i, blocks.at[i], keep);
+    }
+    static void StoreBgr48(uint8_t* d, Reg b, Reg g, Reg r) { StoreInterleaved<1>(d, b, g, r); }
+    static constexpr bool kCanStream48 = true;
+    static void StreamBgr48(uint8_t* d, Reg b, Reg g, Reg r) { StoreInterleaved<1, true>(d, b, g, r); }
+    static void StreamFence() { _mm_sfence(); }
+    static void StoreBgrx64(uint8_t* d, Reg b, Reg g, Reg r) {
+        const Blocks blocks = Bgrx64Blocks(b, g, r);
         const Reg keep = _mm256_set1_epi64x(static_cast<long long>(0xFFFF000000000000ull));
-        KeepStore(d, _mm256_permute2x128_si256(p0, p1, 0x20), keep);
-        KeepStore(d + 32, _mm256_permute2x128_si256(p2, p3, 0x20), keep);
-        KeepStore(d + 64, _mm256_permute2x128_si256(p0, p1, 0x31), keep);
-        KeepStore(d + 96, _mm256_permute2x128_si256(p2, p3, 0x31), keep);
+        for (int i = 0; i < 4; ++i) KeepStore(d + 32 * i, blocks.at[i], keep);
     }
 };
 
