@@ -93,7 +93,7 @@ int RunCaptureSetup(CameraInstance& camera) {
     camera.kernels = ChooseImagingKernels(camera.cpu);
     if (!camera.filterContext) {
         try {
-            camera.filterContext = std::make_unique<FilterContext>(&camera.cpu);
+            camera.filterContext = std::make_unique<FilterContext>(camera.kernels.filters);
         } catch (const std::bad_alloc&) {
             camera.reportError(kErrMemory);
             return 0;

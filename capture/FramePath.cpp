@@ -60,9 +60,7 @@ BayerParams CurrentBayerParams(const CameraInstance& camera) {
 void CorrectHotPixelsIn(CameraInstance& camera, FrameBuffer& raw8) {
     BayerParams params = CurrentBayerParams(camera);
     int32_t threshold = kHotPixelThreshold;
-    BayerParams* paramsAddress = &params;
-    int32_t* thresholdAddress = &threshold;
-    raw8.Apply(camera.kernels.hotPixels, raw8, nullptr, 0, 0, &paramsAddress, &thresholdAddress);
+    raw8.Apply(CorrectHotPixels, raw8, nullptr, 0, 0, params, threshold, *camera.kernels.hotPixels);
 }
 
 // This camera delivers 8-bit samples; the 16-bit modes carry 10-bit samples (0..1023). A sample b becomes
@@ -87,9 +85,8 @@ void DemosaicWithWhiteBalance(CameraInstance& camera, FrameBuffer& destination, 
     auto& s = camera.imageSettings;
     if (s[kAutoBayerGain] != 0) {
         WhiteBalanceResult measured{0, 0, 0, s[kBayerMode]};
-        WhiteBalanceResult* measuredAddress = &measured;
         raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0,
-                  &measuredAddress, nullptr);
+                  measured);
         s[kBayerGainRed] = std::min(measured.red, kMaxWhiteBalanceGain);
         s[kBayerGainGreen] = std::min(measured.green, kMaxWhiteBalanceGain);
         s[kBayerGainBlue] = std::min(measured.blue, kMaxWhiteBalanceGain);
@@ -108,9 +105,8 @@ void GrayModeStep(CameraInstance& camera) {
         SiteGainParams block{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
                              s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
                              s[kGrayOffsetG1], s[kGrayOffsetG2], s[kGrayOffsetB]};
-        SiteGainParams* blockAddress = &block;
         if (s[kGrayAutoCountdown] != 0) {
-            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, block);
             s[kGrayGainR] = block.gain01;
             s[kGrayGainG1] = block.gain00;
             s[kGrayGainG2] = block.gain11;
@@ -118,62 +114,45 @@ void GrayModeStep(CameraInstance& camera) {
             --s[kGrayAutoCountdown];
         }
         if (!SiteGainsNeutral(block))
-            raw8.Apply(camera.kernels.siteGains, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+            raw8.Apply(camera.kernels.siteGains, raw8, nullptr, 0, 0, block);
     } else if (s[kGrayMode] == 2) {
         DemosaicWithWhiteBalance(camera, *camera.rgb24, raw8);
-        raw8.Apply(BgrToGray8, *camera.rgb24, nullptr, 0, 0, nullptr, nullptr);
+        raw8.Apply(BgrToGray8, *camera.rgb24, nullptr, 0, 0);
     }
 }
 
 // One filter run in place with its setting.
-void RunFilter(CameraInstance& camera, FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel,
-               int32_t setting) {
-    int32_t* settingAddress = &setting;
-    FilterContext* context = camera.filterContext.get();
-    output.Apply(kernel, source, nullptr, 0, 0, &settingAddress, &context);
-}
-
-struct FilterFamily {
-    FrameKernel gamma, contrast, sharpen, brightness;
-};
-// The member by sample depth and channels: gray 8, gray 16, colour 8, colour 16.
-const FilterFamily& FiltersFor(int mode) {
-    static constexpr FilterFamily kGray8{GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8};
-    static constexpr FilterFamily kGray16{GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16};
-    static constexpr FilterFamily kColor8{GammaColor8, ContrastColor8, SharpenColor8, BrightnessColor8};
-    static constexpr FilterFamily kColor16{GammaColor16, ContrastColor16, SharpenColor16, BrightnessColor16};
+// The samples of a colour mode's output: gray 8, gray 16, colour 8, colour 16.
+FilterSamples SamplesOf(int mode) {
     switch (mode) {
         case 0:
-            return kGray8;
+            return FilterSamples::kGray8;
         case 1:
-            return kGray16;
+            return FilterSamples::kGray16;
         case 2:
         case 3:
-            return kColor8;
+            return FilterSamples::kColor8;
         default:
-            return kColor16;
+            return FilterSamples::kColor16;
     }
 }
 
 void ApplyFilters(CameraInstance& camera, FrameBuffer& output, int mode) {
     const auto& s = camera.imageSettings;
-    const FilterFamily& family = FiltersFor(mode);
+    const FilterTarget target{SamplesOf(mode), camera.filterContext.get()};
     if (mode >= 2 && (s[kHue] != 0 || s[kSaturation] != 0)) {
         HueSaturationParams params{s[kHue], 0, s[kSaturation], 10};
-        HueSaturationParams* paramsAddress = &params;
-        FilterContext* context = camera.filterContext.get();
-        output.Apply(mode <= 3 ? HueSaturation8 : HueSaturation16, output, nullptr, 0, 0, &paramsAddress,
-                     &context);
+        output.Apply(HueSaturation, output, nullptr, 0, 0, params, target);
     }
-    if (s[kGamma] != 100) RunFilter(camera, output, output, family.gamma, s[kGamma]);
-    if (s[kContrast] != 0) RunFilter(camera, output, output, family.contrast, s[kContrast]);
+    if (s[kGamma] != 100) output.Apply(Gamma, output, nullptr, 0, 0, s[kGamma], target);
+    if (s[kContrast] != 0) output.Apply(Contrast, output, nullptr, 0, 0, s[kContrast], target);
     if (s[kSharpness] != 0) {
         // The blur reads the unsharpened picture.
         FrameBuffer& work = *camera.work;
         std::memcpy(work.Bits(), output.Bits(), static_cast<size_t>(output.Stride()) * output.Height());
-        RunFilter(camera, output, work, family.sharpen, s[kSharpness]);
+        output.Apply(Sharpen, work, nullptr, 0, 0, s[kSharpness], target);
     }
-    if (s[kBrightness] != 0) RunFilter(camera, output, output, family.brightness, s[kBrightness]);
+    if (s[kBrightness] != 0) output.Apply(Brightness, output, nullptr, 0, 0, s[kBrightness], target);
 }
 
 }  // namespace
@@ -189,7 +168,7 @@ int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
         camera.reportError(kErrArgument);
         return 0;
     }
-    const FrameKernel mean = raw->BitsPerPixel() == 16 ? RegionMean16 : RegionMean8;
+    const FrameKernelOf<> mean = raw->BitsPerPixel() == 16 ? RegionMean16 : RegionMean8;
     const double width = raw->Width();
     const double height = raw->Height();
     float factor = 0;
@@ -197,7 +176,7 @@ int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
         const double* f = kIrisRegions[i];
         Rect region{static_cast<int32_t>(f[0] * width), static_cast<int32_t>(f[1] * height),
                     static_cast<int32_t>(f[2] * width), static_cast<int32_t>(f[3] * height)};
-        const int level = raw->Apply(mean, *raw, &region, region.left, region.top, nullptr, nullptr);
+        const int level = raw->Apply(mean, *raw, &region, region.left, region.top);
         factor = i == 0 ? IrisBase(level) : factor + IrisCorrection(level);
     }
     if (factor > 0.6f && factor < 1.2f) return 1;

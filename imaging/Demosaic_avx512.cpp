@@ -1,13 +1,12 @@
-// Demosaic kernels for 32- and 64-bit destinations with AVX-512BW/VL byte-masked stores, which keep the
-// fourth byte or word without reading it back; otherwise the AVX2 bodies, with the same bytes.
-#include "imaging/Demosaic.h"
+// Demosaic bodies whose 32- and 64-bit stores are AVX-512BW/VL byte-masked, which keeps the fourth byte or
+// word without reading it back; otherwise the AVX2 bodies, with the same bytes.
 #include "imaging/DemosaicDetail.h"
 
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512bw,avx512vl")
 #include "imaging/Simd256.h"
 
-namespace zelvik {
+namespace zelvik::detail {
 
 namespace {
 
@@ -25,27 +24,11 @@ struct V256Masked : simd::V256 {
 
 #include "imaging/DemosaicSimd.inl"
 
-KernelFrame Frame(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY, uint16_t dstBpp,
-                  uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride) {
-    return KernelFrame(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-}
-
 }  // namespace
 
-int DemosaicInteriorAvx512(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                           uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    return detail::RunDemosaicInterior8(Frame(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride),
-                                        KernelParam<BayerParams>(p1), detail::DemosaicVariant::kPortable,
-                                        detail::VectorRows8{demosaic_simd::DemosaicRow8<V256Masked>, V256Masked::kBytes});
-}
+extern const DemosaicRows kDemosaicAvx512{VectorForm::kAvx512,
+                                          {demosaic_simd::DemosaicRow8<V256Masked>, V256Masked::kBytes},
+                                          {demosaic_simd::DemosaicRow16<V256Masked>, V256Masked::kBytes / 2}};
 
-int DemosaicInterior16Avx512(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                             uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1,
-                             void*) {
-    return detail::RunDemosaicInterior16(
-        Frame(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride), KernelParam<BayerParams>(p1),
-        detail::VectorRows16{demosaic_simd::DemosaicRow16<V256Masked>, V256Masked::kBytes / 2});
-}
-
-}  // namespace zelvik
+}  // namespace zelvik::detail
 #pragma GCC pop_options

@@ -168,23 +168,22 @@ int FrameBuffer::ClipRects(const FrameBuffer& source, Rect& rect, int32_t& x, in
     return 1;
 }
 
-int FrameBuffer::Apply(FrameKernel kernel, const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y,
-                       void* p1, void* p2) {
+std::optional<KernelFrame> FrameBuffer::ClippedFrame(const FrameBuffer& source, const Rect* rect, int32_t x,
+                                                     int32_t y) {
     Rect r = rect ? *rect : Rect{0, 0, source.width_, source.height_};
-    if (ClipRects(source, r, x, y) == 0 || kernel == nullptr) return 0;
-    return kernel(bits_, source.bits_, &r, x, y, BytesPerPixel(), source.BytesPerPixel(), stride_,
-                  source.stride_, p1, p2);
+    if (ClipRects(source, r, x, y) == 0) return std::nullopt;
+    return KernelFrame(bits_, source.bits_, r, x, y, BytesPerPixel(), source.BytesPerPixel(), stride_, source.stride_);
 }
 
 int FrameBuffer::ApplyScaled(ScaledFrameKernel kernel, const FrameBuffer& source, const Rect* sourceRect,
-                             const Rect* destRect, void* p1, void* p2) {
+                             const Rect* destRect) {
     if (kernel == nullptr) return 0;
     Rect s = sourceRect ? *sourceRect : Rect{0, 0, source.width_, source.height_};
     Rect d = destRect ? *destRect : Rect{0, 0, width_, height_};
     // The kernels trust their rectangles; one outside its buffer would read or write out of bounds.
     if (!Inside(s, source.width_, source.height_) || !Inside(d, width_, height_)) return 0;
-    return kernel(bits_, source.bits_, &d, &s, width_, height_, source.width_, source.height_, BytesPerPixel(),
-                  source.BytesPerPixel(), stride_, source.stride_, p1, p2);
+    return kernel(ScaledKernelFrame{bits_, source.bits_, d, s, width_, height_, source.width_, source.height_,
+                                    BytesPerPixel(), source.BytesPerPixel(), stride_, source.stride_});
 }
 
 }  // namespace zelvik

@@ -89,6 +89,7 @@ int ShowInfo(Session& s) {
     int th, ehs, eh, tv, evs, ev;
     Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev);
     std::printf("library version    %d\n", Zelvik_GetDllVersion());
+    std::printf("kernel forms       %s\n", ZelvikLib_KernelForms());
     std::printf("sensor             %d x %d\n", info.maxWidth, info.maxHeight);
     std::printf("capture window     %d x %d at (%d, %d), subsample %d\n", eh, ev, ehs, evs,
                 Zelvik_GetSubSample(h));
