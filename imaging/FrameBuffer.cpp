@@ -7,10 +7,15 @@
 #include <limits>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace zelvik {
 
 namespace {
 constexpr size_t kHeapAlignment = 64;  // whole cache lines for the vector kernels
+// Frame-sized buffers start on a 2 MiB boundary and are offered to the kernel as large pages: the frame
+// kernels sweep megabytes per pass, and with 4 KiB pages every few rows of a 32-bit frame cost a page walk.
+constexpr size_t kLargePageBytes = size_t{2} << 20;
 
 bool Inside(const Rect& r, int32_t width, int32_t height) {
     return r.left >= 0 && r.top >= 0 && r.right > r.left && r.bottom > r.top && r.right <= width &&
@@ -88,12 +93,14 @@ int FrameBuffer::BuildPixels(const DisplaySurface* reference) {
         }
     }
     // Heap path: no surface, zeroed memory; blits from or to this buffer do nothing.
-    const size_t size = (static_cast<size_t>(bytes) + kHeapAlignment - 1) / kHeapAlignment * kHeapAlignment;
-    heap_.reset(static_cast<uint8_t*>(std::aligned_alloc(kHeapAlignment, size)));
+    const size_t alignment = bytes >= kLargePageBytes ? kLargePageBytes : kHeapAlignment;
+    const size_t size = (static_cast<size_t>(bytes) + alignment - 1) / alignment * alignment;
+    heap_.reset(static_cast<uint8_t*>(std::aligned_alloc(alignment, size)));
     if (!heap_) {
         Release();
         return 0;
     }
+    if (alignment == kLargePageBytes) madvise(heap_.get(), size, MADV_HUGEPAGE);
     std::memset(heap_.get(), 0, size);
     bits_ = heap_.get();
     return 1;

@@ -15,7 +15,8 @@ TEST(FrameBuffer, StrideRoundsRowsUpToFourBytes) {
     struct Case {
         int w, h, bpp;
         uint32_t stride;
-    } cases[] = {{641, 480, 24, 1924}, {641, 480, 8, 644}, {100, 1, 16, 200}, {3, 2, 48, 20}, {1, 1, 32, 4}};
+    } cases[] = {{641, 480, 24, 1924}, {641, 480, 8, 644}, {100, 1, 16, 200}, {3, 2, 48, 20}, {1, 1, 32, 4},
+                 {2592, 1944, 32, 10368}};  // a full frame: large-page memory
     for (const Case& c : cases) {
         FrameBuffer b;
         ASSERT_EQ(b.Create(c.w, c.h, c.bpp), 1);
@@ -27,6 +28,7 @@ TEST(FrameBuffer, StrideRoundsRowsUpToFourBytes) {
         // Heap memory starts zeroed, all stride x height bytes of it.
         std::vector<uint8_t> zero(static_cast<size_t>(b.Stride()) * c.h, 0);
         EXPECT_EQ(std::memcmp(b.Bits(), zero.data(), zero.size()), 0);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(b.Bits()) % 64, 0u);  // whole cache lines for the kernels
     }
 }
 
