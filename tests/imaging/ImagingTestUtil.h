@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "imaging/CpuInfo.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Kernels.h"
+
+namespace zelvik {
+// Form parameters print by name in test reports.
+inline void PrintTo(VectorForm form, std::ostream* os) { *os << VectorFormName(form); }
+}  // namespace zelvik
 
 namespace zelvik::test {
 
