@@ -1,10 +1,9 @@
 // Demosaic bodies whose 32- and 64-bit stores are AVX-512BW/VL byte-masked, which keeps the fourth byte or
-// word without reading it back, and which fetch the destination ahead for writing (every processor with
-// AVX-512 has PREFETCHW); otherwise the AVX2 bodies, with the same bytes.
+// word without reading it back; otherwise the AVX2 bodies, with the same bytes.
 #include "imaging/DemosaicDetail.h"
 
 #pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512bw,avx512vl,prfchw")
+#pragma GCC target("avx2,avx512f,avx512bw,avx512vl")
 #include "imaging/Simd256.h"
 
 namespace zelvik::detail {
@@ -12,27 +11,15 @@ namespace zelvik::detail {
 namespace {
 
 struct V256Masked : simd::V256 {
-    // The frame is written front to back faster than the hardware asks for the lines the masked stores
-    // go to: each group announces the two lines 4 KiB ahead for writing (among 1, 2, 4 and 8 KiB, 4 was
-    // the best; the 8 -> 32 pass went from about 1.6 to 1.25 ms). A prefetch past the end of the buffer
-    // is only a hint and never faults.
-    static void PrefetchForWrite(const uint8_t* d) {
-        __builtin_prefetch(d + 4096, 1, 3);
-        __builtin_prefetch(d + 4096 + 64, 1, 3);
-    }
-    static void StoreBgr24(uint8_t* d, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
-        PrefetchForWrite(d);
-        V256::StoreBgr24(d, be, bo, ge, go, re, ro);
-    }
     // Bytes 0-2 of every 4 (words 0-2 of every 4) are written; the rest of the destination is kept.
     static void StoreBgrx32(uint8_t* d, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
         const Blocks blocks = Bgrx32Blocks(be, bo, ge, go, re, ro);
-        PrefetchForWrite(d);
+        PrefetchAhead(d);
         for (int i = 0; i < 4; ++i) _mm256_mask_storeu_epi8(d + 32 * i, 0x77777777u, blocks.at[i]);
     }
     static void StoreBgrx64(uint8_t* d, Reg b, Reg g, Reg r) {
         const Blocks blocks = Bgrx64Blocks(b, g, r);
-        PrefetchForWrite(d);
+        PrefetchAhead(d);
         for (int i = 0; i < 4; ++i) _mm256_mask_storeu_epi16(d + 32 * i, 0x7777, blocks.at[i]);
     }
 };
