@@ -131,10 +131,13 @@ def test_snap_gives_the_frame_of_each_colour_mode(camera, bits, shape, dtype, to
 
 
 @pytest.mark.parametrize("bits", [24, 32, 48, 64])
-def test_colour_frames_are_red_green_blue(camera, bits):
+@pytest.mark.parametrize("order", ["RGB", "BGR"])
+def test_colour_frames_come_in_the_order_asked(camera, bits, order):
     camera.bits = bits
     camera.roi = (0, 0, 2592, 64)
-    frame = camera.snap().astype(np.int64)
+    frame = camera.snap(order=order).astype(np.int64)
+    if order == "BGR":
+        frame = frame[..., ::-1]
     centre = BAR_WIDTH // 2
     gray = frame[32, centre]
     red = frame[32, 5 * BAR_WIDTH + centre]
@@ -157,6 +160,14 @@ def test_rows_padded_by_the_library_are_cut_off(camera, bits):
         np.testing.assert_array_equal(frame[row + 1], frame[3])
 
 
+def test_bgr_frames_of_unpadded_rows_are_compact_for_opencv(camera):
+    camera.bits = 24
+    camera.roi = (0, 0, 640, 48)
+    frame = camera.snap(order="BGR")
+    assert frame.flags.c_contiguous and frame.flags.writeable
+    np.testing.assert_array_equal(camera.snap(order="RGB"), frame[..., ::-1])
+
+
 def test_snap_follows_the_window_and_subsampling(camera):
     camera.bits = 24
     camera.roi = (5 * BAR_WIDTH, 0, BAR_WIDTH, 96)
@@ -177,3 +188,10 @@ def test_two_cameras_at_once_keep_their_own_settings(start_emulator):
         with first.stream() as a, second.stream() as b:
             for _ in range(5):
                 assert a.read().mean() < b.read().mean()
+
+
+@pytest.mark.parametrize("name, quality", [("frame.gif", "high"), ("frame", "high"), ("frame.jpg", "best")])
+def test_save_refuses_what_it_cannot_write_before_calling_the_library(camera, tmp_path, name, quality):
+    with pytest.raises(ValueError):
+        camera.save(tmp_path / name, quality=quality)
+    assert not (tmp_path / name).exists()

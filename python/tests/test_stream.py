@@ -2,6 +2,7 @@
 
 import asyncio
 import hashlib
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -53,6 +54,21 @@ def test_frames_are_owned_by_python(start_emulator):
         assert all(not np.array_equal(frame, kept) for frame in later)
     # also after the stream and the camera are gone
     np.testing.assert_array_equal(first, kept)
+
+
+def test_frames_let_go_are_reused_instead_of_allocating_per_frame(start_emulator):
+    with moving_camera(start_emulator, "--fps", "max") as cam, cam.stream() as stream:
+        frame_bytes = 486 * 648 * 3
+        stream.read()
+        tracemalloc.start()
+        try:
+            for _ in range(30):
+                frame = stream.read()
+            grown = tracemalloc.get_traced_memory()[1]
+        finally:
+            tracemalloc.stop()
+        assert frame.shape == (486, 648, 3)
+        assert grown < 4 * frame_bytes
 
 
 def test_frames_come_at_the_stream_geometry_in_each_mode(start_emulator):

@@ -3,6 +3,7 @@
 import ctypes
 import os
 import select
+import sys
 import time
 
 import numpy as np
@@ -75,20 +76,23 @@ def frame_geometry(width, height, bits):
     return shape, dtype, stride, channels
 
 
-def to_array(buffer, width, height, bits):
+def to_array(buffer, width, height, bits, order="RGB"):
     """The frame in `buffer` (the library's layout, top row first) as an array of shape (h, w) for gray or
-    (h, w, 3) in red, green, blue order. Gray frames are views of `buffer`; colour frames are new arrays."""
+    (h, w, 3) in `order` ("RGB" or "BGR") for colour: a view of `buffer`, never a copy. Rows the library
+    padded to 4 bytes and the fourth sample of the 32- and 64-bit modes are left out by the view's strides,
+    and red-green-blue order is a view whose channel stride is negative (np.ascontiguousarray makes a
+    compact copy for code that needs one)."""
     shape, dtype, stride, channels = frame_geometry(width, height, bits)
     rows = np.frombuffer(buffer, dtype=np.uint8, count=stride * height).reshape(height, stride)
     samples = rows[:, : width * (bits // 8)].view(dtype)
     if channels == 1:
-        return samples if stride == width * (bits // 8) else samples.copy()
+        return samples
     pixels = samples.reshape(height, width, channels)
-    rgb = np.empty(shape, dtype)
-    rgb[..., 0] = pixels[..., 2]
-    rgb[..., 1] = pixels[..., 1]
-    rgb[..., 2] = pixels[..., 0]
-    return rgb
+    if order == "RGB":
+        return pixels[..., 2::-1]
+    if order == "BGR":
+        return pixels[..., :3]
+    raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
 
 
 def cameras():
@@ -341,24 +345,28 @@ class Camera:
         return self._get_with_ok(f"reading register {register:#x}", self._lib.Zelvik_ReadRegisterEx, register)
 
     # ---- frames ----
-    def snap(self):
-        """One new frame, taken now: an array of shape (h, w) for gray or (h, w, 3) in red, green, blue
-        order; uint8 in the 8-, 24- and 32-bit modes, uint16 with 10-bit samples in the 16-, 48- and 64-bit
-        modes."""
+    def snap(self, order="RGB"):
+        """One new frame, taken now: an array of shape (h, w) for gray or (h, w, 3) in `order` ("RGB", or
+        "BGR" as OpenCV takes it); uint8 in the 8-, 24- and 32-bit modes, uint16 with 10-bit samples in the
+        16-, 48- and 64-bit modes. The array owns its memory (through its base)."""
+        if order not in ("RGB", "BGR"):
+            raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
         if self._stream is not None:
             raise ZelvikError(NOT_ALLOWED, action="snap while streaming (take the stream's next frame)")
         width, height, bits, size = self._frame_bytes()
         buffer = np.empty(size, np.uint8)
         self._call("taking a frame", self._lib.Zelvik_SnapShot, buffer.ctypes.data, size, 1)
-        return to_array(buffer, width, height, bits)
+        return to_array(buffer, width, height, bits, order)
 
-    def stream(self, timeout=10.0):
+    def stream(self, timeout=10.0, order="RGB"):
         """Starts streaming and returns the Stream: iterate it for frames as they arrive (each an array as
         snap() gives), or use its fileno() with a poll loop or asyncio's add_reader. Only one stream runs
         at a time; close it (or leave its `with` block) to stop."""
         if self._stream is not None:
             raise ZelvikError(NOT_ALLOWED, action="a stream is already running")
-        self._stream = Stream(self, timeout)
+        if order not in ("RGB", "BGR"):
+            raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
+        self._stream = Stream(self, timeout, order)
         return self._stream
 
     def save(self, path, quality="high"):
@@ -415,12 +423,17 @@ class Stream:
     queue. When a message arrives the stream hands the library a new buffer and a second queue, and from
     then on the library never touches the first buffer again: that buffer becomes the frame, owned by
     Python. Messages that came before the change all belong to the first buffer, which holds the newest of
-    their frames (older ones were overwritten: see `skipped`)."""
+    their frames (older ones were overwritten: see `skipped`).
 
-    def __init__(self, camera, timeout):
+    Buffers are reused once nothing outside the stream refers to them any more (no frame array of theirs
+    is alive), so a loop that lets each frame go allocates nothing per frame."""
+
+    def __init__(self, camera, timeout, order="RGB"):
         self._camera = camera
         self._lib = camera._lib
         self.timeout = timeout
+        self._order = order
+        self._buffers = []  # every buffer of this stream; a frame array keeps its buffer alive
         self.frames = 0   # frames handed out
         self.skipped = 0  # frames the library delivered that were overwritten before they were taken
         self.failed = 0   # frames the library could not read from the camera (error 8)
@@ -437,7 +450,7 @@ class Stream:
                 self._queues.append(queue)
                 self._epoll.register(self._lib.ZelvikMsg_Fd(queue), select.EPOLLIN)
             self._current = 0
-            self._buffer = np.empty(self._size, np.uint8)
+            self._buffer = self._free_buffer()
             camera._call("starting to stream", self._lib.Zelvik_CallBackPreview, self._queues[0],
                          self._buffer.ctypes.data, self._size, 1)
             self._running = True
@@ -466,7 +479,7 @@ class Stream:
             return None
         buffer = self._buffer
         following = 1 - self._current
-        self._buffer = np.empty(self._size, np.uint8)
+        self._buffer = self._free_buffer()
         self._camera._call("handing the library the next frame buffer", self._lib.Zelvik_CallBackPreview,
                            self._queues[following], self._buffer.ctypes.data, self._size, 1)
         self._current = following
@@ -488,7 +501,17 @@ class Stream:
         self.skipped += delivered - 1
         self.frames += 1
         self.arrival = time.monotonic()
-        return to_array(buffer, self._width, self._height, self._bits)
+        return to_array(buffer, self._width, self._height, self._bits, self._order)
+
+    def _free_buffer(self):
+        """A buffer no frame array refers to (a frame's base is its buffer): the only references left are
+        the list's, the loop's and getrefcount's argument. The buffer the library holds is never one."""
+        for buffer in self._buffers:
+            if buffer is not self._buffer and sys.getrefcount(buffer) == 3:
+                return buffer
+        buffer = np.empty(self._size, np.uint8)
+        self._buffers.append(buffer)
+        return buffer
 
     def read(self, timeout=None):
         """The next frame, waiting up to timeout seconds (the stream's timeout when None); raises
