@@ -155,3 +155,17 @@ def test_no_frame_in_time_raises(start_emulator):
         stream.read(timeout=5)
         with pytest.raises(zelvik.ZelvikError, match="no frame within"):
             stream.read()
+
+
+def test_listing_cameras_while_streaming_leaves_the_stream_alone(start_emulator):
+    emulator = start_emulator("--cameras", "2")
+    with zelvik.Camera() as cam:
+        cam.bits, cam.roi = 24, (5 * 324, 0, 324, 96)
+        with cam.stream() as stream:
+            stream.read()
+            assert zelvik.cameras() == ["ZelvikQ77RX_01", "ZelvikQ77RX_02"]
+            assert "window 1620,0 324x96" in emulator.status().splitlines()[0]
+            for _ in range(3):
+                frame = stream.read()
+            red = frame[48, 162].astype(int)
+            assert red[0] > 128 and red[1] < 25 and red[2] < 25

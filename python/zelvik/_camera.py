@@ -5,6 +5,7 @@ import os
 import select
 import sys
 import time
+import weakref
 
 import numpy as np
 
@@ -95,21 +96,32 @@ def to_array(buffer, width, height, bits, order="RGB"):
     raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
 
 
+# Cameras open in this process. Opening a handle writes the stored sensor settings to the first camera,
+# which would disturb it while it streams, so cameras() asks an open one when there is one.
+_open_cameras = weakref.WeakSet()
+
+
 def cameras():
     """Names of the attached cameras ("ZelvikQ77RX_01", ...); the position in the list is the index that
     Camera() takes. An empty list when there is none."""
     lib = library()
-    handle = lib.Zelvik_Initialize(0)
-    if handle == 0:
-        raise ZelvikError(MEMORY, action="cameras")
-    try:
-        names = ctypes.create_string_buffer(10 * 256)
-        count = lib.Zelvik_EnumDevice(handle, names)
-        _pop_error(lib, handle)
-        raw = names.raw
-        return [raw[i * 256 : (i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
-    finally:
-        lib.Zelvik_Release(handle)
+    names = ctypes.create_string_buffer(10 * 256)
+    for camera in list(_open_cameras):
+        handle = camera._handle
+        if handle:
+            count = lib.Zelvik_EnumDevice(handle, names)
+            break
+    else:
+        handle = lib.Zelvik_Initialize(0)
+        if handle == 0:
+            raise ZelvikError(MEMORY, action="cameras")
+        try:
+            count = lib.Zelvik_EnumDevice(handle, names)
+            _pop_error(lib, handle)
+        finally:
+            lib.Zelvik_Release(handle)
+    raw = names.raw
+    return [raw[i * 256 : (i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
 
 
 class _Filter:
@@ -149,6 +161,7 @@ class Camera:
             info = _lib.CameraInfo(size=ctypes.sizeof(_lib.CameraInfo))
             self._call("reading the camera information", self._lib.Zelvik_GetCameraInfo, ctypes.byref(info))
             self.info = {name: getattr(info, name) for name, _ in info._fields_ if name != "size"}
+            _open_cameras.add(self)
         except BaseException:
             self.close()
             raise
@@ -474,8 +487,9 @@ class Stream:
             raise ValueError("the stream is closed")
         message = _lib.Message()
         queue = self._queues[self._current]
-        fd = self._lib.ZelvikMsg_Fd(queue)
-        if not select.select([fd], [], [], 0)[0]:
+        waiting = select.poll()
+        waiting.register(self._lib.ZelvikMsg_Fd(queue), select.POLLIN)
+        if not waiting.poll(0):
             return None
         buffer = self._buffer
         following = 1 - self._current
