@@ -4,8 +4,9 @@
 // camera is unplugged.
 //
 // Run: bindings_bench [--frames N] [--rounds R] [--fps RATE] (needs /dev/fuse). Each path streams N
-// frames after a warm-up, R rounds in turn; the medians are printed with each path's CPU overhead over the
-// C path. CPU time is the process's user + system time (the library's threads included) per frame.
+// frames (default 100) after a warm-up, R rounds (default 5) in turn; the medians are printed with each
+// path's CPU overhead over the C path. CPU time is the process's user + system time (the library's
+// threads included) per frame.
 #include <gst/gst.h>
 #include <sys/resource.h>
 
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "include/ZelvikSdk.h"
@@ -104,24 +106,28 @@ GstPadProbeReturn CountBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-GstElement* Launch(const char* description) {
+// `description` (its fakesink named "sink") playing, with `counter` counting the buffers at the sink.
+GstElement* PlayCounted(const char* description, Counter& counter) {
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description, &error);
-    if (pipeline == nullptr) std::fprintf(stderr, "pipeline: %s\n", error ? error->message : "?");
-    return pipeline;
-}
-
-Result ElementPath(int frames) {
-    GstElement* pipeline = Launch("zelviksrc ! video/x-raw,format=BGR ! fakesink name=sink sync=false");
-    if (pipeline == nullptr) return {};
-    Counter counter;
-    counter.frames = frames;
+    if (pipeline == nullptr) {
+        std::fprintf(stderr, "pipeline: %s\n", error ? error->message : "?");
+        return nullptr;
+    }
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     GstPad* pad = gst_element_get_static_pad(sink, "sink");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, CountBuffer, &counter, nullptr);
     gst_object_unref(pad);
     gst_object_unref(sink);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    return pipeline;
+}
+
+Result ElementPath(int frames) {
+    Counter counter;
+    counter.frames = frames;
+    GstElement* pipeline = PlayCounted("zelviksrc ! video/x-raw,format=BGR ! fakesink name=sink sync=false", counter);
+    if (pipeline == nullptr) return {};
     Result result;
     {
         std::unique_lock lock(counter.mutex);
@@ -152,16 +158,10 @@ Result NumpyPath(int frames) {
 
 // Seconds from the unplug to zelviksrc's error on the bus; negative when none came within 30 s.
 double LossLatency(zelvik::test::FuseEmulator& emulator) {
-    GstElement* pipeline = Launch("zelviksrc ! fakesink name=sink sync=false");
-    if (pipeline == nullptr) return -1;
     Counter counter;
     counter.frames = 1 << 30;
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-    GstPad* pad = gst_element_get_static_pad(sink, "sink");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, CountBuffer, &counter, nullptr);
-    gst_object_unref(pad);
-    gst_object_unref(sink);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstElement* pipeline = PlayCounted("zelviksrc ! fakesink name=sink sync=false", counter);
+    if (pipeline == nullptr) return -1;
     for (int i = 0; i < 200; ++i) {
         {
             std::lock_guard lock(counter.mutex);
@@ -189,7 +189,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int frames = 60, rounds = 3;
+    int frames = 100, rounds = 5;
     std::string fps;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--frames") == 0) frames = std::atoi(argv[i + 1]);
@@ -232,7 +232,9 @@ int main(int argc, char** argv) {
     std::printf("%d x %d, 24-bit, %d frames per path and round, %d rounds, camera at %s\n", kWidth, kHeight, frames,
                 rounds, fps.empty() ? "the sensor timing (13.74 fps)" : (fps + " fps").c_str());
     for (int round = 0; round < rounds; ++round) {
-        for (Path& path : paths) {
+        // Each round starts with another path, so that drifting load on the machine spreads over all.
+        for (size_t turn = 0; turn < paths.size(); ++turn) {
+            Path& path = paths[(turn + round) % paths.size()];
             const Result r = path.run(frames);
             if (!r.ok) {
                 std::fprintf(stderr, "bindings_bench: %s failed\n", path.name);

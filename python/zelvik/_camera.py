@@ -141,7 +141,23 @@ class _Filter:
         camera._set_filter(self.index, round(value * self.scale) if self.scale else int(value))
 
 
-class Camera:
+class _Closing:
+    """close() at the end of a `with` block and when collected."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+
+class Camera(_Closing):
     """One camera, open until close() or the end of a `with` block.
 
     Settings are properties; frames come from snap() (one frame) or stream() (frames as they arrive)."""
@@ -174,18 +190,6 @@ class Camera:
         if self._handle:
             self._lib.Zelvik_Release(self._handle)
             self._handle = 0
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
 
     @property
     def closed(self):
@@ -429,7 +433,7 @@ def _riff_finished(path):
     return len(header) == 8 and int.from_bytes(header[4:8], "little") != 0
 
 
-class Stream:
+class Stream(_Closing):
     """Frames of a streaming camera as they arrive.
 
     The library copies each frame into a buffer this stream gave it and then posts a frame message to a
@@ -565,14 +569,3 @@ class Stream:
         self._epoll.close()
         camera._stream = None
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
