@@ -106,10 +106,14 @@ static gboolean apply_geometry(GstZelvikSrc* self) {
     const int width = self->roi_width > 0 ? self->roi_width : SENSOR_WIDTH - self->roi_x;
     const int height = self->roi_height > 0 ? self->roi_height : SENSOR_HEIGHT - self->roi_y;
     const int subsample = self->subsample == 4 ? 2 : self->subsample == 2 ? 1 : 0;
-    if (self->roi_x + width > SENSOR_WIDTH || self->roi_y + height > SENSOR_HEIGHT || width < 4 || height < 3) {
+    const int factor = self->subsample;
+    /* The sensor delivers at least 4 x 3 pixels; the caps say so too. */
+    if (self->roi_x + width > SENSOR_WIDTH || self->roi_y + height > SENSOR_HEIGHT || width / factor < 4 ||
+        height / factor < 3) {
         GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
-                          ("The window %d,%d %dx%d is not inside the %dx%d sensor or smaller than 4x3.", self->roi_x,
-                           self->roi_y, width, height, SENSOR_WIDTH, SENSOR_HEIGHT), (NULL));
+                          ("The window %d,%d %dx%d is not inside the %dx%d sensor, or gives frames smaller than 4x3 "
+                           "at subsampling %d.", self->roi_x, self->roi_y, width, height, SENSOR_WIDTH,
+                           SENSOR_HEIGHT, factor), (NULL));
         return FALSE;
     }
     if (!Zelvik_SetSubSample(self->handle, subsample) ||
@@ -118,7 +122,6 @@ static gboolean apply_geometry(GstZelvikSrc* self) {
                           ("error %d", pop_error(self->handle)));
         return FALSE;
     }
-    const int factor = self->subsample;
     self->width = width / factor;
     self->height = height / factor;
     return TRUE;

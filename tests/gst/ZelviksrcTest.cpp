@@ -253,19 +253,30 @@ TEST_F(ZelviksrcTest, WindowAndSubsamplingReachTheSensor) {
     EXPECT_LT(frame->Mean(40, 20, 80, 20, 3, 1), 20);
 }
 
-TEST_F(ZelviksrcTest, AMissingCameraFailsTheStart) {
+struct StartFailure {
+    const char* properties;
+    int code;  // GstResourceError
+};
+
+TEST_F(ZelviksrcTest, AMissingCameraOrAnImpossibleWindowFailsTheStart) {
     StartEmulator();
-    GError* error = nullptr;
-    pipeline_ = gst_parse_launch("zelviksrc name=src camera=1 ! fakesink", &error);
-    ASSERT_NE(pipeline_, nullptr);
-    EXPECT_EQ(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    GstMessage* message = WaitForError(5);
-    ASSERT_NE(message, nullptr);
-    GError* failure = nullptr;
-    gst_message_parse_error(message, &failure, nullptr);
-    EXPECT_TRUE(g_error_matches(failure, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND)) << failure->message;
-    g_error_free(failure);
-    gst_message_unref(message);
+    for (const StartFailure& c : {StartFailure{"camera=1", GST_RESOURCE_ERROR_NOT_FOUND},
+                                  StartFailure{"roi-x=2000 roi-width=640", GST_RESOURCE_ERROR_SETTINGS},
+                                  StartFailure{"roi-width=12 roi-height=8 subsample=4", GST_RESOURCE_ERROR_SETTINGS}}) {
+        SCOPED_TRACE(c.properties);
+        GError* error = nullptr;
+        pipeline_ = gst_parse_launch((std::string("zelviksrc name=src ") + c.properties + " ! fakesink").c_str(), &error);
+        ASSERT_NE(pipeline_, nullptr);
+        EXPECT_EQ(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+        GstMessage* message = WaitForError(5);
+        ASSERT_NE(message, nullptr);
+        GError* failure = nullptr;
+        gst_message_parse_error(message, &failure, nullptr);
+        EXPECT_TRUE(g_error_matches(failure, GST_RESOURCE_ERROR, c.code)) << failure->message;
+        g_error_free(failure);
+        gst_message_unref(message);
+        StopPipeline();
+    }
 }
 
 TEST_F(ZelviksrcTest, AnUnpluggedCameraPostsAnErrorAndThePipelineShutsDown) {
