@@ -46,10 +46,32 @@ enum {
     PROP_ROI_HEIGHT,
     PROP_SUBSAMPLE,
     PROP_TIMEOUT,
+    PROP_GRAY_MODE,
 };
 
 /* Filter value indexes of the library's settings table. */
-enum { FILTER_WB_RED = 7, FILTER_WB_GREEN = 8, FILTER_WB_BLUE = 9, FILTER_GAMMA = 11, FILTER_GAIN = 13, FILTER_EXPOSURE = 18 };
+enum {
+    FILTER_WB_RED = 7,
+    FILTER_WB_GREEN = 8,
+    FILTER_WB_BLUE = 9,
+    FILTER_GAMMA = 11,
+    FILTER_GAIN = 13,
+    FILTER_EXPOSURE = 18,
+    FILTER_GRAY_MODE = 19
+};
+
+/* The library's gray modes of the 8-bit frame: the sensor's mosaic as read, the mosaic with per-site gains,
+ * or luminance from the demosaiced colour picture. */
+#define GRAY_MODE_LUMINANCE 2
+static GType gray_mode_type(void) {
+    static GType type = 0;
+    static const GEnumValue values[] = {{0, "The sensor's colour mosaic as read", "bayer"},
+                                        {1, "The mosaic with per-site gains", "site-gains"},
+                                        {2, "Luminance of the colour picture", "luminance"},
+                                        {0, NULL, NULL}};
+    if (g_once_init_enter(&type)) g_once_init_leave(&type, g_enum_register_static("GstZelvikSrcGrayMode", values));
+    return type;
+}
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -99,6 +121,7 @@ static void apply_settings(GstZelvikSrc* self) {
     apply_filter(self, FILTER_WB_RED, percent(self->wb[0]), "white balance red");
     apply_filter(self, FILTER_WB_GREEN, percent(self->wb[1]), "white balance green");
     apply_filter(self, FILTER_WB_BLUE, percent(self->wb[2]), "white balance blue");
+    apply_filter(self, FILTER_GRAY_MODE, self->gray_mode, "gray mode");
 }
 
 /* The window and subsampling properties, sent when the camera opens. */
@@ -444,12 +467,13 @@ static void gst_zelvik_src_set_property(GObject* object, guint id, const GValue*
             break;
         }
         case PROP_TIMEOUT: self->timeout_ms = g_value_get_uint(value); break;
+        case PROP_GRAY_MODE: self->gray_mode = g_value_get_enum(value); break;
         default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
     /* Sensor and image settings reach an open camera at once. */
     if (id == PROP_EXPOSURE || id == PROP_GAIN || id == PROP_GAMMA || id == PROP_WB_RED || id == PROP_WB_GREEN ||
-        id == PROP_WB_BLUE)
+        id == PROP_WB_BLUE || id == PROP_GRAY_MODE)
         apply_settings(self);
 }
 
@@ -482,6 +506,7 @@ static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value
         case PROP_ROI_HEIGHT: g_value_set_int(value, self->roi_height); break;
         case PROP_SUBSAMPLE: g_value_set_int(value, self->subsample); break;
         case PROP_TIMEOUT: g_value_set_uint(value, self->timeout_ms); break;
+        case PROP_GRAY_MODE: g_value_set_enum(value, self->gray_mode); break;
         default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -494,6 +519,7 @@ static void gst_zelvik_src_init(GstZelvikSrc* self) {
     self->wb[0] = self->wb[1] = self->wb[2] = -1;
     self->subsample = 1;
     self->timeout_ms = 10000;
+    self->gray_mode = GRAY_MODE_LUMINANCE;
     self->wake = -1;
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
@@ -546,6 +572,10 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
     g_object_class_install_property(object, PROP_TIMEOUT,
         g_param_spec_uint("timeout", "Timeout", "Error when no frame arrives for this long, in ms (0: wait forever)",
                           0, G_MAXUINT, 10000, rw));
+
+    g_object_class_install_property(object, PROP_GRAY_MODE,
+        g_param_spec_enum("gray-mode", "Gray mode", "What GRAY8 frames show (GRAY16_LE is always the mosaic)",
+                          gray_mode_type(), GRAY_MODE_LUMINANCE, live));
 
     gst_element_class_set_static_metadata(element, "Zelvik Q77RX camera source", "Source/Video",
                                           "Streams frames from a Zelvik Q77RX camera",

@@ -22,6 +22,7 @@ struct _GstZelvikSrc {
     double gamma, wb[3];
     int roi_x, roi_y, roi_width, roi_height;
     int subsample; /* factor 1, 2 or 4 */
+    int gray_mode; /* the library's gray mode for GRAY8 */
     guint timeout_ms;
 
     /* the open camera (handle under the object lock; the rest on the streaming thread) */

@@ -57,6 +57,7 @@ ROUND_TRIPS = [
     ("exposure_lines", 500, 500),
     ("mirror", (True, False), (True, False)),
     ("auto_exposure", "gain", "gain"),
+    ("gray_mode", "luminance", "luminance"), ("gray_mode", "bayer", "bayer"),
     ("brightness", -20, -20), ("contrast", 30, 30), ("saturation", 40, 40), ("sharpness", 7, 7),
 ]
 
@@ -86,7 +87,7 @@ def test_exposure_in_microseconds_lands_on_the_nearest_line(camera):
     ("bits", 12, zelvik.ZelvikError), ("gain", 64, zelvik.ZelvikError), ("gamma", 2.5, zelvik.ZelvikError),
     ("white_balance", (1.0, 2.5, 1.0), zelvik.ZelvikError), ("exposure_lines", 16384, zelvik.ZelvikError),
     ("roi", (2000, 0, 640, 480), ValueError), ("roi", (0, 0, 3, 480), ValueError), ("subsample", 3, ValueError),
-    ("auto_exposure", "on", ValueError),
+    ("auto_exposure", "on", ValueError), ("gray_mode", "gray", ValueError),
 ])
 def test_a_refused_setting_raises_and_leaves_the_old_value(camera, name, value, error):
     before = getattr(camera, name)
@@ -158,6 +159,17 @@ def test_rows_padded_by_the_library_are_cut_off(camera, bits):
     for row in range(4, 34, 2):
         np.testing.assert_array_equal(frame[row], frame[2])
         np.testing.assert_array_equal(frame[row + 1], frame[3])
+
+
+@pytest.mark.parametrize("mode, expected_rows", [
+    ("bayer", ([0, 191], [0, 0])),        # red sites, then blue and green 2 sites of the red bar
+    ("luminance", ([57, 57], [57, 57])),  # 30 % of red
+])
+def test_gray_mode_chooses_mosaic_or_luminance(camera, mode, expected_rows):
+    camera.bits, camera.gray_mode = 8, mode
+    camera.roi = (5 * BAR_WIDTH + 40, 0, 64, 16)
+    frame = camera.snap()
+    assert [list(frame[8, 8:10]), list(frame[9, 8:10])] == [list(r) for r in expected_rows]
 
 
 def test_bgr_frames_of_unpadded_rows_are_compact_for_opencv(camera):

@@ -329,6 +329,21 @@ class Camera(_Closing):
     def auto_white_balance(self, on):
         self._set_filter(10, 1 if on else 0)
 
+    _GRAY = ("bayer", "site-gains", "luminance")
+
+    @property
+    def gray_mode(self):
+        """What 8-bit frames show: "bayer" (the sensor's colour mosaic as read), "site-gains" (the mosaic
+        with per-site gains) or "luminance" (gray from the colour picture). 16-bit frames always carry the
+        mosaic."""
+        return self._GRAY[self._get_filter(19)]
+
+    @gray_mode.setter
+    def gray_mode(self, mode):
+        if mode not in self._GRAY:
+            raise ValueError(f"gray mode {mode!r} is not one of {self._GRAY}")
+        self._set_filter(19, self._GRAY.index(mode))
+
     _AUTO = ("off", "exposure", "gain")
 
     @property

@@ -164,6 +164,11 @@ TEST_F(ZelviksrcTest, NegotiatesEachFormatFromDownstreamCaps) {
             EXPECT_NEAR(frame->Mean(gray, 100, 8, 8, c.bytesPerPixel, high), 191, 12);
             EXPECT_LT(frame->Mean(red, 100, 8, 8, c.bytesPerPixel, high), 150);
         }
+        if (c.bytesPerPixel == 1) {
+            // luminance: the red bar is an even gray, not the sensor's red and dark sites
+            EXPECT_NEAR(frame->Mean(red, 100, 8, 8, 1, 0), 0.30 * 191, 6);
+            EXPECT_EQ(*frame->Pixel(red, 100, 1), *frame->Pixel(red + 1, 101, 1));
+        }
         StopPipeline();
     }
 }
