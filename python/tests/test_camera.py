@@ -19,7 +19,7 @@ def test_no_camera_is_an_empty_list_and_opening_raises_the_library_code():
     assert zelvik.cameras() == []
     with pytest.raises(zelvik.ZelvikError) as raised:
         zelvik.Camera()
-    assert raised.value.code == 2
+    assert raised.value.code == zelvik.NO_CAMERA == 2
     assert raised.value.text == "camera not present"
     assert "camera not present (error 2)" in str(raised.value)
 

@@ -124,7 +124,7 @@ def test_an_unplugged_camera_ends_the_stream_with_the_library_code(start_emulato
             with pytest.raises(zelvik.ZelvikError) as raised:
                 for _ in stream:
                     pass
-            assert raised.value.code == 13
+            assert raised.value.code == zelvik.CAMERA_LOST == 13
             assert raised.value.text == "camera lost during streaming"
 
 
