@@ -110,8 +110,8 @@ TEST_F(InstanceTest, RealExposureFollowsLineLengthAndSubsample) {
         EXPECT_EQ(Zelvik_GetRealExposureTime(h, &ok), c.expected) << c.subsample << "/" << c.exposure;
         EXPECT_EQ(ok, 1);
     }
-    EXPECT_EQ(Instance(h).lineLength, 3508);
-    EXPECT_DOUBLE_EQ(Instance(h).clockPeriod, 1.0 / 96);
+    EXPECT_EQ(Instance(h).LineLength(), 3508);
+    EXPECT_DOUBLE_EQ(Instance(h).ClockPeriod(), 1.0 / 96);
 }
 
 TEST_F(InstanceTest, MirrorsMoveTheBayerPhase) {
@@ -130,7 +130,7 @@ TEST_F(InstanceTest, MirrorsMoveTheBayerPhase) {
     EXPECT_EQ(Device(h).mirrorWrites.back(), 0);
     // The device refusing the vertical mirror makes the call fail without an error.
     DrainErrors(h);
-    Device(h).mirrorAnswer = 20;
+    Device(h).mirrorAnswer = DeviceResult::NoAnswer;
     EXPECT_EQ(Zelvik_SetMirrorV(h, 5), 0);
     EXPECT_EQ(Device(h).mirrorWrites.back(), 1);
     EXPECT_EQ(Zelvik_GetMirrorV(h), 1);

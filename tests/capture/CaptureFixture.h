@@ -15,6 +15,7 @@
 
 #include "api/Exports.h"
 #include "api/HandleRegistry.h"
+#include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
 #include "emulator/EmulatedDisks.h"
 #include "include/ZelvikSdk.h"
@@ -104,6 +105,7 @@ protected:
         std::erase(handles_, h);
     }
     CameraInstance& Instance(int h) { return *Registry().Find(h)->instance; }
+    CaptureEngine& Engine(int h) { return *Registry().Find(h)->engine; }
 
     ZELVIK_HWND Queue() {
         if (!queue_) queue_ = ZelvikMsg_CreateQueue();

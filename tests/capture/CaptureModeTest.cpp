@@ -134,8 +134,8 @@ TEST_F(CaptureModeTest, ApplicationBufferOneByteShortFailsEveryFrame) {
     const std::vector<int> codes = Codes(h);
     ASSERT_GE(codes.size(), 3u);
     for (int code : codes) EXPECT_EQ(code, 5);
-    EXPECT_EQ(Instance(h).captureCounters.delivered.load(), 0u);
-    EXPECT_GE(Instance(h).captureCounters.failed.load(), 3u);
+    EXPECT_EQ(Engine(h).FrameCounters().delivered.load(), 0u);
+    EXPECT_GE(Engine(h).FrameCounters().failed.load(), 3u);
 }
 
 TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
@@ -152,7 +152,7 @@ TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
     EXPECT_TRUE(WaitForThreads(base)) << "capture and acquisition threads end on their own";
     EXPECT_EQ(Codes(h), std::vector<int>{13});
     EXPECT_EQ(Zelvik_StopPreview(h), 1);
-    EXPECT_EQ(Instance(h).captureMode.load(), kCaptureIdle);
+    EXPECT_EQ(Engine(h).Mode(), kCaptureIdle);
 }
 
 TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {
@@ -187,7 +187,7 @@ TEST_F(CaptureModeTest, DeliveredRowsFollowKeepRowOrder) {
         ASSERT_TRUE(message);
         ASSERT_EQ(Zelvik_StopPreview(h), 1);
         const auto* info = reinterpret_cast<const ZelvikFrameInfo*>(message->wParam);
-        EXPECT_EQ(info, &Instance(h).frameInfo);
+        EXPECT_EQ(info, &Engine(h).FrameInfo());
         EXPECT_EQ(info->size, static_cast<int32_t>(sizeof(ZelvikFrameInfo)));
         EXPECT_EQ(info->width, width);
         EXPECT_EQ(info->height, height);
@@ -211,7 +211,7 @@ TEST_F(CaptureModeTest, WindowChangedWhileStreamingNeverReachesTheBuffers) {
         return WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
     };
     ASSERT_TRUE(delivered());
-    const auto& counters = Instance(h).captureCounters;
+    const auto& counters = Engine(h).FrameCounters();
 
     // A larger window does not fit the running acquisition: the device keeps streaming the old one.
     EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, 128, 1944, 0, 96), 1);
@@ -256,7 +256,7 @@ TEST_F(CaptureModeTest, EveryColourModeDeliversItsSizeAndDepthAtFullResolution) 
         const auto message = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
         ASSERT_TRUE(message);
         ASSERT_EQ(Zelvik_StopPreview(h), 1);
-        const ZelvikFrameInfo& info = Instance(h).frameInfo;
+        const ZelvikFrameInfo& info = Engine(h).FrameInfo();
         EXPECT_EQ(info.width, kWidth);
         EXPECT_EQ(info.height, kHeight);
         EXPECT_EQ(info.bitsPerPixel, bits);

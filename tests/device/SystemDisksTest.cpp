@@ -150,8 +150,8 @@ TEST_F(SystemDisksTest, DeviceCountsAndOpensCamerasWithoutWritingToOtherDisks) {
     // Opening camera 0 (drive 2) read the chip id with the word command on sdc's command sector.
     EXPECT_EQ(FileBytes("sdc", protocol::kCommandOffset, 4), std::string("\x21\x00\x00\x00", 4));
     uint16_t value = 0;
-    EXPECT_EQ(device.ReadRegister(0x1234, &value), 1);
-    EXPECT_EQ(device.SelectDevice(1), 0);
+    EXPECT_TRUE(Succeeded(device.ReadRegister(0x1234, &value)));
+    EXPECT_TRUE(device.SelectDevice(1));
     EXPECT_EQ(FileBytes("sdaa", protocol::kCommandOffset, 4), std::string("\x21\x00\x00\x00", 4));
     EXPECT_EQ(FileBytes("sdb", protocol::kCommandOffset, 512), std::string(512, '\0'));
     EXPECT_EQ(FileBytes("sda", protocol::kCommandOffset, 512), std::string(512, '\0'));
