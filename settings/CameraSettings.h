@@ -5,14 +5,17 @@
 #include <array>
 #include <cstdint>
 
+#include "device/Sensor.h"
 #include "settings/SharedSetting.h"
 
 namespace zelvik {
 
-// The sensor area a capture uses: EH x EV is the picture size before subsampling, at EHS, EVS.
-// Buf is the stored ring depth of a size entry (kept and written back, not used by this camera).
+// The sensor area a capture uses: EH x EV is the picture size before subsampling, at EHS, EVS; TH x TV
+// the total size. Buf is the stored ring depth of a size entry (kept and written back, not used by this
+// camera). The default is the whole sensor.
 struct CaptureWindow {
-    int32_t TH = 2592, TV = 1944, EH = 2592, EV = 1944, EHS = 0, EVS = 0, Buf = 10;
+    int32_t TH = sensor::kWidth, TV = sensor::kHeight, EH = sensor::kWidth, EV = sensor::kHeight, EHS = 0, EVS = 0,
+            Buf = 10;
 };
 
 // Slots of the image settings (the image and gray filter settings and the white-balance switches).

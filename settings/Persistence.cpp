@@ -21,7 +21,8 @@ constexpr EntryField kEntryFields[] = {
     {"EV", &CaptureWindow::EV},   {"EHS", &CaptureWindow::EHS}, {"EVS", &CaptureWindow::EVS},
     {"Buf", &CaptureWindow::Buf},
 };
-constexpr CaptureWindow kDefaultEntry{2592, 1944, 2592, 1944, 0, 0, 10};
+// The first run stores the whole sensor as "Size_00".
+constexpr CaptureWindow kDefaultEntry{};
 
 // Value names of "Gain_NN" by analogSettings slot, and their defaults for a camera with no key.
 constexpr const char* kAnalogNames[kAnalogSlotCount] = {

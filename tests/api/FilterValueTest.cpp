@@ -54,7 +54,7 @@ TEST_F(FilterValueTest, EveryIndexAcceptsItsRangeAndRejectsJustOutside) {
         }
         for (int v : {r.min - 1, r.max + 1}) {
             EXPECT_EQ(r.set(h, v), 0);
-            EXPECT_EQ(Zelvik_GetLastError(h), 9);
+            EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
             EXPECT_EQ(r.get(h, &ok), r.max);  // unchanged
         }
     }
@@ -68,9 +68,9 @@ TEST_F(FilterValueTest, IndexesOutsideTheTableFail) {
         int ok = 5;
         EXPECT_EQ(Zelvik_GetFilterValue(h, index, &ok), 0);
         EXPECT_EQ(ok, 0);
-        EXPECT_EQ(Zelvik_GetLastError(h), 9);
+        EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
         EXPECT_EQ(Zelvik_SetFilterValue(h, index, 0), 0);
-        EXPECT_EQ(Zelvik_GetLastError(h), 9);
+        EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
     }
     int ok = 0;
     ASSERT_EQ(Zelvik_SetBrightness(h, 0), 1);
@@ -131,9 +131,9 @@ TEST_F(FilterValueTest, WithoutDeviceEveryIndexReportsOne) {
     int ok = 3;
     EXPECT_EQ(Zelvik_GetFilterValue(h, 1, &ok), 0);
     EXPECT_EQ(ok, 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 1);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED);
     EXPECT_EQ(Zelvik_SetGamma(h, 100), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 1);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(FuseCaptureTest, StreamsFullFramesUntilTheCameraIsUnplugged) {
     ASSERT_TRUE(emulator_->Control("unplug 1"));
     const auto lost = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam != 0; });
     ASSERT_TRUE(lost);
-    EXPECT_EQ(lost->lParam, 13);
+    EXPECT_EQ(lost->lParam, ZELVIK_ERR_CAMERA_LOST);
     EXPECT_EQ(Zelvik_StopPreview(h), 1);
     const ZelvikFrameInfo& info = Engine(h).FrameInfo();
     EXPECT_EQ(info.width, 2592);

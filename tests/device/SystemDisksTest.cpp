@@ -10,6 +10,7 @@
 
 #include "device/CameraDevice.h"
 #include "device/DiskProtocol.h"
+#include "tests/support/TempDir.h"
 
 namespace zelvik {
 namespace {
@@ -22,9 +23,8 @@ class SystemDisksTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // The root's own name starts with "usb": only components below the root may mark a USB disk.
-        std::string pattern = (fs::temp_directory_path() / "usbroot-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        ASSERT_FALSE(rootDir.path().empty());
+        root = rootDir.path();
         const char* previous = std::getenv("ZELVIK_ROOT");
         if (previous != nullptr) savedRoot = previous;
         setenv("ZELVIK_ROOT", root.c_str(), 1);
@@ -62,8 +62,6 @@ protected:
             unsetenv("ZELVIK_ROOT");
         else
             setenv("ZELVIK_ROOT", savedRoot.c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
 
     void WriteFile(const fs::path& relative, const std::string& text) {
@@ -106,6 +104,7 @@ protected:
         return bytes;
     }
 
+    test::TempDir rootDir{"usbroot"};
     fs::path root;
     std::string savedRoot;
 };

@@ -164,7 +164,7 @@ TEST_P(DeviceEndToEnd, BothCamerasAreListedAndRegisterAccessGoesToTheSelectedOne
     ASSERT_EQ(Zelvik_GetDeviceName(h, 1, name, sizeof name), 1);
     EXPECT_STREQ(name, "ZelvikQ77RX_02");
     EXPECT_EQ(Zelvik_SetDeviceNumber(h, 2), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 2);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NO_CAMERA);
 
     // The mirror bit written to the second camera reads back there and flips only its picture.
     ASSERT_EQ(Zelvik_SetDeviceNumber(h, 1), 1);

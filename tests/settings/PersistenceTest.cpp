@@ -13,7 +13,7 @@
 #include "instance/Errors.h"
 #include "settings/CameraSettings.h"
 #include "settings/Store.h"
-#include "tests/settings/ConfigHome.h"
+#include "tests/support/ConfigHome.h"
 
 namespace zelvik {
 
@@ -120,7 +120,7 @@ TEST_F(PersistenceTest, FirstRunWritesDefaultsAndReportsOnce) {
     EXPECT_EQ(LoadAnalog(camera->settings, 0), 1);
     EXPECT_EQ(LoadStreamSettings(camera->settings, camera->Report()), 1) << "finds the root the video-format load wrote";
 
-    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{kErrRecording});
+    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{ZELVIK_ERR_RECORDING});
     ExpectFilterDefaults(*camera);
     EXPECT_EQ(Analog(*camera), kAnalogDefaults);
     EXPECT_EQ(camera->settings.colorMode, 2);
@@ -158,7 +158,7 @@ TEST_F(PersistenceTest, VideoFormatReadsTheSelectedEntryOrReportsItMissing) {
         auto camera = MarkedCamera();
         EXPECT_EQ(LoadVideoFormat(camera->settings, camera->Report()), c.result);
         EXPECT_EQ(camera->settings.captureWindow, c.window);
-        EXPECT_EQ(DrainErrors(*camera), c.result ? std::vector<int>{} : std::vector<int>{kErrRecording});
+        EXPECT_EQ(DrainErrors(*camera), c.result ? std::vector<int>{} : std::vector<int>{ZELVIK_ERR_RECORDING});
         EXPECT_EQ(home.ReadFile(), c.file) << "only a missing root key brings the defaults";
     }
 }
@@ -166,7 +166,7 @@ TEST_F(PersistenceTest, VideoFormatReadsTheSelectedEntryOrReportsItMissing) {
 TEST_F(PersistenceTest, StreamSettingsLeaveMissingValuesAlone) {
     auto camera = MarkedCamera();
     EXPECT_EQ(LoadStreamSettings(camera->settings, camera->Report()), 0);
-    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{kErrRecording});
+    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{ZELVIK_ERR_RECORDING});
     EXPECT_EQ(camera->settings.colorMode, kSentinel);
 
     home.WriteFile(Key("", "Color=4\nWaitTime=25\nClock=x\n"));
@@ -274,13 +274,13 @@ TEST_F(PersistenceTest, SizeListEndsAtTheFirstGap) {
     EXPECT_EQ(FindStoredSize(1296, 972, found), 0);
     EXPECT_EQ(found, data.entries[1]);
     found = kSentinelWindow;
-    EXPECT_EQ(FindStoredSize(640, 480, found), kErrWindow) << "Size_03 lies beyond the gap";
+    EXPECT_EQ(FindStoredSize(640, 480, found), ZELVIK_ERR_WINDOW) << "Size_03 lies beyond the gap";
     EXPECT_EQ(found, kSentinelWindow);
 }
 
 TEST_F(PersistenceTest, StoredSizeLookup) {
     CaptureWindow found = kSentinelWindow;
-    EXPECT_EQ(FindStoredSize(2592, 1944, found), kErrWindow) << "no root key";
+    EXPECT_EQ(FindStoredSize(2592, 1944, found), ZELVIK_ERR_WINDOW) << "no root key";
     home.WriteFile(Key("", "Size=0\n") + Key("Size_00", Entry(2592, 1944, 800, 600, 0, 0, 10)) +
                    Key("Size_01", Entry(2592, 1944, 800, 600, 100, 50, 11)) +
                    Key("Size_02", "TH=2592\nEH=320\nEV=240\n"));
@@ -288,7 +288,7 @@ TEST_F(PersistenceTest, StoredSizeLookup) {
     EXPECT_EQ(found, (CaptureWindow{2592, 1944, 800, 600, 0, 0, 10})) << "the first match wins";
     EXPECT_EQ(FindStoredSize(320, 240, found), 0);
     EXPECT_EQ(found, (CaptureWindow{2592, 0, 320, 240, 0, 0, 10})) << "missing values read as an empty entry's";
-    EXPECT_EQ(FindStoredSize(600, 800, found), kErrWindow);
+    EXPECT_EQ(FindStoredSize(600, 800, found), ZELVIK_ERR_WINDOW);
 }
 
 TEST_F(PersistenceTest, SizeListSaveLoadsBackAndLeavesLaterEntries) {
@@ -355,7 +355,7 @@ TEST_F(PersistenceTest, DamagedFileActsAsFirstRun) {
         home.WriteFile(c.bytes);
         auto camera = MarkedCamera();
         LoadAllAsInitialize(*camera);
-        EXPECT_EQ(DrainErrors(*camera), std::vector<int>{kErrRecording});
+        EXPECT_EQ(DrainErrors(*camera), std::vector<int>{ZELVIK_ERR_RECORDING});
         EXPECT_EQ(camera->settings.captureWindow, kSentinelWindow);
         ExpectFilterDefaults(*camera);
     EXPECT_EQ(Analog(*camera), kAnalogDefaults);
@@ -370,7 +370,7 @@ TEST_F(PersistenceTest, UnwritableStoreGivesDefaultsAndSavesFailQuietly) {
     home.UseConfigHome(home.Root() / "plain-file" / "config");
     auto camera = MarkedCamera();
     LoadAllAsInitialize(*camera);
-    EXPECT_EQ(DrainErrors(*camera), (std::vector<int>{kErrRecording, kErrRecording}))
+    EXPECT_EQ(DrainErrors(*camera), (std::vector<int>{ZELVIK_ERR_RECORDING, ZELVIK_ERR_RECORDING}))
         << "video format and stream settings each find no root key";
     EXPECT_EQ(camera->settings.captureWindow, kSentinelWindow);
     EXPECT_EQ(camera->settings.colorMode, kSentinel);

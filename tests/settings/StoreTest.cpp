@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/settings/ConfigHome.h"
+#include "tests/support/ConfigHome.h"
 
 namespace zelvik {
 namespace {
