@@ -32,7 +32,19 @@ struct OpenDisk {
 };
 
 struct Emulator {
-    Emulator(int cameras, const FirmwareOptions& options) : disks(cameras, options), tree(disks.Disks()) {}
+    struct Layout {
+        int cameraPortSpeed = 5000;
+        std::vector<std::pair<std::string, std::string>> plainDisks;  // vendor, model
+    };
+    Emulator(int cameras, const FirmwareOptions& options, const Layout& layout)
+        : disks(cameras, options), tree(Arranged(disks, layout).Disks()) {}
+    static EmulatedDisks& Arranged(EmulatedDisks& disks, const Layout& layout) {
+        disks.SetCameraPortSpeed(layout.cameraPortSpeed);
+        int serial = 0;
+        for (const auto& [vendor, model] : layout.plainDisks)
+            disks.AddPlainDisk(vendor, model, "PLAIN" + std::to_string(++serial));
+        return disks;
+    }
     EmulatedDisks disks;
     SysfsTree tree;
     time_t started = std::time(nullptr);
@@ -215,6 +227,8 @@ void Usage(FILE* out) {
                  "  -f, --fps N            frames per second; 'max' for no pacing (default: sensor timing)\n"
                  "  -s, --scene S          bars (default), moving, or a PNG or binary PPM file\n"
                  "  -m, --mosaic FILE      an 8-bit binary PGM mosaic delivered as it stands\n"
+                 "  -u, --usb-speed N      link speed of the cameras' USB ports in Mbit/s (default 5000; 480 is USB 2)\n"
+                 "  -P, --plain-disk V:M   also attach a USB disk that is not a camera (vendor V, model M)\n"
                  "  -o OPTIONS             mount options passed to FUSE (e.g. allow_other)\n"
                  "  -d, --debug            FUSE debug output\n"
                  "  -h, --help             this text\n"
@@ -256,13 +270,15 @@ int Run(int argc, char** argv) {
         {"cameras", required_argument, nullptr, 'n'}, {"protocol", required_argument, nullptr, 'p'},
         {"fps", required_argument, nullptr, 'f'},     {"scene", required_argument, nullptr, 's'},
         {"mosaic", required_argument, nullptr, 'm'},  {"debug", no_argument, nullptr, 'd'},
+        {"usb-speed", required_argument, nullptr, 'u'}, {"plain-disk", required_argument, nullptr, 'P'},
         {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0},
     };
     int cameras = 1;
     FirmwareOptions options;
+    Emulator::Layout layout;
     std::string scene, mosaic, fuseOptions;
     bool debug = false;
-    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:dh", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:u:P:dh", kOptions, nullptr)) != -1;) {
         char* end = nullptr;
         switch (c) {
             case 'n':
@@ -293,6 +309,22 @@ int Run(int argc, char** argv) {
                     }
                 }
                 break;
+            case 'u':
+                layout.cameraPortSpeed = static_cast<int>(std::strtol(optarg, &end, 10));
+                if (*end != '\0' || layout.cameraPortSpeed < 1 || layout.cameraPortSpeed > 100000) {
+                    std::fprintf(stderr, "zelvik-emulator: --usb-speed takes Mbit/s, e.g. 480 or 5000\n");
+                    return 2;
+                }
+                break;
+            case 'P': {
+                const char* colon = std::strchr(optarg, ':');
+                if (colon == nullptr || colon == optarg || colon[1] == '\0' || layout.plainDisks.size() >= 3) {
+                    std::fprintf(stderr, "zelvik-emulator: --plain-disk takes VENDOR:MODEL (at most 3 disks)\n");
+                    return 2;
+                }
+                layout.plainDisks.emplace_back(std::string(optarg, static_cast<size_t>(colon - optarg)), std::string(colon + 1));
+                break;
+            }
             case 's': scene = optarg; break;
             case 'm': mosaic = optarg; break;
             case 'o': fuseOptions += (fuseOptions.empty() ? "" : ",") + std::string(optarg); break;
@@ -316,7 +348,7 @@ int Run(int argc, char** argv) {
         return 1;
     }
 
-    Emulator emulator(cameras, options);
+    Emulator emulator(cameras, options, layout);
 
     fuse_operations ops{};
     ops.init = Init;

@@ -1,4 +1,4 @@
-// Command steps that more than one command runs (the demo runs several in turn).
+// Command steps and tables that more than one command uses (the demo runs several in turn).
 #pragma once
 
 #include <string>
@@ -7,13 +7,24 @@
 
 namespace zelvik_tool {
 
-int ListCameras(Camera& camera);
-int ShowInfo(Camera& camera);
-int Stream(Camera& camera, int frames, int subsample);
+int ListCameras(Tool& tool);
+int ShowInfo(Tool& tool);
+int Stream(Tool& tool, int frames, int subsample);
 int Snap(Camera& camera, const std::string& path, int subsample);
 
-// The names the tool gives the filter values, in index order 1..27; FilterIndex is 0 for an unknown name.
-extern const char* const kFilterNames[27];
-int FilterIndex(const std::string& name);
+// A value `get` and `set` reach by name: the 27 filter values and the sensor and format settings.
+struct Setting {
+    const char* name;
+    int filterIndex;                  // 1..27 for a filter value, else 0
+    int (*get)(int handle, int* ok);  // the value; *ok 0 when the library refused
+    int (*set)(int handle, int value);  // null for a value that is only read
+    const char* help;
+};
+extern const Setting kSettings[];
+extern const int kSettingCount;
+// The setting of that name, or null.
+const Setting* FindSetting(const std::string& name);
+// Every setting's current value by name, as `info` and `get` without a name show them.
+nlohmann::json AllSettings(int handle);
 
 }  // namespace zelvik_tool
