@@ -41,6 +41,9 @@ int Stream(Tool& tool, int frames, int subsample) {
     const int width = Zelvik_Width(h) >> subsample, height = Zelvik_Height(h) >> subsample;
     std::vector<unsigned char> buffer(static_cast<size_t>((width * 3 + 3) & ~3) * height);
     const ZELVIK_HWND callbacks = ZelvikMsg_CreateQueue();
+    // Only errors of the stream itself count: what the start-up and the set-up posted is already reported.
+    for (ZelvikMessage e; ZelvikMsg_Get(camera.queue(), &e, 0) == 1;) {
+    }
     if (!Zelvik_CallBackPreview(h, callbacks, buffer.data(), static_cast<int>(buffer.size()), 1) ||
         !Zelvik_StartPreview(h)) {
         ZelvikMsg_DestroyQueue(callbacks);

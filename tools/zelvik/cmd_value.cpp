@@ -119,10 +119,6 @@ int Get(Tool& tool) {
 
 int Set(Tool& tool) {
     const Setting* s = FindSetting(name);
-    if (s->set == nullptr) {
-        std::fprintf(stderr, "zelvik: '%s' can only be read\n", name.c_str());
-        return kExitUsage;
-    }
     const int h = tool.camera().handle();
     if (!s->set(h, value)) return kExitFailed;
     int ok = 0;
@@ -136,6 +132,12 @@ std::string CheckName(const std::string& text) {
     return FindSetting(text) ? std::string() : "unknown setting '" + text + "' (see `zelvik get --help`)";
 }
 
+std::string CheckSettable(const std::string& text) {
+    const Setting* s = FindSetting(text);
+    if (s == nullptr) return CheckName(text);
+    return s->set ? std::string() : "'" + text + "' can only be read";
+}
+
 void Add(CLI::App& app, Tool& tool) {
     auto* get = app.add_subcommand("get", "read one setting by name, or all of them");
     get->add_option("name", name, "setting name; every setting when absent")->check(CheckName, "SETTING");
@@ -143,7 +145,7 @@ void Add(CLI::App& app, Tool& tool) {
     tool.SetRunner(get, Needs::Camera, Get);
 
     auto* set = app.add_subcommand("set", "change one setting (kept in the user's settings like every change)");
-    set->add_option("name", name, "setting name")->required()->check(CheckName, "SETTING");
+    set->add_option("name", name, "setting name")->required()->check(CheckSettable, "SETTING");
     set->add_option("value", value, "new value")->required();
     set->footer(SettingNames());
     tool.SetRunner(set, Needs::Camera, Set);
