@@ -32,7 +32,7 @@ constexpr int kSensorWidth = 2592, kSensorHeight = 1944;
 // Sustained throughput of a USB mass-storage read: about 350 MB/s on a 5000 Mbit/s link, 35 MB/s on USB 2.
 constexpr double kUsb3BytesPerSecond = 350e6, kUsb2BytesPerSecond = 35e6;
 constexpr char kRuleFix[] =
-    "install the udev rule: sudo cp packaging/udev/60-zelvik-q77rx.rules /etc/udev/rules.d/ && "
+    "install the udev rule: sudo cp packaging/udev/70-zelvik-q77rx.rules /etc/udev/rules.d/ && "
     "sudo udevadm control --reload && sudo udevadm trigger; then add yourself to plugdev "
     "(sudo usermod -aG plugdev $USER) and log in again";
 
