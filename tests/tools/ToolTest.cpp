@@ -55,9 +55,10 @@ protected:
         fs::remove_all(dir_, ec);
     }
 
-    Result Run(const std::string& arguments) const {
+    // Runs the tool with `arguments`; `environment` is prepended to the command ("NAME='value' ...").
+    Result Run(const std::string& arguments, const std::string& environment = "") const {
         const fs::path out = dir_ / "out", err = dir_ / "err";
-        const std::string command = "ZELVIK_ROOT='" + root_.string() + "' XDG_CONFIG_HOME='" + (dir_ / "config").string() +
+        const std::string command = environment + " ZELVIK_ROOT='" + root_.string() + "' XDG_CONFIG_HOME='" + (dir_ / "config").string() +
                                     "' '" ZELVIK_TOOL_PATH "' " + arguments + " >'" + out.string() + "' 2>'" +
                                     err.string() + "' </dev/null";
         const int status = std::system(command.c_str());
@@ -209,6 +210,20 @@ TEST_F(Tool, DoctorFindsNothingWrongOnAUsb3Port) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("USB link 5000 Mbit/s"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("problem"), std::string::npos) << r.out;
+}
+
+// A session recorded on one camera, replayed by the FUSE emulator, gives the same picture.
+TEST_F(Tool, ASnapshotFromAReplayedSessionIsTheRecordedOne) {
+    const fs::path session = dir_ / "camera.session";
+    const Result recorded = Run("--emulated snap '" + (dir_ / "recorded.ppm").string() + "' --subsample 1",
+                                "ZELVIK_RECORD_SESSION='" + session.string() + "'");
+    ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+    if (!Mount({"--replay", session.string()})) GTEST_SKIP() << "SKIPPED: FUSE is not available here";
+    const Result replayed = Run("snap '" + (dir_ / "replayed.ppm").string() + "' --subsample 1");
+    ASSERT_EQ(replayed.exitCode, 0) << replayed.err;
+    const std::string picture = Slurp(dir_ / "recorded.ppm");
+    EXPECT_GT(picture.size(), 1296u * 972u * 3u);
+    EXPECT_TRUE(Slurp(dir_ / "replayed.ppm") == picture);
 }
 
 #endif
