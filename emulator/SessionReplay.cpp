@@ -1,5 +1,6 @@
 #include "emulator/SessionReplay.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zelvik::emu {
@@ -11,47 +12,61 @@ std::unique_ptr<SessionReplay> SessionReplay::Load(const std::string& path, std:
 }
 
 SessionReplay::SessionReplay(std::vector<SessionRecord> records) : records_(std::move(records)) {
-    uint32_t last = 0;
-    for (const SessionRecord& r : records_) {
-        context_.push_back(last);
-        if (r.kind == SessionRecord::kWrite) last = Crc32(r.data.data(), r.data.size());
-    }
+    for (const SessionRecord& r : records_) crcs_.push_back(Crc32(r.data.data(), r.data.size()));
 }
 
-void SessionReplay::Write(uint64_t, const void* buffer, size_t length) {
+size_t SessionReplay::WindowEnd(size_t from) const {
+    while (from < records_.size() && records_[from].kind != SessionRecord::kWrite) ++from;
+    return from;
+}
+
+void SessionReplay::Write(uint64_t offset, const void* buffer, size_t length) {
     std::lock_guard lock(mutex_);
-    lastWrite_ = Crc32(buffer, length);
+    const uint32_t crc = Crc32(buffer, length);
+    auto same = [&](size_t i) {
+        const SessionRecord& r = records_[i];
+        return r.kind == SessionRecord::kWrite && r.offset == offset && r.data.size() == length && crcs_[i] == crc;
+    };
+    // The next recorded write like this one, else the first (a replay that outlasts the recording repeats it).
+    for (size_t pass = 0; pass < 2; ++pass) {
+        const size_t from = pass == 0 ? window_ : 0, to = pass == 0 ? records_.size() : window_;
+        for (size_t i = from; i < to; ++i) {
+            if (same(i)) {
+                window_ = cursor_ = i + 1;
+                return;
+            }
+        }
+    }
+    // A command the recording never saw: what follows cannot be the recorded answer.
+    window_ = cursor_ = records_.size();
 }
 
 void SessionReplay::Read(uint64_t offset, void* buffer, size_t length) {
     std::lock_guard lock(mutex_);
-    auto matches = [&](size_t i) {
+    const size_t end = WindowEnd(window_);
+    const SessionRecord* answer = nullptr;
+    size_t at = 0;
+    // The next read of this place since the last command, in recorded order.
+    for (size_t i = cursor_; i < end && !answer; ++i) {
         const SessionRecord& r = records_[i];
-        return r.kind == SessionRecord::kRead && r.offset == offset && r.data.size() == length && context_[i] == lastWrite_;
-    };
-    const SessionRecord* found = nullptr;
-    for (size_t i = cursor_; i < records_.size() && !found; ++i)
-        if (matches(i)) found = &records_[i], cursor_ = i + 1;
-    for (size_t i = 0; i < cursor_ && !found; ++i)
-        if (matches(i)) found = &records_[i], cursor_ = i + 1;
-    if (found == nullptr && current_ != nullptr && offset >= current_->offset &&
-        offset + length <= current_->offset + current_->data.size()) {
-        std::memcpy(buffer, current_->data.data() + (offset - current_->offset), length);
-        return;
+        if (r.kind == SessionRecord::kRead && r.offset == offset && r.data.size() >= length) answer = &r, cursor_ = i + 1;
     }
-    if (found == nullptr) {
-        // The first piece of a split transfer: the recorded whole transfer that starts here.
-        for (size_t i = cursor_; i < records_.size() && !found; ++i)
-            if (records_[i].kind == SessionRecord::kRead && records_[i].offset == offset &&
-                records_[i].data.size() > length && context_[i] == lastWrite_)
-                found = &records_[i], cursor_ = i + 1;
+    // A later piece of a transfer the kernel split: the recorded transfer after the last command that covers it.
+    for (size_t i = window_; i < end && !answer; ++i) {
+        const SessionRecord& r = records_[i];
+        if (r.kind == SessionRecord::kRead && offset > r.offset && offset + length <= r.offset + r.data.size())
+            answer = &r, at = offset - r.offset;
     }
-    if (found == nullptr) {
+    // More polls than were recorded: the last answer of this place since the command stays the answer.
+    for (size_t i = end; i > window_ && !answer; --i) {
+        const SessionRecord& r = records_[i - 1];
+        if (r.kind == SessionRecord::kRead && r.offset == offset && r.data.size() >= length) answer = &r;
+    }
+    if (answer == nullptr) {
         std::memset(buffer, 0, length);
         return;
     }
-    current_ = found;
-    std::memcpy(buffer, found->data.data(), std::min(length, found->data.size()));
+    std::memcpy(buffer, answer->data.data() + at, length);
 }
 
 namespace {

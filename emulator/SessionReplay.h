@@ -1,5 +1,6 @@
 // A camera that answers as a recorded session did (see platform/SessionFile.h): every read is answered
-// with the data the recorded camera gave to the same read after the same command, in recorded order.
+// with the data the recorded camera gave to the same read after the same command, in recorded order. The
+// reads before the first command (the identification probe) answer reads before any command.
 #pragma once
 
 #include <cstdint>
@@ -18,25 +19,29 @@ public:
     // Null and a message for a file that cannot be replayed (missing, foreign, damaged, truncated).
     static std::unique_ptr<SessionReplay> Load(const std::string& path, std::string* error);
 
-    // A read of `length` bytes at `offset`. Answered by the next recorded read of the same place and size
-    // made after the same last command; when the recording has no further one, by the first such read
-    // again (a replayed stream repeats its frames); a read inside the last answered transfer (a transfer
-    // split into pieces) by that transfer's bytes; anything else reads zeros.
-    void Read(uint64_t offset, void* buffer, size_t length);
-    // Commands are taken as the context of the reads that follow; nothing else happens.
+    // A command block: the replay moves to the next recorded write of the same bytes (the first one again
+    // when the recording has no further one); the reads recorded after it answer what follows. A command the
+    // recording never saw leaves nothing to answer with.
     void Write(uint64_t offset, const void* buffer, size_t length);
+    // Answered, among the reads recorded between that write and the next, by the next read of the same
+    // place; a later piece of a split transfer by the bytes of the recorded transfer that covers it (pieces
+    // may come in any order); a poll beyond the recorded ones by the last answer of that place. Zeros when
+    // the recording has no answer.
+    void Read(uint64_t offset, void* buffer, size_t length);
 
     size_t RecordCount() const { return records_.size(); }
 
 private:
     explicit SessionReplay(std::vector<SessionRecord> records);
 
+    // The index of the first write at or after `from` (or the end): the reads of one command lie before it.
+    size_t WindowEnd(size_t from) const;
+
     std::mutex mutex_;
     std::vector<SessionRecord> records_;
-    std::vector<uint32_t> context_;  // per record: checksum of the write before it
-    uint32_t lastWrite_ = 0;
-    size_t cursor_ = 0;
-    const SessionRecord* current_ = nullptr;
+    std::vector<uint32_t> crcs_;  // per record: checksum of its data
+    size_t window_ = 0;           // first record after the last command matched
+    size_t cursor_ = 0;           // next read to answer in that window
 };
 
 // A system of one replayed camera disk, for running the library on a session inside a process.
