@@ -145,6 +145,7 @@ int Open(const char* path, fuse_file_info* fi) {
             if (disk.firmware) {
                 handle->firmware = disk.firmware;
                 handle->generation = disk.firmware->Generation();
+                if (self.replay) self.replay->Rewind();
             }
             fi->fh = reinterpret_cast<uint64_t>(handle.get());
             std::lock_guard lock(self.handlesMutex);

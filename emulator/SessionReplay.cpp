@@ -20,6 +20,11 @@ size_t SessionReplay::WindowEnd(size_t from) const {
     return from;
 }
 
+void SessionReplay::Rewind() {
+    std::lock_guard lock(mutex_);
+    window_ = cursor_ = 0;
+}
+
 void SessionReplay::Write(uint64_t offset, const void* buffer, size_t length) {
     std::lock_guard lock(mutex_);
     const uint32_t crc = Crc32(buffer, length);
@@ -95,6 +100,7 @@ std::vector<std::string> ReplayDisks::DiskIdentities() {
 
 std::unique_ptr<DiskDrive> ReplayDisks::OpenDrive(int number) {
     if (number != 1) return nullptr;
+    replay_->Rewind();
     return std::make_unique<ReplayDrive>(replay_);
 }
 

@@ -29,6 +29,9 @@ public:
     // the recording has no answer.
     void Read(uint64_t offset, void* buffer, size_t length);
 
+    // Back to the start of the recording, as a camera that was just plugged in: each open of the disk.
+    void Rewind();
+
     size_t RecordCount() const { return records_.size(); }
 
 private:

@@ -224,6 +224,10 @@ TEST_F(Tool, ASnapshotFromAReplayedSessionIsTheRecordedOne) {
     const std::string picture = Slurp(dir_ / "recorded.ppm");
     EXPECT_GT(picture.size(), 1296u * 972u * 3u);
     EXPECT_TRUE(Slurp(dir_ / "replayed.ppm") == picture);
+    // Each program that opens the replayed camera finds it as the recorded program did.
+    const Result again = Run("snap '" + (dir_ / "again.ppm").string() + "' --subsample 1");
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(Slurp(dir_ / "again.ppm") == picture);
 }
 
 #endif
