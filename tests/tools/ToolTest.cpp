@@ -204,6 +204,28 @@ TEST_F(Tool, DoctorOnAUsb2PortBesideANonCameraDisk) {
     EXPECT_EQ(FindingOf(j, "read", "")["verdict"], "ok");
 }
 
+// The disk's identity names the camera, but its identification sector does not answer as one: doctor
+// gives both reasons and the library finds no camera.
+TEST_F(Tool, DoctorGivesBothReasonsWhenTheIdentificationDisagrees) {
+    if (!Mount({"--fps", "max"})) GTEST_SKIP() << "SKIPPED: FUSE is not available here";
+    struct Case {
+        const char* fault;
+        const char* says;
+    };
+    for (const Case& c : {Case{"ident 1 model", "model bytes 50 03"}, Case{"ident 1 signature", "no camera signature"}}) {
+        SCOPED_TRACE(c.fault);
+        std::ofstream(emulator_->Path("control")) << c.fault << "\n";
+        const Result r = Run("--json doctor");
+        EXPECT_EQ(r.exitCode, 4) << r.err;
+        const json disk = FindingOf(r.Json(), "disk", "sdb");
+        EXPECT_EQ(disk["verdict"], "problem");
+        const std::string text = disk["text"];
+        EXPECT_NE(text.find("its identity names the Q77RX"), std::string::npos) << text;
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        EXPECT_EQ(Run("info").exitCode, 3);
+    }
+}
+
 TEST_F(Tool, DoctorFindsNothingWrongOnAUsb3Port) {
     if (!Mount({"--fps", "max"})) GTEST_SKIP() << "SKIPPED: FUSE is not available here";
     const Result r = Run("doctor");

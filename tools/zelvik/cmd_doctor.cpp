@@ -91,23 +91,23 @@ bool UnderUsb(const fs::path& device, const fs::path& root) {
 
 // Reads the identification sector read-only; fills what it says.
 void ReadIdentification(Disk& disk, const fs::path& node) {
+    // Direct I/O, as the library reads, so that the camera itself answers; a page-aligned buffer for it.
+    struct alignas(4096) Sector {
+        unsigned char bytes[512];
+    };
+    const auto sector = std::make_unique<Sector>();
     int fd = ::open(node.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
     if (fd < 0) fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);  // a file system without direct I/O
     if (fd < 0) {
         disk.identification = std::string("not read: ") + std::strerror(errno);
         return;
     }
-    void* sector = nullptr;
-    if (::posix_memalign(&sector, 4096, 512) != 0) {
-        ::close(fd);
-        disk.identification = "not read: out of memory";
-        return;
-    }
-    const ssize_t n = ::pread(fd, sector, 512, kIdentificationOffset);
+    const ssize_t n = ::pread(fd, sector->bytes, sizeof sector->bytes, kIdentificationOffset);
+    const int readError = errno;
     ::close(fd);
-    const auto* bytes = static_cast<const unsigned char*>(sector);
+    const unsigned char* bytes = sector->bytes;
     if (n != 512) {
-        disk.identification = n < 0 ? std::string("not read: ") + std::strerror(errno) : "not read: disk too small";
+        disk.identification = n < 0 ? std::string("not read: ") + std::strerror(readError) : "not read: disk too small";
     } else if (std::memcmp(bytes, kSignature, sizeof kSignature - 1) != 0) {
         disk.identification = "no camera signature";
     } else if (bytes[26] != kModelA || bytes[27] != kModelB) {
@@ -119,7 +119,6 @@ void ReadIdentification(Disk& disk, const fs::path& node) {
         disk.identification = "\"MOVANE USB 3.0 Camera\", model 50 02";
         disk.answersAsCamera = true;
     }
-    std::free(sector);
 }
 
 std::vector<Disk> ScanUsbDisks(const fs::path& root) {
@@ -238,6 +237,8 @@ void TimedRead(Tool& tool, std::vector<Finding>& out) {
     while (Zelvik_GetLastError(h) != 0) {
     }
     if (h == 0 || !Zelvik_SetDeviceNumber(h, tool.options.camera - 1)) {
+        while (Zelvik_GetLastError(h) != 0) {  // error 2, said here in words
+        }
         out.push_back({Verdict::Problem, "read", "", "the library finds no camera " + std::to_string(tool.options.camera),
                        "see the findings above"});
         return;
