@@ -177,6 +177,12 @@ TEST_F(Tool, CommandsOnTheFuseEmulatorWithTwoCameras) {
     const Result reg = Run("--camera 2 reg 0");
     EXPECT_EQ(reg.exitCode, 0) << reg.err;
     EXPECT_NE(reg.out.find("0x1801"), std::string::npos) << reg.out;
+    // The stored exposure (register 9, line periods) and vertical mirror (register 0x20, bit 15) reach the
+    // second camera's sensor too, not only the first one's.
+    ASSERT_EQ(Run("set exposure 2000").exitCode, 0);
+    ASSERT_EQ(Run("set mirror-v 1").exitCode, 0);
+    EXPECT_NE(Run("--camera 2 reg 9").out.find("= 0x07D0"), std::string::npos);
+    EXPECT_NE(Run("--camera 2 reg 0x20").out.find("= 0x8"), std::string::npos);
 }
 
 json FindingOf(const json& doctor, const std::string& topic, const std::string& disk) {

@@ -88,7 +88,29 @@ int Tool::Open(Needs needs) {
         }
         return NoCamera();
     }
+    if (options.camera > 1) ApplySensorSettings(h);
     return kExitOk;
+}
+
+// A handle starts on the first camera and writes the stored capture window, gains, exposure and vertical
+// mirror to its sensor; selecting another camera opens that camera's disk only. The same values are
+// written to the chosen camera's sensor here, so that it works as the settings say.
+void Tool::ApplySensorSettings(int h) {
+    int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0, ok = 0;
+    if (Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev)) Zelvik_SetCaptureWindowEx(h, th, ehs, eh, tv, evs, ev);
+    // The global gain sets the four colour gains as well, so they follow it.
+    static constexpr struct {
+        int (*get)(int, int*);
+        int (*set)(int, int);
+    } kAnalog[] = {
+        {Zelvik_GetGlobalGain, Zelvik_SetGlobalGain},           {Zelvik_GetColorGainRed, Zelvik_SetColorGainRed},
+        {Zelvik_GetColorGainGreen1, Zelvik_SetColorGainGreen1}, {Zelvik_GetColorGainGreen2, Zelvik_SetColorGainGreen2},
+        {Zelvik_GetColorGainBlue, Zelvik_SetColorGainBlue},     {Zelvik_GetExposureTime, Zelvik_SetExposureTime},
+    };
+    int values[std::size(kAnalog)];
+    for (size_t i = 0; i < std::size(kAnalog); ++i) values[i] = kAnalog[i].get(h, &ok);
+    for (size_t i = 0; i < std::size(kAnalog); ++i) kAnalog[i].set(h, values[i]);
+    Zelvik_SetMirrorV(h, Zelvik_GetMirrorV(h));
 }
 
 int Tool::Run() {

@@ -84,6 +84,7 @@ private:
     // Opens the handle, reports what the start-up left on the error stack and selects the chosen camera;
     // kExitOk or the exit code to end with.
     int Open(Needs needs);
+    static void ApplySensorSettings(int handle);
 
     std::vector<std::tuple<CLI::App*, Needs, Runner>> runners_;
     std::unique_ptr<Camera> camera_;
