@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Tool.h"
 
@@ -12,16 +13,23 @@ int ShowInfo(Tool& tool);
 int Stream(Tool& tool, int frames, int subsample);
 int Snap(Camera& camera, const std::string& path, int subsample);
 
-// A value `get` and `set` reach by name: the 27 filter values and the sensor and format settings.
+// A value `get` and `set` reach by name: the 27 filter values, named as the library's filter-value table
+// names them for the tool, and the sensor and format settings.
 struct Setting {
-    const char* name;
-    int filterIndex;                  // 1..27 for a filter value, else 0
-    int (*get)(int handle, int* ok);  // the value; *ok 0 when the library refused
-    int (*set)(int handle, int value);  // null for a value that is only read
-    const char* help;
+    std::string name;
+    int filterIndex = 0;                   // 1..27 for a filter value, else 0
+    int (*get)(int handle, int* ok) = nullptr;  // for the others
+    int (*set)(int handle, int value) = nullptr;  // null for a value that is only read
+    std::string help;
+
+    // The value; *ok 0 when the library refused.
+    int Get(int handle, int* ok) const;
+    bool Settable() const { return filterIndex != 0 || set != nullptr; }
+    // 1 when the library took the value.
+    int Set(int handle, int value) const;
 };
-extern const Setting kSettings[];
-extern const int kSettingCount;
+// Every setting, the filter values first, in index order.
+const std::vector<Setting>& Settings();
 // The setting of that name, or null.
 const Setting* FindSetting(const std::string& name);
 // Every setting's current value by name, as `info` and `get` without a name show them.
