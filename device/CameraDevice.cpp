@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "device/SessionRecorder.h"
 #include "platform/Clock.h"
 
 namespace zelvik {
@@ -108,7 +109,7 @@ DeviceResult CameraDevice::Open() {
         if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
         if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
         if (matches == deviceIndex) {
-            drive = std::move(candidate);
+            drive = RecordSession(std::move(candidate), identification.data());
             return kDone;
         }
         ++matches;
