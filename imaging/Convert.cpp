@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/FrameBuffer.h"
+
 namespace zelvik {
 
 namespace {
@@ -54,6 +56,22 @@ const auto kBgr48To24 = [](uint8_t* o, const uint8_t* i) {
     o[1] = g;
     o[2] = r;
 };
+
+template <bool kFlip>
+int Indexed8ToBgrxRows(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY, uint16_t dstBpp,
+                       uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1) {
+    // The table as four-byte pixels, fourth byte zero, so each pixel is one 32-bit store.
+    uint32_t pixels[256];
+    const RgbQuad* table = KernelParam<const RgbQuad>(p1);
+    for (uint32_t v = 0; v < 256; ++v) {
+        const RgbQuad q = table ? table[v] : RgbQuad{static_cast<uint8_t>(v), static_cast<uint8_t>(v),
+                                                     static_cast<uint8_t>(v), 0};
+        const uint8_t bytes[4] = {q.blue, q.green, q.red, 0};
+        std::memcpy(&pixels[v], bytes, 4);
+    }
+    return ForEachPixel<kFlip>(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, 4, 1,
+                               [&pixels](uint8_t* o, const uint8_t* i) { std::memcpy(o, &pixels[*i], 4); });
+}
 
 }  // namespace
 
@@ -159,6 +177,15 @@ ZELVIK_FRAME_KERNEL(BgrToGray8) {
     return ZELVIK_PIXELS(false, 1, 3, [](uint8_t* o, const uint8_t* i) {
         o[0] = static_cast<uint8_t>(std::clamp((59 * i[1] + 30 * i[2] + 11 * i[0]) / 100, 0, 255));
     });
+}
+
+ZELVIK_FRAME_KERNEL(Indexed8ToBgrx) {
+    (void)p2;
+    return Indexed8ToBgrxRows<false>(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, p1);
+}
+ZELVIK_FRAME_KERNEL(Indexed8ToBgrxFlipped) {
+    (void)p2;
+    return Indexed8ToBgrxRows<true>(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, p1);
 }
 
 }  // namespace zelvik

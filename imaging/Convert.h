@@ -29,5 +29,9 @@ ZELVIK_FRAME_KERNEL(Bgr64Scale6Opaque);       // 64 -> 64, v << 6, fourth word 6
 ZELVIK_FRAME_KERNEL(BgrToRgb48Scale6);        // 48 -> 48, swapped, v << 6
 ZELVIK_FRAME_KERNEL(BgrToRgb64Scale6Opaque);  // 64 -> 64, swapped, v << 6, fourth word 65535
 ZELVIK_FRAME_KERNEL(BgrToGray8);              // 24 -> 8, (59 G + 30 R + 11 B) / 100
+// 8 -> 32 through a colour table: p1 holds the address of a variable holding the address of 256 RgbQuad
+// entries (null: the gray ramp). Writes blue, green, red and a zero fourth byte.
+ZELVIK_FRAME_KERNEL(Indexed8ToBgrx);
+ZELVIK_FRAME_KERNEL(Indexed8ToBgrxFlipped);  // the same, reversed
 
 }  // namespace zelvik
