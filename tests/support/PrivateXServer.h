@@ -41,7 +41,8 @@ public:
         while (pid_ > 0 && ::poll(&p, 1, 10000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
         ::close(fds[0]);
         if (number.empty()) return;
-        display_ = ":" + number;
+        display_ = ":";
+        display_ += number;  // appended, not joined: GCC 12 warns falsely (-Wrestrict) on the join at -O3
         connection_ = xcb_connect(display_.c_str(), nullptr);
         if (xcb_connection_has_error(connection_)) {
             xcb_disconnect(connection_);
