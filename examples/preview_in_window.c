@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
                 printf("frame %ld: %d x %d, %d bits, %.1f fps\n", frames, info->width, info->height,
                        info->bitsPerPixel, info->frameRate / 10.0);
                 if (wanted > 0 && frames >= wanted) running = 0;
-            } else {
+            } else if (lParam != ZELVIK_ERR_AUTO_IRIS_OFF) { /* code 0 comes with every frame: no auto exposure */
                 printf("camera error %lld\n", (long long)lParam);
             }
         } else if ((Atom)event.xclient.data.l[0] == closeRequest) {
