@@ -10,61 +10,16 @@
 
 #include "tests/capture/CaptureFixture.h"
 #include "tests/support/PrivateXServer.h"
+#include "tests/support/XInspect.h"
 
 namespace zelvik::test {
 namespace {
 
-template <class T>
-struct Reply {
-    T* p;
-    explicit Reply(T* r) : p(r) {}
-    ~Reply() { std::free(p); }
-    T* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-};
-
-void Sync(xcb_connection_t* c) { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
-
-std::string Title(xcb_connection_t* c, xcb_window_t w) {
-    Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
-    if (!r) return {};
-    return std::string(static_cast<const char*>(xcb_get_property_value(r.p)), xcb_get_property_value_length(r.p));
-}
-
-std::vector<xcb_window_t> Children(xcb_connection_t* c, xcb_window_t w) {
-    Reply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-    if (!t) return {};
-    const xcb_window_t* first = xcb_query_tree_children(t.p);
-    return std::vector<xcb_window_t>(first, first + xcb_query_tree_children_length(t.p));
-}
-
-struct Geometry {
-    int x = -1, y = -1, width = -1, height = -1;
-};
-Geometry GeometryOf(xcb_connection_t* c, xcb_window_t w) {
-    Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
-    return g ? Geometry{g->x, g->y, g->width, g->height} : Geometry{};
-}
-
-// The window's pixels (red, green, blue in the low 24 bits), top row first.
-std::vector<uint32_t> ReadWindow(xcb_connection_t* c, xcb_window_t w, int width, int height) {
-    Reply<xcb_get_image_reply_t> r(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, static_cast<uint16_t>(width),
-                         static_cast<uint16_t>(height), ~0u),
-        nullptr));
-    if (!r || xcb_get_image_data_length(r.p) != width * height * 4) return {};
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-    std::memcpy(pixels.data(), xcb_get_image_data(r.p), pixels.size() * 4);
-    for (uint32_t& p : pixels) p &= 0xFFFFFF;
-    return pixels;
-}
-
 // The library's windows among the root's children, by title.
 std::vector<xcb_window_t> WindowsTitled(xcb_connection_t* c, xcb_window_t parent, const std::string& title) {
     std::vector<xcb_window_t> found;
-    for (xcb_window_t w : Children(c, parent))
-        if (Title(c, w) == title) found.push_back(w);
+    for (xcb_window_t w : XChildren(c, parent))
+        if (XStringProperty(c, w, XCB_ATOM_WM_NAME) == title) found.push_back(w);
     return found;
 }
 
@@ -92,28 +47,28 @@ TEST_F(PreviewWindowTest, ChildWindowInTheApplicationsWindowLivesUntilClose) {
     xcb_create_window(c, XCB_COPY_FROM_PARENT, parent, Root(), 0, 0, 800, 600, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       server_->screen()->root_visual, 0, nullptr);
     xcb_map_window(c, parent);
-    Sync(c);
+    XSync(c);
     ASSERT_EQ(Zelvik_SetPreviewWindow(h, parent, 10, 20, 640, 480), 1);
     ASSERT_EQ(Zelvik_Preview(h), 1);
-    Sync(c);
-    std::vector<xcb_window_t> children = Children(c, parent);
+    XSync(c);
+    std::vector<xcb_window_t> children = XChildren(c, parent);
     ASSERT_EQ(children.size(), 1u);
     const xcb_window_t child = children[0];
-    const Geometry g = GeometryOf(c, child);
+    const XPlacement g = XPlacementOf(c, child);
     EXPECT_EQ(g.x, 10);
     EXPECT_EQ(g.y, 20);
     EXPECT_EQ(g.width, 640);
     EXPECT_EQ(g.height, 480);
-    EXPECT_EQ(Title(c, child), "ActiveMovie Window");
+    EXPECT_EQ(XStringProperty(c, child, XCB_ATOM_WM_NAME), "ActiveMovie Window");
 
     // StopPreview leaves the window; a new StartPreview draws into the same one.
     ASSERT_EQ(Zelvik_StopPreview(h), 1);
-    Sync(c);
-    EXPECT_EQ(Children(c, parent), std::vector<xcb_window_t>{child});
+    XSync(c);
+    EXPECT_EQ(XChildren(c, parent), std::vector<xcb_window_t>{child});
     ASSERT_EQ(Zelvik_StartPreview(h), 1);
     ASSERT_EQ(Zelvik_Close(h), 1);
-    Sync(c);
-    EXPECT_TRUE(Children(c, parent).empty());
+    XSync(c);
+    EXPECT_TRUE(XChildren(c, parent).empty());
 }
 
 TEST_F(PreviewWindowTest, TopLevelWindowTakesTheSubsampledPictureCentred) {
@@ -121,10 +76,10 @@ TEST_F(PreviewWindowTest, TopLevelWindowTakesTheSubsampledPictureCentred) {
     ASSERT_EQ(Zelvik_SetSubSample(h, 2), 1);  // 2592 x 1944 / 4
     ASSERT_EQ(Zelvik_SetPreviewWindow(h, 0, 0, 0, 0, 0), 1);
     ASSERT_EQ(Zelvik_Preview(h), 1);
-    Sync(c);
+    XSync(c);
     const auto windows = WindowsTitled(c, Root(), "Active Window");
     ASSERT_EQ(windows.size(), 1u);
-    const Geometry g = GeometryOf(c, windows[0]);
+    const XPlacement g = XPlacementOf(c, windows[0]);
     EXPECT_EQ(g.width, 648);
     EXPECT_EQ(g.height, 486);
     EXPECT_EQ(g.x, (1024 - 648) / 2);
@@ -132,7 +87,7 @@ TEST_F(PreviewWindowTest, TopLevelWindowTakesTheSubsampledPictureCentred) {
     // A second preview replaces the window instead of leaving the first behind.
     ASSERT_EQ(Zelvik_StopPreview(h), 1);
     ASSERT_EQ(Zelvik_Preview(h), 1);
-    Sync(c);
+    XSync(c);
     EXPECT_EQ(WindowsTitled(c, Root(), "Active Window").size(), 1u);
 }
 
@@ -177,7 +132,7 @@ TEST_F(PreviewWindowTest, WindowShowsTheOutputBufferUprightOneToOneAndScaled) {
             xcb_create_window(c, XCB_COPY_FROM_PARENT, parent, Root(), 0, 0, 400, 300, 0,
                               XCB_WINDOW_CLASS_INPUT_OUTPUT, server_->screen()->root_visual, 0, nullptr);
             xcb_map_window(c, parent);
-            Sync(c);
+            XSync(c);
             shownWidth = kWidth / 2;
             shownHeight = kHeight / 2;
         }
@@ -188,10 +143,10 @@ TEST_F(PreviewWindowTest, WindowShowsTheOutputBufferUprightOneToOneAndScaled) {
         for (int frames = 0; frames < 2; ++frames) ASSERT_TRUE(WaitForFrame(Queue()));
         // After the stop, the window shows the frame last copied into the buffer (drawn just before).
         ASSERT_EQ(Zelvik_StopPreview(h), 1);
-        Sync(c);
-        const auto windows = parent ? Children(c, parent) : WindowsTitled(c, Root(), "Active Window");
+        XSync(c);
+        const auto windows = parent ? XChildren(c, parent) : WindowsTitled(c, Root(), "Active Window");
         ASSERT_EQ(windows.size(), 1u);
-        const auto pixels = ReadWindow(c, windows[0], shownWidth, shownHeight);
+        const auto pixels = XReadWindow(c, windows[0], shownWidth, shownHeight);
         ASSERT_EQ(pixels.size(), static_cast<size_t>(shownWidth) * shownHeight);
         // The scene's top rows differ from its bottom rows, so a picture upside down cannot pass.
         ASSERT_NE(ShownPixel(buffer, k.bits, stride, kWidth / 2, 0),
@@ -209,7 +164,7 @@ TEST_F(PreviewWindowTest, WindowShowsTheOutputBufferUprightOneToOneAndScaled) {
         }
         EXPECT_EQ(wrong, 0);
         Release(h);
-        Sync(c);
+        XSync(c);
         EXPECT_TRUE(WindowsTitled(c, Root(), "Active Window").empty());  // Release closes it too
         DrainMessages(Queue());
     }

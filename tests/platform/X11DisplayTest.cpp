@@ -13,62 +13,10 @@
 #include "imaging/PreviewDraw.h"
 #include "platform/X11Display.h"
 #include "tests/support/PrivateXServer.h"
+#include "tests/support/XInspect.h"
 
 namespace zelvik::test {
 namespace {
-
-template <class T>
-struct Reply {
-    T* p;
-    explicit Reply(T* r) : p(r) {}
-    ~Reply() { std::free(p); }
-    T* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-};
-
-std::string StringProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property) {
-    Reply<xcb_get_property_reply_t> r(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr));
-    if (!r) return {};
-    return std::string(static_cast<const char*>(xcb_get_property_value(r.p)), xcb_get_property_value_length(r.p));
-}
-
-xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> r(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-    return r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-struct Placement {
-    xcb_window_t parent;
-    int x, y, width, height;
-    bool viewable;
-};
-
-Placement PlacementOf(xcb_connection_t* c, xcb_window_t w) {
-    Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
-    Reply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-    Reply<xcb_get_window_attributes_reply_t> a(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr));
-    if (!g || !t || !a) return Placement{0, -1, -1, -1, -1, false};
-    return Placement{t->parent, g->x, g->y, g->width, g->height, a->map_state == XCB_MAP_STATE_VIEWABLE};
-}
-
-// The window's pixels as the server holds them, 32 bits each, top row first (empty when unreadable).
-std::vector<uint32_t> ReadWindow(xcb_connection_t* c, xcb_window_t w, int width, int height) {
-    Reply<xcb_get_image_reply_t> r(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, static_cast<uint16_t>(width),
-                         static_cast<uint16_t>(height), ~0u),
-        nullptr));
-    if (!r || xcb_get_image_data_length(r.p) != width * height * 4) return {};
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-    std::memcpy(pixels.data(), xcb_get_image_data(r.p), pixels.size() * 4);
-    for (uint32_t& p : pixels) p &= 0xFFFFFF;
-    return pixels;
-}
-
-// Waits until the server has handled everything this connection sent.
-void Sync(xcb_connection_t* c) { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
 
 xcb_window_t MakeWindow(xcb_connection_t* c, xcb_window_t parent, int width, int height, bool map) {
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
@@ -77,7 +25,7 @@ xcb_window_t MakeWindow(xcb_connection_t* c, xcb_window_t parent, int width, int
                       static_cast<uint16_t>(width), static_cast<uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       screen->root_visual, 0, nullptr);
     if (map) xcb_map_window(c, w);
-    Sync(c);
+    XSync(c);
     return w;
 }
 
@@ -130,21 +78,21 @@ TEST_F(X11DisplayTest, ChildWindowSitsInItsParentWithTitleClassAndBlackBackgroun
     const xcb_window_t parent = MakeWindow(c, 0, 800, 600, true);
     auto window = display->CreateChildWindow(parent, 10, 20, 640, 480, "ActiveMovie Window");
     ASSERT_NE(window, nullptr);
-    const Placement p = PlacementOf(c, window->Id());
+    const XPlacement p = XPlacementOf(c, window->Id());
     EXPECT_EQ(p.parent, parent);
     EXPECT_EQ(p.x, 10);
     EXPECT_EQ(p.y, 20);
     EXPECT_EQ(p.width, 640);
     EXPECT_EQ(p.height, 480);
     EXPECT_TRUE(p.viewable);
-    EXPECT_EQ(StringProperty(c, window->Id(), XCB_ATOM_WM_NAME), "ActiveMovie Window");
-    EXPECT_EQ(StringProperty(c, window->Id(), Atom(c, "_NET_WM_NAME")), "ActiveMovie Window");
+    EXPECT_EQ(XStringProperty(c, window->Id(), XCB_ATOM_WM_NAME), "ActiveMovie Window");
+    EXPECT_EQ(XStringProperty(c, window->Id(), XAtom(c, "_NET_WM_NAME")), "ActiveMovie Window");
     EXPECT_TRUE(std::regex_match(window->ClassName(), std::regex("VideoRenderer_[0-9a-f]{8}_[0-9a-f]{8}")))
         << window->ClassName();
-    EXPECT_EQ(StringProperty(c, window->Id(), XCB_ATOM_WM_CLASS),
+    EXPECT_EQ(XStringProperty(c, window->Id(), XCB_ATOM_WM_CLASS),
               window->ClassName() + '\0' + window->ClassName() + '\0');
     // Nothing drawn yet: the server shows the black background, whatever the parent shows.
-    const auto pixels = ReadWindow(c, window->Id(), 640, 480);
+    const auto pixels = XReadWindow(c, window->Id(), 640, 480);
     ASSERT_EQ(pixels.size(), 640u * 480u);
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0u), 640 * 480);
 
@@ -155,8 +103,8 @@ TEST_F(X11DisplayTest, ChildWindowSitsInItsParentWithTitleClassAndBlackBackgroun
     // Destroying the object takes the window away.
     const xcb_window_t id = window->Id();
     window.reset();
-    Sync(c);
-    EXPECT_EQ(PlacementOf(c, id).width, -1);
+    XSync(c);
+    EXPECT_EQ(XPlacementOf(c, id).width, -1);
 }
 
 TEST_F(X11DisplayTest, TopLevelWindowIsCentredAndNeverAtNegativeCoordinates) {
@@ -174,17 +122,17 @@ TEST_F(X11DisplayTest, TopLevelWindowIsCentredAndNeverAtNegativeCoordinates) {
         START_OR_SKIP(k.screen);
         auto window = display->CreateTopLevelWindow(k.width, k.height, "Active Window");
         ASSERT_NE(window, nullptr);
-        const Placement p = PlacementOf(c, window->Id());
+        const XPlacement p = XPlacementOf(c, window->Id());
         EXPECT_EQ(p.parent, server->screen()->root);
         EXPECT_EQ(p.x, k.x);
         EXPECT_EQ(p.y, k.y);
         EXPECT_EQ(p.width, k.width);
         EXPECT_EQ(p.height, k.height);
         EXPECT_TRUE(p.viewable);
-        EXPECT_EQ(StringProperty(c, window->Id(), XCB_ATOM_WM_NAME), "Active Window");
+        EXPECT_EQ(XStringProperty(c, window->Id(), XCB_ATOM_WM_NAME), "Active Window");
         // The window manager asks before closing it (a close would otherwise cut the whole connection).
-        const std::string protocols = StringProperty(c, window->Id(), Atom(c, "WM_PROTOCOLS"));
-        const xcb_atom_t deleteWindow = Atom(c, "WM_DELETE_WINDOW");
+        const std::string protocols = XStringProperty(c, window->Id(), XAtom(c, "WM_PROTOCOLS"));
+        const xcb_atom_t deleteWindow = XAtom(c, "WM_DELETE_WINDOW");
         ASSERT_EQ(protocols.size(), 4u);
         EXPECT_EQ(std::memcmp(protocols.data(), &deleteWindow, 4), 0);
     }
@@ -233,7 +181,7 @@ TEST_F(X11DisplayTest, FramesReachTheWindowThroughSharedMemoryOrImageRequests) {
         ASSERT_GE(image.stride, static_cast<uint32_t>(k.width) * 4);
         FillPattern(image);
         ASSERT_EQ(window->ShowFrame(), ShowResult::kReady);
-        EXPECT_EQ(CountPatternMismatches(ReadWindow(c, window->Id(), k.width, k.height), k.width, k.height), 0);
+        EXPECT_EQ(CountPatternMismatches(XReadWindow(c, window->Id(), k.width, k.height), k.width, k.height), 0);
     }
 }
 
@@ -249,18 +197,18 @@ TEST_F(X11DisplayTest, HiddenWindowsAreNotDrawnAndResizedOnesGetNewMemory) {
     auto window = display->CreateTopLevelWindow(64, 48, "Active Window");
     ASSERT_NE(window, nullptr);
     xcb_unmap_window(c, window->Id());
-    Sync(c);
+    XSync(c);
     EXPECT_EQ(window->BeginFrame(image), ShowResult::kNotShown);
     xcb_map_window(c, window->Id());
     const uint32_t size[] = {50, 40};
     xcb_configure_window(c, window->Id(), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-    Sync(c);
+    XSync(c);
     ASSERT_EQ(window->BeginFrame(image), ShowResult::kReady);
     EXPECT_EQ(image.width, 50);
     EXPECT_EQ(image.height, 40);
     FillPattern(image);
     EXPECT_EQ(window->ShowFrame(), ShowResult::kReady);
-    EXPECT_EQ(CountPatternMismatches(ReadWindow(c, window->Id(), 50, 40), 50, 40), 0);
+    EXPECT_EQ(CountPatternMismatches(XReadWindow(c, window->Id(), 50, 40), 50, 40), 0);
     EXPECT_FALSE(window->Lost());
 }
 
@@ -279,10 +227,10 @@ TEST_F(X11DisplayTest, WindowDestroyedElsewhereIsLostForGood) {
     close.response_type = XCB_CLIENT_MESSAGE;
     close.format = 32;
     close.window = byWindowManager->Id();
-    close.type = Atom(c, "WM_PROTOCOLS");
-    close.data.data32[0] = Atom(c, "WM_DELETE_WINDOW");
+    close.type = XAtom(c, "WM_PROTOCOLS");
+    close.data.data32[0] = XAtom(c, "WM_DELETE_WINDOW");
     xcb_send_event(c, 0, close.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close));
-    Sync(c);
+    XSync(c);
 
     EXPECT_EQ(byOtherClient->ShowFrame(), ShowResult::kLost);  // between BeginFrame and ShowFrame
     for (X11Window* w : {byOtherClient.get(), byWindowManager.get()}) {
@@ -290,8 +238,8 @@ TEST_F(X11DisplayTest, WindowDestroyedElsewhereIsLostForGood) {
         EXPECT_EQ(w->BeginFrame(image), ShowResult::kLost);
         EXPECT_TRUE(w->Lost());
     }
-    Sync(c);
-    EXPECT_EQ(PlacementOf(c, byWindowManager->Id()).width, -1);  // the close request destroyed it
+    XSync(c);
+    EXPECT_EQ(XPlacementOf(c, byWindowManager->Id()).width, -1);  // the close request destroyed it
     // The connection itself is fine.
     EXPECT_FALSE(display->Broken());
     EXPECT_NE(display->CreateTopLevelWindow(8, 8, "Active Window"), nullptr);
@@ -352,7 +300,7 @@ TEST_F(X11DisplayTest, FrameBufferAppearsUprightOneToOneAndScaled) {
     ASSERT_EQ(window->BeginFrame(image), ShowResult::kReady);
     ASSERT_EQ(DrawPreview(source, false, displayBuffer, image), PreviewPath::kOneToOne);
     ASSERT_EQ(window->ShowFrame(), ShowResult::kReady);
-    auto pixels = ReadWindow(c, window->Id(), kWidth, kHeight);
+    auto pixels = XReadWindow(c, window->Id(), kWidth, kHeight);
     ASSERT_EQ(pixels.size(), size_t{kWidth * kHeight});
     int wrong = 0;
     for (int y = 0; y < kHeight; ++y)
@@ -363,11 +311,11 @@ TEST_F(X11DisplayTest, FrameBufferAppearsUprightOneToOneAndScaled) {
     // Twice the size: every source pixel becomes a 2 x 2 block, still upright.
     const uint32_t size[] = {2 * kWidth, 2 * kHeight};
     xcb_configure_window(c, window->Id(), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-    Sync(c);
+    XSync(c);
     ASSERT_EQ(window->BeginFrame(image), ShowResult::kReady);
     ASSERT_EQ(DrawPreview(source, false, displayBuffer, image), PreviewPath::kScaled);
     ASSERT_EQ(window->ShowFrame(), ShowResult::kReady);
-    pixels = ReadWindow(c, window->Id(), 2 * kWidth, 2 * kHeight);
+    pixels = XReadWindow(c, window->Id(), 2 * kWidth, 2 * kHeight);
     ASSERT_EQ(pixels.size(), size_t{4 * kWidth * kHeight});
     wrong = 0;
     for (int y = 0; y < 2 * kHeight; ++y)
