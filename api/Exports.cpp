@@ -152,9 +152,13 @@ ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t*, int) {
 }
 
 // ---- Window and geometry ----
-// The preview window's placement is accepted (with a device) and has no window to apply to in this build.
-ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND, int, int, int, int) {
-    return WithDevice(handle, 0, [](CameraInstance&) { return 1; });
+// Where the next preview window goes; needs the device like the other window operations.
+ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND parent, int x, int y, int width, int height) {
+    return zelvik::WithEntry(handle, 0, [=](zelvik::HandleEntry& e) {
+        if (!e.instance->RequireDevice()) return 0;
+        e.engine->SetPreviewWindow(parent, x, y, width, height);
+        return 1;
+    });
 }
 
 ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int width, int height) {

@@ -175,13 +175,31 @@ int CaptureEngine::StopPreview() {
     return StopCapture();
 }
 
+void CaptureEngine::SetPreviewWindow(ZELVIK_HWND parent, int x, int y, int width, int height) {
+    preview_.Place(parent, x, y, width, height);
+}
+
+int CaptureEngine::OpenPreviewWindow() {
+    const CameraSettings& settings = camera_.Settings();
+    const int width = SubsampledSize(settings.captureWindow.EH, settings.subsample);
+    const int height = SubsampledSize(settings.captureWindow.EV, settings.subsample);
+    if (preview_.Create(width, height)) return 1;
+    camera_.reportError(kErrWindow);
+    return 0;
+}
+
 int CaptureEngine::Preview() {
     SetDeliveryTarget(0, nullptr, 0, 0);
+    if (!OpenPreviewWindow()) return 0;
     return StartStreamingWithDelivery();
 }
 
 int CaptureEngine::CallBackPreview(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder) {
     SetDeliveryTarget(window, buffer, size, keepRowOrder);
+    // Headless programs (no display at all) that take their frames from a queue stream without a window;
+    // an X11 window as the target means a display was meant to be there.
+    const bool headless = (window == 0 || IsMessageQueue(window)) && !preview_.DisplayAvailable();
+    if (!headless && !OpenPreviewWindow()) return 0;
     return StartStreamingWithDelivery();
 }
 
@@ -267,6 +285,8 @@ int CaptureEngine::Close() {
         camera_.Device().SetMode(0);
     }
     StopCapture();
+    // Only now that the capture thread has ended: it never draws into a window that is gone.
+    preview_.Destroy();
     return 1;
 }
 

@@ -10,6 +10,7 @@
 #include "capture/CaptureAccess.h"
 #include "capture/CaptureBuffers.h"
 #include "capture/FramePath.h"
+#include "capture/PreviewWindow.h"
 #include "include/ZelvikSdk.h"
 
 namespace zelvik {
@@ -25,9 +26,10 @@ class CameraInstance;
 // - A recording thread belongs here too: started by the recorder operation, joined in StopCapture after
 //   the capture thread (stop order: capture thread, then recording thread). It reads whole images like
 //   GetImage does: under outputMutex_, from CapturedOutput().
-// - A preview window belongs here: created by the preview operations, drawn from the capture thread by
-//   the drawing step of StreamFrame (after the frame path, before delivery), destroyed by Close after
-//   the capture thread ended.
+// - The preview window (PreviewWindow) lives here: placed by SetPreviewWindow, created by Preview,
+//   CallBackPreview and OpenPreviewWindow (the recorder's showWindow), drawn by the capture thread between
+//   the frame path and the delivery, left in place by StopPreview, destroyed by Close after the capture
+//   thread has been joined.
 class CaptureEngine {
 public:
     explicit CaptureEngine(CameraInstance& camera);
@@ -44,14 +46,23 @@ public:
     // Ends the capture thread, then the device's acquisition. No device: error 1. Acquisition stop
     // failure: error 6.
     int StopPreview();
-    // Streams without frame delivery to the application (the callback target and buffer are cleared).
-    // A failed start closes the engine and reports 8.
+    // Opens the preview window, then streams without frame delivery to the application (the callback
+    // target and buffer are cleared). No window (no display, no such parent): error 4. A failed start
+    // closes the engine and reports 8.
     int Preview();
-    // Streams and delivers every frame: copied into buffer (size bytes; 0 or null for no copy) with rows in
-    // memory order when keepRowOrder is non-zero, else last row first, and announced to window with
-    // MSG_CAMERA_FRAME carrying the address of the frame record. The application keeps the buffer alive
-    // while streaming; after a later call returns, the previous buffer is no longer touched.
+    // Opens the preview window, then streams and delivers every frame: copied into buffer (size bytes; 0 or
+    // null for no copy) with rows in memory order when keepRowOrder is non-zero, else last row first, and
+    // announced to window with MSG_CAMERA_FRAME carrying the address of the frame record. The application
+    // keeps the buffer alive while streaming; after a later call returns, the previous buffer is no longer
+    // touched. Without any display, a program whose frames go to a message queue (or nowhere) streams
+    // without a window; a window failure otherwise is error 4.
     int CallBackPreview(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder);
+    // Zelvik_SetPreviewWindow: where the next preview window goes (parent 0: top-level).
+    void SetPreviewWindow(ZELVIK_HWND parent, int x, int y, int width, int height);
+    // Creates the preview window for the current placement and the picture size of the current capture
+    // window and subsample (replacing an existing one). 0 with error 4 when it cannot be made. Preview,
+    // CallBackPreview and the recorder's showWindow use it.
+    int OpenPreviewWindow();
     // Enters single-shot mode (capture setup, no thread). Streaming: error 1.
     int Capture();
     // Takes one frame on the calling thread, processes it and copies it into buffer when buffer and size
@@ -60,7 +71,8 @@ public:
     // Copies the newest finished image. 0 without an error when no image arrived since the last call;
     // error 5 for a missing buffer, an image-less engine or a buffer too small.
     int GetImage(void* buffer, int size, int keepRowOrder);
-    // Zelvik_Close: the device leaves its capture mode, streaming stops. Always 1.
+    // Zelvik_Close: the device leaves its capture mode, streaming stops, then the preview window goes.
+    // Always 1.
     int Close();
     // Ends the capture thread (joined) and, unless idle, the device's acquisition; the mode becomes idle.
     // 1, or 0 with error 6 when the acquisition does not stop.
@@ -151,6 +163,9 @@ private:
     uint32_t rateWindowStart_ = 0;
     // Incremented by the capture thread, read by anyone (relaxed counters).
     Counters counters_;
+
+    // Created and destroyed by the application's thread, drawn by the capture thread (its own lock).
+    PreviewWindow preview_;
 
     // Started by StartPreview, joined by JoinCaptureThread (StopCapture, Close, the destructor).
     std::thread captureThread_;

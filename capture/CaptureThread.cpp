@@ -102,7 +102,8 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
         Update(frameInfo_.frameRate, frameRate_);
         framePath_.Process(buffers_, mode);
     }
-    // The drawing step of a preview window goes here, between the frame path and the delivery.
+    // A window that went away stops the drawing; it is reported once and frames keep being delivered.
+    if (!preview_.Draw(buffers_, mode)) camera_.reportError(kErrWindow);
     Deliver(buffers_.OutputOf(mode));
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/FrameBuffer.h"
+
 namespace zelvik {
 
 namespace {
@@ -41,6 +43,19 @@ const auto kBgr48To24 = [](uint8_t* o, const uint8_t* i) {
     o[1] = g;
     o[2] = r;
 };
+
+template <bool kFlip>
+int Indexed8ToBgrxRows(const KernelFrame& f, const RgbQuad* table) {
+    // The table as four-byte pixels, fourth byte zero, so each pixel is one 32-bit store.
+    uint32_t pixels[256];
+    for (uint32_t v = 0; v < 256; ++v) {
+        const RgbQuad q = table ? table[v] : RgbQuad{static_cast<uint8_t>(v), static_cast<uint8_t>(v),
+                                                     static_cast<uint8_t>(v), 0};
+        const uint8_t bytes[4] = {q.blue, q.green, q.red, 0};
+        std::memcpy(&pixels[v], bytes, 4);
+    }
+    return ForEachPixel<kFlip>(f, 4, 1, [&pixels](uint8_t* o, const uint8_t* i) { std::memcpy(o, &pixels[*i], 4); });
+}
 
 }  // namespace
 
@@ -130,5 +145,8 @@ int BgrToGray8(const KernelFrame& f) {
         o[0] = static_cast<uint8_t>(std::clamp((59 * i[1] + 30 * i[2] + 11 * i[0]) / 100, 0, 255));
     });
 }
+
+int Indexed8ToBgrx(const KernelFrame& f, const RgbQuad* table) { return Indexed8ToBgrxRows<false>(f, table); }
+int Indexed8ToBgrxFlipped(const KernelFrame& f, const RgbQuad* table) { return Indexed8ToBgrxRows<true>(f, table); }
 
 }  // namespace zelvik

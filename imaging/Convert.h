@@ -7,6 +7,8 @@
 
 namespace zelvik {
 
+struct RgbQuad;
+
 // Each runs through FrameBuffer::Apply and returns 1. "Flipped" kernels write source row bottom-1-r to destination
 // row r. 16-bit samples carry 10-bit values: narrowed as (v >> 2) & 0xFF, widened by 4 (gray) or 6
 // (colour) bits. Pixels are blue, green, red; a fourth byte or word is kept unless stated.
@@ -25,5 +27,9 @@ int Bgr64Scale6Opaque(const KernelFrame& f);       // 64 -> 64, v << 6, fourth w
 int BgrToRgb48Scale6(const KernelFrame& f);        // 48 -> 48, swapped, v << 6
 int BgrToRgb64Scale6Opaque(const KernelFrame& f);  // 64 -> 64, swapped, v << 6, fourth word 65535
 int BgrToGray8(const KernelFrame& f);              // 24 -> 8, (59 G + 30 R + 11 B) / 100
+// 8 -> 32 through a colour table of 256 RgbQuad entries (null: the gray ramp). Writes blue, green, red and
+// a zero fourth byte.
+int Indexed8ToBgrx(const KernelFrame& f, const RgbQuad* table);
+int Indexed8ToBgrxFlipped(const KernelFrame& f, const RgbQuad* table);  // the same, reversed
 
 }  // namespace zelvik

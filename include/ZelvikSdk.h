@@ -85,7 +85,13 @@ ZELVIK_API int Zelvik_Release(int handle);                    /* 1 if the handle
 ZELVIK_API int Zelvik_GetLastError(int handle);               /* pops the newest error code; 0 when none */
 
 /* ---- Capture ---- */
+/* Opens the preview window (placed by Zelvik_SetPreviewWindow) on $DISPLAY and streams into it; no display
+   or no such parent window: 0 with ZELVIK_ERR_WINDOW. The window stays through Zelvik_StopPreview and goes
+   with Zelvik_Close or Zelvik_Release. */
 ZELVIK_API int Zelvik_Preview(int handle);
+/* As Zelvik_Preview, and every frame is announced to callbackWindow (copied into buffer when size is not
+   0). Without any display a program whose callbackWindow is a message queue (or 0) streams without a
+   window. */
 ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND callbackWindow, void* buffer, int size,
                                       int keepRowOrder);
 ZELVIK_API int Zelvik_Record(int handle, const char* path, int durationMs, int showWindow);
@@ -102,6 +108,8 @@ ZELVIK_API int Zelvik_SaveImage(int handle, const char* fileName, int format);
 ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t* fileName, int format);
 
 /* ---- Window and geometry ---- */
+/* The next preview window: a child of the X window parent at (x, y), width x height, titled
+   "ActiveMovie Window"; parent 0: a top-level "Active Window" of the picture's size, centred. */
 ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND parent, int x, int y, int width, int height);
 ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int width, int height);
 ZELVIK_API int Zelvik_SetCaptureWindowEx(int handle, int TH, int EHS, int EH, int TV, int EVS, int EV);

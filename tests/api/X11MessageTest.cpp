@@ -1,64 +1,19 @@
 // Messages to an X11 window arrive as ClientMessage events carrying the message, wParam and lParam.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstdio>
-#include <string>
 #include <thread>
 
 #include "platform/Messages.h"
+#include "tests/support/PrivateXServer.h"
 
 namespace zelvik::test {
 namespace {
 
-// A private X server on display :N for the length of the test.
-class PrivateXServer {
-public:
-    PrivateXServer() {
-        if (::access("/usr/bin/Xvfb", X_OK) != 0) return;
-        // Formatted into a buffer: joining strings here draws a false -Wrestrict from GCC 12 at -O3.
-        char name[16];
-        std::snprintf(name, sizeof name, ":%d", 90 + static_cast<int>(::getpid() % 500));
-        display_ = name;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl("/usr/bin/Xvfb", "Xvfb", display_.c_str(), "-nolisten", "tcp", "-screen", "0", "64x64x24",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 100 && !connection_; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            xcb_connection_t* c = xcb_connect(display_.c_str(), nullptr);
-            if (!xcb_connection_has_error(c)) {
-                connection_ = c;
-            } else {
-                xcb_disconnect(c);
-            }
-        }
-    }
-    ~PrivateXServer() {
-        if (connection_) xcb_disconnect(connection_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    xcb_connection_t* connection() const { return connection_; }
-    const std::string& display() const { return display_; }
-
-private:
-    std::string display_;
-    pid_t pid_ = -1;
-    xcb_connection_t* connection_ = nullptr;
-};
-
 TEST(X11MessageTest, PostedMessagesArriveAsClientMessages) {
-    PrivateXServer server;
+    PrivateXServer server("64x64x24");
     if (!server.connection()) GTEST_SKIP() << "no Xvfb: X11 message delivery not tested";
     ::setenv("DISPLAY", server.display().c_str(), 1);
     xcb_connection_t* c = server.connection();

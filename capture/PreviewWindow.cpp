@@ -1,0 +1,98 @@
+// The preview window: creation, placement and the drawing step of every streamed frame.
+#include "capture/PreviewWindow.h"
+
+#include "imaging/Convert.h"
+#include "imaging/PreviewDraw.h"
+
+namespace zelvik {
+
+namespace {
+
+constexpr const char* kChildTitle = "ActiveMovie Window";
+constexpr const char* kTopLevelTitle = "Active Window";
+
+// The picture of a colour mode at display depth: modes 0 and 2 show their output as it is; the others
+// are first converted into the 8-bit (mode 1) or 24-bit copy the capture setup built for the preview.
+FrameBuffer& DisplaySource(CaptureBuffers& buffers, int mode) {
+    FrameBuffer& output = buffers.OutputOf(mode);
+    switch (mode) {
+        case 1:
+            buffers.Landing().Apply(Gray16To8, output, nullptr, 0, 0);
+            return buffers.Landing();
+        case 3:
+            buffers.Rgb24().Apply(CopyBgr, output, nullptr, 0, 0);
+            return buffers.Rgb24();
+        case 4:
+        case 5:
+            buffers.Rgb24().Apply(Bgr48To24, output, nullptr, 0, 0);
+            return buffers.Rgb24();
+        default:
+            return output;
+    }
+}
+
+}  // namespace
+
+void PreviewWindow::Place(ZELVIK_HWND parent, int x, int y, int width, int height) {
+    std::lock_guard lock(mutex_);
+    parent_ = parent;
+    x_ = x;
+    y_ = y;
+    width_ = width;
+    height_ = height;
+}
+
+bool PreviewWindow::DisplayAvailable() {
+    std::lock_guard lock(mutex_);
+    // A connection whose server ended is dropped with its window, so that a new server is found.
+    if (display_ && display_->Broken()) {
+        window_.reset();
+        display_.reset();
+    }
+    if (!display_) display_ = X11Display::Open();
+    return display_ != nullptr;
+}
+
+bool PreviewWindow::Create(int pictureWidth, int pictureHeight) {
+    if (!DisplayAvailable()) return false;
+    // Only this (the application's) thread replaces the connection, so it may be used without the lock;
+    // the connection serialises its own use.
+    std::unique_ptr<X11Window> created =
+        parent_ != 0 ? display_->CreateChildWindow(static_cast<uint32_t>(parent_), x_, y_, width_, height_, kChildTitle)
+                     : display_->CreateTopLevelWindow(pictureWidth, pictureHeight, kTopLevelTitle);
+    std::lock_guard lock(mutex_);
+    // A second preview replaces the window rather than leaving one behind that nobody draws or closes.
+    window_ = std::move(created);
+    lossReported_ = false;
+    return window_ != nullptr;
+}
+
+void PreviewWindow::Destroy() {
+    std::lock_guard lock(mutex_);
+    window_.reset();
+    display_.reset();
+    scaled_.Release();
+    lossReported_ = false;
+}
+
+bool PreviewWindow::HasWindow() {
+    std::lock_guard lock(mutex_);
+    return window_ != nullptr;
+}
+
+bool PreviewWindow::Draw(CaptureBuffers& buffers, int mode) {
+    std::lock_guard lock(mutex_);
+    if (!window_ || lossReported_) return true;
+    ScreenImage image;
+    ShowResult result = window_->BeginFrame(image);
+    if (result == ShowResult::kReady) {
+        // In colour mode 1 the picture always takes the scaled path, even at the window's own size.
+        if (DrawPreview(DisplaySource(buffers, mode), mode == 1, scaled_, image) == PreviewPath::kNone) return true;
+        result = window_->ShowFrame();
+    }
+    if (result != ShowResult::kLost) return true;
+    lossReported_ = true;
+    return false;
+}
+
+}  // namespace zelvik

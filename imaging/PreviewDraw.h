@@ -1,0 +1,22 @@
+// The preview's pixel work: a finished frame into a window's screen memory, one-to-one or scaled.
+#pragma once
+
+#include "imaging/FrameBuffer.h"
+#include "platform/ScreenImage.h"
+
+namespace zelvik {
+
+// How DrawPreview filled the screen memory.
+enum class PreviewPath { kNone, kOneToOne, kScaled };
+
+// Fills target with source upright: source memory row 0 (the sensor's first line) at the top.
+// - One-to-one when target has source's size and forceScaled is false: every pixel copied once.
+// - Otherwise nearest-neighbour: display is rebuilt at the target's size when its size or depth differs
+//   (8 bits with the gray table for 8-bit sources, 24 bits otherwise), ScaleNearest8 or ScaleNearest24
+//   fills it (bottom row first, as a bitmap display takes it), and it is copied into target turned back.
+// Sources are 8 bits (shown through their colour table) or 24/32 bits (blue, green, red); the fourth byte
+// of a screen pixel is not part of the picture and may keep what it held. kNone, target
+// untouched, for other depths, an empty source or target, or a display buffer that cannot be built.
+PreviewPath DrawPreview(const FrameBuffer& source, bool forceScaled, FrameBuffer& display, const ScreenImage& target);
+
+}  // namespace zelvik
