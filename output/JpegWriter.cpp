@@ -57,27 +57,42 @@ void TermDestination(j_compress_ptr cinfo) {
     if (!d->file->Write(d->buffer, kOutputBytes - d->manager.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
 }
 
-// Converts band rows starting at firstRow into the encoder's layout (gray bytes or red, green, blue).
-void ConvertBand(const ImageView& image, int32_t firstRow, int32_t rows, uint8_t* band, uint32_t bandStride,
+// The encoder reads blue-first rows itself where the library can (libjpeg-turbo's extended colour
+// spaces); the file is the same as for red-first rows, without a copy of the frame.
+#ifdef JCS_EXTENSIONS
+constexpr bool kReadsBgr = true;
+#else
+constexpr bool kReadsBgr = false;
+#endif
+
+J_COLOR_SPACE InputSpace(int32_t bitsPerPixel) {
+    if (bitsPerPixel <= 16) return JCS_GRAYSCALE;
+#ifdef JCS_EXTENSIONS
+    return bitsPerPixel == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
+#else
+    return JCS_RGB;
+#endif
+}
+
+// Points the encoder at band rows starting at firstRow, converting them first where the encoder cannot
+// read the image's own rows: 16-bit gray narrowed to bytes, 48/64 bits narrowed (the fourth word
+// dropped), and red-first order for an encoder without the extended colour spaces.
+void PrepareBand(const ImageView& image, int32_t firstRow, int32_t rows, uint8_t* band, uint32_t bandStride,
                  JSAMPROW* pointers) {
-    switch (image.bitsPerPixel) {
-    case 8:  // already gray bytes: the encoder reads the image rows themselves
+    const bool direct = image.bitsPerPixel == 8 || (kReadsBgr && (image.bitsPerPixel == 24 || image.bitsPerPixel == 32));
+    if (direct) {
         for (int32_t i = 0; i < rows; ++i)
             pointers[i] = const_cast<JSAMPROW>(image.bits + static_cast<size_t>(firstRow + i) * image.stride);
         return;
-    case 16:
+    }
+    if (image.bitsPerPixel == 16) {
         ConvertRows(Gray16To8, image, firstRow, rows, band, bandStride, 1);
-        break;
-    case 24:
-    case 32:  // the fourth byte is dropped
-        ConvertRows(BgrToRgb24, image, firstRow, rows, band, bandStride, 3);
-        break;
-    default: {  // 48 and 64: narrowed to bytes (the fourth word dropped), then red first
+    } else if (image.bitsPerPixel >= 48) {
         ConvertRows(Bgr48To24, image, firstRow, rows, band, bandStride, 3);
         const ImageView narrowed{band, image.width, rows, bandStride, 24, nullptr};
-        ConvertRows(BgrToRgb24, narrowed, 0, rows, band, bandStride, 3);
-        break;
-    }
+        if (!kReadsBgr) ConvertRows(BgrToRgb24, narrowed, 0, rows, band, bandStride, 3);
+    } else {
+        ConvertRows(BgrToRgb24, image, firstRow, rows, band, bandStride, 3);  // 24 and 32: fourth byte dropped
     }
     for (int32_t i = 0; i < rows; ++i) pointers[i] = band + static_cast<size_t>(i) * bandStride;
 }
@@ -106,19 +121,19 @@ bool Encode(OutputFile& file, const ImageView& image, int quality, bool progress
     const bool gray = image.bitsPerPixel <= 16;
     cinfo.image_width = static_cast<JDIMENSION>(image.width);
     cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = gray ? 1 : 3;
-    cinfo.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.in_color_space = InputSpace(image.bitsPerPixel);
+    cinfo.input_components = gray ? 1 : (image.bitsPerPixel == 32 && kReadsBgr) ? 4 : 3;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
 
-    const uint32_t bandStride = static_cast<uint32_t>(image.width) * static_cast<uint32_t>(cinfo.input_components);
+    const uint32_t bandStride = static_cast<uint32_t>(image.width) * (gray ? 1u : 3u);
     JSAMPROW pointers[kBandRows];
     while (cinfo.next_scanline < cinfo.image_height) {
         const auto first = static_cast<int32_t>(cinfo.next_scanline);
         const int32_t rows = std::min(kBandRows, image.height - first);
-        ConvertBand(image, first, rows, band, bandStride, pointers);
+        PrepareBand(image, first, rows, band, bandStride, pointers);
         jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(rows));
     }
     jpeg_finish_compress(&cinfo);

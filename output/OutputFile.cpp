@@ -48,7 +48,7 @@ bool OutputFile::Write(const void* data, size_t count) {
 bool OutputFile::WriteParts(const iovec* parts, size_t count) {
     if (fd_ < 0) return Fail(EBADF);
     // Work on a small window of the caller's parts, advancing it past whatever each call wrote.
-    constexpr size_t kWindow = 64;
+    constexpr size_t kWindow = 1024;  // IOV_MAX on Linux
     iovec window[kWindow];
     size_t next = 0;     // first part not yet in the window
     size_t offset = 0;   // bytes of parts[next - filled] already written
