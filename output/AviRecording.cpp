@@ -9,7 +9,7 @@ int AviRecording::Start(const char* path, int32_t width, int32_t height, uint32_
     Stop();
     end_ = RecordingEnd::kStopped;
     started_ = frameTaken_ = false;
-    start_ = rate_ = written_ = 0;
+    start_ = last_ = rate_ = written_ = 0;
     duration_ = durationMs;
     if (width <= 0 || height <= 0) return 0;
     frame_.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(height) * 3]);
@@ -35,6 +35,7 @@ RecordingEnd AviRecording::Append(uint32_t now) {
         started_ = true;
         start_ = now;
     }
+    last_ = now;
     switch (writer_.AppendFrame(frame_.get())) {
     case AviAppend::kWritten:
         ++written_;

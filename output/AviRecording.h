@@ -42,6 +42,8 @@ public:
     bool Running() const { return end_ == RecordingEnd::kRunning && writer_.IsOpen(); }
     RecordingEnd End() const { return end_; }
     uint32_t FramesWritten() const { return written_; }
+    // Milliseconds from the first frame to the last one appended.
+    uint32_t ElapsedMs() const { return last_ - start_; }
     // Frames per second x 100 written at the end (0 while running).
     uint32_t RateHundredths() const { return rate_; }
     // errno behind kWriteFailed or kFinishFailed.
@@ -57,6 +59,7 @@ private:
     uint32_t written_ = 0;
     bool started_ = false;
     uint32_t start_ = 0;
+    uint32_t last_ = 0;
     uint32_t duration_ = 0;
     uint32_t rate_ = 0;
     RecordingEnd end_ = RecordingEnd::kStopped;

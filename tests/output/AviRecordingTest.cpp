@@ -44,6 +44,7 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
             ASSERT_EQ(end, i + 1 < c.times.size() ? RecordingEnd::kRunning : RecordingEnd::kTimeUp) << "frame " << i;
         }
         EXPECT_EQ(rec.FramesWritten(), c.times.size());
+        EXPECT_EQ(rec.ElapsedMs(), c.times.back() - c.times.front());
         EXPECT_EQ(rec.RateHundredths(), c.rate);
         const auto f = ReadFile(path);
         EXPECT_EQ(Le32(f, 32), c.microseconds);
