@@ -102,6 +102,12 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
         Update(frameInfo_.frameRate, frameRate_);
         framePath_.Process(buffers_, mode);
     }
+    // A new image for the recorder; one it has not taken yet is replaced, and counted as skipped.
+    const bool replaced = frameForRecorder_.exchange(1) != 0;
+    if (recording_) {
+        recordCounters_.processed.fetch_add(1, std::memory_order_relaxed);
+        if (replaced) recordCounters_.skipped.fetch_add(1, std::memory_order_relaxed);
+    }
     // The drawing step of a preview window goes here, between the frame path and the delivery.
     Deliver(buffers_.OutputOf(mode));
 }

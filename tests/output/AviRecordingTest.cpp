@@ -35,7 +35,7 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const fs::path path = dir / "r.avi";
+        const fs::path path = dir.path() / "r.avi";
         AviRecording rec;
         ASSERT_EQ(rec.Start(path.c_str(), 16, 12, c.duration), 1);
         for (size_t i = 0; i < c.times.size(); ++i) {
@@ -57,7 +57,7 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
 TEST(AviRecording, AFrameOfAnotherSizeIsNotTaken) {
     TempDir dir;
     AviRecording rec;
-    ASSERT_EQ(rec.Start((dir / "s.avi").c_str(), 16, 12, 100), 1);
+    ASSERT_EQ(rec.Start((dir.path() / "s.avi").c_str(), 16, 12, 100), 1);
     EXPECT_FALSE(rec.Take(MakePattern(24, 16, 13).view));
     EXPECT_EQ(rec.Append(10), RecordingEnd::kRunning);  // nothing taken, nothing written
     EXPECT_EQ(rec.FramesWritten(), 0u);
@@ -71,7 +71,7 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
     const PatternImage image = MakePattern(32, 8, 4);
     {
         AviRecording rec(1432);  // room for 10 frames of 8 x 4
-        ASSERT_EQ(rec.Start((dir / "cap.avi").c_str(), 8, 4, 60000), 1);
+        ASSERT_EQ(rec.Start((dir.path() / "cap.avi").c_str(), 8, 4, 60000), 1);
         RecordingEnd end = RecordingEnd::kRunning;
         for (uint32_t t = 0; end == RecordingEnd::kRunning; t += 100) {
             ASSERT_TRUE(rec.Take(image.view));
@@ -80,11 +80,11 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
         EXPECT_EQ(end, RecordingEnd::kSizeLimit);
         EXPECT_EQ(rec.FramesWritten(), 10u);
         EXPECT_EQ(rec.RateHundredths(), 10u * 100000 / 1000);  // 10 frames in the 1000 ms up to the refused one
-        EXPECT_EQ(ProbeVideo(dir / "cap.avi"), "8,4,10");
+        EXPECT_EQ(ProbeVideo(dir.path() / "cap.avi"), "8,4,10");
     }
     {
         AviRecording rec;
-        ASSERT_EQ(rec.Start((dir / "full.avi").c_str(), 8, 4, 60000), 1);
+        ASSERT_EQ(rec.Start((dir.path() / "full.avi").c_str(), 8, 4, 60000), 1);
         RecordingEnd end = RecordingEnd::kRunning;
         {
             FileSizeLimit limit(232 + 7 * 104 + 50);  // the eighth frame is cut off half way
@@ -96,13 +96,13 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
         EXPECT_EQ(end, RecordingEnd::kWriteFailed);
         EXPECT_EQ(rec.Error(), EFBIG);
         EXPECT_EQ(rec.FramesWritten(), 7u);
-        EXPECT_EQ(ProbeVideo(dir / "full.avi"), "8,4,7");
+        EXPECT_EQ(ProbeVideo(dir.path() / "full.avi"), "8,4,7");
     }
 }
 
 TEST(AviRecording, StopLeavesTheUnfinishedFile) {
     TempDir dir;
-    const fs::path path = dir / "stopped.avi";
+    const fs::path path = dir.path() / "stopped.avi";
     AviRecording rec;
     ASSERT_EQ(rec.Start(path.c_str(), 8, 4, 60000), 1);
     for (uint32_t t : {0u, 70u, 140u}) {
@@ -123,9 +123,9 @@ TEST(AviRecording, StartRefusesWhatItCannotOpen) {
     TempDir dir;
     AviRecording rec;
     EXPECT_EQ(rec.Start("", 8, 4, 100), 0);
-    EXPECT_EQ(rec.Start(dir.Path().c_str(), 8, 4, 100), 0);
-    EXPECT_EQ(rec.Start((dir / "a.avi").c_str(), 0, 4, 100), 0);
-    EXPECT_FALSE(fs::exists(dir / "a.avi"));
+    EXPECT_EQ(rec.Start(dir.path().c_str(), 8, 4, 100), 0);
+    EXPECT_EQ(rec.Start((dir.path() / "a.avi").c_str(), 0, 4, 100), 0);
+    EXPECT_FALSE(fs::exists(dir.path() / "a.avi"));
     EXPECT_FALSE(rec.Running());
 }
 

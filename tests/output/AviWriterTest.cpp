@@ -29,8 +29,8 @@ int WriteFrames(AviWriter& avi, int width, int height, int count) {
 TEST(AviWriter, HeaderAfterOpen) {
     TempDir dir;
     AviWriter avi;
-    ASSERT_EQ(avi.Open((dir / "a.avi").c_str(), 640, 480, 30), 1);
-    const auto h = ReadFile(dir / "a.avi");
+    ASSERT_EQ(avi.Open((dir.path() / "a.avi").c_str(), 640, 480, 30), 1);
+    const auto h = ReadFile(dir.path() / "a.avi");
     ASSERT_EQ(h.size(), 232u);
     auto code = [&](size_t at) { return std::string(h.begin() + at, h.begin() + at + 4); };
     const struct { size_t at; const char* fourcc; } codes[] = {
@@ -53,7 +53,7 @@ TEST(AviWriter, HeaderAfterOpen) {
 
 TEST(AviWriter, ThreeHundredFramesFinishedWithIndexSizesAndCounts) {
     TempDir dir;
-    const fs::path path = dir / "v.avi";
+    const fs::path path = dir.path() / "v.avi";
     AviWriter avi;
     ASSERT_EQ(avi.Open(path.c_str(), 640, 480, 30), 1);
     ASSERT_EQ(WriteFrames(avi, 640, 480, 300), 300);
@@ -92,7 +92,7 @@ TEST(AviWriter, TimingFromTheMeasuredRate) {
         {0, 100000000, 1000000000},        // under one frame per 100 s: stated as 0.01 per second
     };
     for (const auto& c : cases) {
-        const fs::path path = dir / "t.avi";
+        const fs::path path = dir.path() / "t.avi";
         AviWriter avi;
         ASSERT_EQ(avi.Open(path.c_str(), 8, 6, 30), 1);
         ASSERT_EQ(WriteFrames(avi, 8, 6, 3), 3);
@@ -106,7 +106,7 @@ TEST(AviWriter, TimingFromTheMeasuredRate) {
 
 TEST(AviWriter, PaddedWidthsArePackedAndDecodeUpright) {
     TempDir dir;
-    const fs::path path = dir / "w.avi";
+    const fs::path path = dir.path() / "w.avi";
     const int width = 7, height = 5;  // 21-byte rows: a buffer pads them to 24
     AviWriter avi;
     ASSERT_EQ(avi.Open(path.c_str(), width, height, 30), 1);
@@ -149,7 +149,7 @@ TEST(AviWriter, FramesOfEveryDepthBecomeBottomUpBgr) {
 
 TEST(AviWriter, UnfinishedFileKeepsPlaceholdersAndReopeningTruncates) {
     TempDir dir;
-    const fs::path path = dir / "u.avi";
+    const fs::path path = dir.path() / "u.avi";
     AviWriter avi;
     ASSERT_EQ(avi.Open(path.c_str(), 16, 8, 30), 1);
     ASSERT_EQ(WriteFrames(avi, 16, 8, 4), 4);
@@ -169,16 +169,16 @@ TEST(AviWriter, UnfinishedFileKeepsPlaceholdersAndReopeningTruncates) {
 
 TEST(AviWriter, OpenRefusesBadNamesAndSizes) {
     TempDir dir;
-    fs::create_directory(dir / "folder");
+    fs::create_directory(dir.path() / "folder");
     AviWriter avi;
     EXPECT_EQ(avi.Open(nullptr, 8, 8, 30), 0);
     EXPECT_EQ(avi.Open("", 8, 8, 30), 0);
-    EXPECT_EQ(avi.Open((dir / "folder").c_str(), 8, 8, 30), 0);
-    EXPECT_EQ(avi.Open((dir / "missing" / "a.avi").c_str(), 8, 8, 30), 0);
-    EXPECT_EQ(avi.Open((dir / "z.avi").c_str(), 0, 8, 30), 0);
-    EXPECT_EQ(avi.Open((dir / "z.avi").c_str(), 8, 8, 0), 0);
-    EXPECT_EQ(avi.Open((dir / "z.avi").c_str(), 40000, 40000, 30), 0);  // one frame alone passes 4 GiB
-    EXPECT_FALSE(fs::exists(dir / "z.avi"));
+    EXPECT_EQ(avi.Open((dir.path() / "folder").c_str(), 8, 8, 30), 0);
+    EXPECT_EQ(avi.Open((dir.path() / "missing" / "a.avi").c_str(), 8, 8, 30), 0);
+    EXPECT_EQ(avi.Open((dir.path() / "z.avi").c_str(), 0, 8, 30), 0);
+    EXPECT_EQ(avi.Open((dir.path() / "z.avi").c_str(), 8, 8, 0), 0);
+    EXPECT_EQ(avi.Open((dir.path() / "z.avi").c_str(), 40000, 40000, 30), 0);  // one frame alone passes 4 GiB
+    EXPECT_FALSE(fs::exists(dir.path() / "z.avi"));
     EXPECT_EQ(avi.AppendFrame(Frame(8, 8, 0).data()), AviAppend::kNotOpen);
     EXPECT_EQ(avi.Finish(100), 0);
 }
@@ -191,7 +191,7 @@ TEST(AviWriter, StopsBeforeTheRiffSizeWouldPassItsLimit) {
     // + 160 = 1432 bytes of RIFF payload.
     TempDir dir;
     for (const auto& [limit, frames] : {std::pair{1432u, 10}, std::pair{1431u, 9}}) {
-        const fs::path path = dir / "cap.avi";
+        const fs::path path = dir.path() / "cap.avi";
         AviWriter avi(limit);
         ASSERT_EQ(avi.Open(path.c_str(), 8, 4, 30), 1);
         EXPECT_EQ(WriteFrames(avi, 8, 4, frames), frames);
@@ -226,7 +226,7 @@ TEST(AviWriter, AFullDiskEndsWithThePlayableFramesBeforeIt) {
 
 TEST(AviWriter, NoRoomForTheIndexFinishesWithoutOne) {
     TempDir dir;
-    const fs::path path = dir / "limit.avi";
+    const fs::path path = dir.path() / "limit.avi";
     AviWriter avi;
     ASSERT_EQ(avi.Open(path.c_str(), 32, 24, 30), 1);
     {

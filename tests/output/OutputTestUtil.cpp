@@ -178,14 +178,4 @@ FileSizeLimit::~FileSizeLimit() {
     std::signal(SIGXFSZ, previousHandler_);
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/zelvik-out-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-}
-
 }  // namespace zelvik::test

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/StillImage.h"
+#include "tests/support/TempDir.h"
 
 namespace zelvik::test {
 
@@ -113,18 +114,6 @@ public:
 private:
     uint64_t previous_ = 0;
     void (*previousHandler_)(int) = nullptr;
-};
-
-// A fresh directory under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
-    const std::filesystem::path& Path() const { return dir_; }
-
-private:
-    std::filesystem::path dir_;
 };
 
 }  // namespace zelvik::test

@@ -26,9 +26,9 @@ TEST(StillImageBmp, EightBitFrameBufferHasGrayTableAndBottomLineFirst) {
     FrameBuffer image;
     ASSERT_EQ(image.Create(640, 480, 8), 1);
     for (int r = 0; r < 480; ++r) std::memset(image.Bits() + r * image.Stride(), r % 251, image.Stride());
-    ASSERT_EQ(SaveImageFile((dir / "gray.bmp").c_str(), &image, kFormatBitmap), 1);
+    ASSERT_EQ(SaveImageFile((dir.path() / "gray.bmp").c_str(), &image, kFormatBitmap), 1);
 
-    const auto file = ReadFile(dir / "gray.bmp");
+    const auto file = ReadFile(dir.path() / "gray.bmp");
     ASSERT_EQ(file.size(), 308278u);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
@@ -46,10 +46,10 @@ TEST(StillImageBmp, PaddedRowsKeepTheirStrideAndRawDumpIsTheMemory) {
     TempDir dir;
     const PatternImage image = MakePattern(24, 641, 480);
     ASSERT_EQ(image.view.stride, 1924u);
-    ASSERT_EQ(SaveImageFile((dir / "p.bmp").c_str(), image.view, kFormatBitmap), 1);
-    ASSERT_EQ(SaveImageFile((dir / "p.raw").c_str(), image.view, kFormatRaw), 1);
+    ASSERT_EQ(SaveImageFile((dir.path() / "p.bmp").c_str(), image.view, kFormatBitmap), 1);
+    ASSERT_EQ(SaveImageFile((dir.path() / "p.raw").c_str(), image.view, kFormatRaw), 1);
 
-    const auto bmp = ReadFile(dir / "p.bmp");
+    const auto bmp = ReadFile(dir.path() / "p.bmp");
     ASSERT_EQ(bmp.size(), 923574u);
     EXPECT_EQ(Le32(bmp, 2), 923574u);
     EXPECT_EQ(Le32(bmp, 10), 54u);
@@ -58,14 +58,14 @@ TEST(StillImageBmp, PaddedRowsKeepTheirStrideAndRawDumpIsTheMemory) {
         EXPECT_TRUE(std::equal(bmp.begin() + 54 + row * 1924, bmp.begin() + 54 + (row + 1) * 1924,
                                image.bytes.begin() + (479 - row) * 1924))
             << "file row " << row;
-    EXPECT_EQ(ReadFile(dir / "p.raw"), image.bytes);  // 923520 bytes, top line first
+    EXPECT_EQ(ReadFile(dir.path() / "p.raw"), image.bytes);  // 923520 bytes, top line first
 }
 
 TEST(StillImageBmp, EveryDepthStoresItsSamplesAsTheyAre) {
     TempDir dir;
     for (int bits : kDepths) {
         const PatternImage image = MakePattern(bits, 5, 3);
-        const fs::path path = dir / ("d" + std::to_string(bits) + ".bmp");
+        const fs::path path = dir.path() / ("d" + std::to_string(bits) + ".bmp");
         ASSERT_EQ(SaveImageFile(path.c_str(), image.view, kFormatBitmap), 1) << bits;
         const auto file = ReadFile(path);
         const size_t offset = bits == 8 ? 1078 : 54;
@@ -119,7 +119,7 @@ TEST(StillImagePngTiff, EveryDepthReadsBackWithWidenedSamplesRgbOrderAndAlpha) {
     for (const Layout& l : kLayouts) {
         SCOPED_TRACE(testing::Message() << l.bits << " bits");
         const PatternImage image = MakePattern(l.bits, 7, 5);  // 7 columns: padded rows at every depth but 32/64
-        const fs::path png = dir / "i.png", tif = dir / "i.tif";
+        const fs::path png = dir.path() / "i.png", tif = dir.path() / "i.tif";
         ASSERT_EQ(SaveImageFile(png.c_str(), image.view, kFormatPng), 1);
         ASSERT_EQ(SaveImageFile(tif.c_str(), image.view, kFormatTiff), 1);
 
@@ -141,7 +141,7 @@ TEST(StillImageJpeg, ThreeQualitiesAllProgressive) {
     // Luminance table entry 0 of the standard table is 16; quality 70 scales it by 0.6, quality 20 by 2.5.
     const struct { int format, quant0; } cases[] = {{kFormatJpegHigh, 1}, {kFormatJpegNormal, 10}, {kFormatJpegLow, 40}};
     for (const auto& c : cases) {
-        const fs::path path = dir / "q.jpg";
+        const fs::path path = dir.path() / "q.jpg";
         ASSERT_EQ(SaveImageFile(path.c_str(), image.view, c.format), 1);
         const Decoded d = DecodeJpeg(path);
         EXPECT_TRUE(d.progressive) << c.format;
@@ -153,7 +153,7 @@ TEST(StillImageJpeg, GrayDepthsDecodeToTheNarrowedSamplesTopRowFirst) {
     TempDir dir;
     for (int bits : {8, 16}) {
         const PatternImage image = MakePattern(bits, 33, 17);
-        const fs::path path = dir / "g.jpg";
+        const fs::path path = dir.path() / "g.jpg";
         ASSERT_EQ(SaveImageFile(path.c_str(), image.view, kFormatJpegHigh), 1);
         const Decoded d = DecodeJpeg(path);
         ASSERT_EQ(d.channels, 1);
@@ -183,7 +183,7 @@ TEST(StillImageJpeg, ColourDepthsGiveTheSameFileAndRedFirstUpright) {
                     else px[2 * k] = uint8_t(v << 2), px[2 * k + 1] = uint8_t(v >> 6);
                 }
             }
-        const fs::path path = dir / ("c" + std::to_string(bits) + ".jpg");
+        const fs::path path = dir.path() / ("c" + std::to_string(bits) + ".jpg");
         ASSERT_EQ(SaveImageFile(path.c_str(), image.view, kFormatJpegHigh), 1);
         files.push_back(ReadFile(path));
         if (bits == 24) {
@@ -202,9 +202,9 @@ TEST(StillImageJpeg, ColourDepthsGiveTheSameFileAndRedFirstUpright) {
 TEST(StillImageSave, RefusedInputCreatesNoFileAndLeavesExistingFilesAlone) {
     TempDir dir;
     const PatternImage image = MakePattern(24, 8, 4);
-    std::ofstream(dir / "keep.bmp") << "precious";
-    std::ofstream(dir / "plain-file") << "x";
-    fs::create_directory(dir / "folder");
+    std::ofstream(dir.path() / "keep.bmp") << "precious";
+    std::ofstream(dir.path() / "plain-file") << "x";
+    fs::create_directory(dir.path() / "folder");
     ImageView noPixels = image.view;
     noPixels.bits = nullptr;
     ImageView oddDepth = image.view;
@@ -218,36 +218,36 @@ TEST(StillImageSave, RefusedInputCreatesNoFileAndLeavesExistingFilesAlone) {
         ImageView view;
         int format;
     } cases[] = {
-        {"format 7", (dir / "a.bmp").string(), image.view, 7},
-        {"format -1", (dir / "b.bmp").string(), image.view, -1},
-        {"format 7 on an existing file", (dir / "keep.bmp").string(), image.view, 7},
-        {"no pixels", (dir / "c.png").string(), noPixels, kFormatPng},
-        {"no colour-mode depth", (dir / "d.tif").string(), oddDepth, kFormatTiff},
-        {"rows longer than the stride", (dir / "e.raw").string(), shortStride, kFormatRaw},
+        {"format 7", (dir.path() / "a.bmp").string(), image.view, 7},
+        {"format -1", (dir.path() / "b.bmp").string(), image.view, -1},
+        {"format 7 on an existing file", (dir.path() / "keep.bmp").string(), image.view, 7},
+        {"no pixels", (dir.path() / "c.png").string(), noPixels, kFormatPng},
+        {"no colour-mode depth", (dir.path() / "d.tif").string(), oddDepth, kFormatTiff},
+        {"rows longer than the stride", (dir.path() / "e.raw").string(), shortStride, kFormatRaw},
         {"empty name", "", image.view, kFormatBitmap},
-        {"a directory", (dir / "folder").string(), image.view, kFormatJpegHigh},
-        {"a folder that is a file", (dir / "plain-file" / "x.png").string(), image.view, kFormatPng},
-        {"a missing folder", (dir / "missing" / "x.tif").string(), image.view, kFormatTiff},
+        {"a directory", (dir.path() / "folder").string(), image.view, kFormatJpegHigh},
+        {"a folder that is a file", (dir.path() / "plain-file" / "x.png").string(), image.view, kFormatPng},
+        {"a missing folder", (dir.path() / "missing" / "x.tif").string(), image.view, kFormatTiff},
     };
     for (const auto& c : cases) EXPECT_EQ(SaveImageFile(c.name.c_str(), c.view, c.format), 0) << c.what;
     for (int format = 0; format <= kFormatTiff; ++format) {
         EXPECT_EQ(SaveImageFile(nullptr, image.view, format), 0) << format;
-        EXPECT_EQ(SaveImageFile((dir / "n").c_str(), static_cast<const FrameBuffer*>(nullptr), format), 0) << format;
+        EXPECT_EQ(SaveImageFile((dir.path() / "n").c_str(), static_cast<const FrameBuffer*>(nullptr), format), 0) << format;
     }
     FrameBuffer empty;
-    EXPECT_EQ(SaveImageFile((dir / "n").c_str(), &empty, kFormatRaw), 0);
+    EXPECT_EQ(SaveImageFile((dir.path() / "n").c_str(), &empty, kFormatRaw), 0);
 
     std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(dir.Path())) left.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(dir.path())) left.push_back(e.path().filename());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"folder", "keep.bmp", "plain-file"}));
-    std::ifstream kept(dir / "keep.bmp");
+    std::ifstream kept(dir.path() / "keep.bmp");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
 }
 
 TEST(StillImageSave, NonAsciiNamesAndSavingTwiceTruncates) {
     TempDir dir;
-    const fs::path path = dir / "Bild-画像-ß.png";
+    const fs::path path = dir.path() / "Bild-画像-ß.png";
     const PatternImage big = MakePattern(48, 300, 200), small = MakePattern(8, 4, 3);
     for (int format = 0; format <= kFormatTiff; ++format) {
         ASSERT_EQ(SaveImageFile(path.c_str(), big.view, format), 1) << format;
@@ -264,14 +264,14 @@ TEST(StillImageSave, PngAndJpegSavesOnTwoThreadsAtOnce) {
     std::atomic<int> failures{0};
     auto saver = [&](int format, const std::string& name) {
         for (int i = 0; i < 20; ++i)
-            if (SaveImageFile((dir / name).c_str(), image.view, format) != 1) ++failures;
+            if (SaveImageFile((dir.path() / name).c_str(), image.view, format) != 1) ++failures;
     };
     std::thread a(saver, kFormatPng, "a.png"), b(saver, kFormatJpegNormal, "b.jpg"), c(saver, kFormatPng, "c.png");
     a.join(), b.join(), c.join();
     EXPECT_EQ(failures.load(), 0);
-    ExpectSamples(DecodePng(dir / "a.png"), kLayouts[5], PngSample, 120, 90);
-    ExpectSamples(DecodePng(dir / "c.png"), kLayouts[5], PngSample, 120, 90);
-    EXPECT_EQ(DecodeJpeg(dir / "b.jpg").width, 120);
+    ExpectSamples(DecodePng(dir.path() / "a.png"), kLayouts[5], PngSample, 120, 90);
+    ExpectSamples(DecodePng(dir.path() / "c.png"), kLayouts[5], PngSample, 120, 90);
+    EXPECT_EQ(DecodeJpeg(dir.path() / "b.jpg").width, 120);
 }
 
 // Noise, so that every form (JPEG of quality 20 included) is far larger than the room a test leaves.
@@ -287,7 +287,7 @@ TEST(StillImageSave, AFailedWriteReturnsZeroAndLeavesNoFile) {
     const PatternImage image = Noise(24, 800, 600);
     for (int format = 0; format <= kFormatTiff; ++format) {
         SCOPED_TRACE(testing::Message() << "format " << format);
-        const fs::path path = dir / "full";
+        const fs::path path = dir.path() / "full";
         std::ofstream(path) << "an older picture";
         {
             FileSizeLimit limit(64 * 1024);  // the file may not grow past 64 KiB: the disk is "full"
