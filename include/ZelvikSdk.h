@@ -47,7 +47,7 @@ typedef uintptr_t ZELVIK_HWND;
 #define ZELVIK_ERR_TRANSFER 8       /* frame transfer failed */
 #define ZELVIK_ERR_ARGUMENT 9       /* invalid argument */
 #define ZELVIK_ERR_UNSUPPORTED 11   /* function not supported */
-#define ZELVIK_ERR_RECORDING 12     /* recording failed to start, or stored settings missing */
+#define ZELVIK_ERR_RECORDING 12     /* recording failed to start or stopped early, or stored settings missing */
 #define ZELVIK_ERR_CAMERA_LOST 13   /* camera lost during streaming */
 
 /* Announced with every streamed frame (MSG_CAMERA_FRAME wParam). */
