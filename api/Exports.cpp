@@ -120,11 +120,11 @@ ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND window, void* buff
     return WithEngine(handle, 0,
                       [=](CaptureEngine& e) { return e.CallBackPreview(window, buffer, size, keepRowOrder); });
 }
-ZELVIK_API int Zelvik_Record(int handle, const char*, int, int) {
-    return WithInstance(handle, 0, zelvik::NotAvailable);
+ZELVIK_API int Zelvik_Record(int handle, const char* path, int durationMs, int showWindow) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.Record(path, durationMs, showWindow); });
 }
-ZELVIK_API int Zelvik_RecordW(int handle, const wchar_t*, int, int) {
-    return WithInstance(handle, 0, zelvik::NotAvailable);
+ZELVIK_API int Zelvik_RecordW(int handle, const wchar_t* path, int durationMs, int showWindow) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.RecordW(path, durationMs, showWindow); });
 }
 ZELVIK_API int Zelvik_SnapShot(int handle, void* buffer, int size, int keepRowOrder) {
     return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.SnapShot(buffer, size, keepRowOrder); });
@@ -146,9 +146,11 @@ ZELVIK_API int Zelvik_GetImage(int handle, void* buffer, int size, int keepRowOr
 }
 
 // ---- Still images ----
-ZELVIK_API int Zelvik_SaveImage(int handle, const char*, int) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t*, int) {
-    return WithInstance(handle, 0, zelvik::NotAvailable);
+ZELVIK_API int Zelvik_SaveImage(int handle, const char* fileName, int format) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.SaveImage(fileName, format); });
+}
+ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t* fileName, int format) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.SaveImageW(fileName, format); });
 }
 
 // ---- Window and geometry ----
@@ -346,5 +348,10 @@ ZELVIK_API int ZelvikMsg_Get(ZELVIK_HWND queue, ZelvikMessage* out, int timeoutM
 ZELVIK_API int ZelvikMsg_Fd(ZELVIK_HWND queue) { return zelvik::MessageQueueFd(queue); }
 ZELVIK_API int ZelvikMsg_Dropped(ZELVIK_HWND queue) { return zelvik::MessageQueueDropped(queue); }
 ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue) { return zelvik::DestroyMessageQueue(queue); }
+
+// ---- Extension: recording status ----
+ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.GetRecordStatus(status); });
+}
 
 }  // extern "C"

@@ -267,6 +267,7 @@ void CaptureEngine::JoinCaptureThread() {
 
 int CaptureEngine::StopCapture() {
     JoinCaptureThread();
+    JoinRecordingThread();
     if (captureMode_.exchange(kCaptureIdle) != kCaptureIdle && camera_.HasDevice()) {
         CameraDevice& device = camera_.Device();
         device.SetMode(0);

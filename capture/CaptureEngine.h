@@ -12,6 +12,7 @@
 #include "capture/FramePath.h"
 #include "capture/PreviewWindow.h"
 #include "include/ZelvikSdk.h"
+#include "output/AviRecording.h"
 
 namespace zelvik {
 
@@ -22,14 +23,12 @@ class CameraInstance;
 // capture thread in StartPreview and joins it in StopCapture, nowhere else. Operations return 1 for
 // success and 0 for failure, and report the reason on the instance's error stack.
 //
-// Extension points:
-// - A recording thread belongs here too: started by the recorder operation, joined in StopCapture after
-//   the capture thread (stop order: capture thread, then recording thread). It reads whole images like
-//   GetImage does: under outputMutex_, from CapturedOutput().
-// - The preview window (PreviewWindow) lives here: placed by SetPreviewWindow, created by Preview,
-//   CallBackPreview and OpenPreviewWindow (the recorder's showWindow), drawn by the capture thread between
-//   the frame path and the delivery, left in place by StopPreview, destroyed by Close after the capture
-//   thread has been joined.
+// The recording thread (Recording.cpp) is started by Record and joined in StopCapture after the capture
+// thread; it reads whole images under outputMutex_, from CapturedOutput().
+// The preview window (PreviewWindow) lives here: placed by SetPreviewWindow, created by Preview,
+// CallBackPreview and OpenPreviewWindow (the recorder's showWindow), drawn by the capture thread between
+// the frame path and the delivery, left in place by StopPreview, destroyed by Close after the capture
+// thread has been joined.
 class CaptureEngine {
 public:
     explicit CaptureEngine(CameraInstance& camera);
@@ -74,9 +73,29 @@ public:
     // Zelvik_Close: the device leaves its capture mode, streaming stops, then the preview window goes.
     // Always 1.
     int Close();
-    // Ends the capture thread (joined) and, unless idle, the device's acquisition; the mode becomes idle.
-    // 1, or 0 with error 6 when the acquisition does not stop.
+    // Ends the capture thread (joined), then a running recording (its file left unfinished) and, unless
+    // idle, the device's acquisition; the mode becomes idle. 1, or 0 with error 6 when the acquisition
+    // does not stop.
     int StopCapture();
+
+    // --- recording and still images (Recording.cpp) ---
+    // Streams (without delivery to the application) and records path for durationMs, counted from the
+    // first recorded frame, on the recording thread; streaming goes on after the file is finished.
+    // 1 when the recording runs. Errors: 9 for a null or empty path or a negative duration; 12 while a
+    // recording runs, or when streaming cannot start or the file cannot be created (the capture is then
+    // closed); 3 when the thread cannot start (closed as well). showWindow: no preview window exists in
+    // this build; the recording runs without one.
+    int Record(const char* path, int durationMs, int showWindow);
+    // The same with a wide path, converted to UTF-8 (not text, or longer than 1023 bytes: error 12).
+    int RecordW(const wchar_t* path, int durationMs, int showWindow);
+    // Writes the output image of the last capture in form format (0..6): a copy taken under outputMutex_,
+    // encoded after the mutex is released. No device, or no image yet: error 1. A failed save returns 0
+    // without an error code.
+    int SaveImage(const char* fileName, int format);
+    // The same with a wide name (not text, or longer than 1023 bytes: error 1).
+    int SaveImageW(const wchar_t* fileName, int format);
+    // The current or last recording. A null status or a size below sizeof(ZelvikRecordStatus): error 9.
+    int GetRecordStatus(ZelvikRecordStatus* status);
 
     // --- state for the layers above and for tests ---
     CameraInstance& Camera() { return camera_; }
@@ -169,6 +188,31 @@ private:
 
     // Started by StartPreview, joined by JoinCaptureThread (StopCapture, Close, the destructor).
     std::thread captureThread_;
+
+    // --- recording (Recording.cpp) ---
+    void RecordingLoop();
+    // Clears recording_, joins the recording thread, and leaves a recording that was still running
+    // unfinished (its end becomes ZELVIK_REC_STOPPED).
+    void JoinRecordingThread();
+    void PublishRecording();
+
+    // 1 while a recording runs. Set by Record before the thread starts; cleared by the recording thread
+    // when the recording ends, or by the application's thread (StopCapture) to end it.
+    std::atomic<int32_t> recording_{0};
+    // Set by the capture thread after each processed frame, taken (exchange) by the recording thread. A
+    // flag, not a count: a frame processed before the recorder took the previous one replaces it.
+    std::atomic<int32_t> frameForRecorder_{0};
+    // The file and its conversion buffer. Record prepares it before the thread starts; from then on only
+    // the recording thread touches it, until JoinRecordingThread has joined that thread.
+    AviRecording recorder_;
+    // What ZelvikRec_GetStatus reports: written by the capture thread (processed, skipped) and the
+    // recording thread (the rest); Record resets them before the thread starts. Relaxed atomics.
+    struct RecordCounters {
+        std::atomic<int32_t> end{0}, error{0};
+        std::atomic<uint32_t> written{0}, skipped{0}, processed{0}, elapsedMs{0}, durationMs{0}, rate{0};
+    } recordCounters_;
+    // Started by Record, joined by JoinRecordingThread (StopCapture, a later Record).
+    std::thread recordThread_;
 };
 
 }  // namespace zelvik

@@ -104,6 +104,12 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
     }
     // A window that went away stops the drawing; it is reported once and frames keep being delivered.
     if (!preview_.Draw(buffers_, mode)) camera_.reportError(kErrWindow);
+    // A new image for the recorder; one it has not taken yet is replaced, and counted as skipped.
+    const bool replaced = frameForRecorder_.exchange(1) != 0;
+    if (recording_) {
+        recordCounters_.processed.fetch_add(1, std::memory_order_relaxed);
+        if (replaced) recordCounters_.skipped.fetch_add(1, std::memory_order_relaxed);
+    }
     Deliver(buffers_.OutputOf(mode));
 }
 

@@ -47,7 +47,7 @@ typedef uintptr_t ZELVIK_HWND;
 #define ZELVIK_ERR_TRANSFER 8       /* frame transfer failed */
 #define ZELVIK_ERR_ARGUMENT 9       /* invalid argument */
 #define ZELVIK_ERR_UNSUPPORTED 11   /* function not supported */
-#define ZELVIK_ERR_RECORDING 12     /* recording failed to start, or stored settings missing */
+#define ZELVIK_ERR_RECORDING 12     /* recording failed to start or stopped early, or stored settings missing */
 #define ZELVIK_ERR_CAMERA_LOST 13   /* camera lost during streaming */
 
 /* Announced with every streamed frame (MSG_CAMERA_FRAME wParam). */
@@ -258,6 +258,34 @@ ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue);
  * site gains fast, hot pixels avx2, sharpen avx2, lookup tables portable, hue/saturation avx2".
  * A static string, valid for the life of the process. */
 ZELVIK_API const char* ZelvikLib_KernelForms(void);
+
+/* ---- Extension: the state of a camera's recording (Zelvik_Record) ---- */
+/* How the last recording ended (ZelvikRecordStatus.end). */
+#define ZELVIK_REC_NONE 0          /* no recording has ended yet, or one is running */
+#define ZELVIK_REC_TIME_UP 1       /* the requested time passed: the file is finished */
+#define ZELVIK_REC_SIZE_LIMIT 2    /* the file reached the 4 GiB an AVI can state: finished early */
+#define ZELVIK_REC_WRITE_FAILED 3  /* a write failed (disk full, file system gone): finished with the frames before */
+#define ZELVIK_REC_STOPPED 4       /* stopped from outside (StopPreview, Close, Release): left unfinished */
+#define ZELVIK_REC_FINISH_FAILED 5 /* the end of the file could not be written */
+
+/* Set size to sizeof(ZelvikRecordStatus) (40) before the call. */
+typedef struct ZelvikRecordStatus {
+    uint32_t size;
+    int32_t recording;        /* 1 while a recording runs */
+    int32_t end;              /* ZELVIK_REC_*: how the last recording ended */
+    int32_t error;            /* errno behind ZELVIK_REC_WRITE_FAILED or ZELVIK_REC_FINISH_FAILED, else 0 */
+    uint32_t framesWritten;   /* frames in the file */
+    uint32_t framesSkipped;   /* processed frames replaced by the next one before the recorder took them */
+    uint32_t framesProcessed; /* frames the capture thread finished since the recording started */
+    uint32_t elapsedMs;       /* from the first recorded frame to the last one written */
+    uint32_t durationMs;      /* the requested time */
+    uint32_t rateHundredths;  /* frames per second x 100 written into the file at the end (0 until then) */
+} ZelvikRecordStatus;
+
+/* Fills *status with the current or last recording of the camera: 1. 0 for an unregistered handle
+ * (nothing reported) and, with error 9, for a null status or a size below 40. Any thread may call it
+ * while a recording runs. */
+ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
 
 #ifdef __cplusplus
 }

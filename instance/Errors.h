@@ -21,7 +21,7 @@ namespace zelvik {
     X(TRANSFER, kErrTransfer, "frame transfer failed")                                        \
     X(ARGUMENT, kErrArgument, "invalid argument")                                             \
     X(UNSUPPORTED, kErrUnsupported, "function not supported")                                 \
-    X(RECORDING, kErrRecording, "recording failed to start, or stored settings missing")      \
+    X(RECORDING, kErrRecording, "recording failed to start or stopped early, or stored settings missing") \
     X(CAMERA_LOST, kErrCameraLost, "camera lost during streaming")
 
 enum ErrorCode : int {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RatioReporter.h"
 #include "imaging/Kernels.h"
 
 #if ZELVIK_BENCH_OPENCV
@@ -238,48 +239,16 @@ void BM_OpenCV_ScaleNearest24(benchmark::State& state) {
 BENCHMARK(BM_OpenCV_ScaleNearest24)->Unit(benchmark::kMillisecond);
 #endif
 
-// Keeps each benchmark's CPU time per iteration (the median when repeated) and prints ours / OpenCV
-// after the console report. CPU time, because on a shared machine the wall clock also counts the time
-// the single benchmark thread spent preempted.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                times_[name] = run.GetAdjustedCPUTime();
-                medians_[name] = true;
-            } else if (run.run_type == Run::RT_Iteration && !medians_[name]) {
-                times_[name] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintRatios() const {
-        struct Pair {
-            const char *ours, *theirs, *what;
-        } pairs[] = {
-            {"BM_Demosaic8To24", "BM_OpenCV_Demosaic8To24", "demosaic 8 -> 24 vs cvtColor Bayer->BGR"},
-            {"BM_Demosaic8To32", "BM_OpenCV_Demosaic8To32", "demosaic 8 -> 32 vs cvtColor Bayer->BGRA"},
-            {"BM_Demosaic16To48", "BM_OpenCV_Demosaic16To48", "demosaic 16 -> 48 vs cvtColor Bayer->BGR 16u"},
-            {"BM_HotPixelsAndDemosaic8To24", "BM_OpenCV_Demosaic8To24", "hot pixels + demosaic vs cvtColor alone"},
-            {"BM_Gamma24", "BM_OpenCV_Gamma24", "gamma vs LUT"},
-            {"BM_Contrast24", "BM_OpenCV_Contrast24", "contrast vs LUT"},
-            {"BM_Brightness24", "BM_OpenCV_Brightness24", "brightness vs LUT"},
-            {"BM_Sharpen24", "BM_OpenCV_Sharpen24", "sharpness vs blur 4x4 + addWeighted"},
-            {"BM_ScaleNearest24", "BM_OpenCV_ScaleNearest24", "nearest 2592x1944 -> 1296x972 vs resize"},
-        };
-        std::printf("\nratio ours / OpenCV (single thread, %d x %d, CPU time, medians when repeated):\n", kWidth, kHeight);
-        for (const Pair& p : pairs) {
-            auto a = times_.find(p.ours), b = times_.find(p.theirs);
-            if (a == times_.end() || b == times_.end()) continue;
-            std::printf("  %-48s %8.3f ms / %8.3f ms = %.2f\n", p.what, a->second, b->second, a->second / b->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-    std::map<std::string, bool> medians_;
+const std::vector<RatioReporter::Pair> kOpenCvPairs = {
+    {"BM_Demosaic8To24", "BM_OpenCV_Demosaic8To24", "demosaic 8 -> 24 vs cvtColor Bayer->BGR"},
+    {"BM_Demosaic8To32", "BM_OpenCV_Demosaic8To32", "demosaic 8 -> 32 vs cvtColor Bayer->BGRA"},
+    {"BM_Demosaic16To48", "BM_OpenCV_Demosaic16To48", "demosaic 16 -> 48 vs cvtColor Bayer->BGR 16u"},
+    {"BM_HotPixelsAndDemosaic8To24", "BM_OpenCV_Demosaic8To24", "hot pixels + demosaic vs cvtColor alone"},
+    {"BM_Gamma24", "BM_OpenCV_Gamma24", "gamma vs LUT"},
+    {"BM_Contrast24", "BM_OpenCV_Contrast24", "contrast vs LUT"},
+    {"BM_Brightness24", "BM_OpenCV_Brightness24", "brightness vs LUT"},
+    {"BM_Sharpen24", "BM_OpenCV_Sharpen24", "sharpness vs blur 4x4 + addWeighted"},
+    {"BM_ScaleNearest24", "BM_OpenCV_ScaleNearest24", "nearest 2592x1944 -> 1296x972 vs resize"},
 };
 
 }  // namespace
@@ -295,7 +264,10 @@ int main(int argc, char** argv) {
     std::printf("kernels: %s\n", zelvik::DescribeKernelForms(scene.kernels).c_str());
     zelvik::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    char title[128];
+    std::snprintf(title, sizeof title, "ratio ours / OpenCV (single thread, %d x %d, CPU time, medians when repeated):",
+                  zelvik::kWidth, zelvik::kHeight);
+    reporter.PrintRatios(title, zelvik::kOpenCvPairs);
     benchmark::Shutdown();
     return 0;
 }

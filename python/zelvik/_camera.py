@@ -24,7 +24,7 @@ ERROR_TEXTS = {
     8: "frame transfer failed",
     9: "invalid argument",
     11: "function not supported",
-    12: "recording failed to start, or stored settings missing",
+    12: "recording failed to start or stopped early, or stored settings missing",
     13: "camera lost during streaming",
 }
 

@@ -11,7 +11,10 @@ namespace zelvik_tool {
 int ListCameras(Tool& tool);
 int ShowInfo(Tool& tool);
 int Stream(Tool& tool, int frames, int subsample);
-int Snap(Camera& camera, const std::string& path, int subsample);
+// Writes the form the extension of path names (JPEG quality "high", "normal" or "low") in colour mode bits.
+int Snap(Camera& camera, const std::string& path, int subsample, int bits = 24, const std::string& quality = "normal");
+// Records path for seconds through Zelvik_Record and prints what was written.
+int Record(Camera& camera, const std::string& path, double seconds, int subsample, int bits);
 
 // A value `get` and `set` reach by name: the 27 filter values, named as the library's filter-value table
 // names them for the tool, and the sensor and format settings.

@@ -1,0 +1,170 @@
+// Recording and still images: starting a recording, the recording thread, its status, and saving the
+// output image of the last capture.
+#include <cstring>
+#include <mutex>
+#include <system_error>
+
+#include "capture/CaptureEngine.h"
+#include "instance/CameraInstance.h"
+#include "output/StillImage.h"
+#include "platform/Clock.h"
+#include "platform/WideText.h"
+
+namespace zelvik {
+namespace {
+
+constexpr size_t kPathBytes = 1024;  // what a wide path may take once converted, terminator included
+constexpr int kRecorderPollMs = 10;
+
+}  // namespace
+
+void CaptureEngine::PublishRecording() {
+    const auto relaxed = std::memory_order_relaxed;
+    recordCounters_.written.store(recorder_.FramesWritten(), relaxed);
+    recordCounters_.elapsedMs.store(recorder_.ElapsedMs(), relaxed);
+    recordCounters_.rate.store(recorder_.RateHundredths(), relaxed);
+    recordCounters_.error.store(recorder_.Error(), relaxed);
+    const RecordingEnd end = recorder_.End();
+    recordCounters_.end.store(end == RecordingEnd::kRunning ? 0 : static_cast<int32_t>(end), relaxed);
+}
+
+// The recording thread: every 10 ms it looks for a frame the capture thread finished, converts it to the
+// bottom-up 24-bit picture under the output mutex, and appends it outside the mutex. The first frame
+// after the requested time ends the recording with a finished file; so do the 4 GiB limit and a failed
+// write (reported as error 12). Streaming goes on.
+void CaptureEngine::RecordingLoop() {
+    while (recording_) {
+        SleepMs(kRecorderPollMs);
+        if (frameForRecorder_.exchange(0) == 0) continue;
+        const uint32_t now = MillisecondClock();
+        bool taken = false;
+        {
+            std::lock_guard lock(outputMutex_);
+            if (const FrameBuffer* output = CapturedOutput()) taken = recorder_.Take(ViewOf(*output));
+        }
+        if (!taken) {
+            recordCounters_.skipped.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        const RecordingEnd end = recorder_.Append(now);
+        PublishRecording();
+        if (end == RecordingEnd::kRunning) continue;
+        if (end != RecordingEnd::kTimeUp) camera_.reportError(kErrRecording);
+        recording_ = 0;
+    }
+}
+
+void CaptureEngine::JoinRecordingThread() {
+    recording_ = 0;
+    if (recordThread_.joinable()) recordThread_.join();
+    if (recorder_.Running()) {
+        recorder_.Stop();  // stopped from outside: the file keeps its placeholders
+        PublishRecording();
+    }
+}
+
+int CaptureEngine::Record(const char* path, int durationMs, int showWindow) {
+    if (path == nullptr || *path == '\0' || durationMs < 0) {
+        camera_.reportError(kErrArgument);
+        return 0;
+    }
+    if (recording_) {
+        // Opening the file again would pull it from under the running recording.
+        camera_.reportError(kErrRecording);
+        return 0;
+    }
+    JoinRecordingThread();  // a recording that ended by itself left its thread to join
+    SetDeliveryTarget(0, nullptr, 0, 0);
+    if (showWindow != 0 && !OpenPreviewWindow()) return 0;  // error 4 reported
+    if (!StartPreview()) {
+        Close();
+        camera_.reportError(kErrRecording);
+        return 0;
+    }
+    int width = 0, height = 0;
+    {
+        std::lock_guard lock(outputMutex_);
+        if (const FrameBuffer* output = CapturedOutput()) width = output->Width(), height = output->Height();
+    }
+    if (!recorder_.Start(path, width, height, static_cast<uint32_t>(durationMs))) {
+        Close();
+        camera_.reportError(kErrRecording);
+        return 0;
+    }
+    for (auto* counter : {&recordCounters_.written, &recordCounters_.skipped, &recordCounters_.processed,
+                          &recordCounters_.elapsedMs, &recordCounters_.rate})
+        counter->store(0);
+    recordCounters_.end = 0;
+    recordCounters_.error = 0;
+    recordCounters_.durationMs = static_cast<uint32_t>(durationMs);
+    frameForRecorder_ = 0;
+    recording_ = 1;
+    try {
+        recordThread_ = std::thread([this] { RecordingLoop(); });
+    } catch (const std::system_error&) {
+        recording_ = 0;
+        recorder_.Stop();
+        Close();
+        camera_.reportError(kErrThread);
+        return 0;
+    }
+    return 1;
+}
+
+int CaptureEngine::RecordW(const wchar_t* path, int durationMs, int showWindow) {
+    char converted[kPathBytes];
+    if (!WideToUtf8(path, converted, sizeof converted)) {
+        camera_.reportError(kErrRecording);
+        return 0;
+    }
+    return Record(converted, durationMs, showWindow);
+}
+
+int CaptureEngine::SaveImage(const char* fileName, int format) {
+    if (!camera_.RequireDevice()) return 0;
+    FrameBuffer copy;
+    {
+        std::lock_guard lock(outputMutex_);
+        const FrameBuffer* output = CapturedOutput();
+        if (output == nullptr || output->Bits() == nullptr) {
+            camera_.reportError(kErrNotAllowed);
+            return 0;
+        }
+        // Refused before the copy; SaveImageFile would refuse them too.
+        if (fileName == nullptr || static_cast<unsigned>(format) > kFormatTiff) return 0;
+        if (!copy.CreateLike(output)) return 0;
+        std::memcpy(copy.Bits(), output->Bits(), size_t(output->Stride()) * size_t(output->Height()));
+    }
+    // Encoding (a second or more for PNG) runs without the mutex, so streaming does not wait for it.
+    return SaveImageFile(fileName, &copy, format);
+}
+
+int CaptureEngine::SaveImageW(const wchar_t* fileName, int format) {
+    if (!camera_.RequireDevice()) return 0;
+    char converted[kPathBytes];
+    if (!WideToUtf8(fileName, converted, sizeof converted)) {
+        camera_.reportError(kErrNotAllowed);
+        return 0;
+    }
+    return SaveImage(converted, format);
+}
+
+int CaptureEngine::GetRecordStatus(ZelvikRecordStatus* status) {
+    if (status == nullptr || status->size < sizeof(ZelvikRecordStatus)) {
+        camera_.reportError(kErrArgument);
+        return 0;
+    }
+    const auto relaxed = std::memory_order_relaxed;
+    status->recording = recording_.load();
+    status->end = recordCounters_.end.load(relaxed);
+    status->error = recordCounters_.error.load(relaxed);
+    status->framesWritten = recordCounters_.written.load(relaxed);
+    status->framesSkipped = recordCounters_.skipped.load(relaxed);
+    status->framesProcessed = recordCounters_.processed.load(relaxed);
+    status->elapsedMs = recordCounters_.elapsedMs.load(relaxed);
+    status->durationMs = recordCounters_.durationMs.load(relaxed);
+    status->rateHundredths = recordCounters_.rate.load(relaxed);
+    return 1;
+}
+
+}  // namespace zelvik

@@ -1,0 +1,214 @@
+// Zelvik_Record(W), Zelvik_SaveImage(W) and ZelvikRec_GetStatus on the in-process emulated camera: refused
+// starts, a recording that ends by itself while streaming goes on, a stop from outside, gray modes, a
+// full disk, and still images of every colour mode read back by libpng.
+#include <cerrno>
+#include <png.h>
+
+#include "CaptureFixture.h"
+#include "OutputTestUtil.h"
+
+namespace zelvik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingTest : public CaptureFixture {
+protected:
+    static ZelvikRecordStatus Status(int h) {
+        ZelvikRecordStatus s{};
+        s.size = sizeof s;
+        EXPECT_EQ(ZelvikRec_GetStatus(h, &s), 1);
+        return s;
+    }
+    // Waits (guard time only, not a measurement) until the recording of h has ended by itself or until
+    // done holds.
+    static ZelvikRecordStatus WaitUntil(int h, const std::function<bool(const ZelvikRecordStatus&)>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        ZelvikRecordStatus s = Status(h);
+        while (!done(s) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            s = Status(h);
+        }
+        return s;
+    }
+    // The reported codes other than the frame path's 0 (automatic exposure off), which streaming may add.
+    static std::vector<int> Reported(int h) {
+        std::vector<int> codes = Errors(h);
+        std::erase(codes, 0);
+        return codes;
+    }
+    static ZelvikRecordStatus WaitForEnd(int h) {
+        return WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.recording == 0; });
+    }
+
+    TempDir dir_{"zelvik-record"};
+};
+
+TEST_F(RecordingTest, RefusedStartsReportTheirCodeAndLeaveNoFile) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    fs::create_directory(dir_.path() / "folder");
+    const std::string ok = (dir_.path() / "a.avi").string();
+    const struct {
+        const char* what;
+        std::function<int()> call;
+        int error;
+    } cases[] = {
+        {"null path", [&] { return Zelvik_Record(h, nullptr, 1000, 0); }, ZELVIK_ERR_ARGUMENT},
+        {"empty path", [&] { return Zelvik_Record(h, "", 1000, 0); }, ZELVIK_ERR_ARGUMENT},
+        {"negative duration", [&] { return Zelvik_Record(h, ok.c_str(), -1, 0); }, ZELVIK_ERR_ARGUMENT},
+        {"a directory", [&] { return Zelvik_Record(h, (dir_.path() / "folder").c_str(), 1000, 0); }, ZELVIK_ERR_RECORDING},
+        {"a missing folder", [&] { return Zelvik_Record(h, (dir_.path() / "no" / "a.avi").c_str(), 1000, 0); },
+         ZELVIK_ERR_RECORDING},
+        {"a wide path that is not text", [&] { return Zelvik_RecordW(h, L"a\xD800.avi", 1000, 0); }, ZELVIK_ERR_RECORDING},
+        {"a null wide path", [&] { return Zelvik_RecordW(h, nullptr, 1000, 0); }, ZELVIK_ERR_RECORDING},
+        {"a window asked for with no display",
+         [&] {
+             const char* saved = std::getenv("DISPLAY");
+             const std::string keep = saved ? saved : "";
+             setenv("DISPLAY", ":987", 1);  // no server listens there
+             const int result = Zelvik_Record(h, ok.c_str(), 1000, 1);
+             if (saved) setenv("DISPLAY", keep.c_str(), 1); else unsetenv("DISPLAY");
+             return result;
+         },
+         ZELVIK_ERR_WINDOW},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), 0) << c.what;
+        EXPECT_EQ(Errors(h), std::vector<int>{c.error}) << c.what;
+        EXPECT_EQ(Engine(h).Mode(), 0) << c.what << ": the capture is closed again";
+        EXPECT_EQ(Status(h).recording, 0) << c.what;
+    }
+    EXPECT_FALSE(fs::exists(ok));
+    ZelvikRecordStatus s{};
+    s.size = sizeof s - 1;
+    EXPECT_EQ(ZelvikRec_GetStatus(h, &s), 0);
+    EXPECT_EQ(ZelvikRec_GetStatus(h, nullptr), 0);
+    EXPECT_EQ(Errors(h), (std::vector<int>{ZELVIK_ERR_ARGUMENT, ZELVIK_ERR_ARGUMENT}));
+}
+
+TEST_F(RecordingTest, EndsByItselfWithTheMeasuredRateWhileStreamingGoesOn) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    ASSERT_EQ(Zelvik_SetColorMode(h, 24), 1);
+    const fs::path path = dir_.path() / "timed.avi";
+    ASSERT_EQ(Zelvik_Record(h, path.c_str(), 300, 0), 1);
+    const ZelvikRecordStatus s = WaitForEnd(h);
+    ASSERT_EQ(s.recording, 0);
+    EXPECT_EQ(s.end, ZELVIK_REC_TIME_UP);
+    EXPECT_EQ(s.durationMs, 300u);
+    EXPECT_GT(s.elapsedMs, 300u);  // the frame after the requested time ends it
+    ASSERT_GE(s.framesWritten, 2u);
+    EXPECT_EQ(s.rateHundredths, uint64_t{s.framesWritten} * 100000 / s.elapsedMs);
+    EXPECT_LE(s.framesWritten + s.framesSkipped, s.framesProcessed + 1);
+    EXPECT_EQ(Engine(h).Mode(), 1);  // streaming goes on
+    EXPECT_TRUE(Reported(h).empty());
+
+    const auto f = ReadFile(path);
+    ASSERT_GT(f.size(), 232u);
+    EXPECT_EQ(Le32(f, 4), f.size() - 8);
+    EXPECT_EQ(Le32(f, 48), s.framesWritten);
+    EXPECT_EQ(Le32(f, 32), 100000000 / s.rateHundredths);
+    EXPECT_EQ(ProbeVideo(path), "64,48," + std::to_string(s.framesWritten));
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+    EXPECT_EQ(Status(h).end, ZELVIK_REC_TIME_UP);  // a finished recording stays finished
+}
+
+TEST_F(RecordingTest, StopPreviewLeavesTheUnfinishedFileAndASecondRecordIsRefused) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    const fs::path path = dir_.path() / "stopped.avi";
+    ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
+    ASSERT_GE(WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesWritten >= 2; }).framesWritten, 2u);
+    EXPECT_EQ(Zelvik_Record(h, (dir_.path() / "second.avi").c_str(), 1000, 0), 0);
+    EXPECT_EQ(Reported(h), std::vector<int>{ZELVIK_ERR_RECORDING});
+    EXPECT_EQ(Status(h).recording, 1);  // the first goes on
+    EXPECT_FALSE(fs::exists(dir_.path() / "second.avi"));
+
+    ASSERT_EQ(Zelvik_StopPreview(h), 1);
+    const ZelvikRecordStatus s = Status(h);
+    EXPECT_EQ(s.recording, 0);
+    EXPECT_EQ(s.end, ZELVIK_REC_STOPPED);
+    const auto f = ReadFile(path);
+    EXPECT_EQ(f.size(), 232 + size_t(s.framesWritten) * (8 + 64 * 48 * 3));
+    EXPECT_EQ(Le32(f, 4), 0u);
+    EXPECT_EQ(Le32(f, 224), 0u);
+    EXPECT_EQ(Le32(f, 48), 0u);
+    EXPECT_EQ(std::string(f.end() - (64 * 48 * 3 + 8), f.end() - (64 * 48 * 3 + 4)), "00db");  // no idx1
+}
+
+TEST_F(RecordingTest, GrayModesRecordThreeEqualChannels) {
+    MakeMosaicCamera(TexturedMosaic(64, 48));
+    for (int bits : {8, 16}) {
+        const int h = Open();
+        SetWindow(h, 64, 48);
+        ASSERT_EQ(Zelvik_SetColorMode(h, bits), 1);
+        const fs::path path = dir_.path() / ("gray" + std::to_string(bits) + ".avi");
+        ASSERT_EQ(Zelvik_Record(h, path.c_str(), 50, 0), 1);
+        ASSERT_EQ(WaitForEnd(h).end, ZELVIK_REC_TIME_UP) << bits;
+        const auto f = ReadFile(path);
+        bool varied = false;
+        for (size_t i = 240; i < 240 + 64 * 48 * 3; i += 3) {
+            ASSERT_TRUE(f[i] == f[i + 1] && f[i] == f[i + 2]) << bits << " bits, byte " << i;
+            varied |= f[i] != f[240];
+        }
+        EXPECT_TRUE(varied) << bits << ": the picture is not flat";
+        Release(h);
+    }
+}
+
+TEST_F(RecordingTest, AFullDiskEndsTheRecordingWithAPlayableFileAndError12) {
+    SmallDisk disk(512 * 1024);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    const fs::path path = disk.Path() / "full.avi";
+    ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
+    const ZelvikRecordStatus s = WaitForEnd(h);
+    ASSERT_EQ(s.recording, 0);
+    EXPECT_EQ(s.end, ZELVIK_REC_WRITE_FAILED);
+    EXPECT_EQ(s.error, ENOSPC);
+    EXPECT_EQ(Reported(h), std::vector<int>{ZELVIK_ERR_RECORDING});
+    EXPECT_GT(s.framesWritten, 10u);
+    EXPECT_EQ(ProbeVideo(path), "64,48," + std::to_string(s.framesWritten));
+}
+
+TEST_F(RecordingTest, SaveImageWritesTheLastCaptureInEveryColourMode) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    EXPECT_EQ(Zelvik_SaveImage(h, (dir_.path() / "none.png").c_str(), ZELVIK_FORMAT_PNG), 0);
+    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_NOT_ALLOWED});  // no image yet
+
+    const struct { int bits, colourType, depth; } modes[] = {
+        {8, PNG_COLOR_TYPE_GRAY, 8}, {16, PNG_COLOR_TYPE_GRAY, 16}, {24, PNG_COLOR_TYPE_RGB, 8},
+        {32, PNG_COLOR_TYPE_RGB_ALPHA, 8}, {48, PNG_COLOR_TYPE_RGB, 16}, {64, PNG_COLOR_TYPE_RGB_ALPHA, 16}};
+    for (const auto& m : modes) {
+        ASSERT_EQ(Zelvik_SetColorMode(h, m.bits), 1);
+        std::vector<uint8_t> buffer(size_t((64 * m.bits / 8 + 3) & ~3) * 48);
+        ASSERT_EQ(Zelvik_SnapShot(h, buffer.data(), int(buffer.size()), 1), 1) << m.bits;
+        const fs::path png = dir_.path() / ("m" + std::to_string(m.bits) + ".png");
+        ASSERT_EQ(Zelvik_SaveImage(h, png.c_str(), ZELVIK_FORMAT_PNG), 1) << m.bits;
+        const Decoded d = DecodePng(png);
+        EXPECT_EQ(d.width, 64);
+        EXPECT_EQ(d.height, 48);
+        EXPECT_EQ(d.colourType, m.colourType) << m.bits;
+        EXPECT_EQ(d.bitDepth, m.depth) << m.bits;
+    }
+    // The last capture (64 bits) in every form; format 7 writes nothing and reports nothing.
+    for (int format = 0; format <= ZELVIK_FORMAT_TIFF; ++format)
+        EXPECT_EQ(Zelvik_SaveImage(h, (dir_.path() / ("f" + std::to_string(format))).c_str(), format), 1) << format;
+    EXPECT_EQ(fs::file_size(dir_.path() / "f0"), 54 + 64 * 48 * 8u);
+    EXPECT_EQ(Zelvik_SaveImage(h, (dir_.path() / "f7").c_str(), 7), 0);
+    EXPECT_FALSE(fs::exists(dir_.path() / "f7"));
+    EXPECT_EQ(Zelvik_SaveImageW(h, L"", ZELVIK_FORMAT_PNG), 0);
+    EXPECT_TRUE(Errors(h).empty());
+
+    const std::wstring wide = (dir_.path() / "").wstring() + L"\u753B\u50CF.tif";
+    EXPECT_EQ(Zelvik_SaveImageW(h, wide.c_str(), ZELVIK_FORMAT_TIFF), 1);
+    EXPECT_TRUE(fs::exists(dir_.path() / "\xE7\x94\xBB\xE5\x83\x8F.tif"));
+    EXPECT_EQ(Zelvik_SaveImageW(h, L"bad\xDC00.png", ZELVIK_FORMAT_PNG), 0);
+    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_NOT_ALLOWED});
+}
+
+}  // namespace
+}  // namespace zelvik::test

@@ -1,0 +1,118 @@
+// zelvik record: an AVI of the live picture for a given time, through Zelvik_Record, with a progress bar
+// on a terminal (plain lines otherwise) and what was written at the end.
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "Commands.h"
+
+namespace zelvik_tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A recording that has written nothing this long after its start has no frames coming.
+constexpr auto kFirstFrameWait = std::chrono::seconds(10);
+
+ZelvikRecordStatus Status(int handle) {
+    ZelvikRecordStatus s{};
+    s.size = sizeof s;
+    ZelvikRec_GetStatus(handle, &s);
+    return s;
+}
+
+void ShowProgress(const ZelvikRecordStatus& s, bool terminal, int& lastSecond) {
+    const double total = s.durationMs / 1000.0, done = std::min(s.elapsedMs / 1000.0, total);
+    if (terminal) {
+        constexpr int kWidth = 30;
+        const int filled = total > 0 ? static_cast<int>(kWidth * done / total) : kWidth;
+        std::printf("\r[%s%s] %5.1f / %.1f s  %u frames  %u skipped ", std::string(filled, '#').c_str(),
+                    std::string(kWidth - filled, '.').c_str(), done, total, s.framesWritten, s.framesSkipped);
+        std::fflush(stdout);
+    } else if (static_cast<int>(done) > lastSecond) {
+        lastSecond = static_cast<int>(done);
+        std::printf("%d s: %u frames written, %u skipped\n", lastSecond, s.framesWritten, s.framesSkipped);
+        std::fflush(stdout);
+    }
+}
+
+const char* EndText(const ZelvikRecordStatus& s) {
+    switch (s.end) {
+    case ZELVIK_REC_SIZE_LIMIT:
+        return "stopped early: the file reached the 4 GiB an AVI can hold (about 20 s at full resolution in "
+               "24-bit mode); the file is finished and plays";
+    case ZELVIK_REC_WRITE_FAILED: return "stopped early: a write failed; the frames before it are finished and play";
+    case ZELVIK_REC_FINISH_FAILED: return "the end of the file could not be written";
+    case ZELVIK_REC_STOPPED: return "stopped before the time was up; the file is unfinished";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+int Record(Camera& camera, const std::string& path, double seconds, int subsample, int bits) {
+    const int h = camera.handle();
+    Zelvik_SetSubSample(h, subsample);
+    if (!Zelvik_SetColorMode(h, bits)) return camera.ReportErrors("record"), 1;
+    const int durationMs = static_cast<int>(std::lround(seconds * 1000));
+    if (!Zelvik_Record(h, path.c_str(), durationMs, 0)) return camera.ReportErrors("record"), 1;
+
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const auto started = Clock::now();
+    int lastSecond = 0;
+    ZelvikRecordStatus s = Status(h);
+    bool gaveUp = false;
+    while (s.recording) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        s = Status(h);
+        ShowProgress(s, terminal, lastSecond);
+        const auto waited = Clock::now() - started;
+        if (s.recording && ((s.framesWritten == 0 && waited > kFirstFrameWait) ||
+                            waited > std::chrono::milliseconds(durationMs) + 2 * kFirstFrameWait)) {
+            gaveUp = true;
+            break;
+        }
+    }
+    if (terminal) std::printf("\n");
+    Zelvik_StopPreview(h);
+    s = Status(h);
+    if (gaveUp) std::fprintf(stderr, "record: no frames arrived; recording stopped\n");
+
+    const double elapsed = s.elapsedMs / 1000.0;
+    std::printf("%s: %u frames written, %u skipped, %.2f frames/s measured", path.c_str(), s.framesWritten,
+                s.framesSkipped, s.rateHundredths / 100.0);
+    if (elapsed > 0)
+        std::printf(" (%u frames processed, %.2f frames/s)", s.framesProcessed, s.framesProcessed / elapsed);
+    std::printf("\n");
+    if (const char* why = EndText(s)) std::printf("%s\n", why);
+    if (s.error != 0) std::fprintf(stderr, "record: %s\n", std::strerror(s.error));
+    return s.end == ZELVIK_REC_TIME_UP ? 0 : 1;
+}
+
+namespace {
+
+std::string path = "zelvik.avi";
+double seconds = 5;
+int subsample = 0, bits = 24;
+
+void Add(CLI::App& app, Tool& tool) {
+    auto* record = app.add_subcommand(
+        "record", "record an uncompressed AVI; at full resolution in 24-bit mode a file holds about 20 s (4 GiB)");
+    record->add_option("file", path, "output file");
+    record->add_option("--seconds", seconds, "recording time, counted from the first frame")
+        ->check(CLI::Range(0.0, 2000000.0));
+    record->add_option("--bits", bits, "colour mode: 8, 16, 24, 32, 48 or 64 bits per pixel (the file is 24-bit)")
+        ->check(CLI::IsMember({8, 16, 24, 32, 48, 64}));
+    record->add_option("--subsample", subsample, "0 full, 1 half, 2 quarter")->check(CLI::Range(0, 2));
+    tool.SetRunner(record, Needs::Camera, [](Tool& t) { return Record(t.camera(), path, seconds, subsample, bits); });
+}
+
+const CommandRegistration registration(65, Add);
+
+}  // namespace
+}  // namespace zelvik_tool
