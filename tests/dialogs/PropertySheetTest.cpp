@@ -308,6 +308,25 @@ TEST_F(ImageSheetTest, GrayAllFramesTwiceReturnsTheCountdownToZero) {
     EXPECT_EQ(camera.image[kGrayAutoCountdown], -1);
 }
 
+TEST_F(ImageSheetTest, AllFramesOpensShowingWhetherItRuns) {
+    struct Case {
+        int autoBalance, oneShot, grayCountdown;
+        bool imageChecked, grayChecked;
+    } cases[] = {
+        {0, 0, 0, false, false},
+        {1, 0, -1, true, true},   // every frame
+        {1, 1, 1, false, false},  // a pending one-shot
+    };
+    for (const Case& c : cases) {
+        camera.image[kAutoBayerGain] = c.autoBalance;
+        camera.image[kOneShot1] = camera.image[kOneShot2] = c.oneShot;
+        camera.image[kGrayAutoCountdown] = c.grayCountdown;
+        Open(0);
+        EXPECT_EQ(Get<QCheckBox>(Image(), 1035)->isChecked(), c.imageChecked) << c.autoBalance << c.oneShot;
+        EXPECT_EQ(Get<QCheckBox>(Gray(), 1035)->isChecked(), c.grayChecked) << c.grayCountdown;
+    }
+}
+
 TEST_F(ImageSheetTest, BayerModeChosenOnEitherPageSurvivesOk) {
     camera.image[kBayerMode] = 3;
     Open(2);
