@@ -127,16 +127,9 @@ void CameraDialog::Build() {
     connect(ok, &QPushButton::clicked, this, &CameraDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CameraDialog::reject);
     connect(applyButton_, &QPushButton::clicked, this, &CameraDialog::Apply);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    for (QPushButton* b : {ok, cancel, applyButton_}) {
-        b->setMinimumWidth(90);
-        buttons->addWidget(b);
-    }
-
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({ok, cancel, applyButton_}));
 
     // A person's choice in any list, or any change of an edit's text, makes Apply available.
     for (QComboBox* list : {colorList_, sizeList_, subsampleList_, clockList_})

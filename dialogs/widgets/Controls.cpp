@@ -5,7 +5,9 @@
 #include <limits>
 
 #include <QKeyEvent>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -21,6 +23,16 @@ void ControlRegistry::Add(int id, QWidget* w) {
 QWidget* ControlRegistry::Find(int id) const {
     auto it = controls_.find(id);
     return it == controls_.end() ? nullptr : it->second.data();
+}
+
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    for (QPushButton* b : buttons) {
+        b->setMinimumWidth(90);
+        row->addWidget(b);
+    }
+    return row;
 }
 
 namespace {

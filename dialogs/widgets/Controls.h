@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 
 #include <QLineEdit>
@@ -12,7 +13,9 @@
 #include <QString>
 #include <QWidget>
 
+class QHBoxLayout;
 class QLabel;
+class QPushButton;
 class QToolButton;
 
 namespace zelvik::dialogs {
@@ -33,6 +36,9 @@ public:
 private:
     std::map<int, QPointer<QWidget>> controls_;
 };
+
+// The row of buttons under a dialog's tab control, right-aligned, in the given order.
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons);
 
 // A dialog item's text as a number. Leading blanks are skipped; the rest must be decimal digits (with one
 // leading '-' for signed) and the number must fit, else the text is not a number and reads as 0.

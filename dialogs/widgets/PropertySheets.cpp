@@ -1,7 +1,6 @@
 // The property sheets: their pages, buttons and defaults.
 #include "dialogs/widgets/PropertySheets.h"
 
-#include <QHBoxLayout>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -23,15 +22,9 @@ PropertySheet::PropertySheet(DialogHost& host, Language language, QWidget* paren
     connect(cancel, &QPushButton::clicked, this, &PropertySheet::reject);
     connect(defaults, &QPushButton::clicked, this, [this] { RestoreDefaults(); });
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    for (QPushButton* b : {ok, cancel, defaults}) {
-        b->setMinimumWidth(90);
-        buttons->addWidget(b);
-    }
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({ok, cancel, defaults}));
 }
 
 void PropertySheet::AddPage(SettingsPage* page, const QString& title) {

@@ -15,13 +15,6 @@
 namespace zelvik::dialogs {
 namespace {
 
-struct SliderSpec {
-    SliderTriple::Ids ids;
-    const char* label;
-    int minimum, maximum, tickFrequency;
-    int slot;
-};
-
 // Analog page: analogSettings slots; the four colour gains are the sensor registers beside them.
 constexpr SliderSpec kAnalogSliders[] = {
     {{1014, 1015, 1038}, "&Global Gain", 0, 63, 7, kGlobalGain},
@@ -81,19 +74,6 @@ void CheckOnly(QButtonGroup* group, int first, int value) {
     group->setExclusive(false);
     for (QAbstractButton* b : group->buttons()) b->setChecked(group->id(b) == id);
     group->setExclusive(true);
-}
-
-// Four Bayer-mode radios in a row, registered 1030..1033.
-QButtonGroup* MakeBayerRadios(QWidget* owner, QGroupBox* box, ControlRegistry& controls) {
-    auto* group = new QButtonGroup(owner);
-    auto* row = new QHBoxLayout(box);
-    for (int mode = 0; mode < 4; ++mode) {
-        auto* radio = new QRadioButton(QString::number(mode), box);
-        group->addButton(radio, kBayerRadioFirstId + mode);
-        controls.Add(kBayerRadioFirstId + mode, radio);
-        row->addWidget(radio);
-    }
-    return group;
 }
 
 }  // namespace
@@ -224,25 +204,56 @@ void AnalogPage::TypeValue(int editId, int value) {
 
 // ---- Image page ----
 
-ImagePage::ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* parent)
-    : SettingsPage(host, parent) {
-    auto* grid = new QGridLayout(this);
-    for (const SliderSpec& s : kImageSliders) {
-        auto* triple = new SliderTriple(this, QString::fromLatin1(s.label), s.ids, s.minimum, s.maximum,
-                                        s.tickFrequency, controls_);
-        PlaceTriple(grid, static_cast<int>(sliders_.size()), triple);
-        sliders_.push_back({triple, s.slot});
-        const int slot = s.slot;
-        connect(triple, &SliderTriple::trackbarMoved, this, [this, triple, slot](int v) {
-            triple->WriteEdit(v);
-            host_.SetImageSetting(slot, v);
-        });
-        connect(triple, &SliderTriple::editChanged, this, [this, triple, slot](int v) {
-            if (!ready_) return;
-            host_.SetImageSetting(slot, v);
-            triple->MoveTrackbar(v);
-        });
+// ---- Image and gray pages ----
+
+SliderTriple* FilterPage::AddSlider(QWidget* owner, QGridLayout* grid, int row, const SliderSpec& spec) {
+    auto* triple = new SliderTriple(owner, QString::fromLatin1(spec.label), spec.ids, spec.minimum, spec.maximum,
+                                    spec.tickFrequency, controls_);
+    PlaceTriple(grid, row, triple);
+    sliders_.push_back({triple, spec.slot});
+    const int slot = spec.slot;
+    connect(triple, &SliderTriple::trackbarMoved, this, [this, triple, slot](int v) {
+        triple->WriteEdit(v);
+        host_.SetImageSetting(slot, v);
+    });
+    connect(triple, &SliderTriple::editChanged, this, [this, triple, slot](int v) {
+        if (!ready_) return;
+        host_.SetImageSetting(slot, v);
+        triple->MoveTrackbar(v);
+    });
+    return triple;
+}
+
+void FilterPage::AddBayerRadios(QGroupBox* box) {
+    bayer_ = new QButtonGroup(this);
+    auto* row = new QHBoxLayout(box);
+    for (int mode = 0; mode < 4; ++mode) {
+        auto* radio = new QRadioButton(QString::number(mode), box);
+        bayer_->addButton(radio, kBayerRadioFirstId + mode);
+        controls_.Add(kBayerRadioFirstId + mode, radio);
+        row->addWidget(radio);
     }
+    connect(bayer_, &QButtonGroup::idClicked, this, [this](int id) {
+        host_.SetImageSetting(kBayerMode, id - kBayerRadioFirstId);
+        emit bayerModeChosen(id - kBayerRadioFirstId);
+    });
+}
+
+void FilterPage::ShowBayerMode(int mode) {
+    CheckOnly(bayer_, kBayerRadioFirstId, mode);
+}
+
+void FilterPage::Display() {
+    for (const Slider& s : sliders_) s.triple->Display(host_.ImageSetting(s.slot));
+}
+
+void FilterPage::Collect() {
+    for (const Slider& s : sliders_) host_.SetImageSetting(s.slot, s.triple->EditValue());
+}
+
+ImagePage::ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* parent) : FilterPage(host, parent) {
+    auto* grid = new QGridLayout(this);
+    for (const SliderSpec& s : kImageSliders) AddSlider(this, grid, static_cast<int>(sliders_.size()), s);
 
     auto* balance = new QGroupBox(QStringLiteral("Auto white balance"), this);
     auto* balanceRow = new QHBoxLayout(balance);
@@ -253,7 +264,7 @@ ImagePage::ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* p
     controls_.Add(2074, once);
     controls_.Add(1035, allFrames_);
     auto* bayerBox = new QGroupBox(QStringLiteral("Bayer Mode"), this);
-    bayer_ = MakeBayerRadios(this, bayerBox, controls_);
+    AddBayerRadios(bayerBox);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(balance);
     bottom->addWidget(bayerBox);
@@ -269,10 +280,6 @@ ImagePage::ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* p
         for (int slot : {kAutoBayerGain, kOneShot1, kOneShot2}) host_.SetImageSetting(slot, 1);
         allFrames_->setChecked(false);
     });
-    connect(bayer_, &QButtonGroup::idClicked, this, [this](int id) {
-        host_.SetImageSetting(kBayerMode, id - kBayerRadioFirstId);
-        emit bayerModeChosen(id - kBayerRadioFirstId);
-    });
 
     for (std::size_t i = 0; i < sliders_.size(); ++i)
         sliders_[i].triple->Initialize(host_.ImageSetting(sliders_[i].slot), flags[i]);
@@ -284,44 +291,26 @@ ImagePage::ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* p
     ready_ = true;
 }
 
-void ImagePage::ShowBayerMode(int mode) {
-    CheckOnly(bayer_, kBayerRadioFirstId, mode);
-}
-
 void ImagePage::Display() {
-    for (const Slider& s : sliders_) s.triple->Display(host_.ImageSetting(s.slot));
+    FilterPage::Display();
     ShowBayerMode(host_.ImageSetting(kBayerMode));
 }
 
 void ImagePage::Collect() {
-    for (const Slider& s : sliders_) host_.SetImageSetting(s.slot, s.triple->EditValue());
+    FilterPage::Collect();
     if (bayer_->checkedId() >= 0) host_.SetImageSetting(kBayerMode, bayer_->checkedId() - kBayerRadioFirstId);
 }
 
 // ---- Gray page ----
 
-GrayPage::GrayPage(DialogHost& host, QWidget* parent) : SettingsPage(host, parent) {
+GrayPage::GrayPage(DialogHost& host, QWidget* parent) : FilterPage(host, parent) {
     auto* gains = new QGroupBox(QStringLiteral("Gain"), this);
     auto* offsets = new QGroupBox(QStringLiteral("Offset"), this);
     auto* gainGrid = new QGridLayout(gains);
     auto* offsetGrid = new QGridLayout(offsets);
     for (const SliderSpec& s : kGraySliders) {
         const bool gain = sliders_.size() < 4;
-        QGroupBox* box = gain ? gains : offsets;
-        auto* triple = new SliderTriple(box, QString::fromLatin1(s.label), s.ids, s.minimum, s.maximum,
-                                        s.tickFrequency, controls_);
-        PlaceTriple(gain ? gainGrid : offsetGrid, static_cast<int>(sliders_.size() % 4), triple);
-        sliders_.push_back({triple, s.slot});
-        const int slot = s.slot;
-        connect(triple, &SliderTriple::trackbarMoved, this, [this, triple, slot](int v) {
-            triple->WriteEdit(v);
-            host_.SetImageSetting(slot, v);
-        });
-        connect(triple, &SliderTriple::editChanged, this, [this, triple, slot](int v) {
-            if (!ready_) return;
-            host_.SetImageSetting(slot, v);
-            triple->MoveTrackbar(v);
-        });
+        AddSlider(gain ? gains : offsets, gain ? gainGrid : offsetGrid, static_cast<int>(sliders_.size() % 4), s);
     }
 
     auto* modeBox = new QGroupBox(QStringLiteral("Filter mode"), this);
@@ -343,7 +332,7 @@ GrayPage::GrayPage(DialogHost& host, QWidget* parent) : SettingsPage(host, paren
     controls_.Add(2074, once);
     controls_.Add(1035, allFrames_);
     auto* bayerBox = new QGroupBox(QStringLiteral("Bayer Mode"), this);
-    bayer_ = MakeBayerRadios(this, bayerBox, controls_);
+    AddBayerRadios(bayerBox);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(gains, 0, 0, 1, 3);
@@ -355,10 +344,6 @@ GrayPage::GrayPage(DialogHost& host, QWidget* parent) : SettingsPage(host, paren
 
     connect(mode_, &QButtonGroup::idClicked, this,
             [this](int id) { host_.SetImageSetting(kGrayMode, id - kGrayModeRadioFirstId); });
-    connect(bayer_, &QButtonGroup::idClicked, this, [this](int id) {
-        host_.SetImageSetting(kBayerMode, id - kBayerRadioFirstId);
-        emit bayerModeChosen(id - kBayerRadioFirstId);
-    });
     // The box shows whether the gain is measured on every frame: checked -1 (every frame), unchecked 0.
     connect(allFrames_, &QCheckBox::clicked, this,
             [this](bool checked) { host_.SetImageSetting(kGrayAutoCountdown, checked ? -1 : 0); });
@@ -372,18 +357,6 @@ GrayPage::GrayPage(DialogHost& host, QWidget* parent) : SettingsPage(host, paren
     ShowBayerMode(host_.ImageSetting(kBayerMode));
     allFrames_->setChecked(host_.ImageSetting(kGrayAutoCountdown) == -1);
     ready_ = true;
-}
-
-void GrayPage::ShowBayerMode(int mode) {
-    CheckOnly(bayer_, kBayerRadioFirstId, mode);
-}
-
-void GrayPage::Display() {
-    for (const Slider& s : sliders_) s.triple->Display(host_.ImageSetting(s.slot));
-}
-
-void GrayPage::Collect() {
-    for (const Slider& s : sliders_) host_.SetImageSetting(s.slot, s.triple->EditValue());
 }
 
 }  // namespace zelvik::dialogs

@@ -9,9 +9,10 @@
 #include "dialogs/DialogHost.h"
 #include "dialogs/widgets/Controls.h"
 
-class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
+class QGridLayout;
+class QGroupBox;
 class QLabel;
 
 namespace zelvik::dialogs {
@@ -21,6 +22,14 @@ namespace zelvik::dialogs {
 // completeness; no page reads them).
 using ImageEnableFlags = std::array<bool, 19>;
 ImageEnableFlags EnableFlagsFor(int colorMode);
+
+// One slider triple of a page: its ids, label, range, tick frequency and settings slot.
+struct SliderSpec {
+    SliderTriple::Ids ids;
+    const char* label;
+    int minimum, maximum, tickFrequency;
+    int slot;
+};
 
 // A page edits one of the camera's settings records live. Until its initialisation ends (ready flag)
 // the controls' change signals do nothing.
@@ -69,10 +78,10 @@ private:
     QLabel* exposureTime_ = nullptr;
 };
 
-class ImagePage : public SettingsPage {
+// The image and gray pages: sliders that store their imageSettings slot at once, and Bayer-mode radios.
+class FilterPage : public SettingsPage {
     Q_OBJECT
 public:
-    ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* parent = nullptr);
     void Display() override;
     void Collect() override;
     // Checks the radio of Bayer mode `mode` (none for a mode outside 0..3) without running its action.
@@ -81,28 +90,33 @@ public:
 signals:
     void bayerModeChosen(int mode);
 
-private:
+protected:
+    FilterPage(DialogHost& host, QWidget* parent) : SettingsPage(host, parent) {}
+    // A slider in row `row` of grid, its controls children of `owner`.
+    SliderTriple* AddSlider(QWidget* owner, QGridLayout* grid, int row, const SliderSpec& spec);
+    // The four Bayer-mode radios (1030..1033) in box.
+    void AddBayerRadios(QGroupBox* box);
+
     std::vector<Slider> sliders_;
-    QCheckBox* allFrames_ = nullptr;
     QButtonGroup* bayer_ = nullptr;
+    QCheckBox* allFrames_ = nullptr;
 };
 
-class GrayPage : public SettingsPage {
+class ImagePage : public FilterPage {
+    Q_OBJECT
+public:
+    ImagePage(DialogHost& host, const ImageEnableFlags& flags, QWidget* parent = nullptr);
+    void Display() override;
+    void Collect() override;
+};
+
+class GrayPage : public FilterPage {
     Q_OBJECT
 public:
     GrayPage(DialogHost& host, QWidget* parent = nullptr);
-    void Display() override;
-    void Collect() override;
-    void ShowBayerMode(int mode);
-
-signals:
-    void bayerModeChosen(int mode);
 
 private:
-    std::vector<Slider> sliders_;
-    QCheckBox* allFrames_ = nullptr;
     QButtonGroup* mode_ = nullptr;
-    QButtonGroup* bayer_ = nullptr;
 };
 
 }  // namespace zelvik::dialogs
