@@ -1,6 +1,7 @@
 // The dialog module: its exported entry, the QApplication it runs in, and the open dialog's view.
 #include "dialogs/widgets/Module.h"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -26,18 +27,27 @@ namespace zelvik::dialogs {
 namespace {
 
 // The open dialog as the library's threads see it: every call posts to the dialog's thread and returns.
+// Refreshes coalesce: while one is waiting to be shown, later ones only update what it will show, so a
+// capture thread that reports every frame never fills the dialog's event queue.
 class OpenDialog final : public QObject, public DialogView {
 public:
     explicit OpenDialog(QDialog* dialog) : dialog_(dialog) {}
 
     void ShowCurrentSettings() override {
+        if (refreshPending_.exchange(true)) return;
         Post([this] {
+            refreshPending_ = false;
             if (auto* sheet = qobject_cast<ImageSheet*>(dialog_)) sheet->ShowCurrentSettings();
         });
     }
     void TypeValue(int editId, int value) override {
-        Post([this, editId, value] {
-            if (auto* sheet = qobject_cast<AnalogSheet*>(dialog_)) sheet->Page()->TypeValue(editId, value);
+        const std::size_t which = editId == 1015 ? 0 : editId == 1027 ? 1 : 2;
+        if (which == 2) return;  // only the global gain and exposure edits take values from outside
+        typed_[which] = value;
+        if (typePending_[which].exchange(true)) return;
+        Post([this, editId, which] {
+            typePending_[which] = false;
+            if (auto* sheet = qobject_cast<AnalogSheet*>(dialog_)) sheet->Page()->TypeValue(editId, typed_[which]);
         });
     }
     void Close(int result) override {
@@ -53,6 +63,9 @@ private:
         QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
     }
     QDialog* dialog_;
+    std::atomic<bool> refreshPending_{false};
+    std::array<std::atomic<bool>, 2> typePending_{};
+    std::array<std::atomic<int>, 2> typed_{};
 };
 
 // Whether an X11 window exists, and its geometry on the screen; asked over a connection of our own so

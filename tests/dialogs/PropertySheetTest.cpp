@@ -464,8 +464,11 @@ TEST(LiveRefresh, ImageSettingsChangedByTheFramePathReachTheOpenPages) {
 TEST(LiveRefresh, AutoIrisValuesActAsTypedIntoTheAnalogPage) {
     FakeDialogCamera camera;
     const int result = RunWithCaptureThread(camera, DialogKind::kAnalog, [&](DialogView& view) {
+        // Reported every frame, faster than the dialog shows them: the last value is the one that counts.
+        for (int gain = 1; gain <= 200; ++gain) view.TypeValue(1015, gain);
         view.TypeValue(1015, 40);
         view.TypeValue(1027, 2500);
+        view.TypeValue(1019, 7);  // not an edit the automatic control writes
         view.Close(kDialogCancel);
     });
     EXPECT_EQ(result, kDialogCancel);
@@ -473,6 +476,7 @@ TEST(LiveRefresh, AutoIrisValuesActAsTypedIntoTheAnalogPage) {
     EXPECT_EQ(camera.sensor.b, 40);
     EXPECT_EQ(camera.sensor.exposure, 2500);
     EXPECT_EQ(camera.analog[kExposure], 2500);
+    EXPECT_EQ(camera.sensor.g1, 40);
 }
 
 }  // namespace
