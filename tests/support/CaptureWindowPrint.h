@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "instance/CameraInstance.h"
+#include "settings/CameraSettings.h"
 
 namespace zelvik {
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "api/Exports.h"
+#include "api/FilterValues.h"
 #include "device/CameraDevice.h"
 #include "emulator/EmulatedDisks.h"
 #include "instance/CameraInstance.h"
@@ -42,4 +43,9 @@ extern "C" const char* ZelvikEmulated_ErrorName(int code) {
 extern "C" const char* ZelvikEmulated_ErrorMessage(int code) {
     const zelvik::ErrorInfo* e = zelvik::FindError(code);
     return e ? e->message : nullptr;
+}
+
+extern "C" const char* ZelvikEmulated_FilterName(int index) {
+    const zelvik::FilterValueInfo* f = zelvik::FindFilterValue(index);
+    return f ? f->toolName : nullptr;
 }

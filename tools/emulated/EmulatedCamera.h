@@ -19,6 +19,10 @@ int ZelvikEmulated_Initialize(ZELVIK_HWND notifyWindow, int cameras);
 const char* ZelvikEmulated_ErrorName(int code);
 const char* ZelvikEmulated_ErrorMessage(int code);
 
+/* The tool's name of filter value `index` ("brightness" for 1 ... "gray-offset-b" for 27), from the
+   library's filter-value table; null outside 1..27. */
+const char* ZelvikEmulated_FilterName(int index);
+
 #ifdef __cplusplus
 }
 #endif

@@ -12,8 +12,7 @@ int ShowInfo(Camera& camera);
 int Stream(Camera& camera, int frames, int subsample);
 int Snap(Camera& camera, const std::string& path, int subsample);
 
-// The names the tool gives the filter values, in index order 1..27; FilterIndex is 0 for an unknown name.
-extern const char* const kFilterNames[27];
+// The filter value the tool calls name (the library's table of tool names), or 0 for an unknown name.
 int FilterIndex(const std::string& name);
 
 }  // namespace zelvik_tool

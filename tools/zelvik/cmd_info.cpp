@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "EmulatedCamera.h"
 
 namespace zelvik_tool {
 
@@ -20,7 +21,8 @@ int ShowInfo(Camera& camera) {
     std::printf("colour mode        %d bits\n", Zelvik_GetColorMode(h));
     std::printf("exposure           %d lines = %d us\n", Zelvik_GetExposureTime(h, &ok),
                 Zelvik_GetRealExposureTime(h, &ok));
-    for (int i = 1; i <= 27; ++i) std::printf("%-18s %d\n", kFilterNames[i - 1], Zelvik_GetFilterValue(h, i, &ok));
+    for (int i = 1; const char* name = ZelvikEmulated_FilterName(i); ++i)
+        std::printf("%-18s %d\n", name, Zelvik_GetFilterValue(h, i, &ok));
     return 0;
 }
 

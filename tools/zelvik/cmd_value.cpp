@@ -2,20 +2,13 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "EmulatedCamera.h"
 
 namespace zelvik_tool {
 
-const char* const kFilterNames[27] = {
-    "brightness", "contrast", "hue", "saturation", "sharpness", "bayer-gain-rgb", "bayer-gain-red",
-    "bayer-gain-green", "bayer-gain-blue", "bayer-gain-auto", "gamma", "bayer-mode", "global-gain",
-    "color-gain-red", "color-gain-green1", "color-gain-green2", "color-gain-blue", "exposure",
-    "gray-mode", "gray-gain-r", "gray-gain-g1", "gray-gain-g2", "gray-gain-b", "gray-offset-r",
-    "gray-offset-g1", "gray-offset-g2", "gray-offset-b",
-};
-
 int FilterIndex(const std::string& name) {
-    for (int i = 0; i < 27; ++i)
-        if (name == kFilterNames[i]) return i + 1;
+    for (int index = 1; const char* known = ZelvikEmulated_FilterName(index); ++index)
+        if (name == known) return index;
     return 0;
 }
 
