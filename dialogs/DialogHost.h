@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "instance/OpenDialogs.h"
 #include "settings/Persistence.h"
 
 namespace zelvik {
@@ -28,23 +29,9 @@ struct ExposureTiming {
     double clockPeriod = 1.0; // microseconds per pixel clock
 };
 
-// An open dialog, as the library's threads see it. Both calls only post work to the dialog's thread and
-// return at once; they never wait for the dialog. Valid from DialogHost::DialogOpened until DialogClosed
-// returns.
-class DialogView {
-public:
-    // The settings changed under the dialog (automatic white balance, one-shot gray gain): the open image
-    // and gray pages show the current slots again.
-    virtual void ShowCurrentSettings() = 0;
-    // The automatic exposure/gain control wrote a new value: it goes into the analog page's edit
-    // (1015 global gain, 1027 exposure) as if typed there.
-    virtual void TypeValue(int editId, int value) = 0;
-    // Closes the dialog with the given result (1 OK as if OK were pressed, 2 Cancel).
-    virtual void Close(int result) = 0;
-
-protected:
-    ~DialogView() = default;
-};
+// An open dialog, as the library's threads see it (see instance/OpenDialogs.h): every call only posts
+// work to the dialog's thread. Valid from DialogHost::DialogOpened until DialogClosed returns.
+using DialogView = DialogLink;
 
 // What a dialog needs from its camera. The setting and device calls are made on the dialog's thread;
 // DialogOpened and DialogClosed too.

@@ -41,7 +41,7 @@ public:
         });
     }
     void TypeValue(int editId, int value) override {
-        const std::size_t which = editId == 1015 ? 0 : editId == 1027 ? 1 : 2;
+        const std::size_t which = editId == kGlobalGainEdit ? 0 : editId == kExposureEdit ? 1 : 2;
         if (which == 2) return;  // only the global gain and exposure edits take values from outside
         typed_[which] = value;
         if (typePending_[which].exchange(true)) return;
@@ -162,6 +162,10 @@ bool StartPrivateApp() {
         static int argc = 3;
         QApplication app(argc, argv);
         app.setQuitOnLastWindowClosed(false);
+        // Qt's own objects of this thread (its platform plugin) are destroyed at process exit, after the
+        // thread has ended; an object kept for the life of the process keeps the thread's Qt data alive
+        // for them.
+        new QObject;
         gPrivateApp = &app;
         ready.set_value();
         app.exec();

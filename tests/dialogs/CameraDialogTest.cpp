@@ -9,7 +9,7 @@
 #include "settings/Persistence.h"
 #include "tests/dialogs/FakeDialogCamera.h"
 #include "tests/dialogs/Person.h"
-#include "tests/settings/ConfigHome.h"
+#include "tests/support/ConfigHome.h"
 
 namespace zelvik::test {
 namespace {
