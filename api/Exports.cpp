@@ -7,6 +7,7 @@
 #include "api/FilterValues.h"
 #include "api/HandleRegistry.h"
 #include "capture/CaptureEngine.h"
+#include "dialogs/InstanceDialogs.h"
 #include "instance/CameraInstance.h"
 #include "platform/Messages.h"
 
@@ -51,13 +52,6 @@ R WithDevice(int handle, R failure, Op&& op, int* ok = nullptr,
 template <typename R, typename Op>
 R WithEngine(int handle, R failure, Op&& op) {
     return WithEntry(handle, failure, [&](HandleEntry& e) { return op(*e.engine); });
-}
-
-// Capture, still image, recording and dialog operations that this build does not provide yet answer as
-// for an instance without a device.
-int NotAvailable(CameraInstance& camera) {
-    camera.reportError(kErrNotAllowed);
-    return 0;
 }
 
 }  // namespace
@@ -239,9 +233,15 @@ ZELVIK_API int Zelvik_GetStatus(int handle, int) {
 }
 
 // ---- Settings dialogs ----
-ZELVIK_API int Zelvik_SetCameraDlg(int handle, ZELVIK_HWND) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_SetImageDlg(int handle, ZELVIK_HWND) { return WithInstance(handle, 0, zelvik::NotAvailable); }
-ZELVIK_API int Zelvik_SetAnalogDlg(int handle, ZELVIK_HWND) { return WithInstance(handle, 0, zelvik::NotAvailable); }
+ZELVIK_API int Zelvik_SetCameraDlg(int handle, ZELVIK_HWND parent) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return zelvik::SetCameraDlg(e, parent); });
+}
+ZELVIK_API int Zelvik_SetImageDlg(int handle, ZELVIK_HWND parent) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return zelvik::SetImageDlg(e, parent); });
+}
+ZELVIK_API int Zelvik_SetAnalogDlg(int handle, ZELVIK_HWND parent) {
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return zelvik::SetAnalogDlg(e, parent); });
+}
 
 // ---- Mirror and automatic control ----
 ZELVIK_API int Zelvik_SetMirrorV(int handle, int on) {

@@ -122,6 +122,9 @@ void FramePath::DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& 
         s[kBayerGainRed] = std::min(measured.red, kMaxWhiteBalanceGain);
         s[kBayerGainGreen] = std::min(measured.green, kMaxWhiteBalanceGain);
         s[kBayerGainBlue] = std::min(measured.blue, kMaxWhiteBalanceGain);
+        // An open image dialog shows the measured gains; told before the one-shot state ends, so whoever
+        // sees it end knows the dialog has been told.
+        camera_.Dialogs().ImageSettingsChanged();
         if (s[kAutoBayerGain] != 0 && s[kOneShot1] != 0 && s[kOneShot2] != 0)
             s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 0;
     }
@@ -143,6 +146,7 @@ void FramePath::GrayModeStep(CaptureBuffers& buffers) {
             s[kGrayGainG1] = block.gain00;
             s[kGrayGainG2] = block.gain11;
             s[kGrayGainB] = block.gain10;
+            camera_.Dialogs().ImageSettingsChanged();
             --s[kGrayAutoCountdown];
         }
         if (!SiteGainsNeutral(block))
@@ -201,6 +205,7 @@ int FramePath::AutoIris(FrameBuffer* raw) {
         gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, sensor::kGainMax);
         camera_.Device().SetGlobalGain(gain);
         for (int slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) analog[slot] = gain;
+        camera_.Dialogs().AutoIrisWrote(kGlobalGainEdit, gain);
         return 1;
     }
     int32_t exposure = static_cast<uint16_t>(Scaled(analog[kExposure], factor));
@@ -213,6 +218,7 @@ int FramePath::AutoIris(FrameBuffer* raw) {
     }
     camera_.Device().SetExposure(exposure);
     analog[kExposure] = exposure;
+    camera_.Dialogs().AutoIrisWrote(kExposureEdit, exposure);
     return 1;
 }
 

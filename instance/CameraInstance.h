@@ -10,6 +10,7 @@
 #include "include/ZelvikSdk.h"
 #include "instance/ColorModes.h"
 #include "instance/Errors.h"
+#include "instance/OpenDialogs.h"
 #include "settings/CameraSettings.h"
 
 namespace zelvik {
@@ -60,6 +61,8 @@ public:
     const CameraSettings& Settings() const { return settings_; }
     // Pushes the analog settings (gains, exposure, mirrors) to the device.
     void ApplyAnalogSettings();
+    // The settings dialogs open on this camera: the frame path tells them what it changed itself.
+    OpenDialogs& Dialogs() { return dialogs_; }
 
     int SetColorMode(int bits);
     int GetColorMode() const;
@@ -109,6 +112,7 @@ private:
     double clockPeriod_ = 1.0;
     int32_t realExposure_ = 0;
 
+    OpenDialogs dialogs_;
     std::mutex errorMutex_;  // reportError runs on the application's and the capture thread
     std::array<int32_t, 20> errors_{};
 };

@@ -13,18 +13,10 @@
 #include "instance/Errors.h"
 #include "settings/CameraSettings.h"
 #include "settings/Store.h"
+#include "tests/support/CaptureWindowPrint.h"
 #include "tests/support/ConfigHome.h"
 
 namespace zelvik {
-
-bool operator==(const CaptureWindow& a, const CaptureWindow& b) {
-    return a.TH == b.TH && a.TV == b.TV && a.EH == b.EH && a.EV == b.EV && a.EHS == b.EHS && a.EVS == b.EVS &&
-           a.Buf == b.Buf;
-}
-std::ostream& operator<<(std::ostream& out, const CaptureWindow& w) {
-    return out << "{" << w.TH << "," << w.TV << "," << w.EH << "," << w.EV << "," << w.EHS << "," << w.EVS << ","
-               << w.Buf << "}";
-}
 
 namespace {
 
