@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <string_view>
+#include <vector>
 #include <system_error>
 
 #include "platform/Clock.h"
@@ -51,10 +52,21 @@ bool Contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+// The enumeration's rule: an identity names the maker, the USB 3.0 product and the model, fits the
+// 256-byte enumeration entry, and does not contain "DS" (another product line), all case-sensitive.
+bool IsCameraIdentity(std::string_view identity, std::string_view modelCode) {
+    return identity.size() < kIdentityLimit && Contains(identity, "MOVANE") && Contains(identity, "USB3.0") &&
+           Contains(identity, modelCode) && !Contains(identity, "DS");
+}
+
 bool IsIdentificationOf(const Sector& sector, uint8_t modelIdA, uint8_t modelIdB) {
     return std::memcmp(sector.data(), kSignature, kSignatureLength) == 0 &&
            sector[kModelIdAByte] == modelIdA && sector[kModelIdBByte] == modelIdB;
 }
+
+// The byte register after `address`; only the low 16 bits go on the wire, so the sum wraps there
+// (computed unsigned: an address of INT_MAX must not overflow).
+int NextAddress(int address) { return static_cast<int>((static_cast<uint32_t>(address) + 1u) & 0xFFFFu); }
 
 }  // namespace
 
@@ -91,14 +103,9 @@ void CameraDevice::Noop() {}
 void CameraDevice::CountDevices(const char* modelCode) {
     deviceCount = 0;
     if (modelCode != nullptr) {
-        for (const std::string& identity : disks.DiskIdentities()) {
-            if (identity.size() >= kIdentityLimit) continue;
-            // An identity that contains "DS" is never counted, even when it names the model.
-            if (Contains(identity, "MOVANE") && Contains(identity, "USB3.0") &&
-                Contains(identity, modelCode) && !Contains(identity, "DS")) {
-                ++deviceCount;
-            }
-        }
+        countedModel = modelCode;
+        for (const std::string& identity : disks.DiskIdentities())
+            if (IsCameraIdentity(identity, countedModel)) ++deviceCount;
     }
     deviceIndex = 0;
 }
@@ -108,11 +115,21 @@ int CameraDevice::Open() {
     std::unique_lock lock(transportMutex, std::adopt_lock);
     // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
     drive.reset();
+    // A disk is the camera only when both its enumerated identity and its identification sector say so:
+    // a disk of another kind is never opened, whatever its sectors hold, so nothing is ever written to it.
+    const std::vector<std::string> identities = disks.DiskIdentities();
+    auto identityOf = [](const std::vector<std::string>& list, int number) {
+        return static_cast<size_t>(number) <= list.size() ? list[static_cast<size_t>(number - 1)] : std::string();
+    };
     int matches = 0;
     for (int number = kFirstDrive; number <= kLastDrive; ++number) {
+        const std::string identity = identityOf(identities, number);
+        if (!IsCameraIdentity(identity, countedModel)) continue;
         std::unique_ptr<DiskDrive> candidate = disks.OpenDrive(number);
         if (!candidate) continue;
-        // The probe only reads: nothing is written to a disk whose identification did not match.
+        // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
+        if (identityOf(disks.DiskIdentities(), number) != identity) continue;
+        // The probe only reads.
         Sector identification;
         if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
         if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
@@ -175,14 +192,14 @@ int CameraDevice::ReadWordRegister(int address, uint16_t* value) { return ReadBy
 int CameraDevice::WriteBytePair(int address, int value) {
     // Both halves are always attempted.
     const int high = WriteByteRegister(address, HighByte(value));
-    const int low = WriteByteRegister(address + 1, LowByte(value));
+    const int low = WriteByteRegister(NextAddress(address), LowByte(value));
     return high != 0 && low != 0 ? 1 : 0;
 }
 
 int CameraDevice::ReadBytePair(int address, uint16_t* value) {
     unsigned char high = 0, low = 0;
     const int highRead = ReadByteRegister(address, &high);
-    const int lowRead = ReadByteRegister(address + 1, &low);
+    const int lowRead = ReadByteRegister(NextAddress(address), &low);
     if (highRead == 0 || lowRead == 0) return 0;
     if (value != nullptr) *value = static_cast<uint16_t>(high << 8 | low);
     return 1;

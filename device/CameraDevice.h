@@ -132,6 +132,7 @@ protected:
     int originX = 0, originY = 0, width = 0, height = 0, subsample = 0;
     int mirrorV = 0;
     int deviceCount = 0, deviceIndex = 0;
+    std::string countedModel;  // the model code CountDevices looked for; Open takes only disks naming it
     // The loop fills a slot and a consumer copies one under the slot's guard. The loop fills the slot
     // after the newest, so the guard is contended only when a copy is overtaken by two further frames;
     // the copy then waits for the fill instead of reading a torn frame.

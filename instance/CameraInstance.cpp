@@ -1,7 +1,9 @@
 // The camera instance: construction, initialisation, teardown, the error stack and the small properties.
 #include "instance/CameraInstance.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 
@@ -357,12 +359,15 @@ int CameraInstance::GetIOPort(unsigned char* out) {
 
 int CameraInstance::CalculateExposure() {
     clockPeriod = 1.0 / 96.0;
-    int line = captureWindow.EH + 916;
-    if (subsample == 1) line = captureWindow.EH / 2 + 916;
-    if (subsample == 2) line = captureWindow.EH / 4 + 916;
+    // A refused window is kept, so EH may be any int: the sum is formed in 64 bits and kept as 16, and a
+    // product beyond the int range (a stored exposure near INT_MAX) saturates instead of wrapping.
+    const int64_t eh = captureWindow.EH;
+    int64_t line = eh + 916;
+    if (subsample == 1) line = eh / 2 + 916;
+    if (subsample == 2) line = eh / 4 + 916;
     lineLength = static_cast<uint16_t>(line);
-    realExposure = static_cast<int32_t>(std::trunc(static_cast<double>(lineLength) *
-                                                   analogSettings[kExposure] / 96.0));
+    const double exposure = std::trunc(static_cast<double>(lineLength) * analogSettings[kExposure] / 96.0);
+    realExposure = static_cast<int32_t>(std::clamp(exposure, double{INT32_MIN}, double{INT32_MAX}));
     return realExposure;
 }
 

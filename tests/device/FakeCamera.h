@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -91,6 +92,9 @@ struct FakeCameraDisk {
 class FakeDisks : public DiskSystem {
 public:
     std::vector<std::string> identities;
+    // Runs at the start of every OpenDrive, on the opening thread: lets a test change the disk list
+    // between the enumeration and the opening.
+    std::function<void()> beforeOpen;
 
     // Attaches a disk as drive `number`.
     void Attach(int number, FakeCameraDisk disk) {
@@ -142,6 +146,7 @@ public:
     std::vector<std::string> DiskIdentities() override { return identities; }
 
     std::unique_ptr<DiskDrive> OpenDrive(int number) override {
+        if (beforeOpen) beforeOpen();
         std::lock_guard lock(mutex_);
         opened_.push_back(number);
         if (disks_.count(number) == 0 || disks_[number].unplugged) return nullptr;
