@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "imaging/DisplaySurface.h"
+#include "platform/AlignedBuffer.h"
 #include "imaging/FrameKernel.h"
 
 namespace zelvik {
@@ -99,10 +100,6 @@ public:
     DisplaySurface* Surface() const { return surface_.get(); }
 
 private:
-    struct HeapDeleter {
-        void operator()(uint8_t* p) const;
-    };
-
     int BuildPixels(const DisplaySurface* reference);
     void FillGrayTable();
     void ResetHeader();
@@ -110,7 +107,7 @@ private:
     BitmapInfo info_{};
     DisplaySurfaceProvider* provider_;
     std::unique_ptr<DisplaySurface> surface_;
-    std::unique_ptr<uint8_t, HeapDeleter> heap_;
+    AlignedBuffer heap_;  // pages of their own, returned to the system when the buffer goes
     uint8_t* bits_ = nullptr;
     int32_t width_ = 0;
     int32_t height_ = 0;
