@@ -78,18 +78,24 @@ CameraDevice::Exchange::Exchange(CameraDevice& device) {
     if (!device.transportMutex.LockUnlessStalled(stallLimit)) return;
     lock_ = std::unique_lock(device.transportMutex, std::adopt_lock);
     drive_ = device.drive.get();
+    failed_ = &device.transferFailed;
 }
 
 bool CameraDevice::Exchange::Command(const Sector& block) {
-    return drive_->WriteAt(kCommandOffset, block.data(), kSectorSize);
+    return Noted(drive_->WriteAt(kCommandOffset, block.data(), kSectorSize));
 }
 
 bool CameraDevice::Exchange::Status(Sector& sector) {
-    return drive_->ReadAt(kStatusOffset, sector.data(), kSectorSize);
+    return Noted(drive_->ReadAt(kStatusOffset, sector.data(), kSectorSize));
 }
 
 bool CameraDevice::Exchange::Image(void* buffer, size_t length) {
-    return drive_->ReadAt(kImageOffset, buffer, length);
+    return Noted(drive_->ReadAt(kImageOffset, buffer, length));
+}
+
+bool CameraDevice::Exchange::Noted(bool transferred) {
+    if (!transferred) failed_->store(true);
+    return transferred;
 }
 
 CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
@@ -358,6 +364,7 @@ int CameraDevice::StartAcquisition(int mode) {
     }
     frameCounter = 0;
     lastDelivered = 0;
+    resumedAtFrame = -1;
     {
         Exchange exchange(*this);
         if (!exchange.Locked()) return kNoAnswer;  // the drive stayed busy
@@ -501,8 +508,17 @@ void CameraDevice::ReleaseRing() {
 }
 
 int CameraDevice::SuspendAcquisition() {
+    // Setters called back to back (an exposure loop, a slider) would pause the loop again as soon as it
+    // resumed, before it read anything: the loop reads one frame after each resume before the next pause.
+    const int resumedAt = resumedAtFrame.load();
+    const uint32_t start = MillisecondClock();
+    while (resumedAt >= 0 && frameCounter.load() == resumedAt && state.load() == kStateContinuous &&
+           MillisecondClock() - start < static_cast<uint32_t>(kLoopPassWaitMs)) {
+        if (WaitLoopPass() == 0) SleepMs(1);
+    }
     int expected = kStateContinuous;
     if (!state.compare_exchange_strong(expected, kStatePaused)) return 0;
+    transferFailed = false;
     if (WaitLoopPass() == 1) return 1;
     // No acknowledgement: streaming goes on and the caller leaves the registers alone.
     expected = kStatePaused;
@@ -512,9 +528,11 @@ int CameraDevice::SuspendAcquisition() {
 
 void CameraDevice::ResumeAcquisition(int suspended) {
     if (suspended == 0) return;
-    // Only a pause is lifted: a stop or an error that happened meanwhile stands.
+    resumedAtFrame = frameCounter.load();
+    // Only a pause is lifted: a stop or an error that happened meanwhile stands. A transfer that failed
+    // during the register traffic means the camera is gone: the stream ends as after a failed frame read.
     int expected = kStatePaused;
-    state.compare_exchange_strong(expected, kStateContinuous);
+    state.compare_exchange_strong(expected, transferFailed.load() ? kStateError : kStateContinuous);
 }
 
 int CameraDevice::WaitLoopPass() {

@@ -105,8 +105,12 @@ protected:
         bool Image(void* buffer, size_t length);
 
     private:
+        // Notes a failed transfer on the device (see transferFailed).
+        bool Noted(bool transferred);
+
         std::unique_lock<TransportMutex> lock_;
         DiskDrive* drive_ = nullptr;
+        std::atomic<bool>* failed_ = nullptr;
     };
     // How long one exchange may hold the drive before the others take the camera as stalled.
     std::atomic<int> transportStallMs{5000};
@@ -145,6 +149,11 @@ protected:
     // Frame bytes of the format the running acquisition's ring was sized for; 0 when no thread runs.
     std::atomic<int> ringFrameBytes{0};
     std::atomic<int> frameCounter{0};
+    // frameCounter when a setter last resumed the loop; -1 before any. The next pause waits for a frame.
+    std::atomic<int> resumedAtFrame{-1};
+    // Set by any exchange whose transfer failed; cleared when a setter pauses the loop, and looked at when
+    // it resumes it.
+    std::atomic<bool> transferFailed{false};
     std::atomic<int> lastDelivered{0};
     std::atomic<int> state{0};
     std::thread thread;

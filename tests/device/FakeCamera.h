@@ -70,6 +70,7 @@ struct FakeCameraDisk {
     int failImageReadFrom = 0;     // this image read (1-based) and every later one fail; 0 never
     bool stallImages = false;      // image reads block until Unstall()
     int imageReadDelayMs = 0;      // paces a streaming loop so that the transfer log stays small
+    bool vanishAtRegisterWrite = false;  // the next register write fails, and image reads stall from then on
     // Answers of the last register read, kept in the status sector.
     uint8_t byteResult = 0;
     uint16_t wordResult = 0;
@@ -226,6 +227,11 @@ private:
         FakeCameraDisk& disk = disks_.at(number);
         if (disk.unplugged || offset != protocol::kCommandOffset || length != protocol::kSectorSize)
             return false;
+        if (block[0] == protocol::kRegisterWrite && disk.vanishAtRegisterWrite) {
+            disk.vanishAtRegisterWrite = false;
+            disk.stallImages = true;
+            return false;
+        }
         const int address12 = block[1] << 8 | block[2];
         const int address23 = block[2] << 8 | block[3];
         if (block[0] == protocol::kRegisterWrite) {
