@@ -66,7 +66,8 @@ int StartStreamingWithDelivery(CameraInstance& camera) {
 
 int RunCaptureSetup(CameraInstance& camera) {
     CameraDevice& device = *camera.device;
-    if (!device.IsValidDevice(device.GetDeviceIndex())) {
+    // A valid camera number whose disk could not be opened (a failed selection) is no camera either.
+    if (!device.IsValidDevice(device.GetDeviceIndex()) || !device.IsOpen()) {
         camera.reportError(kErrNoCamera);
         return 0;
     }

@@ -154,7 +154,8 @@ void StreamingLoop(CameraInstance& camera) {
     const int mode = camera.setupColorMode.load();
     bool windowReported = false;
     while (camera.runState.load() != 0) {
-        SleepMs(camera.waitTime);
+        // A stop ends the wait at once, however long the application made it.
+        camera.captureWake.WaitFor(camera.waitTime);
         if (camera.runState.load() != 1) continue;
         const int status = camera.device->GetFrameStatus();
         if (status == kStatusError) {

@@ -121,6 +121,7 @@ int CameraDevice::Open() {
     std::unique_lock lock(transportMutex, std::adopt_lock);
     // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
     drive.reset();
+    driveOpen = false;
     // A disk is the camera only when both its enumerated identity and its identification sector say so:
     // a disk of another kind is never opened, whatever its sectors hold, so nothing is ever written to it.
     const std::vector<std::string> identities = disks.DiskIdentities();
@@ -141,6 +142,7 @@ int CameraDevice::Open() {
         if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
         if (matches == deviceIndex) {
             drive = std::move(candidate);
+            driveOpen = true;
             return 1;
         }
         ++matches;
@@ -152,6 +154,7 @@ void CameraDevice::Close() {
     StopAcquisition();
     std::lock_guard lock(transportMutex);
     drive.reset();
+    driveOpen = false;
 }
 
 int CameraDevice::ReadFrame(void* buffer, int length) {

@@ -89,6 +89,8 @@ public:
     // Frame bytes of the current format (one byte per pixel, before padding to 512).
     int GetFrameBytes();
     int GetState() const { return state.load(); }
+    // A camera disk is open (Open matched one, and no Close or failed probe came since).
+    bool IsOpen() const { return driveOpen.load(); }
 
 protected:
     // Holds the drive for one exchange with the camera (a command block and the status or image
@@ -126,6 +128,7 @@ protected:
 
     DiskSystem& disks;
     std::unique_ptr<DiskDrive> drive;  // replaced or released only under transportMutex
+    std::atomic<bool> driveOpen{false};  // drive != null, readable without the transport lock
     TransportMutex transportMutex;
     uint8_t modelIdA = 0, modelIdB = 0;
     int pollOnly = 0;

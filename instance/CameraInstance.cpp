@@ -428,7 +428,9 @@ bool CameraInstance::IsCaptureWindowValid() const {
 
 void CameraInstance::JoinCaptureThreads() {
     runState = 0;
+    captureWake.Set();
     if (captureThread.joinable()) captureThread.join();
+    captureWake.Reset();
     recording = 0;
     if (recordThread.joinable()) recordThread.join();
 }

@@ -13,6 +13,7 @@
 #include "instance/SharedSetting.h"
 #include "imaging/CpuInfo.h"
 #include "imaging/Kernels.h"
+#include "platform/Event.h"
 
 namespace zelvik {
 
@@ -134,6 +135,8 @@ public:
     // --- capture engine (capture/): its threads, the hand-over between them and their counters ---
     // The streaming loop and the recording loop. StopCapture ends and joins them, capture thread first.
     std::thread captureThread;
+    // Set to end the capture loop's wait between passes at once (a stop); reset once the thread is joined.
+    ManualResetEvent captureWake;
     std::thread recordThread;
     // Held while the frame path writes the output image (from the raw copy to the last filter) and while
     // GetImage, the recorder and SaveImage copy it, so that no reader sees a half-written image.
