@@ -172,7 +172,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 11: device.SelectDevice(input.ConsumeIntegralInRange(-1, 5)); break;
             case 12: device.CountDevices(input.ConsumeBool() ? "Q77RX" : nullptr); break;
             default: {
-                // One frame through the acquisition thread, on a small window so that the ring stays small.
+                // One frame through the acquisition thread, on a small window so that the ring stays small,
+                // with a short frame wait so that an input stays quick.
+                device.SetTimeout(input.ConsumeIntegralInRange(1, 40));
                 if (device.SetFormat(0, 0, 64, 48, input.ConsumeIntegralInRange(0, 3)) == 0 && device.StartSingleFrame() == 0) {
                     frame.assign(static_cast<size_t>(device.GetTransferSize()), 0);
                     device.FinishSingleFrame(frame.data(), 0, 0, 1);
