@@ -6,8 +6,7 @@
 
 #include "api/FilterValues.h"
 #include "api/HandleRegistry.h"
-#include "capture/Capture.h"
-#include "device/CameraDevice.h"
+#include "capture/CaptureEngine.h"
 #include "instance/CameraInstance.h"
 #include "platform/Messages.h"
 
@@ -16,21 +15,42 @@ namespace {
 
 constexpr int kDllVersion = 0x012E0519;
 
-// The call frame of every instance export: an unregistered handle returns `failure` without any
-// report; nothing thrown inside ever crosses the C boundary.
+// The call frame of every handle export: an unregistered handle returns `failure` without any
+// report; nothing thrown inside ever crosses the C boundary. op receives the handle's entry.
 template <typename R, typename Op>
-R WithInstance(int handle, R failure, Op&& op) {
+R WithEntry(int handle, R failure, Op&& op) {
     std::shared_ptr<HandleEntry> entry = Registry().Find(handle);
     if (!entry) return failure;
     std::lock_guard lock(entry->calls);
     if (!entry->instance) return failure;
     try {
-        return op(*entry->instance);
+        return op(*entry);
     } catch (const std::bad_alloc&) {
         entry->instance->reportError(kErrMemory);
     } catch (...) {
     }
     return failure;
+}
+
+// An instance operation.
+template <typename R, typename Op>
+R WithInstance(int handle, R failure, Op&& op) {
+    return WithEntry(handle, failure, [&](HandleEntry& e) { return op(*e.instance); });
+}
+
+// An instance operation that needs the device: without one it is not run, error 1 is reported (or only
+// posted, with notice Post) and *ok is cleared.
+template <typename R, typename Op>
+R WithDevice(int handle, R failure, Op&& op, int* ok = nullptr,
+             CameraInstance::Notice notice = CameraInstance::Notice::Report) {
+    return WithInstance(handle, failure,
+                        [&](CameraInstance& c) { return c.RequireDevice(ok, notice) ? op(c) : failure; });
+}
+
+// A capture operation (the engine checks the device with its capture-mode table).
+template <typename R, typename Op>
+R WithEngine(int handle, R failure, Op&& op) {
+    return WithEntry(handle, failure, [&](HandleEntry& e) { return op(*e.engine); });
 }
 
 // Capture, still image, recording and dialog operations that this build does not provide yet answer as
@@ -46,10 +66,10 @@ int InitializeHandle(const std::function<int(CameraInstance&)>& init) {
     std::shared_ptr<HandleEntry> entry;
     try {
         entry = std::make_shared<HandleEntry>();
-        entry->instance = std::make_unique<CameraInstance>();
     } catch (...) {
         return 0;
     }
+    if (!entry->Create()) return 0;
     const int key = Registry().Insert(entry);
     std::lock_guard lock(entry->calls);
     try {
@@ -64,6 +84,9 @@ int InitializeHandle(const std::function<int(CameraInstance&)>& init) {
 }  // namespace zelvik
 
 using zelvik::CameraInstance;
+using zelvik::CaptureEngine;
+using zelvik::WithDevice;
+using zelvik::WithEngine;
 using zelvik::WithInstance;
 
 extern "C" {
@@ -80,7 +103,7 @@ ZELVIK_API int Zelvik_Release(int handle) {
     if (!entry) return 0;
     {
         std::lock_guard lock(entry->calls);
-        entry->instance.reset();
+        entry->Release();
     }
     return zelvik::Registry().Remove(handle) ? 1 : 0;
 }
@@ -91,12 +114,11 @@ ZELVIK_API int Zelvik_GetLastError(int handle) {
 
 // ---- Capture ----
 ZELVIK_API int Zelvik_Preview(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::Preview(c); });
+    return WithEngine(handle, 0, [](CaptureEngine& e) { return e.Preview(); });
 }
 ZELVIK_API int Zelvik_CallBackPreview(int handle, ZELVIK_HWND window, void* buffer, int size, int keepRowOrder) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) {
-        return zelvik::CallBackPreview(c, window, buffer, size, keepRowOrder);
-    });
+    return WithEngine(handle, 0,
+                      [=](CaptureEngine& e) { return e.CallBackPreview(window, buffer, size, keepRowOrder); });
 }
 ZELVIK_API int Zelvik_Record(int handle, const char*, int, int) {
     return WithInstance(handle, 0, zelvik::NotAvailable);
@@ -105,24 +127,22 @@ ZELVIK_API int Zelvik_RecordW(int handle, const wchar_t*, int, int) {
     return WithInstance(handle, 0, zelvik::NotAvailable);
 }
 ZELVIK_API int Zelvik_SnapShot(int handle, void* buffer, int size, int keepRowOrder) {
-    return WithInstance(handle, 0,
-                        [=](CameraInstance& c) { return zelvik::SnapShot(c, buffer, size, keepRowOrder); });
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.SnapShot(buffer, size, keepRowOrder); });
 }
 ZELVIK_API int Zelvik_Capture(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::Capture(c); });
+    return WithEngine(handle, 0, [](CaptureEngine& e) { return e.Capture(); });
 }
 ZELVIK_API int Zelvik_StartPreview(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::StartPreview(c); });
+    return WithEngine(handle, 0, [](CaptureEngine& e) { return e.StartPreview(); });
 }
 ZELVIK_API int Zelvik_StopPreview(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return zelvik::StopPreview(c); });
+    return WithEngine(handle, 0, [](CaptureEngine& e) { return e.StopPreview(); });
 }
 ZELVIK_API int Zelvik_Close(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return c.Close(); });
+    return WithEngine(handle, 0, [](CaptureEngine& e) { return e.Close(); });
 }
 ZELVIK_API int Zelvik_GetImage(int handle, void* buffer, int size, int keepRowOrder) {
-    return WithInstance(handle, 0,
-                        [=](CameraInstance& c) { return zelvik::GetImage(c, buffer, size, keepRowOrder); });
+    return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.GetImage(buffer, size, keepRowOrder); });
 }
 
 // ---- Still images ----
@@ -132,30 +152,23 @@ ZELVIK_API int Zelvik_SaveImageW(int handle, const wchar_t*, int) {
 }
 
 // ---- Window and geometry ----
-ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND parent, int x, int y, int width, int height) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) {
-        if (!c.device) {
-            c.reportError(zelvik::kErrNotAllowed);
-            return 0;
-        }
-        c.previewParent = parent;
-        c.previewRect = {x, y, width, height};
-        return 1;
-    });
+// The preview window's placement is accepted (with a device) and has no window to apply to in this build.
+ZELVIK_API int Zelvik_SetPreviewWindow(int handle, ZELVIK_HWND, int, int, int, int) {
+    return WithDevice(handle, 0, [](CameraInstance&) { return 1; });
 }
 
 ZELVIK_API int Zelvik_SetCaptureWindow(int handle, int width, int height) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetCaptureWindow(width, height); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.SetCaptureWindow(width, height); });
 }
 
 ZELVIK_API int Zelvik_SetCaptureWindowEx(int handle, int TH, int EHS, int EH, int TV, int EVS, int EV) {
-    return WithInstance(handle, 0,
-                        [=](CameraInstance& c) { return c.SetCaptureWindowEx(TH, EHS, EH, TV, EVS, EV); });
+    return WithDevice(handle, 0,
+                      [=](CameraInstance& c) { return c.SetCaptureWindowEx(TH, EHS, EH, TV, EVS, EV); });
 }
 
 ZELVIK_API int Zelvik_GetCaptureWindowEx(int handle, int* TH, int* EHS, int* EH, int* TV, int* EVS, int* EV) {
     return WithInstance(handle, 0, [=](CameraInstance& c) {
-        const zelvik::CaptureWindow& w = c.captureWindow;
+        const zelvik::CaptureWindow& w = c.Settings().captureWindow;
         if (TH) *TH = w.TH;
         if (EHS) *EHS = w.EHS;
         if (EH) *EH = w.EH;
@@ -167,10 +180,10 @@ ZELVIK_API int Zelvik_GetCaptureWindowEx(int handle, int* TH, int* EHS, int* EH,
 }
 
 ZELVIK_API int Zelvik_Width(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return int{c.captureWindow.EH}; });
+    return WithInstance(handle, 0, [](CameraInstance& c) { return int{c.Settings().captureWindow.EH}; });
 }
 ZELVIK_API int Zelvik_Height(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return int{c.captureWindow.EV}; });
+    return WithInstance(handle, 0, [](CameraInstance& c) { return int{c.Settings().captureWindow.EV}; });
 }
 
 // ---- Format and timing ----
@@ -184,13 +197,13 @@ ZELVIK_API int Zelvik_SetSubSample(int handle, int n) {
     return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetSubSample(n); });
 }
 ZELVIK_API int Zelvik_GetSubSample(int handle) {
-    return WithInstance(handle, -1, [](CameraInstance& c) { return int{c.subsample}; });
+    return WithInstance(handle, -1, [](CameraInstance& c) { return int{c.Settings().subsample}; });
 }
 ZELVIK_API int Zelvik_SetWaitTime(int handle, int ms) {
     return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetWaitTime(ms); });
 }
 ZELVIK_API int Zelvik_GetWaitTime(int handle) {
-    return WithInstance(handle, -1, [](CameraInstance& c) { return int{c.waitTime}; });
+    return WithInstance(handle, -1, [](CameraInstance& c) { return int{c.Settings().waitTime}; });
 }
 ZELVIK_API int Zelvik_GetRealExposureTime(int handle, int* ok) {
     return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetRealExposureTime(ok); });
@@ -198,22 +211,22 @@ ZELVIK_API int Zelvik_GetRealExposureTime(int handle, int* ok) {
 
 // ---- Camera selection and information ----
 ZELVIK_API int Zelvik_SetDeviceNumber(int handle, int number) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetDeviceNumber(number); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.SetDeviceNumber(number); });
 }
 ZELVIK_API int Zelvik_EnumDevice(int handle, char* names) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.EnumDevice(names); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.EnumDevice(names); });
 }
 ZELVIK_API int Zelvik_EnumDeviceW(int handle, wchar_t* names) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.EnumDeviceW(names); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.EnumDeviceW(names); });
 }
 ZELVIK_API int Zelvik_GetDeviceName(int handle, int index, char* name, int size) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetDeviceName(index, name, size); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.GetDeviceName(index, name, size); });
 }
 ZELVIK_API int Zelvik_GetDeviceNameW(int handle, int index, wchar_t* name, int size) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetDeviceNameW(index, name, size); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.GetDeviceNameW(index, name, size); });
 }
 ZELVIK_API int Zelvik_GetCameraInfo(int handle, ZelvikCameraInfo* info) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetCameraInfo(info); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.GetCameraInfo(info); });
 }
 ZELVIK_API int Zelvik_GetStatus(int handle, int) {
     return WithInstance(handle, 0, [](CameraInstance&) { return 0; });
@@ -226,16 +239,16 @@ ZELVIK_API int Zelvik_SetAnalogDlg(int handle, ZELVIK_HWND) { return WithInstanc
 
 // ---- Mirror and automatic control ----
 ZELVIK_API int Zelvik_SetMirrorV(int handle, int on) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetMirrorV(on); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.SetMirrorV(on); });
 }
 ZELVIK_API int Zelvik_GetMirrorV(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return c.GetMirrorV(); });
+    return WithDevice(handle, 0, [](CameraInstance& c) { return c.GetMirrorV(); });
 }
 ZELVIK_API int Zelvik_SetMirrorH(int handle, int on) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetMirrorH(on); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.SetMirrorH(on); });
 }
 ZELVIK_API int Zelvik_GetMirrorH(int handle) {
-    return WithInstance(handle, 0, [](CameraInstance& c) { return c.GetMirrorH(); });
+    return WithDevice(handle, 0, [](CameraInstance& c) { return c.GetMirrorH(); });
 }
 ZELVIK_API int Zelvik_SetAutoIris(int handle, int mode) {
     return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetAutoIris(mode); });
@@ -246,71 +259,48 @@ ZELVIK_API int Zelvik_GetAutoIris(int handle, int* ok) {
 
 // ---- Registers and camera memory ----
 ZELVIK_API int Zelvik_WriteRegister(int handle, int reg, int value) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.WriteRegister(reg & 0xFF, value); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.WriteRegister(reg & 0xFF, value); });
 }
 ZELVIK_API int Zelvik_ReadRegister(int handle, int reg, int* ok) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.ReadRegister(reg & 0xFF, ok); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.ReadRegister(reg & 0xFF, ok); }, ok);
 }
 ZELVIK_API int Zelvik_WriteRegisterEx(int handle, int reg, int value) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.WriteRegister(reg, value); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.WriteRegister(reg, value); });
 }
 ZELVIK_API int Zelvik_ReadRegisterEx(int handle, int reg, int* ok) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.ReadRegister(reg, ok); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.ReadRegister(reg, ok); }, ok);
 }
 ZELVIK_API int Zelvik_WriteSromID(int handle, int address, int value) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.WriteSromID(address, value); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.WriteSromID(address, value); });
 }
 ZELVIK_API int Zelvik_ReadSromID(int handle, int address, int* ok) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.ReadSromID(address, ok); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.ReadSromID(address, ok); }, ok);
 }
 ZELVIK_API int Zelvik_SetIOPort(int handle, int value) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.SetIOPort(value); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.SetIOPort(value); }, nullptr,
+                      CameraInstance::Notice::Post);
 }
 ZELVIK_API int Zelvik_GetIOPort(int handle, unsigned char* value, int, int) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return c.GetIOPort(value); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return c.GetIOPort(value); }, nullptr,
+                      CameraInstance::Notice::Post);
 }
 
 // ---- Filter values and the property exports that forward to them ----
 ZELVIK_API int Zelvik_SetFilterValue(int handle, int index, int value) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return zelvik::SetFilterValue(c, index, value); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return zelvik::SetFilterValue(c, index, value); });
 }
 ZELVIK_API int Zelvik_GetFilterValue(int handle, int index, int* ok) {
-    return WithInstance(handle, 0, [=](CameraInstance& c) { return zelvik::GetFilterValue(c, index, ok); });
+    return WithDevice(handle, 0, [=](CameraInstance& c) { return zelvik::GetFilterValue(c, index, ok); }, ok);
 }
 
-#define ZELVIK_PROPERTY(Name, index)                                                          \
+// Zelvik_Set<Name> and Zelvik_Get<Name> of every filter value, from the filter-value table.
+#define ZELVIK_PROPERTY(index, Name, tool, block, slot, min, max, action)                    \
     ZELVIK_API int Zelvik_Set##Name(int handle, int value) {                                  \
         return Zelvik_SetFilterValue(handle, index, value);                                   \
     }                                                                                         \
     ZELVIK_API int Zelvik_Get##Name(int handle, int* ok) { return Zelvik_GetFilterValue(handle, index, ok); }
 
-ZELVIK_PROPERTY(Brightness, 1)
-ZELVIK_PROPERTY(Contrast, 2)
-ZELVIK_PROPERTY(Hue, 3)
-ZELVIK_PROPERTY(Saturation, 4)
-ZELVIK_PROPERTY(Sharpness, 5)
-ZELVIK_PROPERTY(BayerGainRGB, 6)
-ZELVIK_PROPERTY(BayerGainRed, 7)
-ZELVIK_PROPERTY(BayerGainGreen, 8)
-ZELVIK_PROPERTY(BayerGainBlue, 9)
-ZELVIK_PROPERTY(BayerGainAuto, 10)
-ZELVIK_PROPERTY(Gamma, 11)
-ZELVIK_PROPERTY(BayerMode, 12)
-ZELVIK_PROPERTY(GlobalGain, 13)
-ZELVIK_PROPERTY(ColorGainRed, 14)
-ZELVIK_PROPERTY(ColorGainGreen1, 15)
-ZELVIK_PROPERTY(ColorGainGreen2, 16)
-ZELVIK_PROPERTY(ColorGainBlue, 17)
-ZELVIK_PROPERTY(ExposureTime, 18)
-ZELVIK_PROPERTY(GrayMode, 19)
-ZELVIK_PROPERTY(GrayGainR, 20)
-ZELVIK_PROPERTY(GrayGainG1, 21)
-ZELVIK_PROPERTY(GrayGainG2, 22)
-ZELVIK_PROPERTY(GrayGainB, 23)
-ZELVIK_PROPERTY(GrayOffsetR, 24)
-ZELVIK_PROPERTY(GrayOffsetG1, 25)
-ZELVIK_PROPERTY(GrayOffsetG2, 26)
-ZELVIK_PROPERTY(GrayOffsetB, 27)
+ZELVIK_FILTER_VALUE_TABLE(ZELVIK_PROPERTY)
 #undef ZELVIK_PROPERTY
 
 // ---- Answered without action: several names bound to one entry each ----

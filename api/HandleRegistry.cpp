@@ -7,6 +7,22 @@
 
 namespace zelvik {
 
+bool HandleEntry::Create() {
+    try {
+        instance = std::make_unique<CameraInstance>();
+        engine = std::make_unique<CaptureEngine>(*instance);
+    } catch (...) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+void HandleEntry::Release() {
+    engine.reset();
+    instance.reset();
+}
+
 HandleRegistry::~HandleRegistry() {
     while (head_) {
         Node* node = head_;

@@ -5,15 +5,24 @@
 #include <memory>
 #include <mutex>
 
+#include "capture/CaptureEngine.h"
 #include "instance/CameraInstance.h"
 
 namespace zelvik {
 
-// One live handle. Calls through the C API hold `calls` while they run, so an instance is never used by
-// two exported calls at once and is never destroyed under a running call.
+// One live handle: its camera instance and the capture engine built on it. Calls through the C API hold
+// `calls` while they run, so a handle is never used by two exported calls at once and is never destroyed
+// under a running call.
 struct HandleEntry {
+    // Both or neither: created together, released together (engine first: its threads end before the
+    // instance saves the settings they write and closes the device they read).
     std::unique_ptr<CameraInstance> instance;  // null once released
+    std::unique_ptr<CaptureEngine> engine;
     std::recursive_mutex calls;
+
+    // Creates the instance and its engine; false when memory runs out.
+    bool Create();
+    void Release();
 };
 
 // A circular doubly linked ring whose head moves to every handle looked up, so repeated calls with

@@ -19,11 +19,11 @@ constexpr CaptureAccess kAccess[][3] = {
 
 }  // namespace
 
-CaptureAccess CheckCaptureAccess(CameraInstance& camera, CaptureOp op) {
-    const int mode = camera.captureMode.load();
+CaptureAccess CheckCaptureAccess(CameraInstance& camera, int captureMode, CaptureOp op) {
+    if (!camera.RequireDevice()) return Refused;
     CaptureAccess access = Refused;
-    if (camera.device && mode >= kCaptureIdle && mode <= kCaptureSingleShot)
-        access = kAccess[static_cast<int>(op)][mode];
+    if (captureMode >= kCaptureIdle && captureMode <= kCaptureSingleShot)
+        access = kAccess[static_cast<int>(op)][captureMode];
     if (access == Refused) camera.reportError(kErrNotAllowed);
     return access;
 }

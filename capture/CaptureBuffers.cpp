@@ -1,66 +1,46 @@
 // The buffers of each colour mode and their construction at capture setup.
 #include "capture/CaptureBuffers.h"
 
-#include "imaging/FrameBuffer.h"
-#include "instance/CameraInstance.h"
-
 namespace zelvik {
-namespace {
 
-int BuildGray8(FrameBuffer& buffer, int width, int height) {
-    if (!buffer.Create(width, height, 8)) return 0;
-    buffer.SetColorTable(kColorTableGray, nullptr, 0, 256);
-    return 1;
-}
-
-}  // namespace
-
-int BitsPerPixelOfColorMode(int mode) {
-    static constexpr int kBits[kColorModeCount] = {8, 16, 24, 32, 48, 64};
-    return IsValidColorMode(mode) ? kBits[mode] : 0;
-}
-
-FrameBuffer& LandingBuffer(CameraInstance& camera) { return *camera.raw8; }
-
-FrameBuffer& RawBufferOf(CameraInstance& camera, int mode) {
-    return IsWideColorMode(mode) ? *camera.raw16 : *camera.raw8;
-}
-
-FrameBuffer& OutputBufferOf(CameraInstance& camera, int mode) {
-    switch (mode) {
-        case 1:
-            return *camera.raw16;
-        case 2:
-            return *camera.rgb24;
-        case 3:
-            return *camera.rgb32;
-        case 4:
-            return *camera.rgb48;
-        case 5:
-            return *camera.rgb64;
-        default:
-            return *camera.raw8;
+FrameBuffer& CaptureBuffers::Of(ColorBuffer which) {
+    switch (which) {
+        case ColorBuffer::Raw16:
+            return raw16_;
+        case ColorBuffer::Rgb24:
+            return rgb24_;
+        case ColorBuffer::Rgb32:
+            return rgb32_;
+        case ColorBuffer::Rgb48:
+            return rgb48_;
+        case ColorBuffer::Rgb64:
+            return rgb64_;
+        case ColorBuffer::Raw8:
+            break;
     }
+    return raw8_;
 }
 
-FrameBuffer* CapturedOutput(CameraInstance& camera) {
-    const int setup = camera.setupColorMode.load();
-    const int mode = setup >= 0 ? setup : camera.colorMode;
-    if (!IsValidColorMode(mode) || !camera.raw8) return nullptr;
-    return &OutputBufferOf(camera, mode);
+FrameBuffer& CaptureBuffers::OutputOf(int mode) {
+    const ColorModeInfo* info = FindColorMode(mode);
+    return Of(info ? info->output : ColorBuffer::Raw8);
 }
 
-int BuildCaptureBuffers(CameraInstance& camera, int mode, int width, int height) {
-    if (!IsValidColorMode(mode)) return 0;
+bool CaptureBuffers::Build(int mode, int width, int height) {
+    if (!IsValidColorMode(mode)) return false;
     // raw8 receives the camera's 8-bit frame in every mode (in mode 1 it is also the preview's gray copy).
-    if (!BuildGray8(*camera.raw8, width, height)) return 0;
-    if (IsWideColorMode(mode) && !camera.raw16->Create(width, height, 16)) return 0;
-    // rgb24: the output of mode 2, the demosaic target of gray mode 2 in mode 0, the preview copy otherwise.
-    if (mode != 1 && !camera.rgb24->Create(width, height, 24)) return 0;
-    if (mode == 3 && !camera.rgb32->Create(width, height, 32)) return 0;
-    if (mode == 4 && !camera.rgb48->Create(width, height, 48)) return 0;
-    if (mode == 5 && !camera.rgb64->Create(width, height, 64)) return 0;
-    return camera.work->CreateLike(&OutputBufferOf(camera, mode));
+    if (!raw8_.Create(width, height, 8)) return false;
+    raw8_.SetColorTable(kColorTableGray, nullptr, 0, 256);
+    // The output buffer of the mode; in modes 0, 1 and 3..5 rgb24 is also built, as the demosaic target of
+    // gray mode 2 and the preview's colour copy. The wide modes widen into raw16.
+    if (IsWideColorMode(mode) && !raw16_.Create(width, height, 16)) return false;
+    if (mode != 1 && !rgb24_.Create(width, height, 24)) return false;
+    const ColorBuffer output = kColorModes[mode].output;
+    if (output != ColorBuffer::Raw8 && output != ColorBuffer::Raw16 && output != ColorBuffer::Rgb24 &&
+        !Of(output).Create(width, height, kColorModes[mode].bits)) {
+        return false;
+    }
+    return work_.CreateLike(&OutputOf(mode)) != 0;
 }
 
 }  // namespace zelvik

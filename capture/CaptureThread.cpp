@@ -2,10 +2,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "capture/CaptureBuffers.h"
-#include "capture/CaptureInternal.h"
-#include "capture/FramePath.h"
-#include "capture/Preview.h"
+#include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Scale.h"
@@ -16,12 +13,7 @@
 namespace zelvik {
 namespace {
 
-// GetFrameStatus answers.
-constexpr int kStatusError = 1;
-constexpr int kStatusNewFrame = 3;
 constexpr uint32_t kRateWindowMs = 1000;
-
-enum class Intake { Read, Failed, Dropped };
 
 // The device's window after subsampling.
 void DeviceFrameSize(CameraDevice& device, int& width, int& height) {
@@ -32,117 +24,115 @@ void DeviceFrameSize(CameraDevice& device, int& width, int& height) {
     height = h / step;
 }
 
-// Reads the newest frame into the landing buffer. The buffers keep the size of the capture setup, as
-// does the device's frame ring, which is why the device refuses a larger window while it streams: a copy
-// never exceeds the landing buffer. A frame of another window is dropped instead of being misread.
-Intake ReadLatestFrame(CameraInstance& camera) {
-    if (!LandingMatchesDevice(camera)) return Intake::Dropped;
-    if (camera.device->CopyLatestFrame(LandingBuffer(camera).Bits(), 0, 0, 1) != 0) return Intake::Failed;
-    // A window change during the copy may have mixed two windows in it.
-    if (!LandingMatchesDevice(camera)) return Intake::Dropped;
-    ArrangeLandedFrame(camera);
-    return Intake::Read;
-}
-
 // Writes a field of the frame record only when it changes: the application may be reading the record
 // of the previous frame, and most fields stay the same for a whole stream.
 void Update(int32_t& field, int32_t value) {
     if (field != value) field = value;
 }
 
-void MeasureFrameRate(CameraInstance& camera) {
-    ++camera.frameCount;
-    const uint32_t elapsed = MillisecondClock() - camera.rateWindowStart;
+}  // namespace
+
+// Reads the newest frame into the landing buffer. The buffers keep the size of the capture setup, as
+// does the device's frame ring, which is why the device refuses a larger window while it streams: a copy
+// never exceeds the landing buffer. A frame of another window is dropped instead of being misread.
+CaptureEngine::Intake CaptureEngine::ReadLatestFrame() {
+    if (!LandingMatchesDevice()) return Intake::Dropped;
+    if (!Succeeded(camera_.Device().CopyLatestFrame(buffers_.Landing().Bits()))) return Intake::Failed;
+    // A window change during the copy may have mixed two windows in it.
+    if (!LandingMatchesDevice()) return Intake::Dropped;
+    ArrangeLandedFrame();
+    return Intake::Read;
+}
+
+void CaptureEngine::MeasureFrameRate() {
+    ++frameCount_;
+    const uint32_t elapsed = MillisecondClock() - rateWindowStart_;
     if (elapsed > kRateWindowMs) {
-        camera.frameRate = static_cast<int32_t>(camera.frameCount * 10000.0 / elapsed);
-        camera.frameCount = 0;
-        camera.rateWindowStart = MillisecondClock();
+        frameRate_ = static_cast<int32_t>(frameCount_ * 10000.0 / elapsed);
+        frameCount_ = 0;
+        rateWindowStart_ = MillisecondClock();
     }
 }
 
 // Copy-out into the application's buffer (when it gave one), then the frame message.
-void Deliver(CameraInstance& camera, const FrameBuffer& output) {
-    std::lock_guard lock(camera.deliveryMutex);
-    if (camera.appBuffer != nullptr && camera.appBufferSize != 0 &&
-        !CopyOut(camera, output, camera.appBuffer, camera.appBufferSize, camera.keepRowOrder)) {
-        ++camera.captureCounters.failed;
+void CaptureEngine::Deliver(const FrameBuffer& output) {
+    std::lock_guard lock(deliveryMutex_);
+    if (appBuffer_ != nullptr && appBufferSize_ != 0 &&
+        !CopyOut(output, appBuffer_, appBufferSize_, keepRowOrder_)) {
+        ++counters_.failed;
         return;
     }
-    if (camera.frameInfo.buffer != camera.appBuffer) camera.frameInfo.buffer = camera.appBuffer;
-    PostToTarget(camera.callbackWindow, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&camera.frameInfo), 0);
-    camera.imageReady = 1;
-    ++camera.captureCounters.delivered;
+    if (frameInfo_.buffer != appBuffer_) frameInfo_.buffer = appBuffer_;
+    PostToTarget(callbackWindow_, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+    imageReady_ = 1;
+    ++counters_.delivered;
 }
 
 // One new frame, from the read to the delivery. windowReported remembers that error 7 was reported for
 // the current run of frames of another window.
-void StreamFrame(CameraInstance& camera, int mode, bool& windowReported) {
+void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
     {
-        std::unique_lock lock(camera.outputMutex);
-        switch (ReadLatestFrame(camera)) {
+        std::unique_lock lock(outputMutex_);
+        switch (ReadLatestFrame()) {
             case Intake::Read:
                 windowReported = false;
                 break;
             case Intake::Dropped:
                 lock.unlock();
-                ++camera.captureCounters.dropped;
-                if (!windowReported) camera.reportError(kErrCaptureWindow);
+                ++counters_.dropped;
+                if (!windowReported) camera_.reportError(kErrCaptureWindow);
                 windowReported = true;
                 return;
             case Intake::Failed:
                 lock.unlock();
-                ++camera.captureCounters.failed;
+                ++counters_.failed;
                 {
-                    std::lock_guard delivery(camera.deliveryMutex);
-                    PostFrameError(camera, kErrTransfer);
+                    std::lock_guard delivery(deliveryMutex_);
+                    PostFrameError(kErrTransfer);
                 }
-                camera.reportError(kErrTransfer);
+                camera_.reportError(kErrTransfer);
                 return;
         }
-        const FrameBuffer& landing = LandingBuffer(camera);
-        ZelvikFrameInfo& info = camera.frameInfo;
-        Update(info.size, static_cast<int32_t>(sizeof(ZelvikFrameInfo)));
-        Update(info.width, landing.Width());
-        Update(info.height, landing.Height());
-        Update(info.bitsPerPixel, BitsPerPixelOfColorMode(mode));
-        MeasureFrameRate(camera);
-        Update(info.frameRate, camera.frameRate.load());
-        ProcessFrame(camera, mode);
+        const FrameBuffer& landing = buffers_.Landing();
+        Update(frameInfo_.size, static_cast<int32_t>(sizeof(ZelvikFrameInfo)));
+        Update(frameInfo_.width, landing.Width());
+        Update(frameInfo_.height, landing.Height());
+        Update(frameInfo_.bitsPerPixel, BitsPerPixelOfColorMode(mode));
+        MeasureFrameRate();
+        Update(frameInfo_.frameRate, frameRate_);
+        framePath_.Process(buffers_, mode);
     }
-    camera.frameForRecorder = 1;
-    DrawFrame(camera);
-    Deliver(camera, OutputBufferOf(camera, mode));
+    // The drawing step of a preview window goes here, between the frame path and the delivery.
+    Deliver(buffers_.OutputOf(mode));
 }
 
-}  // namespace
-
-bool LandingMatchesDevice(CameraInstance& camera) {
-    const FrameBuffer& landing = LandingBuffer(camera);
+bool CaptureEngine::LandingMatchesDevice() {
+    const FrameBuffer& landing = buffers_.Landing();
     int width = 0, height = 0;
-    DeviceFrameSize(*camera.device, width, height);
+    DeviceFrameSize(camera_.Device(), width, height);
     return landing.Bits() != nullptr && width == landing.Width() && height == landing.Height();
 }
 
-bool FitBuffersToDevice(CameraInstance& camera, int mode) {
-    if (LandingMatchesDevice(camera)) return true;
+bool CaptureEngine::FitBuffersToDevice(int mode) {
+    if (LandingMatchesDevice()) return true;
     int width = 0, height = 0;
-    DeviceFrameSize(*camera.device, width, height);
-    if (!BuildCaptureBuffers(camera, mode, width, height)) {
-        camera.reportError(kErrMemory);
+    DeviceFrameSize(camera_.Device(), width, height);
+    if (!buffers_.Build(mode, width, height)) {
+        camera_.reportError(kErrMemory);
         return false;
     }
     return true;
 }
 
-void ArrangeLandedFrame(CameraInstance& camera) {
-    FrameBuffer& landing = LandingBuffer(camera);
+void CaptureEngine::ArrangeLandedFrame() {
+    FrameBuffer& landing = buffers_.Landing();
     const int width = landing.Width();
     const int height = landing.Height();
     // The device packs rows without padding.
     if (landing.Stride() != static_cast<uint32_t>(width)) {
         landing.Apply(UnpackRows8, landing, nullptr, 0, 0, nullptr, nullptr);
     }
-    if (camera.analogSettings[kMirrorH] != 0) {
+    if (camera_.Settings().analogSettings[kMirrorH] != 0) {
         for (int r = 0; r < height; ++r) {
             uint8_t* row = landing.Bits() + static_cast<size_t>(r) * landing.Stride();
             std::reverse(row, row + width);
@@ -150,24 +140,26 @@ void ArrangeLandedFrame(CameraInstance& camera) {
     }
 }
 
-void StreamingLoop(CameraInstance& camera) {
-    const int mode = camera.setupColorMode.load();
+void CaptureEngine::StreamingLoop() {
+    const int mode = setupColorMode_.load();
+    const CameraSettings& settings = camera_.Settings();
+    CameraDevice& device = camera_.Device();
     bool windowReported = false;
-    while (camera.runState.load() != 0) {
+    while (runState_.load() != 0) {
         // A stop ends the wait at once, however long the application made it.
-        camera.captureWake.WaitFor(camera.waitTime);
-        if (camera.runState.load() != 1) continue;
-        const int status = camera.device->GetFrameStatus();
-        if (status == kStatusError) {
-            camera.runState = 0;
+        captureWake_.WaitFor(settings.waitTime);
+        if (runState_.load() != 1) continue;
+        const FrameStatus status = device.GetFrameStatus();
+        if (status == FrameStatus::Error) {
+            runState_ = 0;
             {
-                std::lock_guard delivery(camera.deliveryMutex);
-                PostFrameError(camera, kErrCameraLost);
+                std::lock_guard delivery(deliveryMutex_);
+                PostFrameError(kErrCameraLost);
             }
-            camera.reportError(kErrCameraLost);
+            camera_.reportError(kErrCameraLost);
             break;
         }
-        if (status == kStatusNewFrame) StreamFrame(camera, mode, windowReported);
+        if (status == FrameStatus::NewFrame) StreamFrame(mode, windowReported);
     }
 }
 

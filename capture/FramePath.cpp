@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "capture/CaptureBuffers.h"
+#include <new>
+
 #include "device/CameraDevice.h"
+#include "device/Sensor.h"
 #include "imaging/Kernels.h"
 #include "instance/CameraInstance.h"
 
@@ -19,7 +21,6 @@ constexpr int32_t kNeutralSiteGain = 128;
 constexpr int32_t kMaxWhiteBalanceGain = 200;
 constexpr int kAutoIrisByExposure = 1;
 constexpr int kAutoIrisByGain = 2;
-constexpr int kGlobalGainMax = 63;
 constexpr int kGainFloor = 4;
 constexpr int kExposureFloor = 4;
 constexpr int kExposureCeiling = 8192;
@@ -52,17 +53,8 @@ int32_t Scaled(int32_t value, float factor) {
     return static_cast<int32_t>(std::trunc(static_cast<double>(value) * factor));
 }
 
-BayerParams CurrentBayerParams(const CameraInstance& camera) {
-    const auto& s = camera.imageSettings;
+BayerParams CurrentBayerParams(const ImageSettings& s) {
     return {s[kBayerMode], s[kBayerGainRed], s[kBayerGainGreen], s[kBayerGainBlue]};
-}
-
-void CorrectHotPixelsIn(CameraInstance& camera, FrameBuffer& raw8) {
-    BayerParams params = CurrentBayerParams(camera);
-    int32_t threshold = kHotPixelThreshold;
-    BayerParams* paramsAddress = &params;
-    int32_t* thresholdAddress = &threshold;
-    raw8.Apply(camera.kernels.hotPixels, raw8, nullptr, 0, 0, &paramsAddress, &thresholdAddress);
 }
 
 // This camera delivers 8-bit samples; the 16-bit modes carry 10-bit samples (0..1023). A sample b becomes
@@ -79,58 +71,6 @@ void WidenTo10Bits(const FrameBuffer& raw8, FrameBuffer& raw16) {
             std::memcpy(out + 2 * static_cast<size_t>(c), &sample, sizeof sample);  // little-endian words
         }
     }
-}
-
-// The demosaic pass with automatic white balance: while slot 25 is set every frame is measured first and
-// its gains used at once; the one-shot state (25, 26, 27 all set) ends after this measurement.
-void DemosaicWithWhiteBalance(CameraInstance& camera, FrameBuffer& destination, FrameBuffer& raw) {
-    auto& s = camera.imageSettings;
-    if (s[kAutoBayerGain] != 0) {
-        WhiteBalanceResult measured{0, 0, 0, s[kBayerMode]};
-        WhiteBalanceResult* measuredAddress = &measured;
-        raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0,
-                  &measuredAddress, nullptr);
-        s[kBayerGainRed] = std::min(measured.red, kMaxWhiteBalanceGain);
-        s[kBayerGainGreen] = std::min(measured.green, kMaxWhiteBalanceGain);
-        s[kBayerGainBlue] = std::min(measured.blue, kMaxWhiteBalanceGain);
-        if (s[kAutoBayerGain] != 0 && s[kOneShot1] != 0 && s[kOneShot2] != 0)
-            s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 0;
-    }
-    DemosaicPass(destination, raw, CurrentBayerParams(camera), camera.kernels.demosaic);
-}
-
-// Colour mode 0: gray mode 1 balances the four mosaic sites (measuring them while the countdown runs),
-// gray mode 2 turns the demosaiced colour picture back into gray.
-void GrayModeStep(CameraInstance& camera) {
-    auto& s = camera.imageSettings;
-    FrameBuffer& raw8 = *camera.raw8;
-    if (s[kGrayMode] == 1) {
-        SiteGainParams block{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
-                             s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
-                             s[kGrayOffsetG1], s[kGrayOffsetG2], s[kGrayOffsetB]};
-        SiteGainParams* blockAddress = &block;
-        if (s[kGrayAutoCountdown] != 0) {
-            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, &blockAddress, nullptr);
-            s[kGrayGainR] = block.gain01;
-            s[kGrayGainG1] = block.gain00;
-            s[kGrayGainG2] = block.gain11;
-            s[kGrayGainB] = block.gain10;
-            --s[kGrayAutoCountdown];
-        }
-        if (!SiteGainsNeutral(block))
-            raw8.Apply(camera.kernels.siteGains, raw8, nullptr, 0, 0, &blockAddress, nullptr);
-    } else if (s[kGrayMode] == 2) {
-        DemosaicWithWhiteBalance(camera, *camera.rgb24, raw8);
-        raw8.Apply(BgrToGray8, *camera.rgb24, nullptr, 0, 0, nullptr, nullptr);
-    }
-}
-
-// One filter run in place with its setting.
-void RunFilter(CameraInstance& camera, FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel,
-               int32_t setting) {
-    int32_t* settingAddress = &setting;
-    FilterContext* context = camera.filterContext.get();
-    output.Apply(kernel, source, nullptr, 0, 0, &settingAddress, &context);
 }
 
 struct FilterFamily {
@@ -155,38 +95,111 @@ const FilterFamily& FiltersFor(int mode) {
     }
 }
 
-void ApplyFilters(CameraInstance& camera, FrameBuffer& output, int mode) {
-    const auto& s = camera.imageSettings;
+}  // namespace
+
+FramePath::FramePath(CameraInstance& camera) : camera_(camera) { DetectProcessor(&cpu_); }
+
+FramePath::~FramePath() = default;
+
+bool FramePath::Prepare() {
+    kernels_ = ChooseImagingKernels(cpu_);
+    if (filterContext_) return true;
+    try {
+        filterContext_ = std::make_unique<FilterContext>(&cpu_);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void FramePath::CorrectHotPixels(FrameBuffer& raw8) {
+    BayerParams params = CurrentBayerParams(camera_.Settings().imageSettings);
+    int32_t threshold = kHotPixelThreshold;
+    BayerParams* paramsAddress = &params;
+    int32_t* thresholdAddress = &threshold;
+    raw8.Apply(kernels_.hotPixels, raw8, nullptr, 0, 0, &paramsAddress, &thresholdAddress);
+}
+
+// The demosaic pass with automatic white balance: while slot 25 is set every frame is measured first and
+// its gains used at once; the one-shot state (25, 26, 27 all set) ends after this measurement.
+void FramePath::DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& raw) {
+    auto& s = camera_.Settings().imageSettings;
+    if (s[kAutoBayerGain] != 0) {
+        WhiteBalanceResult measured{0, 0, 0, s[kBayerMode]};
+        WhiteBalanceResult* measuredAddress = &measured;
+        raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0,
+                  &measuredAddress, nullptr);
+        s[kBayerGainRed] = std::min(measured.red, kMaxWhiteBalanceGain);
+        s[kBayerGainGreen] = std::min(measured.green, kMaxWhiteBalanceGain);
+        s[kBayerGainBlue] = std::min(measured.blue, kMaxWhiteBalanceGain);
+        if (s[kAutoBayerGain] != 0 && s[kOneShot1] != 0 && s[kOneShot2] != 0)
+            s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 0;
+    }
+    DemosaicPass(destination, raw, CurrentBayerParams(s), kernels_.demosaic);
+}
+
+// Colour mode 0: gray mode 1 balances the four mosaic sites (measuring them while the countdown runs),
+// gray mode 2 turns the demosaiced colour picture back into gray.
+void FramePath::GrayModeStep(CaptureBuffers& buffers) {
+    auto& s = camera_.Settings().imageSettings;
+    FrameBuffer& raw8 = buffers.Landing();
+    if (s[kGrayMode] == 1) {
+        SiteGainParams block{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
+                             s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
+                             s[kGrayOffsetG1], s[kGrayOffsetG2], s[kGrayOffsetB]};
+        SiteGainParams* blockAddress = &block;
+        if (s[kGrayAutoCountdown] != 0) {
+            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+            s[kGrayGainR] = block.gain01;
+            s[kGrayGainG1] = block.gain00;
+            s[kGrayGainG2] = block.gain11;
+            s[kGrayGainB] = block.gain10;
+            --s[kGrayAutoCountdown];
+        }
+        if (!SiteGainsNeutral(block))
+            raw8.Apply(kernels_.siteGains, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+    } else if (s[kGrayMode] == 2) {
+        DemosaicWithWhiteBalance(buffers.Rgb24(), raw8);
+        raw8.Apply(BgrToGray8, buffers.Rgb24(), nullptr, 0, 0, nullptr, nullptr);
+    }
+}
+
+// One filter run in place with its setting.
+void FramePath::RunFilter(FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel, int32_t setting) {
+    int32_t* settingAddress = &setting;
+    FilterContext* context = filterContext_.get();
+    output.Apply(kernel, source, nullptr, 0, 0, &settingAddress, &context);
+}
+
+void FramePath::ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode) {
+    const auto& s = camera_.Settings().imageSettings;
     const FilterFamily& family = FiltersFor(mode);
     if (mode >= 2 && (s[kHue] != 0 || s[kSaturation] != 0)) {
         HueSaturationParams params{s[kHue], 0, s[kSaturation], 10};
         HueSaturationParams* paramsAddress = &params;
-        FilterContext* context = camera.filterContext.get();
+        FilterContext* context = filterContext_.get();
         output.Apply(mode <= 3 ? HueSaturation8 : HueSaturation16, output, nullptr, 0, 0, &paramsAddress,
                      &context);
     }
-    if (s[kGamma] != 100) RunFilter(camera, output, output, family.gamma, s[kGamma]);
-    if (s[kContrast] != 0) RunFilter(camera, output, output, family.contrast, s[kContrast]);
+    if (s[kGamma] != 100) RunFilter(output, output, family.gamma, s[kGamma]);
+    if (s[kContrast] != 0) RunFilter(output, output, family.contrast, s[kContrast]);
     if (s[kSharpness] != 0) {
         // The blur reads the unsharpened picture.
-        FrameBuffer& work = *camera.work;
         std::memcpy(work.Bits(), output.Bits(), static_cast<size_t>(output.Stride()) * output.Height());
-        RunFilter(camera, output, work, family.sharpen, s[kSharpness]);
+        RunFilter(output, work, family.sharpen, s[kSharpness]);
     }
-    if (s[kBrightness] != 0) RunFilter(camera, output, output, family.brightness, s[kBrightness]);
+    if (s[kBrightness] != 0) RunFilter(output, output, family.brightness, s[kBrightness]);
 }
 
-}  // namespace
-
-int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
-    auto& analog = camera.analogSettings;
+int FramePath::AutoIris(FrameBuffer* raw) {
+    auto& analog = camera_.Settings().analogSettings;
     const int mode = analog[kAutoIris];
     if (mode != kAutoIrisByExposure && mode != kAutoIrisByGain) {
-        camera.reportError(kErrAutoIrisOff);
+        camera_.reportError(kErrAutoIrisOff);
         return 0;
     }
-    if (raw == nullptr || raw->Bits() == nullptr || !camera.device) {
-        camera.reportError(kErrArgument);
+    if (raw == nullptr || raw->Bits() == nullptr || !camera_.HasDevice()) {
+        camera_.reportError(kErrArgument);
         return 0;
     }
     const FrameKernel mean = raw->BitsPerPixel() == 16 ? RegionMean16 : RegionMean8;
@@ -206,8 +219,8 @@ int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
         const int32_t global = analog[kGlobalGain];
         const int32_t current = global != 0 ? global : kGainFloor;
         int32_t gain = Scaled(current, factor);
-        gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, kGlobalGainMax);
-        camera.device->SetGlobalGain(gain);
+        gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, sensor::kGainMax);
+        camera_.Device().SetGlobalGain(gain);
         for (int slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) analog[slot] = gain;
         return 1;
     }
@@ -219,26 +232,26 @@ int AutoIris(CameraInstance& camera, FrameBuffer* raw) {
     } else if (exposure == 0) {
         exposure = 1;
     }
-    camera.device->SetExposure(exposure);
+    camera_.Device().SetExposure(exposure);
     analog[kExposure] = exposure;
     return 1;
 }
 
-void ProcessFrame(CameraInstance& camera, int mode) {
+void FramePath::Process(CaptureBuffers& buffers, int mode) {
     // The camera's 8-bit frame is measured and corrected before any widening: the 10-bit form carries
     // the same levels, and the hot-pixel rule is defined on 8-bit samples.
-    FrameBuffer& landing = LandingBuffer(camera);
-    AutoIris(camera, &landing);
-    CorrectHotPixelsIn(camera, landing);
-    if (IsWideColorMode(mode)) WidenTo10Bits(landing, *camera.raw16);
+    FrameBuffer& landing = buffers.Landing();
+    AutoIris(&landing);
+    CorrectHotPixels(landing);
+    if (IsWideColorMode(mode)) WidenTo10Bits(landing, buffers.Raw16());
 
-    FrameBuffer& output = OutputBufferOf(camera, mode);
+    FrameBuffer& output = buffers.OutputOf(mode);
     if (mode == 0) {
-        GrayModeStep(camera);
+        GrayModeStep(buffers);
     } else if (mode >= 2) {
-        DemosaicWithWhiteBalance(camera, output, RawBufferOf(camera, mode));
+        DemosaicWithWhiteBalance(output, buffers.RawOf(mode));
     }
-    ApplyFilters(camera, output, mode);
+    ApplyFilters(output, buffers.Work(), mode);
 }
 
 }  // namespace zelvik

@@ -1,18 +1,50 @@
 // The frame path: turns the raw frame of the landing buffer into the finished image of a colour mode.
 #pragma once
 
+#include <memory>
+
+#include "capture/CaptureBuffers.h"
+#include "imaging/CpuInfo.h"
+#include "imaging/Kernels.h"
+
 namespace zelvik {
 
 class CameraInstance;
-class FrameBuffer;
 
-// Runs, in this order: automatic exposure/gain, hot-pixel correction, (16-bit modes) widening of the
-// 8-bit frame to 10-bit samples, the gray-mode step (mode 0) or the demosaic with white balance
-// (modes 2..5), then the filters on the output buffer of mode. The caller holds camera.outputMutex.
-void ProcessFrame(CameraInstance& camera, int mode);
+// Owns the kernel forms and the filters' cached tables. Used by one thread at a time: the capture
+// thread while streaming, the application's thread for a single frame (never both: the capture modes
+// exclude each other), always with the engine's output mutex held.
+class FramePath {
+public:
+    explicit FramePath(CameraInstance& camera);
+    ~FramePath();
+    FramePath(const FramePath&) = delete;
+    FramePath& operator=(const FramePath&) = delete;
 
-// Automatic exposure/gain from the mean levels of five regions of raw (8-bit levels). 1 when it ran
-// (adjusting or not); 0 with error 0 while the mode is off, or 9 without a frame or device.
-int AutoIris(CameraInstance& camera, FrameBuffer* raw);
+    // At capture setup: chooses the kernel forms for this processor and builds the filter context once.
+    // False when the context could not be allocated.
+    bool Prepare();
+
+    // Runs, in this order: automatic exposure/gain, hot-pixel correction, (16-bit modes) widening of the
+    // 8-bit frame to 10-bit samples, the gray-mode step (mode 0) or the demosaic with white balance
+    // (modes 2..5), then the filters on the output buffer of mode.
+    void Process(CaptureBuffers& buffers, int mode);
+
+    // Automatic exposure/gain from the mean levels of five regions of raw (8-bit levels). 1 when it ran
+    // (adjusting or not); 0 with error 0 while the mode is off, or 9 without a frame or device.
+    int AutoIris(FrameBuffer* raw);
+
+private:
+    void CorrectHotPixels(FrameBuffer& raw8);
+    void DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& raw);
+    void GrayModeStep(CaptureBuffers& buffers);
+    void RunFilter(FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel, int32_t setting);
+    void ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode);
+
+    CameraInstance& camera_;
+    CpuInfo cpu_{};
+    ImagingKernels kernels_{};
+    std::unique_ptr<FilterContext> filterContext_;
+};
 
 }  // namespace zelvik

@@ -35,18 +35,11 @@ constexpr int kStatePaused = 3;
 constexpr int kStateStop = 4;
 constexpr int kStateError = 5;
 
-// Result codes of the acquisition and format operations.
-constexpr int kDone = 0;
-constexpr int kRejected = 1;
-constexpr int kNoAnswer = 20;
+constexpr DeviceResult kDone = DeviceResult::Done;
+constexpr DeviceResult kFailed = DeviceResult::Failed;
+constexpr DeviceResult kNoAnswer = DeviceResult::NoAnswer;
 
-// Colour gain registers in the word protocol and their byte-protocol pairs (high byte first).
-constexpr int kColorGainRegisters[] = {0x2B, 0x2C, 0x2D, 0x2E};
-constexpr int kColorGainBytePairs[] = {0x26, 0x28, 0x2A, 0x2C};
-constexpr int kColorGainMax = 127;
-constexpr int kGlobalGainRegister = 0x35;
-constexpr int kGlobalGainMax = 63;
-constexpr int kExposureRegister = 9;
+DeviceResult ResultOf(bool done) { return done ? kDone : kFailed; }
 
 bool Contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
@@ -104,8 +97,6 @@ CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
 // keeps the thread from outliving the object.
 CameraDevice::~CameraDevice() { CameraDevice::Close(); }
 
-void CameraDevice::Noop() {}
-
 void CameraDevice::CountDevices(const char* modelCode) {
     deviceCount = 0;
     if (modelCode != nullptr) {
@@ -116,8 +107,8 @@ void CameraDevice::CountDevices(const char* modelCode) {
     deviceIndex = 0;
 }
 
-int CameraDevice::Open() {
-    if (!transportMutex.LockUnlessStalled(std::chrono::milliseconds(transportStallMs.load()))) return 0;
+DeviceResult CameraDevice::Open() {
+    if (!transportMutex.LockUnlessStalled(std::chrono::milliseconds(transportStallMs.load()))) return kNoAnswer;
     std::unique_lock lock(transportMutex, std::adopt_lock);
     // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
     drive.reset();
@@ -143,11 +134,11 @@ int CameraDevice::Open() {
         if (matches == deviceIndex) {
             drive = std::move(candidate);
             driveOpen = true;
-            return 1;
+            return kDone;
         }
         ++matches;
     }
-    return 0;
+    return kFailed;
 }
 
 void CameraDevice::Close() {
@@ -157,64 +148,62 @@ void CameraDevice::Close() {
     driveOpen = false;
 }
 
-int CameraDevice::ReadFrame(void* buffer, int length) {
-    if (buffer == nullptr || length <= 0) return 0;
+DeviceResult CameraDevice::ReadFrame(void* buffer, int length) {
+    if (buffer == nullptr || length <= 0) return kFailed;
     // The byte protocol raises the status sector's frame-ready flag; polls spin without pausing and
     // `timeout` bounds their number. A stop request ends the wait early.
     const int polls = timeout.load();
     bool ready = false;
     for (int poll = 0; poll < polls && !ready; ++poll) {
-        if (poll > 0 && state.load() == kStateStop) return 0;
+        if (poll > 0 && state.load() == kStateStop) return kFailed;
         Exchange exchange(*this);
         Sector status;
-        if (!exchange || !exchange.Status(status)) return 0;
+        if (!exchange || !exchange.Status(status)) return kFailed;
         ready = status[kFrameReadyByte] == 1;
     }
-    if (!ready) return 0;
+    if (!ready) return kNoAnswer;
     Exchange exchange(*this);
-    return exchange && exchange.Image(buffer, static_cast<size_t>(length)) ? 1 : 0;
+    return ResultOf(exchange && exchange.Image(buffer, static_cast<size_t>(length)));
 }
 
-int CameraDevice::WriteByteRegister(int address, int value) {
+DeviceResult CameraDevice::WriteByteRegister(int address, int value) {
     Exchange exchange(*this);
-    return exchange && exchange.Command(
-                           CommandBlock(kRegisterWrite, HighByte(address), LowByte(address), LowByte(value)))
-               ? 1
-               : 0;
+    return ResultOf(exchange && exchange.Command(CommandBlock(kRegisterWrite, HighByte(address),
+                                                              LowByte(address), LowByte(value))));
 }
 
-int CameraDevice::ReadByteRegister(int address, unsigned char* value) {
+DeviceResult CameraDevice::ReadByteRegister(int address, unsigned char* value) {
     Exchange exchange(*this);
     Sector status;
     if (!exchange || !exchange.Command(CommandBlock(kRegisterRead, HighByte(address), LowByte(address))) ||
         !exchange.Status(status)) {
-        return 0;
+        return kFailed;
     }
     if (value != nullptr) *value = status[kByteResultByte];
-    return 1;
+    return kDone;
 }
 
-int CameraDevice::WriteWordRegister(int address, int value) { return WriteBytePair(address, value); }
+DeviceResult CameraDevice::WriteWordRegister(int address, int value) { return WriteBytePair(address, value); }
 
-int CameraDevice::ReadWordRegister(int address, uint16_t* value) { return ReadBytePair(address, value); }
+DeviceResult CameraDevice::ReadWordRegister(int address, uint16_t* value) { return ReadBytePair(address, value); }
 
-int CameraDevice::WriteBytePair(int address, int value) {
+DeviceResult CameraDevice::WriteBytePair(int address, int value) {
     // Both halves are always attempted.
-    const int high = WriteByteRegister(address, HighByte(value));
-    const int low = WriteByteRegister(NextAddress(address), LowByte(value));
-    return high != 0 && low != 0 ? 1 : 0;
+    const bool high = Succeeded(WriteByteRegister(address, HighByte(value)));
+    const bool low = Succeeded(WriteByteRegister(NextAddress(address), LowByte(value)));
+    return ResultOf(high && low);
 }
 
-int CameraDevice::ReadBytePair(int address, uint16_t* value) {
+DeviceResult CameraDevice::ReadBytePair(int address, uint16_t* value) {
     unsigned char high = 0, low = 0;
-    const int highRead = ReadByteRegister(address, &high);
-    const int lowRead = ReadByteRegister(NextAddress(address), &low);
-    if (highRead == 0 || lowRead == 0) return 0;
+    const bool highRead = Succeeded(ReadByteRegister(address, &high));
+    const bool lowRead = Succeeded(ReadByteRegister(NextAddress(address), &low));
+    if (!highRead || !lowRead) return kFailed;
     if (value != nullptr) *value = static_cast<uint16_t>(high << 8 | low);
-    return 1;
+    return kDone;
 }
 
-int CameraDevice::WriteRegister(int address, int value) {
+DeviceResult CameraDevice::WriteRegister(int address, int value) {
     if (!IsWordProtocol()) return WriteBytePair(address, value);
     if (verifyWrites.load() == 0) return WriteWordRegister(address, value);
     // Format registers are read back: the sensor drops writes that arrive while it is reconfiguring.
@@ -222,20 +211,20 @@ int CameraDevice::WriteRegister(int address, int value) {
         WriteWordRegister(address, value);
         uint16_t readBack = 0;
         ReadWordRegister(address, &readBack);
-        if (readBack == static_cast<uint16_t>(value)) return 1;
+        if (readBack == static_cast<uint16_t>(value)) return kDone;
         SleepMs(kVerifyRetryMs);
     }
-    return 0;
+    return kFailed;
 }
 
-int CameraDevice::ReadRegister(int address, uint16_t* value) {
+DeviceResult CameraDevice::ReadRegister(int address, uint16_t* value) {
     return IsWordProtocol() ? ReadWordRegister(address, value) : ReadBytePair(address, value);
 }
 
 // ---------------------------------------------------------------------------------------------------
 // Settings and fixed answers
 
-int CameraDevice::SetTransferDepth(int) { return 0; }
+DeviceResult CameraDevice::SetTransferDepth(bool) { return kDone; }
 
 void CameraDevice::SetTimeout(int value) {
     if (value >= kTimeoutMin && value <= kTimeoutMax) timeout = value;
@@ -243,43 +232,37 @@ void CameraDevice::SetTimeout(int value) {
 
 int CameraDevice::GetTimeout() { return timeout.load(); }
 float CameraDevice::GetFrameRate() { return frameRate.load(); }
-int CameraDevice::Reserved8() { return 1; }
-int CameraDevice::PollSingleFrame() { return 1; }
-int CameraDevice::Reserved10() { return 0; }
 int CameraDevice::GetDeviceCount() { return deviceCount; }
-int CameraDevice::IsValidDevice(int index) { return index >= 0 && index < deviceCount ? 1 : 0; }
+bool CameraDevice::IsValidDevice(int index) { return index >= 0 && index < deviceCount; }
 int CameraDevice::GetDeviceIndex() { return deviceIndex; }
 
-int CameraDevice::SelectDevice(int index) {
-    if (!IsValidDevice(index)) return 1;
+bool CameraDevice::SelectDevice(int index) {
+    if (!IsValidDevice(index)) return false;
     deviceIndex = index;
-    return Open() != 0 ? 0 : 1;
+    return Succeeded(Open());
 }
 
-int CameraDevice::SetFormat(int, int, int, int, int) { return kRejected; }
+DeviceResult CameraDevice::SetFormat(int, int, int, int, int) { return kFailed; }
 
-int CameraDevice::GetFormat(int* x, int* y, int* w, int* h, int* s) {
+void CameraDevice::GetFormat(int* x, int* y, int* w, int* h, int* s) {
     std::lock_guard lock(formatMutex);
     if (x != nullptr) *x = originX;
     if (y != nullptr) *y = originY;
     if (w != nullptr) *w = width;
     if (h != nullptr) *h = height;
     if (s != nullptr) *s = subsample;
-    return kDone;
 }
 
-int CameraDevice::SetMirrorH(int) { return 1; }
-int CameraDevice::SetMirrorV(int) { return 1; }
-int CameraDevice::Reserved25() { return 0; }
+DeviceResult CameraDevice::SetMirrorV(int) { return kFailed; }
 int CameraDevice::GetMirrorV() { return 0; }
-int CameraDevice::SetMode(int) { return 0; }
-int CameraDevice::Reserved28() { return 0; }
-int CameraDevice::SetClock(int) { return 0; }
-int CameraDevice::GetClock(int*) { return 0; }
-int CameraDevice::SetIOPort(int) { return 0; }
-int CameraDevice::GetIOPort(unsigned char*) { return 0; }
-int CameraDevice::ReadSromId(int, unsigned char*) { return 0; }
-int CameraDevice::WriteSromId(int, int) { return 0; }
+DeviceResult CameraDevice::SetMirrorH(int) { return kFailed; }
+DeviceResult CameraDevice::SetMode(int) { return kFailed; }
+DeviceResult CameraDevice::SetClock(int) { return kFailed; }
+DeviceResult CameraDevice::GetClock(int*) { return kFailed; }
+DeviceResult CameraDevice::SetIOPort(int) { return kFailed; }
+DeviceResult CameraDevice::GetIOPort(unsigned char*) { return kFailed; }
+DeviceResult CameraDevice::ReadSromId(int, unsigned char*) { return kFailed; }
+DeviceResult CameraDevice::WriteSromId(int, int) { return kFailed; }
 
 int CameraDevice::FrameBytesOf(int w, int h, int s) {
     const int step = 1 << std::clamp(s, 0, 3);
@@ -307,32 +290,32 @@ int CameraDevice::GetImageSize() {
 // ---------------------------------------------------------------------------------------------------
 // Sensor setters: each pauses a running acquisition around its register traffic.
 
-int CameraDevice::SetColorGain(int reg, int value) {
-    const int* found = std::find(std::begin(kColorGainRegisters), std::end(kColorGainRegisters), reg);
-    if (found == std::end(kColorGainRegisters)) return 0;
-    if (!IsWordProtocol()) reg = kColorGainBytePairs[found - std::begin(kColorGainRegisters)];
-    const int suspended = SuspendAcquisition();
-    if (suspended == -1) return 0;
-    if ((value & 0xFFFF) > kColorGainMax) value = kColorGainMax;
-    const int written = WriteRegister(reg, value);
+DeviceResult CameraDevice::SetColorGain(sensor::GainSite site, int value) {
+    const auto index = static_cast<size_t>(site);
+    if (index >= std::size(sensor::kColorGainRegisters)) return kFailed;
+    const int reg = IsWordProtocol() ? sensor::kColorGainRegisters[index] : sensor::kColorGainBytePairs[index];
+    const Suspension suspended = SuspendAcquisition();
+    if (suspended == Suspension::NoAck) return kNoAnswer;
+    if ((value & 0xFFFF) > sensor::kColorGainRegisterMax) value = sensor::kColorGainRegisterMax;
+    const DeviceResult written = WriteRegister(reg, value);
     ResumeAcquisition(suspended);
     return written;
 }
 
-int CameraDevice::SetGlobalGain(int value) {
-    const int suspended = SuspendAcquisition();
-    if (suspended == -1) return 0;
-    if ((value & 0xFFFF) > kGlobalGainMax) value = kGlobalGainMax;
-    const int written = WriteRegister(kGlobalGainRegister, value);
+DeviceResult CameraDevice::SetGlobalGain(int value) {
+    const Suspension suspended = SuspendAcquisition();
+    if (suspended == Suspension::NoAck) return kNoAnswer;
+    if ((value & 0xFFFF) > sensor::kGlobalGainRegisterMax) value = sensor::kGlobalGainRegisterMax;
+    const DeviceResult written = WriteRegister(sensor::kGlobalGainRegister, value);
     ResumeAcquisition(suspended);
     return written;
 }
 
-int CameraDevice::SetExposure(int value) {
-    const int suspended = SuspendAcquisition();
-    if (suspended == -1) return 0;
+DeviceResult CameraDevice::SetExposure(int value) {
+    const Suspension suspended = SuspendAcquisition();
+    if (suspended == Suspension::NoAck) return kNoAnswer;
     if (value == 0) value = 1;  // the sensor takes at least one line period
-    const int written = WriteRegister(kExposureRegister, value);
+    const DeviceResult written = WriteRegister(sensor::kExposureRegister, value);
     ResumeAcquisition(suspended);
     return written;
 }
@@ -340,29 +323,29 @@ int CameraDevice::SetExposure(int value) {
 // ---------------------------------------------------------------------------------------------------
 // Acquisition
 
-int CameraDevice::StartSingleFrame() { return StartAcquisition(kStateSingleFrame); }
-int CameraDevice::StartContinuous() { return StartAcquisition(kStateContinuous); }
+DeviceResult CameraDevice::StartSingleFrame() { return StartAcquisition(kStateSingleFrame); }
+DeviceResult CameraDevice::StartContinuous() { return StartAcquisition(kStateContinuous); }
 
-int CameraDevice::StartAcquisition(int mode) {
+DeviceResult CameraDevice::StartAcquisition(int mode) {
     if (thread.joinable()) {
         const int current = state.load();
         // A loop that ended on its own (single frame stored, or a failed read) is collected here;
         // one that still runs is left alone.
-        if (current != kStateStop && current != kStateError) return kRejected;
+        if (current != kStateStop && current != kStateError) return kFailed;
         EndLoop();
     }
     // Buffers of an earlier acquisition are released first; the ring is sized for the current format.
     ReleaseRing();
     const int frameBytes = GetFrameBytes();
     const int transferSize = GetTransferSize();
-    if (transferSize <= 0) return kRejected;
+    if (transferSize <= 0) return kFailed;
     for (FrameSlot& slot : frameSlots) {
         std::unique_lock hold(slot.guard);
         slot.buffer = AlignedBuffer(static_cast<size_t>(transferSize));
         if (slot.buffer.empty()) {
             hold.unlock();
             ReleaseRing();
-            return kRejected;
+            return kFailed;
         }
     }
     frameCounter = 0;
@@ -382,7 +365,7 @@ int CameraDevice::StartAcquisition(int mode) {
         state = kStateIdle;
         ringFrameBytes = 0;
         doneEvent.reset();
-        return kRejected;
+        return kFailed;
     }
     return kDone;
 }
@@ -405,7 +388,7 @@ void CameraDevice::AcquisitionLoop() {
                 const int length = GetTransferSize();
                 // A window larger than the ring is never read into it.
                 stored = length > 0 && static_cast<size_t>(length) <= slot.buffer.size() &&
-                         ReadFrame(slot.buffer.data(), length) != 0;
+                         Succeeded(ReadFrame(slot.buffer.data(), length));
                 if (stored) slot.sequence = ++frameCounter;
             }
             if (!stored) {
@@ -459,36 +442,36 @@ int CameraDevice::CopySlot(int index, void* destination) {
     return slot.sequence.load();
 }
 
-int CameraDevice::GetFrameStatus() {
-    if (state.load() == kStateError) return 1;
+FrameStatus CameraDevice::GetFrameStatus() {
+    if (state.load() == kStateError) return FrameStatus::Error;
     const int delivered = lastDelivered.load();
     for (const FrameSlot& slot : frameSlots) {
-        if (slot.sequence.load() > delivered) return 3;
+        if (slot.sequence.load() > delivered) return FrameStatus::NewFrame;
     }
-    return 2;
+    return FrameStatus::NoNewFrame;
 }
 
-int CameraDevice::CopyLatestFrame(void* destination, int, int, int) {
-    if (destination == nullptr) return kRejected;
+DeviceResult CameraDevice::CopyLatestFrame(void* destination) {
+    if (destination == nullptr) return kFailed;
     const int sequence = CopySlot(NewestSlot(), destination);
-    if (sequence < 0) return kRejected;  // no acquisition has allocated the ring
+    if (sequence < 0) return kFailed;  // no acquisition has allocated the ring
     lastDelivered = sequence;
     return kDone;
 }
 
-int CameraDevice::FinishSingleFrame(void* destination, int, int, int) {
+DeviceResult CameraDevice::FinishSingleFrame(void* destination) {
     const bool arrived = doneEvent == nullptr || doneEvent->WaitFor(timeout.load());
     // A frame that did not arrive in time does not leave the loop running: it is stopped here.
     EndLoop();
     if (!arrived) return kNoAnswer;
-    if (destination == nullptr) return kRejected;
+    if (destination == nullptr) return kFailed;
     // The loop has ended: slot 0 holds the frame, or sequence 0 when the read failed.
-    if (frameSlots[0].sequence.load() == 0) return frameSlots[0].buffer.empty() ? kRejected : kNoAnswer;
+    if (frameSlots[0].sequence.load() == 0) return frameSlots[0].buffer.empty() ? kFailed : kNoAnswer;
     lastDelivered = CopySlot(0, destination);
     return kDone;
 }
 
-int CameraDevice::StopAcquisition() {
+DeviceResult CameraDevice::StopAcquisition() {
     EndLoop();
     ReleaseRing();
     return kDone;
@@ -510,27 +493,27 @@ void CameraDevice::ReleaseRing() {
     }
 }
 
-int CameraDevice::SuspendAcquisition() {
+CameraDevice::Suspension CameraDevice::SuspendAcquisition() {
     // Setters called back to back (an exposure loop, a slider) would pause the loop again as soon as it
     // resumed, before it read anything: the loop reads one frame after each resume before the next pause.
     const int resumedAt = resumedAtFrame.load();
     const uint32_t start = MillisecondClock();
     while (resumedAt >= 0 && frameCounter.load() == resumedAt && state.load() == kStateContinuous &&
            MillisecondClock() - start < static_cast<uint32_t>(kLoopPassWaitMs)) {
-        if (WaitLoopPass() == 0) SleepMs(1);
+        if (!WaitLoopPass()) SleepMs(1);
     }
     int expected = kStateContinuous;
-    if (!state.compare_exchange_strong(expected, kStatePaused)) return 0;
+    if (!state.compare_exchange_strong(expected, kStatePaused)) return Suspension::NotRunning;
     transferFailed = false;
-    if (WaitLoopPass() == 1) return 1;
+    if (WaitLoopPass()) return Suspension::Paused;
     // No acknowledgement: streaming goes on and the caller leaves the registers alone.
     expected = kStatePaused;
     state.compare_exchange_strong(expected, kStateContinuous);
-    return -1;
+    return Suspension::NoAck;
 }
 
-void CameraDevice::ResumeAcquisition(int suspended) {
-    if (suspended == 0) return;
+void CameraDevice::ResumeAcquisition(Suspension suspended) {
+    if (suspended != Suspension::Paused) return;
     resumedAtFrame = frameCounter.load();
     // Only a pause is lifted: a stop or an error that happened meanwhile stands. A transfer that failed
     // during the register traffic means the camera is gone: the stream ends as after a failed frame read.
@@ -538,16 +521,16 @@ void CameraDevice::ResumeAcquisition(int suspended) {
     state.compare_exchange_strong(expected, transferFailed.load() ? kStateError : kStateContinuous);
 }
 
-int CameraDevice::WaitLoopPass() {
+bool CameraDevice::WaitLoopPass() {
     auto ack = std::make_unique<ManualResetEvent>();
     ManualResetEvent* none = nullptr;
-    if (!ackEvent.compare_exchange_strong(none, ack.get())) return 0;  // another caller is waiting
+    if (!ackEvent.compare_exchange_strong(none, ack.get())) return false;  // another caller is waiting
     const bool passed = ack->WaitFor(kLoopPassWaitMs);
     {
         std::lock_guard lock(ackMutex);
         ackEvent = nullptr;
     }
-    return passed ? 1 : 0;
+    return passed;
 }
 
 }  // namespace zelvik

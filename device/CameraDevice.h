@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/DiskProtocol.h"
+#include "device/Sensor.h"
 #include "device/TransportMutex.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/DiskSystem.h"
@@ -19,72 +20,87 @@
 
 namespace zelvik {
 
+// The one result type of the device operations.
+enum class DeviceResult {
+    Done,
+    Failed,    // refused (bad argument, no ring, a feature this model lacks) or the transfer failed
+    NoAnswer,  // the camera did not answer in time (busy drive, no loop acknowledgement, frame timeout)
+};
+inline bool Succeeded(DeviceResult result) { return result == DeviceResult::Done; }
+
+// What the acquisition loop holds for a consumer.
+enum class FrameStatus { Error, NoNewFrame, NewFrame };
+
 // Base class of every camera model. It owns the open drive, the three ring buffers and the acquisition
-// thread. Model-specific requests answer with fixed "not done" values here; a model class overrides them.
-// The virtual operations are declared in the order of the device's slot table (0..46). A model class
-// calls Close() in its destructor, so that the acquisition thread ends while the model's overrides exist.
+// thread. Model-specific requests answer DeviceResult::Failed ("not done") here; a model class overrides
+// them. A model class calls Close() in its destructor, so that the acquisition thread ends while the
+// model's overrides exist.
 class CameraDevice {
 public:
     // Devices look for cameras on the given disks (the system's by default); the disks outlive the device.
     explicit CameraDevice(DiskSystem& disks = SystemDisks());
-    virtual ~CameraDevice();                                         // 0
+    virtual ~CameraDevice();
     CameraDevice(const CameraDevice&) = delete;
     CameraDevice& operator=(const CameraDevice&) = delete;
 
-    virtual void Noop();                                             // 1
-    virtual void CountDevices(const char* modelCode);                // 2
-    virtual int SetTransferDepth(int wide);                          // 3
-    virtual void SetTimeout(int value);                              // 4
-    virtual int GetTimeout();                                        // 5
-    virtual float GetFrameRate();                                    // 6
-    virtual int StartSingleFrame();                                  // 7
-    virtual int Reserved8();                                         // 8
-    virtual int PollSingleFrame();                                   // 9
-    virtual int Reserved10();                                        // 10
-    virtual int FinishSingleFrame(void* destination, int, int, int); // 11
-    virtual int StartContinuous();                                   // 12
-    virtual int StopAcquisition();                                   // 13
-    virtual void AcquisitionLoop();                                  // 14
-    virtual int GetFrameStatus();                                    // 15: 1 error, 2 no new frame, 3 new frame
-    virtual int CopyLatestFrame(void* destination, int, int, int);   // 16
-    virtual int GetDeviceCount();                                    // 17
-    virtual int IsValidDevice(int index);                            // 18
-    virtual int GetDeviceIndex();                                    // 19
-    virtual int SelectDevice(int index);                             // 20: 0 opened, 1 failed
-    virtual int SetFormat(int x, int y, int width, int height, int subsample);  // 21: 0, 1 rejected, 20
-    virtual int GetFormat(int* x, int* y, int* width, int* height, int* subsample);  // 22
-    virtual int SetMirrorH(int flag);                                // 23
-    virtual int SetMirrorV(int flag);                                // 24: 0 done
-    virtual int Reserved25();                                        // 25
-    virtual int GetMirrorV();                                        // 26
-    virtual int SetMode(int value);                                  // 27
-    virtual int Reserved28();                                        // 28
-    virtual int SetClock(int value);                                 // 29
-    virtual int GetClock(int* value);                                // 30
-    virtual int SetIOPort(int value);                                // 31
-    virtual int GetIOPort(unsigned char* value);                     // 32
-    virtual int ReadSromId(int index, unsigned char* value);         // 33
-    virtual int WriteSromId(int index, int value);                   // 34
-    virtual int SuspendAcquisition();                                // 35: 0 not running, 1 paused, -1 no ack
-    virtual void ResumeAcquisition(int suspended);                   // 36
-    virtual int WaitLoopPass();                                      // 37
-    virtual int GetTransferSize();                                   // 38
-    virtual int GetImageSize();                                      // 39
-    virtual int Open();                                              // 40
-    virtual void Close();                                            // 41
-    virtual int ReadFrame(void* buffer, int length);                 // 42
-    virtual int WriteByteRegister(int address, int value);           // 43
-    virtual int ReadByteRegister(int address, unsigned char* value); // 44
-    virtual int WriteWordRegister(int address, int value);           // 45
-    virtual int ReadWordRegister(int address, uint16_t* value);      // 46
+    // --- cameras: counting, selection, opening ---
+    int GetDeviceCount();
+    virtual bool IsValidDevice(int index);
+    int GetDeviceIndex();
+    // Opens camera index (the drive of an earlier selection is closed first).
+    virtual bool SelectDevice(int index);
+    virtual DeviceResult Open();
+    void Close();
 
+    // --- format and model features ---
+    // The sensor window: Done, Failed (outside the sensor, or more frame bytes than a running ring
+    // holds) or NoAnswer (the running loop did not pause).
+    virtual DeviceResult SetFormat(int x, int y, int width, int height, int subsample);
+    void GetFormat(int* x, int* y, int* width, int* height, int* subsample);
+    // This camera transfers one byte per pixel whatever depth is asked for.
+    DeviceResult SetTransferDepth(bool wide);
+    virtual DeviceResult SetMirrorV(int flag);
+    virtual int GetMirrorV();
+    // Features this model does not have: each answers Failed and leaves its output untouched.
+    DeviceResult SetMirrorH(int flag);
+    DeviceResult SetMode(int value);
+    DeviceResult SetClock(int value);
+    DeviceResult GetClock(int* value);
+    DeviceResult SetIOPort(int value);
+    DeviceResult GetIOPort(unsigned char* value);
+    DeviceResult ReadSromId(int index, unsigned char* value);
+    DeviceResult WriteSromId(int index, int value);
+    // Frame timeout of the transport: the polls of a byte-protocol frame read, and the single-frame wait
+    // in ms. Values outside 1..10000 are ignored.
+    void SetTimeout(int value);
+    int GetTimeout();
+
+    // --- acquisition ---
+    DeviceResult StartSingleFrame();
+    // Waits for the single frame and copies it to destination (frame bytes of the format).
+    DeviceResult FinishSingleFrame(void* destination);
+    DeviceResult StartContinuous();
+    DeviceResult StopAcquisition();
+    FrameStatus GetFrameStatus();
+    // Copies the newest frame to destination (frame bytes of the format).
+    DeviceResult CopyLatestFrame(void* destination);
+    float GetFrameRate();
+    int GetTransferSize();
+    int GetImageSize();
+
+    // --- registers: the transport's four accesses and the entry points above them ---
+    virtual DeviceResult ReadFrame(void* buffer, int length);
+    virtual DeviceResult WriteByteRegister(int address, int value);
+    virtual DeviceResult ReadByteRegister(int address, unsigned char* value);
+    virtual DeviceResult WriteWordRegister(int address, int value);
+    virtual DeviceResult ReadWordRegister(int address, uint16_t* value);
     // Entry points for everything above the transport (exported register functions, sensor setters).
-    int WriteRegister(int address, int value);
-    int ReadRegister(int address, uint16_t* value);
-    // Sensor setters: 1 written, 0 failed (or, for SetColorGain, not one of registers 0x2B..0x2E).
-    int SetColorGain(int reg, int value);
-    int SetGlobalGain(int value);
-    int SetExposure(int value);
+    DeviceResult WriteRegister(int address, int value);
+    DeviceResult ReadRegister(int address, uint16_t* value);
+    // Sensor setters (each pauses a running acquisition around its register traffic).
+    DeviceResult SetColorGain(sensor::GainSite site, int value);
+    DeviceResult SetGlobalGain(int value);
+    DeviceResult SetExposure(int value);
 
     // Frame bytes of the current format (one byte per pixel, before padding to 512).
     int GetFrameBytes();
@@ -123,8 +139,16 @@ protected:
     // Frames are transferred in whole sectors.
     static int TransferSizeOf(int frameBytes);
     // The byte protocol's word access: the register pair A (high byte), A+1 (low byte).
-    int WriteBytePair(int address, int value);
-    int ReadBytePair(int address, uint16_t* value);
+    DeviceResult WriteBytePair(int address, int value);
+    DeviceResult ReadBytePair(int address, uint16_t* value);
+    // Counts the attached cameras of a model (identity strings naming it) and selects index 0.
+    void CountDevices(const char* modelCode);
+
+    // How a setter found the acquisition: not running, paused for it, or running without acknowledging
+    // the pause (the setter then leaves the registers alone).
+    enum class Suspension { NotRunning, Paused, NoAck };
+    Suspension SuspendAcquisition();
+    void ResumeAcquisition(Suspension suspended);
 
     DiskSystem& disks;
     std::unique_ptr<DiskDrive> drive;  // replaced or released only under transportMutex
@@ -169,7 +193,10 @@ protected:
     int rowStart = 0, columnStart = 0, rowSize = 0, columnSize = 0;
 
 private:
-    int StartAcquisition(int mode);
+    DeviceResult StartAcquisition(int mode);
+    void AcquisitionLoop();
+    // True when the loop passed once within a second.
+    bool WaitLoopPass();
     // Ends the loop (state 4), joins the thread and releases the events; the ring is kept.
     void EndLoop();
     void ReleaseRing();
@@ -184,13 +211,13 @@ class Q77RXDevice : public CameraDevice {
 public:
     explicit Q77RXDevice(DiskSystem& disks = SystemDisks());
     ~Q77RXDevice() override;
-    int SetFormat(int x, int y, int width, int height, int subsample) override;
-    int SetMirrorV(int flag) override;
+    DeviceResult SetFormat(int x, int y, int width, int height, int subsample) override;
+    DeviceResult SetMirrorV(int flag) override;
     int GetMirrorV() override;
-    int Open() override;
-    int ReadFrame(void* buffer, int length) override;
-    int WriteWordRegister(int address, int value) override;
-    int ReadWordRegister(int address, uint16_t* value) override;
+    DeviceResult Open() override;
+    DeviceResult ReadFrame(void* buffer, int length) override;
+    DeviceResult WriteWordRegister(int address, int value) override;
+    DeviceResult ReadWordRegister(int address, uint16_t* value) override;
 };
 
 // The model factory: a new device that has counted the attached cameras and opened camera 0.

@@ -7,17 +7,13 @@
 namespace zelvik {
 
 using namespace protocol;
+using namespace sensor;
 
 namespace {
 
 constexpr char kModelCode[] = "Q77RX";
 constexpr uint8_t kModelIdA = 0x50;
 constexpr uint8_t kModelIdB = 0x02;
-constexpr int kSensorWidth = 2592;
-constexpr int kSensorHeight = 1944;
-constexpr int kMinWidth = 4;
-constexpr int kMinHeight = 3;
-constexpr int kMaxSubsample = 3;
 
 // The sensor's array starts 54 rows and 16 columns before the first active pixel.
 constexpr int kRowOffset = 54;
@@ -25,17 +21,6 @@ constexpr int kColumnOffset = 16;
 constexpr int kHorizontalBlanking = 42;
 constexpr int kVerticalBlanking = 48;
 
-constexpr int kChipIdRegister = 0;
-constexpr int kRowStartRegister = 1;
-constexpr int kColumnStartRegister = 2;
-constexpr int kRowSizeRegister = 3;
-constexpr int kColumnSizeRegister = 4;
-constexpr int kHorizontalBlankRegister = 5;
-constexpr int kVerticalBlankRegister = 6;
-constexpr int kReadModeRegister = 0x20;
-constexpr uint16_t kMirrorVBit = 0x8000;
-constexpr int kRowAddressModeRegister = 0x22;
-constexpr int kColumnAddressModeRegister = 0x23;
 // Address mode: bits 0-2 skip factor, bits 4-5 binning; both are replaced, every other bit is kept.
 constexpr uint16_t kAddressModeKeep = 0xFFC8;
 constexpr uint16_t kSkipBits[] = {0, 1, 3, 7};
@@ -43,9 +28,9 @@ constexpr uint16_t kSkipBits[] = {0, 1, 3, 7};
 // A word-register read needs this long before the status sector holds the answer.
 constexpr int kWordReadSettleMs = 10;
 
-constexpr int kDone = 0;
-constexpr int kRejected = 1;
-constexpr int kNoAnswer = 20;
+constexpr DeviceResult kDone = DeviceResult::Done;
+constexpr DeviceResult kFailed = DeviceResult::Failed;
+constexpr DeviceResult kNoAnswer = DeviceResult::NoAnswer;
 
 uint16_t WithSkip(uint16_t addressMode, int subsample) {
     return static_cast<uint16_t>((addressMode & kAddressModeKeep) | kSkipBits[subsample]);
@@ -56,8 +41,8 @@ uint16_t WithSkip(uint16_t addressMode, int subsample) {
 Q77RXDevice::Q77RXDevice(DiskSystem& disks) : CameraDevice(disks) {
     modelIdA = kModelIdA;
     modelIdB = kModelIdB;
-    width = kSensorWidth;
-    height = kSensorHeight;
+    width = kWidth;
+    height = kHeight;
     CountDevices(kModelCode);
     if (IsValidDevice(0)) {
         deviceIndex = 0;
@@ -67,59 +52,59 @@ Q77RXDevice::Q77RXDevice(DiskSystem& disks) : CameraDevice(disks) {
 
 Q77RXDevice::~Q77RXDevice() { Close(); }
 
-int Q77RXDevice::Open() {
-    if (CameraDevice::Open() == 0) return 0;
+DeviceResult Q77RXDevice::Open() {
+    if (const DeviceResult opened = CameraDevice::Open(); !Succeeded(opened)) return opened;
     // Register 0 is read with the word command whatever the firmware; 0x1801 selects the word protocol.
     uint16_t id = 0;
-    if (ReadWordRegister(kChipIdRegister, &id) != 0) chipId = id;
-    return 1;
+    if (Succeeded(ReadWordRegister(kChipIdRegister, &id))) chipId = id;
+    return kDone;
 }
 
-int Q77RXDevice::ReadFrame(void* buffer, int length) {
+DeviceResult Q77RXDevice::ReadFrame(void* buffer, int length) {
     if (!IsWordProtocol()) return CameraDevice::ReadFrame(buffer, length);
-    if (buffer == nullptr || length <= 0) return 0;
+    if (buffer == nullptr || length <= 0) return kFailed;
     // The word-protocol firmware answers a frame request with the image data directly: no status poll.
     Exchange exchange(*this);
-    if (!exchange || !exchange.Command(CommandBlock(kFrameRequest))) return 0;
-    return exchange.Image(buffer, static_cast<size_t>(length)) ? 1 : 0;
+    if (!exchange || !exchange.Command(CommandBlock(kFrameRequest))) return kFailed;
+    return exchange.Image(buffer, static_cast<size_t>(length)) ? kDone : kFailed;
 }
 
-int Q77RXDevice::WriteWordRegister(int address, int value) {
+DeviceResult Q77RXDevice::WriteWordRegister(int address, int value) {
     Exchange exchange(*this);
     if (!exchange || !exchange.Command(CommandBlock(kRegisterWrite, kWordAddressPhase, HighByte(address),
                                                     LowByte(address)))) {
-        return 0;
+        return kFailed;
     }
     return exchange.Command(CommandBlock(kRegisterWrite, kWordDataPhase, HighByte(value), LowByte(value)))
-               ? 1
-               : 0;
+               ? kDone
+               : kFailed;
 }
 
-int Q77RXDevice::ReadWordRegister(int address, uint16_t* value) {
+DeviceResult Q77RXDevice::ReadWordRegister(int address, uint16_t* value) {
     Exchange exchange(*this);
     if (!exchange || !exchange.Command(CommandBlock(kRegisterRead, 0, HighByte(address), LowByte(address)))) {
-        return 0;
+        return kFailed;
     }
     SleepMs(kWordReadSettleMs);
     Sector status;
-    if (!exchange.Status(status)) return 0;
+    if (!exchange.Status(status)) return kFailed;
     if (value != nullptr)
         *value = static_cast<uint16_t>(status[kWordResultByte + 1] << 8 | status[kWordResultByte]);
-    return 1;
+    return kDone;
 }
 
-int Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
-    const int suspended = SuspendAcquisition();
-    if (suspended == -1) return kNoAnswer;
+DeviceResult Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
+    const Suspension suspended = SuspendAcquisition();
+    if (suspended == Suspension::NoAck) return kNoAnswer;
     const bool insideSensor = x >= 0 && y >= 0 && w >= kMinWidth && h >= kMinHeight &&
-                              int64_t{x} + w <= kSensorWidth && int64_t{y} + h <= kSensorHeight && s >= 0 &&
+                              int64_t{x} + w <= kWidth && int64_t{y} + h <= kHeight && s >= 0 &&
                               s <= kMaxSubsample;
     // While an acquisition runs, its ring (and the consumers' buffers) were sized for the format it
     // started with: a window with more frame bytes waits for the next start.
     const int ring = ringFrameBytes.load();
     if (!insideSensor || (ring != 0 && FrameBytesOf(w, h, s) > ring)) {
         ResumeAcquisition(suspended);
-        return kRejected;
+        return kFailed;
     }
 
     uint16_t rowMode = 0, columnMode = 0;
@@ -155,9 +140,9 @@ int Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
     return kDone;
 }
 
-int Q77RXDevice::SetMirrorV(int flag) {
-    const int suspended = SuspendAcquisition();
-    if (suspended == -1) return kNoAnswer;
+DeviceResult Q77RXDevice::SetMirrorV(int flag) {
+    const Suspension suspended = SuspendAcquisition();
+    if (suspended == Suspension::NoAck) return kNoAnswer;
     uint16_t readMode = 0;
     ReadRegister(kReadModeRegister, &readMode);
     readMode = static_cast<uint16_t>(flag != 0 ? readMode | kMirrorVBit : readMode & ~kMirrorVBit);
@@ -168,10 +153,10 @@ int Q77RXDevice::SetMirrorV(int flag) {
 }
 
 int Q77RXDevice::GetMirrorV() {
-    const int suspended = SuspendAcquisition();
-    if (suspended == -1) return mirrorV;
+    const Suspension suspended = SuspendAcquisition();
+    if (suspended == Suspension::NoAck) return mirrorV;
     uint16_t readMode = 0;
-    if (ReadRegister(kReadModeRegister, &readMode) != 0) mirrorV = (readMode & kMirrorVBit) != 0 ? 1 : 0;
+    if (Succeeded(ReadRegister(kReadModeRegister, &readMode))) mirrorV = (readMode & kMirrorVBit) != 0 ? 1 : 0;
     ResumeAcquisition(suspended);
     return mirrorV;
 }

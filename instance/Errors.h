@@ -1,22 +1,33 @@
-// The library's error codes with their names and messages: one table for the API, the tools and the docs.
+// The library's error codes with their names and messages: one table for the library, the tools, the
+// docs and the tests. The numbers are the public header's ZELVIK_ERR_* values; the names are made from
+// the same tokens, so a name and its number cannot drift apart.
 #pragma once
+
+#include "include/ZelvikSdk.h"
 
 namespace zelvik {
 
+// X(public name after ZELVIK_ERR_, the library's constant, message). Every code the library reports;
+// 10 is never raised.
+#define ZELVIK_ERROR_TABLE(X)                                                                 \
+    X(AUTO_IRIS_OFF, kErrAutoIrisOff, "automatic exposure/gain control is off")               \
+    X(NOT_ALLOWED, kErrNotAllowed, "no device, or not allowed in the current capture mode")   \
+    X(NO_CAMERA, kErrNoCamera, "camera not present")                                          \
+    X(THREAD, kErrThread, "thread or event creation failed")                                  \
+    X(WINDOW, kErrWindow, "window, display or settings-store failure")                        \
+    X(MEMORY, kErrMemory, "memory or buffer failure")                                         \
+    X(DEVICE, kErrDevice, "device command failed")                                            \
+    X(CAPTURE_WINDOW, kErrCaptureWindow, "invalid capture window")                            \
+    X(TRANSFER, kErrTransfer, "frame transfer failed")                                        \
+    X(ARGUMENT, kErrArgument, "invalid argument")                                             \
+    X(UNSUPPORTED, kErrUnsupported, "function not supported")                                 \
+    X(RECORDING, kErrRecording, "recording failed to start, or stored settings missing")      \
+    X(CAMERA_LOST, kErrCameraLost, "camera lost during streaming")
+
 enum ErrorCode : int {
-    kErrAutoIrisOff = 0,
-    kErrNotAllowed = 1,
-    kErrNoCamera = 2,
-    kErrThread = 3,
-    kErrWindow = 4,
-    kErrMemory = 5,
-    kErrDevice = 6,
-    kErrCaptureWindow = 7,
-    kErrTransfer = 8,
-    kErrArgument = 9,
-    kErrUnsupported = 11,
-    kErrRecording = 12,
-    kErrCameraLost = 13,
+#define ZELVIK_ERROR_CONSTANT(name, constant, text) constant = ZELVIK_ERR_##name,
+    ZELVIK_ERROR_TABLE(ZELVIK_ERROR_CONSTANT)
+#undef ZELVIK_ERROR_CONSTANT
 };
 
 struct ErrorInfo {
@@ -25,21 +36,10 @@ struct ErrorInfo {
     const char* message;
 };
 
-// Every code the library reports (10 is never raised).
 inline constexpr ErrorInfo kErrorTable[] = {
-    {0, "ZELVIK_ERR_AUTO_IRIS_OFF", "automatic exposure/gain control is off"},
-    {1, "ZELVIK_ERR_NOT_ALLOWED", "no device, or not allowed in the current capture mode"},
-    {2, "ZELVIK_ERR_NO_CAMERA", "camera not present"},
-    {3, "ZELVIK_ERR_THREAD", "thread or event creation failed"},
-    {4, "ZELVIK_ERR_WINDOW", "window, display or settings-store failure"},
-    {5, "ZELVIK_ERR_MEMORY", "memory or buffer failure"},
-    {6, "ZELVIK_ERR_DEVICE", "device command failed"},
-    {7, "ZELVIK_ERR_CAPTURE_WINDOW", "invalid capture window"},
-    {8, "ZELVIK_ERR_TRANSFER", "frame transfer failed"},
-    {9, "ZELVIK_ERR_ARGUMENT", "invalid argument"},
-    {11, "ZELVIK_ERR_UNSUPPORTED", "function not supported"},
-    {12, "ZELVIK_ERR_RECORDING", "recording failed to start, or stored settings missing"},
-    {13, "ZELVIK_ERR_CAMERA_LOST", "camera lost during streaming"},
+#define ZELVIK_ERROR_ENTRY(name, constant, text) {ZELVIK_ERR_##name, "ZELVIK_ERR_" #name, text},
+    ZELVIK_ERROR_TABLE(ZELVIK_ERROR_ENTRY)
+#undef ZELVIK_ERROR_ENTRY
 };
 
 // The table's entry for a code, or null for a code the library never reports.

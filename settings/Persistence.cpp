@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "instance/Errors.h"
+#include "include/ZelvikSdk.h"
 #include "settings/Store.h"
 
 namespace zelvik {
@@ -21,7 +21,8 @@ constexpr EntryField kEntryFields[] = {
     {"EV", &CaptureWindow::EV},   {"EHS", &CaptureWindow::EHS}, {"EVS", &CaptureWindow::EVS},
     {"Buf", &CaptureWindow::Buf},
 };
-constexpr CaptureWindow kDefaultEntry{2592, 1944, 2592, 1944, 0, 0, 10};
+// The first run stores the whole sensor as "Size_00".
+constexpr CaptureWindow kDefaultEntry{};
 
 // Value names of "Gain_NN" by analogSettings slot, and their defaults for a camera with no key.
 constexpr const char* kAnalogNames[kAnalogSlotCount] = {
@@ -112,78 +113,78 @@ int SaveGroup(const std::string& subkey, const char* const (&names)[N], const Sh
 
 }  // namespace
 
-int LoadVideoFormat(CameraInstance& camera) {
+int LoadVideoFormat(CameraSettings& settings, const ErrorReport& report) {
     SettingsKey root;
     if (!root.Open(kSettingsRootKey)) {
         WriteVideoFormatDefaults();
-        camera.reportError(kErrRecording);
+        report(ZELVIK_ERR_RECORDING);
         return 0;
     }
     int32_t selected = 0;
     SettingsKey entry;
     if (!root.Query("Size", selected) || !entry.Open(root, NumberedKey("Size", selected))) {
-        camera.reportError(kErrRecording);
+        report(ZELVIK_ERR_RECORDING);
         return 0;
     }
-    ReadEntry(entry, camera.captureWindow);
+    ReadEntry(entry, settings.captureWindow);
     return 1;
 }
 
-int LoadStreamSettings(CameraInstance& camera) {
+int LoadStreamSettings(CameraSettings& settings, const ErrorReport& report) {
     SettingsKey root;
     if (!root.Open(kSettingsRootKey)) {
-        camera.reportError(kErrRecording);
+        report(ZELVIK_ERR_RECORDING);
         return 0;
     }
-    root.Query("Color", camera.colorMode);
-    root.Query("SubSample", camera.subsample);
-    int32_t waitTime = camera.waitTime;
+    root.Query("Color", settings.colorMode);
+    root.Query("SubSample", settings.subsample);
+    int32_t waitTime = settings.waitTime;
     root.Query("WaitTime", waitTime);
-    camera.waitTime = waitTime;
-    root.Query("Clock", camera.clock);
+    settings.waitTime = waitTime;
+    root.Query("Clock", settings.clock);
     return 1;
 }
 
-int LoadAnalog(CameraInstance& camera, int cameraIndex) {
+int LoadAnalog(CameraSettings& settings, int cameraIndex) {
     SettingsKey root;
     SettingsKey gains;
     if (!root.Open(kSettingsRootKey) || !gains.Open(root, NumberedKey("Gain", cameraIndex))) {
-        std::copy(std::begin(kAnalogDefaults), std::end(kAnalogDefaults), camera.analogSettings.begin());
+        std::copy(std::begin(kAnalogDefaults), std::end(kAnalogDefaults), settings.analogSettings.begin());
         return 1;
     }
     // One variable carries through all nine reads, so a missing value repeats the one before it.
     int32_t value = 0;
     for (int slot = 0; slot < kAnalogSlotCount; ++slot) {
         gains.Query(kAnalogNames[slot], value);
-        camera.analogSettings[slot] = value;
+        settings.analogSettings[slot] = value;
     }
     return 1;
 }
 
-int SaveAnalog(const CameraInstance& camera, int cameraIndex) {
-    return SaveGroup(NumberedKey("Gain", cameraIndex), kAnalogNames, camera.analogSettings.data());
+int SaveAnalog(const CameraSettings& settings, int cameraIndex) {
+    return SaveGroup(NumberedKey("Gain", cameraIndex), kAnalogNames, settings.analogSettings.data());
 }
 
-int LoadImageFilter(CameraInstance& camera) {
-    SharedSetting* slots = camera.imageSettings.data() + kFilterFirstSlot;
+int LoadImageFilter(CameraSettings& settings) {
+    SharedSetting* slots = settings.imageSettings.data() + kFilterFirstSlot;
     SettingsKey root;
     SettingsKey filter;
     if (!root.Open(kSettingsRootKey) || !filter.Open(root, "Filter")) {
         std::copy(std::begin(kFilterDefaults), std::end(kFilterDefaults), slots);
-        std::fill(camera.imageSettings.begin() + kClearedFirstSlot,
-                  camera.imageSettings.begin() + kClearedLastSlot + 1, 0);
+        std::fill(settings.imageSettings.begin() + kClearedFirstSlot,
+                  settings.imageSettings.begin() + kClearedLastSlot + 1, 0);
         return 0;
     }
     ReadSlots(filter, kFilterNames, slots);
     return 1;
 }
 
-int SaveImageFilter(const CameraInstance& camera) {
-    return SaveGroup("Filter", kFilterNames, camera.imageSettings.data() + kFilterFirstSlot);
+int SaveImageFilter(const CameraSettings& settings) {
+    return SaveGroup("Filter", kFilterNames, settings.imageSettings.data() + kFilterFirstSlot);
 }
 
-int LoadGrayFilter(CameraInstance& camera) {
-    SharedSetting* slots = camera.imageSettings.data() + kGrayFirstSlot;
+int LoadGrayFilter(CameraSettings& settings) {
+    SharedSetting* slots = settings.imageSettings.data() + kGrayFirstSlot;
     SettingsKey root;
     SettingsKey gray;
     if (!root.Open(kSettingsRootKey) || !gray.Open(root, "Gray")) {
@@ -194,8 +195,8 @@ int LoadGrayFilter(CameraInstance& camera) {
     return 1;
 }
 
-int SaveGrayFilter(const CameraInstance& camera) {
-    return SaveGroup("Gray", kGrayNames, camera.imageSettings.data() + kGrayFirstSlot);
+int SaveGrayFilter(const CameraSettings& settings) {
+    return SaveGroup("Gray", kGrayNames, settings.imageSettings.data() + kGrayFirstSlot);
 }
 
 int LoadSizeList(SizeListData& data) {
@@ -235,7 +236,7 @@ int SaveSizeList(const SizeListData& data) {
 
 int FindStoredSize(int width, int height, CaptureWindow& found) {
     SettingsKey root;
-    if (!root.Open(kSettingsRootKey)) return kErrWindow;
+    if (!root.Open(kSettingsRootKey)) return ZELVIK_ERR_WINDOW;
     SizeListData list;
     ReadSizeEntries(root, list);
     for (int i = 0; i < list.count; ++i) {
@@ -245,7 +246,7 @@ int FindStoredSize(int width, int height, CaptureWindow& found) {
             return 0;
         }
     }
-    return kErrWindow;
+    return ZELVIK_ERR_WINDOW;
 }
 
 }  // namespace zelvik

@@ -3,8 +3,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
-#include "instance/CameraInstance.h"
+#include "settings/CameraSettings.h"
 
 namespace zelvik {
 
@@ -29,34 +30,38 @@ struct SizeListData {
     int32_t clock = 0;
 };
 
+// Receives the error code a load reports (the instance pushes it on its error stack).
+using ErrorReport = std::function<void(int code)>;
+
 // Every function returns 1 when it read or wrote the group and 0 otherwise; callers may ignore the result.
 // None of them fails hard: a store that cannot be read gives the fallbacks below, one that cannot be
-// written leaves the stored values as they were.
+// written leaves the stored values as they were. Loads fill the record they are given; the instance
+// applies it.
 
 // Reads the selected size entry into captureWindow (a value missing from the entry leaves its field as it
 // was). With no root key, writes the default entry "Size_00" (2592 x 1944 at 0, 0, Buf 10) and the root
 // defaults (Size 0, Color 2, SubSample 0, WaitTime 10, Clock 0), reports error 12 and returns 0 with
 // captureWindow unchanged. A missing "Size" value or selected entry: error 12, 0.
-int LoadVideoFormat(CameraInstance& camera);
+int LoadVideoFormat(CameraSettings& settings, const ErrorReport& report);
 
 // Reads Color, SubSample, WaitTime and Clock into colorMode, subsample, waitTime and clock (a missing
 // value leaves its field). No root key: error 12, 0.
-int LoadStreamSettings(CameraInstance& camera);
+int LoadStreamSettings(CameraSettings& settings, const ErrorReport& report);
 
 // Reads "Gain_<cameraIndex>" into analogSettings. A missing key gives the defaults (gains 16, exposure
 // 1100, mirrors and auto iris 0) and returns 1. A value missing from the key takes the value read just
 // before it (0 for the first, "Global"): stored keys written without some values rely on this.
-int LoadAnalog(CameraInstance& camera, int cameraIndex);
-int SaveAnalog(const CameraInstance& camera, int cameraIndex);
+int LoadAnalog(CameraSettings& settings, int cameraIndex);
+int SaveAnalog(const CameraSettings& settings, int cameraIndex);
 
 // Slots 0..9 of imageSettings from "Filter". A missing key gives the defaults (0 for brightness to
 // sharpness, 100 for the three Bayer gains and gamma, Bayer mode 3), clears slots 20..28 and returns 0.
-int LoadImageFilter(CameraInstance& camera);
-int SaveImageFilter(const CameraInstance& camera);
+int LoadImageFilter(CameraSettings& settings);
+int SaveImageFilter(const CameraSettings& settings);
 
 // Slots 11..19 of imageSettings from "Gray". A missing key gives mode 0, gains 128, offsets 0, returns 0.
-int LoadGrayFilter(CameraInstance& camera);
-int SaveGrayFilter(const CameraInstance& camera);
+int LoadGrayFilter(CameraSettings& settings);
+int SaveGrayFilter(const CameraSettings& settings);
 
 // The camera dialog's load: the stored sizes up to the first missing number, then the five root values.
 // No root key: 0, data unchanged.

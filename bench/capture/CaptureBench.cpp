@@ -15,6 +15,7 @@
 
 #include "include/ZelvikSdk.h"
 #include "tests/support/FuseEmulator.h"
+#include "tests/support/TempDir.h"
 
 #ifndef ZELVIK_EMULATOR_PATH
 #define ZELVIK_EMULATOR_PATH ""
@@ -51,8 +52,8 @@ void StreamFullResolution(benchmark::State& state) {
         state.SkipWithError(why.c_str());
         return;
     }
-    char config[] = "/tmp/zelvik-bench-config-XXXXXX";
-    ::setenv("XDG_CONFIG_HOME", ::mkdtemp(config), 1);
+    const zelvik::test::TempDir config("zelvik-bench-config");
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     std::vector<std::string> options;
     if (fps > 0) options = {"--fps", std::to_string(fps)};
     FuseEmulator emulator(ZELVIK_EMULATOR_PATH, options);

@@ -129,15 +129,16 @@ void AcquisitionPath(benchmark::State& state) {
         return;
     }
     std::vector<uint8_t> destination(kFrameBytes);  // the application's buffer: ordinary memory
-    if (device->StartContinuous() != 0) {
+    if (!zelvik::Succeeded(device->StartContinuous())) {
         state.SkipWithError("StartContinuous failed");
         return;
     }
     const Accounting accounting;
     for (auto _ : state) {
-        int status;
-        while ((status = device->GetFrameStatus()) == 2) std::this_thread::sleep_for(kPollInterval);
-        if (status != 3 || device->CopyLatestFrame(destination.data(), 0, 0, 1) != 0) {
+        zelvik::FrameStatus status;
+        while ((status = device->GetFrameStatus()) == zelvik::FrameStatus::NoNewFrame)
+            std::this_thread::sleep_for(kPollInterval);
+        if (status != zelvik::FrameStatus::NewFrame || !zelvik::Succeeded(device->CopyLatestFrame(destination.data()))) {
             state.SkipWithError("the acquisition ended");
             break;
         }

@@ -6,6 +6,7 @@
 #include "api/Exports.h"
 #include "api/HandleRegistry.h"
 #include "instance/CameraInstance.h"
+#include "tests/support/ErrorStack.h"
 #include "tests/support/RegisterMapDevice.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -35,11 +36,7 @@ protected:
         if (!queue_) queue_ = ZelvikMsg_CreateQueue();
         return queue_;
     }
-    // Empties the error stack so a test sees only its own codes.
-    void DrainErrors(int h) {
-        while (Zelvik_GetLastError(h) != 0) {
-        }
-    }
+    static void DrainErrors(int h) { test::DrainErrors(h); }
 
     TestEnvironment env_;
     std::vector<int> handles_;

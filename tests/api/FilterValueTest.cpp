@@ -1,4 +1,5 @@
 // The filter-value table: ranges of every index, the packed Bayer gains, and what reaches the sensor.
+#include "api/FilterValues.h"
 #include "tests/api/ApiFixture.h"
 
 namespace zelvik::test {
@@ -13,31 +14,31 @@ struct Range {
 };
 
 const Range kRanges[] = {
-    {1, -255, 255, Zelvik_SetBrightness, Zelvik_GetBrightness},
-    {2, -127, 127, Zelvik_SetContrast, Zelvik_GetContrast},
-    {3, -360, 360, Zelvik_SetHue, Zelvik_GetHue},
-    {4, -255, 255, Zelvik_SetSaturation, Zelvik_GetSaturation},
-    {5, 0, 30, Zelvik_SetSharpness, Zelvik_GetSharpness},
-    {7, 0, 200, Zelvik_SetBayerGainRed, Zelvik_GetBayerGainRed},
-    {8, 0, 200, Zelvik_SetBayerGainGreen, Zelvik_GetBayerGainGreen},
-    {9, 0, 200, Zelvik_SetBayerGainBlue, Zelvik_GetBayerGainBlue},
-    {11, 0, 200, Zelvik_SetGamma, Zelvik_GetGamma},
-    {12, 0, 3, Zelvik_SetBayerMode, Zelvik_GetBayerMode},
-    {13, 0, 63, Zelvik_SetGlobalGain, Zelvik_GetGlobalGain},
-    {14, 0, 63, Zelvik_SetColorGainRed, Zelvik_GetColorGainRed},
-    {15, 0, 63, Zelvik_SetColorGainGreen1, Zelvik_GetColorGainGreen1},
-    {16, 0, 63, Zelvik_SetColorGainGreen2, Zelvik_GetColorGainGreen2},
-    {17, 0, 63, Zelvik_SetColorGainBlue, Zelvik_GetColorGainBlue},
-    {18, 0, 16383, Zelvik_SetExposureTime, Zelvik_GetExposureTime},
-    {19, 0, 2, Zelvik_SetGrayMode, Zelvik_GetGrayMode},
-    {20, 0, 255, Zelvik_SetGrayGainR, Zelvik_GetGrayGainR},
-    {21, 0, 255, Zelvik_SetGrayGainG1, Zelvik_GetGrayGainG1},
-    {22, 0, 255, Zelvik_SetGrayGainG2, Zelvik_GetGrayGainG2},
-    {23, 0, 255, Zelvik_SetGrayGainB, Zelvik_GetGrayGainB},
-    {24, -255, 255, Zelvik_SetGrayOffsetR, Zelvik_GetGrayOffsetR},
-    {25, -255, 255, Zelvik_SetGrayOffsetG1, Zelvik_GetGrayOffsetG1},
-    {26, -255, 255, Zelvik_SetGrayOffsetG2, Zelvik_GetGrayOffsetG2},
-    {27, -255, 255, Zelvik_SetGrayOffsetB, Zelvik_GetGrayOffsetB},
+    {kFilterBrightness, -255, 255, Zelvik_SetBrightness, Zelvik_GetBrightness},
+    {kFilterContrast, -127, 127, Zelvik_SetContrast, Zelvik_GetContrast},
+    {kFilterHue, -360, 360, Zelvik_SetHue, Zelvik_GetHue},
+    {kFilterSaturation, -255, 255, Zelvik_SetSaturation, Zelvik_GetSaturation},
+    {kFilterSharpness, 0, 30, Zelvik_SetSharpness, Zelvik_GetSharpness},
+    {kFilterBayerGainRed, 0, 200, Zelvik_SetBayerGainRed, Zelvik_GetBayerGainRed},
+    {kFilterBayerGainGreen, 0, 200, Zelvik_SetBayerGainGreen, Zelvik_GetBayerGainGreen},
+    {kFilterBayerGainBlue, 0, 200, Zelvik_SetBayerGainBlue, Zelvik_GetBayerGainBlue},
+    {kFilterGamma, 0, 200, Zelvik_SetGamma, Zelvik_GetGamma},
+    {kFilterBayerMode, 0, 3, Zelvik_SetBayerMode, Zelvik_GetBayerMode},
+    {kFilterGlobalGain, 0, 63, Zelvik_SetGlobalGain, Zelvik_GetGlobalGain},
+    {kFilterColorGainRed, 0, 63, Zelvik_SetColorGainRed, Zelvik_GetColorGainRed},
+    {kFilterColorGainGreen1, 0, 63, Zelvik_SetColorGainGreen1, Zelvik_GetColorGainGreen1},
+    {kFilterColorGainGreen2, 0, 63, Zelvik_SetColorGainGreen2, Zelvik_GetColorGainGreen2},
+    {kFilterColorGainBlue, 0, 63, Zelvik_SetColorGainBlue, Zelvik_GetColorGainBlue},
+    {kFilterExposureTime, 0, 16383, Zelvik_SetExposureTime, Zelvik_GetExposureTime},
+    {kFilterGrayMode, 0, 2, Zelvik_SetGrayMode, Zelvik_GetGrayMode},
+    {kFilterGrayGainR, 0, 255, Zelvik_SetGrayGainR, Zelvik_GetGrayGainR},
+    {kFilterGrayGainG1, 0, 255, Zelvik_SetGrayGainG1, Zelvik_GetGrayGainG1},
+    {kFilterGrayGainG2, 0, 255, Zelvik_SetGrayGainG2, Zelvik_GetGrayGainG2},
+    {kFilterGrayGainB, 0, 255, Zelvik_SetGrayGainB, Zelvik_GetGrayGainB},
+    {kFilterGrayOffsetR, -255, 255, Zelvik_SetGrayOffsetR, Zelvik_GetGrayOffsetR},
+    {kFilterGrayOffsetG1, -255, 255, Zelvik_SetGrayOffsetG1, Zelvik_GetGrayOffsetG1},
+    {kFilterGrayOffsetG2, -255, 255, Zelvik_SetGrayOffsetG2, Zelvik_GetGrayOffsetG2},
+    {kFilterGrayOffsetB, -255, 255, Zelvik_SetGrayOffsetB, Zelvik_GetGrayOffsetB},
 };
 
 TEST_F(FilterValueTest, EveryIndexAcceptsItsRangeAndRejectsJustOutside) {
@@ -54,7 +55,7 @@ TEST_F(FilterValueTest, EveryIndexAcceptsItsRangeAndRejectsJustOutside) {
         }
         for (int v : {r.min - 1, r.max + 1}) {
             EXPECT_EQ(r.set(h, v), 0);
-            EXPECT_EQ(Zelvik_GetLastError(h), 9);
+            EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
             EXPECT_EQ(r.get(h, &ok), r.max);  // unchanged
         }
     }
@@ -68,13 +69,13 @@ TEST_F(FilterValueTest, IndexesOutsideTheTableFail) {
         int ok = 5;
         EXPECT_EQ(Zelvik_GetFilterValue(h, index, &ok), 0);
         EXPECT_EQ(ok, 0);
-        EXPECT_EQ(Zelvik_GetLastError(h), 9);
+        EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
         EXPECT_EQ(Zelvik_SetFilterValue(h, index, 0), 0);
-        EXPECT_EQ(Zelvik_GetLastError(h), 9);
+        EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
     }
     int ok = 0;
     ASSERT_EQ(Zelvik_SetBrightness(h, 0), 1);
-    EXPECT_EQ(Zelvik_GetFilterValue(h, 1, &ok), 0);
+    EXPECT_EQ(Zelvik_GetFilterValue(h, kFilterBrightness, &ok), 0);
     EXPECT_EQ(ok, 1);  // a real zero
 }
 
@@ -129,11 +130,11 @@ TEST_F(FilterValueTest, WithoutDeviceEveryIndexReportsOne) {
     const int h = HandleWithoutDevice();
     DrainErrors(h);
     int ok = 3;
-    EXPECT_EQ(Zelvik_GetFilterValue(h, 1, &ok), 0);
+    EXPECT_EQ(Zelvik_GetFilterValue(h, kFilterBrightness, &ok), 0);
     EXPECT_EQ(ok, 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 1);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED);
     EXPECT_EQ(Zelvik_SetGamma(h, 100), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 1);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED);
 }
 
 }  // namespace

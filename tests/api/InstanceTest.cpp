@@ -27,18 +27,18 @@ TEST_F(InstanceTest, ErrorsArePostedToTheNotifyQueueWithTheCodeInLParam) {
     ASSERT_EQ(ZelvikMsg_Get(Queue(), &m, 1000), 1);
     EXPECT_EQ(m.message, uint32_t{MSG_CAMERA_ERROR});
     EXPECT_EQ(m.wParam, 0u);
-    EXPECT_EQ(m.lParam, 9);
+    EXPECT_EQ(m.lParam, ZELVIK_ERR_ARGUMENT);
     // The I/O-port calls post their codes without pushing them.
     DrainErrors(h);
     EXPECT_EQ(Zelvik_GetIOPort(h, nullptr, 0, 0), 0);
     ASSERT_EQ(ZelvikMsg_Get(Queue(), &m, 1000), 1);
-    EXPECT_EQ(m.lParam, 9);
+    EXPECT_EQ(m.lParam, ZELVIK_ERR_ARGUMENT);
     EXPECT_EQ(Zelvik_GetLastError(h), 0);
 }
 
 TEST_F(InstanceTest, MissingDeviceReportsFiveThenOneFromDeviceOperations) {
     const int h = HandleWithoutDevice();
-    EXPECT_EQ(Zelvik_GetLastError(h), 5);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_MEMORY);
     int ok = 9;
     char names[10 * 256];
     struct Case {
@@ -57,7 +57,7 @@ TEST_F(InstanceTest, MissingDeviceReportsFiveThenOneFromDeviceOperations) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.result, 0) << c.name;
-        EXPECT_EQ(Zelvik_GetLastError(h), 1) << c.name;
+        EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED) << c.name;
     }
     EXPECT_EQ(ok, 0);
     // Calls that need no device still work.
@@ -78,7 +78,7 @@ TEST_F(InstanceTest, ColorModeSubsampleAndWaitTime) {
         EXPECT_EQ(Zelvik_GetColorMode(h), m.reported);
     }
     EXPECT_EQ(Zelvik_SetColorMode(h, 12), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 9);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
     EXPECT_EQ(Zelvik_GetColorMode(h), 58);  // unchanged
 
     EXPECT_EQ(Zelvik_SetSubSample(h, 2), 1);
@@ -110,8 +110,8 @@ TEST_F(InstanceTest, RealExposureFollowsLineLengthAndSubsample) {
         EXPECT_EQ(Zelvik_GetRealExposureTime(h, &ok), c.expected) << c.subsample << "/" << c.exposure;
         EXPECT_EQ(ok, 1);
     }
-    EXPECT_EQ(Instance(h).lineLength, 3508);
-    EXPECT_DOUBLE_EQ(Instance(h).clockPeriod, 1.0 / 96);
+    EXPECT_EQ(Instance(h).LineLength(), 3508);
+    EXPECT_DOUBLE_EQ(Instance(h).ClockPeriod(), 1.0 / 96);
 }
 
 TEST_F(InstanceTest, MirrorsMoveTheBayerPhase) {
@@ -130,7 +130,7 @@ TEST_F(InstanceTest, MirrorsMoveTheBayerPhase) {
     EXPECT_EQ(Device(h).mirrorWrites.back(), 0);
     // The device refusing the vertical mirror makes the call fail without an error.
     DrainErrors(h);
-    Device(h).mirrorAnswer = 20;
+    Device(h).mirrorAnswer = DeviceResult::NoAnswer;
     EXPECT_EQ(Zelvik_SetMirrorV(h, 5), 0);
     EXPECT_EQ(Device(h).mirrorWrites.back(), 1);
     EXPECT_EQ(Zelvik_GetMirrorV(h), 1);
@@ -171,7 +171,7 @@ TEST_F(InstanceTest, DeviceNamesCountValidCamerasWhileGetDeviceNameUsesTheIndex)
 
     EXPECT_EQ(Zelvik_SetDeviceNumber(h, 3), 1);
     EXPECT_EQ(Zelvik_SetDeviceNumber(h, 2), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 2);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NO_CAMERA);
 }
 
 TEST_F(InstanceTest, EnumDeviceNeverWritesPastTheTenthEntry) {
@@ -190,9 +190,9 @@ TEST_F(InstanceTest, CameraInfoNeedsAWholeRecord) {
     ZelvikCameraInfo info{};
     info.size = 35;
     EXPECT_EQ(Zelvik_GetCameraInfo(h, &info), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 5);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_MEMORY);
     EXPECT_EQ(Zelvik_GetCameraInfo(h, nullptr), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 9);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_ARGUMENT);
     info.size = 36;
     EXPECT_EQ(Zelvik_GetCameraInfo(h, &info), 1);
     EXPECT_EQ(info.size, 36u);
@@ -214,15 +214,15 @@ TEST_F(InstanceTest, RegisterExportsTruncateTheByteFormAndReportSix) {
 
     Device(h).failRegisters = true;
     EXPECT_EQ(Zelvik_WriteRegister(h, 1, 1), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 6);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_DEVICE);
     EXPECT_EQ(Zelvik_ReadRegisterEx(h, 1, &ok), 0);
     EXPECT_EQ(ok, 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 6);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_DEVICE);
     // This camera has no identification memory and no I/O port.
     EXPECT_EQ(Zelvik_ReadSromID(h, 0, &ok), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 1);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED);
     EXPECT_EQ(Zelvik_WriteSromID(h, 0, 1), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 1);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NOT_ALLOWED);
     unsigned char port = 0xAA;
     EXPECT_EQ(Zelvik_GetIOPort(h, &port, 0, 0), 1);
     EXPECT_EQ(port, 0);
@@ -233,7 +233,7 @@ TEST_F(InstanceTest, CaptureWindowExStoresEvenAnInvalidWindow) {
     const int h = HandleWithDevice();
     DrainErrors(h);
     EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 100, 2500, 1944, 0, 1944), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 7);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_CAPTURE_WINDOW);
     int v[6];
     EXPECT_EQ(Zelvik_GetCaptureWindowEx(h, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 1);
     const int expected[] = {2592, 100, 2500, 1944, 0, 1944};

@@ -21,7 +21,7 @@ TEST(MessageQueueTest, DeliversInOrderAndTheFdIsReadableWhileMessagesWait) {
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(Readable(fd));
     PostToTarget(q, MSG_CAMERA_FRAME, 0x1234, 0);
-    PostToTarget(q, MSG_CAMERA_ERROR, 0, 13);
+    PostToTarget(q, MSG_CAMERA_ERROR, 0, ZELVIK_ERR_CAMERA_LOST);
     EXPECT_TRUE(Readable(fd));
     ZelvikMessage m;
     ASSERT_EQ(ZelvikMsg_Get(q, &m, 0), 1);
@@ -29,7 +29,7 @@ TEST(MessageQueueTest, DeliversInOrderAndTheFdIsReadableWhileMessagesWait) {
     EXPECT_EQ(m.wParam, 0x1234u);
     EXPECT_TRUE(Readable(fd));
     ASSERT_EQ(ZelvikMsg_Get(q, &m, 0), 1);
-    EXPECT_EQ(m.lParam, 13);
+    EXPECT_EQ(m.lParam, ZELVIK_ERR_CAMERA_LOST);
     EXPECT_FALSE(Readable(fd));
     EXPECT_EQ(ZelvikMsg_Get(q, &m, 10), 0);
     EXPECT_EQ(ZelvikMsg_DestroyQueue(q), 1);
@@ -54,11 +54,11 @@ TEST(MessageQueueTest, AWaitingReaderWakesForAPostFromAnotherThread) {
     const ZELVIK_HWND q = ZelvikMsg_CreateQueue();
     std::thread poster([q] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        PostToTarget(q, MSG_CAMERA_FRAME, 0, 8);
+        PostToTarget(q, MSG_CAMERA_FRAME, 0, ZELVIK_ERR_TRANSFER);
     });
     ZelvikMessage m;
     EXPECT_EQ(ZelvikMsg_Get(q, &m, -1), 1);
-    EXPECT_EQ(m.lParam, 8);
+    EXPECT_EQ(m.lParam, ZELVIK_ERR_TRANSFER);
     poster.join();
     EXPECT_EQ(ZelvikMsg_Get(q, nullptr, 0), -1);
     ZelvikMsg_DestroyQueue(q);

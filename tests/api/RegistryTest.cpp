@@ -87,7 +87,7 @@ TEST_F(ExportFrameTest, UnsupportedEntryReportsElevenOnLiveHandlesOnly) {
     for (Unsupported f : {Zelvik_Fps, Zelvik_GetCameraType, Zelvik_SetCameraType, Zelvik_SetCrossbar,
                           Zelvik_SetHalfClock, Zelvik_SetSamplingRate, Zelvik_Trigger}) {
         EXPECT_EQ(f(h, 5, 6, 7), 0);
-        EXPECT_EQ(Zelvik_GetLastError(h), 11);
+        EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_UNSUPPORTED);
         EXPECT_EQ(Zelvik_GetLastError(h), 0);
     }
     int ok = 7;

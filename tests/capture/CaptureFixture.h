@@ -15,10 +15,12 @@
 
 #include "api/Exports.h"
 #include "api/HandleRegistry.h"
+#include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
 #include "emulator/EmulatedDisks.h"
 #include "include/ZelvikSdk.h"
 #include "instance/CameraInstance.h"
+#include "tests/support/ErrorStack.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace zelvik::test {
@@ -104,6 +106,7 @@ protected:
         std::erase(handles_, h);
     }
     CameraInstance& Instance(int h) { return *Registry().Find(h)->instance; }
+    CaptureEngine& Engine(int h) { return *Registry().Find(h)->engine; }
 
     ZELVIK_HWND Queue() {
         if (!queue_) queue_ = ZelvikMsg_CreateQueue();
@@ -114,14 +117,8 @@ protected:
         return notify_;
     }
 
-    // Pops the whole error stack, newest first (zeros included up to the last non-zero code).
-    static std::vector<int> Errors(int h) {
-        std::vector<int> codes;
-        for (int i = 0; i < 20; ++i) codes.push_back(Zelvik_GetLastError(h));
-        while (!codes.empty() && codes.back() == 0) codes.pop_back();
-        return codes;
-    }
-    static void Drain(int h) { Errors(h); }
+    static std::vector<int> Errors(int h) { return PopErrors(h); }
+    static void Drain(int h) { DrainErrors(h); }
     void DrainMessages(ZELVIK_HWND q) {
         ZelvikMessage m;
         while (ZelvikMsg_Get(q, &m, 0) == 1) {

@@ -68,7 +68,7 @@ TEST_F(CaptureModeTest, OperationsRefusedInTheWrongModeReportError1) {
         ASSERT_EQ(c.enter(h), 1);
         Drain(h);
         EXPECT_EQ(c.refused(h), 0);
-        EXPECT_EQ(Codes(h), std::vector<int>{1});
+        EXPECT_EQ(Codes(h), std::vector<int>{ZELVIK_ERR_NOT_ALLOWED});
         // The mode in force is kept, and stopping returns to idle, from where streaming starts.
         EXPECT_EQ(c.enter(h), 1);
         EXPECT_EQ(Zelvik_StopPreview(h), 1);
@@ -100,7 +100,7 @@ TEST_F(CaptureModeTest, GetImageReturnsEachFinishedImageOnce) {
     ASSERT_EQ(Zelvik_Capture(h), 1);
     ASSERT_EQ(Zelvik_SetColorMode(h, 12), 0);  // leaves a 9 on the stack
     EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 0);
-    EXPECT_EQ(Codes(h), std::vector<int>{9});
+    EXPECT_EQ(Codes(h), std::vector<int>{ZELVIK_ERR_ARGUMENT});
     ASSERT_EQ(Zelvik_SnapShot(h, nullptr, 0, 1), 1);
     EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 1);
     EXPECT_EQ(Zelvik_GetImage(h, image.data(), size, 1), 0);
@@ -117,7 +117,7 @@ TEST_F(CaptureModeTest, GetImageReturnsEachFinishedImageOnce) {
     ASSERT_EQ(Zelvik_SnapShot(h, nullptr, 0, 1), 1);
     EXPECT_EQ(Zelvik_GetImage(h, image.data(), size - 1, 1), 0);
     EXPECT_EQ(Zelvik_GetImage(h, nullptr, size, 1), 0);
-    EXPECT_EQ(Codes(h), (std::vector<int>{5, 5, 5}));
+    EXPECT_EQ(Codes(h), (std::vector<int>{ZELVIK_ERR_MEMORY, ZELVIK_ERR_MEMORY, ZELVIK_ERR_MEMORY}));
 }
 
 TEST_F(CaptureModeTest, ApplicationBufferOneByteShortFailsEveryFrame) {
@@ -130,14 +130,14 @@ TEST_F(CaptureModeTest, ApplicationBufferOneByteShortFailsEveryFrame) {
         const auto message = WaitForFrame(Queue());
         ASSERT_TRUE(message);
         EXPECT_EQ(message->wParam, 0u);
-        EXPECT_EQ(message->lParam, 5);
+        EXPECT_EQ(message->lParam, ZELVIK_ERR_MEMORY);
     }
     ASSERT_EQ(Zelvik_StopPreview(h), 1);
     const std::vector<int> codes = Codes(h);
     ASSERT_GE(codes.size(), 3u);
     for (int code : codes) EXPECT_EQ(code, 5);
-    EXPECT_EQ(Instance(h).captureCounters.delivered.load(), 0u);
-    EXPECT_GE(Instance(h).captureCounters.failed.load(), 3u);
+    EXPECT_EQ(Engine(h).FrameCounters().delivered.load(), 0u);
+    EXPECT_GE(Engine(h).FrameCounters().failed.load(), 3u);
 }
 
 TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
@@ -150,11 +150,11 @@ TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
     ASSERT_TRUE(lost);
     EXPECT_EQ(lost->message, static_cast<uint32_t>(MSG_CAMERA_FRAME));
     EXPECT_EQ(lost->wParam, 0u);
-    EXPECT_EQ(lost->lParam, 13);
+    EXPECT_EQ(lost->lParam, ZELVIK_ERR_CAMERA_LOST);
     EXPECT_TRUE(WaitForThreads(base)) << "capture and acquisition threads end on their own";
-    EXPECT_EQ(Codes(h), std::vector<int>{13});
+    EXPECT_EQ(Codes(h), std::vector<int>{ZELVIK_ERR_CAMERA_LOST});
     EXPECT_EQ(Zelvik_StopPreview(h), 1);
-    EXPECT_EQ(Instance(h).captureMode.load(), kCaptureIdle);
+    EXPECT_EQ(Engine(h).Mode(), kCaptureIdle);
 }
 
 // A camera whose identification no longer matches cannot be opened: every start fails at once with
@@ -182,7 +182,7 @@ TEST_F(CaptureModeTest, StartWithoutAnOpenedCameraFailsWithError2) {
         EXPECT_NE(std::find(codes.begin(), codes.end(), 2), codes.end()) << s.what;
         EXPECT_EQ(std::find(codes.begin(), codes.end(), 13), codes.end()) << s.what;
         EXPECT_EQ(ThreadCount(), base) << s.what << ": no capture thread runs";
-        EXPECT_EQ(Instance(h).captureMode.load(), kCaptureIdle) << s.what;
+        EXPECT_EQ(Engine(h).Mode(), kCaptureIdle) << s.what;
     }
 }
 
@@ -243,7 +243,7 @@ TEST_F(CaptureModeTest, DeliveredRowsFollowKeepRowOrder) {
         ASSERT_TRUE(message);
         ASSERT_EQ(Zelvik_StopPreview(h), 1);
         const auto* info = reinterpret_cast<const ZelvikFrameInfo*>(message->wParam);
-        EXPECT_EQ(info, &Instance(h).frameInfo);
+        EXPECT_EQ(info, &Engine(h).FrameInfo());
         EXPECT_EQ(info->size, static_cast<int32_t>(sizeof(ZelvikFrameInfo)));
         EXPECT_EQ(info->width, width);
         EXPECT_EQ(info->height, height);
@@ -267,7 +267,7 @@ TEST_F(CaptureModeTest, WindowChangedWhileStreamingNeverReachesTheBuffers) {
         return WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
     };
     ASSERT_TRUE(delivered());
-    const auto& counters = Instance(h).captureCounters;
+    const auto& counters = Engine(h).FrameCounters();
 
     // A larger window does not fit the running acquisition: the device keeps streaming the old one.
     EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, 128, 1944, 0, 96), 1);
@@ -295,7 +295,7 @@ TEST_F(CaptureModeTest, WindowChangedWhileStreamingNeverReachesTheBuffers) {
     EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
     ASSERT_TRUE(delivered());
     ASSERT_EQ(Zelvik_StopPreview(h), 1);
-    EXPECT_EQ(Codes(h), std::vector<int>{7});
+    EXPECT_EQ(Codes(h), std::vector<int>{ZELVIK_ERR_CAPTURE_WINDOW});
 }
 
 TEST_F(CaptureModeTest, EveryColourModeDeliversItsSizeAndDepthAtFullResolution) {
@@ -312,7 +312,7 @@ TEST_F(CaptureModeTest, EveryColourModeDeliversItsSizeAndDepthAtFullResolution) 
         const auto message = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam == 0; });
         ASSERT_TRUE(message);
         ASSERT_EQ(Zelvik_StopPreview(h), 1);
-        const ZelvikFrameInfo& info = Instance(h).frameInfo;
+        const ZelvikFrameInfo& info = Engine(h).FrameInfo();
         EXPECT_EQ(info.width, kWidth);
         EXPECT_EQ(info.height, kHeight);
         EXPECT_EQ(info.bitsPerPixel, bits);

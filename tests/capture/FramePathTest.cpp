@@ -92,7 +92,7 @@ emu::Image RedAtHalf() {
 TEST_F(FramePathTest, OneShotWhiteBalanceMeasuresOnceAndClearsItsSwitches) {
     const int h = OpenOn(RedAtHalf());
     ASSERT_EQ(Zelvik_SetColorMode(h, 24), 1);
-    auto& s = Instance(h).imageSettings;
+    auto& s = Instance(h).Settings().imageSettings;
     s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 1;
     ASSERT_EQ(Zelvik_SnapShot(h, nullptr, 0, 1), 1);
     int ok = 0;
@@ -128,7 +128,7 @@ TEST_F(FramePathTest, SiteGainsAreMeasuredWhileTheCountdownRuns) {
     const int h = OpenOn(mosaic);
     ASSERT_EQ(Zelvik_SetColorMode(h, 8), 1);
     ASSERT_EQ(Zelvik_SetGrayMode(h, 1), 1);
-    auto& s = Instance(h).imageSettings;
+    auto& s = Instance(h).Settings().imageSettings;
     s[kGrayAutoCountdown] = 1;
     // The gains the measurement kernel finds on this mosaic.
     FrameBuffer raw;
@@ -208,7 +208,7 @@ TEST_F(FramePathTest, EveryColourModeGivesTheKernelsOwnResult) {
         if (c.mirrorH) {
             ASSERT_EQ(Zelvik_SetMirrorH(h, 1), 1);
         }
-        auto& s = Instance(h).imageSettings;
+        auto& s = Instance(h).Settings().imageSettings;
         if (c.oneShotWhiteBalance) s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 1;
         s[kGrayAutoCountdown] = c.countdown;
         const int mode =

@@ -55,7 +55,7 @@ TEST_F(FuseCaptureTest, SnapShotOfAMosaicGivesTheKernelsOwnResult) {
         ASSERT_EQ(Zelvik_SetSharpness(h, 4), 1);
         ASSERT_EQ(Zelvik_SetSaturation(h, 30), 1);
         const std::vector<uint8_t> expected =
-            Reference(mosaic, mode, PlainSettings(Instance(h).imageSettings), false);
+            Reference(mosaic, mode, PlainSettings(Instance(h).Settings().imageSettings), false);
         std::vector<uint8_t> image(expected.size());
         ASSERT_EQ(Zelvik_SnapShot(h, image.data(), static_cast<int>(image.size()), 1), 1);
         EXPECT_TRUE(image == expected);
@@ -77,9 +77,9 @@ TEST_F(FuseCaptureTest, StreamsFullFramesUntilTheCameraIsUnplugged) {
     ASSERT_TRUE(emulator_->Control("unplug 1"));
     const auto lost = WaitFor(Queue(), [](const ZelvikMessage& m) { return m.lParam != 0; });
     ASSERT_TRUE(lost);
-    EXPECT_EQ(lost->lParam, 13);
+    EXPECT_EQ(lost->lParam, ZELVIK_ERR_CAMERA_LOST);
     EXPECT_EQ(Zelvik_StopPreview(h), 1);
-    const ZelvikFrameInfo& info = Instance(h).frameInfo;
+    const ZelvikFrameInfo& info = Engine(h).FrameInfo();
     EXPECT_EQ(info.width, 2592);
     EXPECT_EQ(info.height, 1944);
     EXPECT_EQ(info.bitsPerPixel, 24);

@@ -21,7 +21,7 @@ protected:
         disks.identities = {kCameraIdentity};
         disks.Attach(1, camera);
         device = std::make_unique<TestDevice>(disks);
-        ASSERT_EQ(device->SetFormat(0, 0, kWidth, kHeight, 0), 0);
+        ASSERT_EQ(device->SetFormat(0, 0, kWidth, kHeight, 0), DeviceResult::Done);
         disks.ClearTransfers();
     }
     std::vector<int> Sequences() {
@@ -41,16 +41,16 @@ protected:
 
 TEST_F(AcquisitionTest, RingFillsTheSlotAfterTheNewestAndAFailedReadEndsInState5) {
     disks.Change(1, [](FakeCameraDisk& d) { d.failImageReadFrom = 5; });
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
     ASSERT_TRUE(Eventually([&] { return device->GetState() == 5; }));
 
     // The loop fills the slot after the newest, ties going to the lower slot: with all sequences 0 the
     // first frame goes to slot 1. Frames 1..4 went to slots 1, 2, 0 (wrapping), 1; the failed fifth
     // read had marked slot 2 as being filled.
     EXPECT_EQ(Sequences(), (std::vector<int>{3, 4, 0}));
-    EXPECT_EQ(device->GetFrameStatus(), 1);
+    EXPECT_EQ(device->GetFrameStatus(), FrameStatus::Error);
     std::vector<uint8_t> frame(kTransfer, 0xEE);
-    EXPECT_EQ(device->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+    EXPECT_EQ(device->CopyLatestFrame(frame.data()), DeviceResult::Done);
     EXPECT_EQ(std::count(frame.begin(), frame.begin() + kFrameBytes, 4), static_cast<long>(kFrameBytes));
     EXPECT_EQ(frame[kFrameBytes], 0xEE) << "only the frame bytes are copied, not the padding";
 
@@ -61,44 +61,44 @@ TEST_F(AcquisitionTest, RingFillsTheSlotAfterTheNewestAndAFailedReadEndsInState5
     }
     EXPECT_EQ(disks.Transfers(), expected);
 
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
     EXPECT_EQ(device->GetState(), 0);
-    EXPECT_EQ(device->GetFrameStatus(), 2);
+    EXPECT_EQ(device->GetFrameStatus(), FrameStatus::NoNewFrame);
 }
 
 TEST_F(AcquisitionTest, FrameStatusReportsEachNewFrameOnce) {
-    ASSERT_EQ(device->StartContinuous(), 0);
-    EXPECT_EQ(device->StartContinuous(), 1) << "a second start while the loop runs";
-    ASSERT_TRUE(Eventually([&] { return device->GetFrameStatus() == 3; }));
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
+    EXPECT_EQ(device->StartContinuous(), DeviceResult::Failed) << "a second start while the loop runs";
+    ASSERT_TRUE(Eventually([&] { return device->GetFrameStatus() == FrameStatus::NewFrame; }));
     std::vector<uint8_t> frame(kFrameBytes);
-    ASSERT_EQ(device->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+    ASSERT_EQ(device->CopyLatestFrame(frame.data()), DeviceResult::Done);
     const int delivered = frame[0];
     EXPECT_GE(delivered, 1);
-    ASSERT_TRUE(Eventually([&] { return device->GetFrameStatus() == 3; }));
-    ASSERT_EQ(device->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+    ASSERT_TRUE(Eventually([&] { return device->GetFrameStatus() == FrameStatus::NewFrame; }));
+    ASSERT_EQ(device->CopyLatestFrame(frame.data()), DeviceResult::Done);
     EXPECT_GT(frame[0], delivered);
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
     EXPECT_EQ(device->GetState(), 0);
 }
 
 TEST_F(AcquisitionTest, SingleFrameIsReadIntoSlotZeroAndCopied) {
     for (int shot = 1; shot <= 2; ++shot) {
-        ASSERT_EQ(device->StartSingleFrame(), 0);
+        ASSERT_EQ(device->StartSingleFrame(), DeviceResult::Done);
         std::vector<uint8_t> frame(kFrameBytes, 0);
-        EXPECT_EQ(device->FinishSingleFrame(frame.data(), 0, 0, 1), 0);
+        EXPECT_EQ(device->FinishSingleFrame(frame.data()), DeviceResult::Done);
         EXPECT_EQ(std::count(frame.begin(), frame.end(), shot), static_cast<long>(kFrameBytes));
         EXPECT_EQ(device->GetState(), 0);
         EXPECT_EQ(Sequences(), (std::vector<int>{1, 0, 0}));
-        EXPECT_EQ(device->GetFrameStatus(), 2);
+        EXPECT_EQ(device->GetFrameStatus(), FrameStatus::NoNewFrame);
     }
     EXPECT_EQ(disks.Inspect(1, [](FakeCameraDisk& d) { return d.imageReads; }), 2);
 }
 
 TEST_F(AcquisitionTest, SingleFrameThatFailsOrTimesOutIsReportedAndTheLoopStopped) {
     disks.Change(1, [](FakeCameraDisk& d) { d.failImageReadFrom = 1; });
-    ASSERT_EQ(device->StartSingleFrame(), 0);
+    ASSERT_EQ(device->StartSingleFrame(), DeviceResult::Done);
     std::vector<uint8_t> frame(kFrameBytes, 0xEE);
-    EXPECT_NE(device->FinishSingleFrame(frame.data(), 0, 0, 1), 0) << "no frame was stored";
+    EXPECT_NE(device->FinishSingleFrame(frame.data()), DeviceResult::Done) << "no frame was stored";
     EXPECT_EQ(frame[0], 0xEE);
 
     disks.Change(1, [](FakeCameraDisk& d) {
@@ -106,14 +106,14 @@ TEST_F(AcquisitionTest, SingleFrameThatFailsOrTimesOutIsReportedAndTheLoopStoppe
         d.stallImages = true;
     });
     device->SetTimeout(50);
-    ASSERT_EQ(device->StartSingleFrame(), 0);
+    ASSERT_EQ(device->StartSingleFrame(), DeviceResult::Done);
     // Once the wait has run out the device asks the loop to stop (state 4); the stalled read then returns.
     std::thread camera([&] {
         disks.WaitForStall(1);
         Eventually([&] { return device->GetState() == 4; });
         disks.Unstall(1);
     });
-    EXPECT_NE(device->FinishSingleFrame(frame.data(), 0, 0, 1), 0);
+    EXPECT_NE(device->FinishSingleFrame(frame.data()), DeviceResult::Done);
     camera.join();
     EXPECT_EQ(device->GetState(), 0) << "the loop does not run on";
     EXPECT_EQ(frame[0], 0xEE);
@@ -121,12 +121,12 @@ TEST_F(AcquisitionTest, SingleFrameThatFailsOrTimesOutIsReportedAndTheLoopStoppe
 
 TEST_F(AcquisitionTest, StalledReadMakesSettersGiveUpWhileStreamingGoesOn) {
     disks.Change(1, [](FakeCameraDisk& d) { d.stallImages = true; });
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
     disks.WaitForStall(1);
     disks.ClearTransfers();
 
-    EXPECT_EQ(device->SetFormat(0, 0, 50, 10, 0), 20);
-    EXPECT_EQ(device->SetGlobalGain(10), 0);
+    EXPECT_EQ(device->SetFormat(0, 0, 50, 10, 0), DeviceResult::NoAnswer);
+    EXPECT_FALSE(Succeeded(device->SetGlobalGain(10)));
     EXPECT_EQ(device->GetState(), 1);
     EXPECT_TRUE(disks.Transfers().empty()) << "no register traffic without the loop's acknowledgement";
     int x = -1, w = -1;
@@ -136,35 +136,35 @@ TEST_F(AcquisitionTest, StalledReadMakesSettersGiveUpWhileStreamingGoesOn) {
     disks.Unstall(1);
     EXPECT_TRUE(Eventually([&] { return StoredFrames() >= 3; }));
     EXPECT_EQ(device->GetState(), 1);
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
 }
 
 TEST_F(AcquisitionTest, RegisterAccessBehindAStalledTransferFailsInsteadOfHanging) {
     device->transportStallMs = 200;
     disks.Change(1, [](FakeCameraDisk& d) { d.stallImages = true; });
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
     disks.WaitForStall(1);
     uint16_t value = 0xAAAA;
-    EXPECT_EQ(device->WriteRegister(9, 5), 0);
-    EXPECT_EQ(device->ReadRegister(9, &value), 0);
+    EXPECT_FALSE(Succeeded(device->WriteRegister(9, 5)));
+    EXPECT_FALSE(Succeeded(device->ReadRegister(9, &value)));
     EXPECT_EQ(value, 0xAAAA);
     disks.Unstall(1);
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 2; }));
-    EXPECT_EQ(device->WriteRegister(9, 5), 1) << "the camera answers again";
+    EXPECT_TRUE(Succeeded(device->WriteRegister(9, 5))) << "the camera answers again";
     EXPECT_EQ(device->GetState(), 1);
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
 }
 
 TEST_F(AcquisitionTest, SettersPauseTheLoopAndNeverSplitAFrameTransfer) {
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 2; }));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(device->SetExposure(100 + i), 1);
-    EXPECT_EQ(device->SetFormat(0, 0, kWidth + 4, kHeight, 0), 1) << "more frame bytes than the running ring";
-    EXPECT_EQ(device->SetFormat(0, 0, 50, 10, 0), 0) << "a smaller window is read into the same ring";
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Succeeded(device->SetExposure(100 + i)));
+    EXPECT_EQ(device->SetFormat(0, 0, kWidth + 4, kHeight, 0), DeviceResult::Failed) << "more frame bytes than the running ring";
+    EXPECT_EQ(device->SetFormat(0, 0, 50, 10, 0), DeviceResult::Done) << "a smaller window is read into the same ring";
     const int framesAtChange = StoredFrames();
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= framesAtChange + 2; }));
     EXPECT_EQ(device->GetState(), 1);
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
 
     const std::vector<Transfer> log = disks.Transfers();
     bool smallerFramesRead = false;
@@ -187,49 +187,49 @@ TEST_F(AcquisitionTest, SettersPauseTheLoopAndNeverSplitAFrameTransfer) {
 // An application's own exposure loop (or a slider) calls setters back to back: between two pauses of
 // the loop at least one frame is read, so the stream goes on at the pace of the setters.
 TEST_F(AcquisitionTest, BackToBackSettersLeaveAFrameBetweenTwoPauses) {
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_TRUE(Succeeded(device->StartContinuous()));
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 1; }));
     const struct {
         const char* what;
-        std::function<int(int)> setter;
+        std::function<DeviceResult(int)> setter;
     } setters[] = {
         {"exposure", [&](int i) { return device->SetExposure(100 + i); }},
         {"global gain", [&](int i) { return device->SetGlobalGain(i % 64); }},
-        {"red gain", [&](int i) { return device->SetColorGain(0x2D, i % 64); }},
+        {"red gain", [&](int i) { return device->SetColorGain(sensor::GainSite::Red, i % 64); }},
     };
     for (const auto& s : setters) {
         const int before = StoredFrames();
         constexpr int kCalls = 12;
-        for (int i = 0; i < kCalls; ++i) EXPECT_EQ(s.setter(i), 1) << s.what;
+        for (int i = 0; i < kCalls; ++i) EXPECT_TRUE(Succeeded(s.setter(i))) << s.what;
         EXPECT_GE(StoredFrames() - before, kCalls - 1) << s.what;
     }
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_TRUE(Succeeded(device->StopAcquisition()));
 }
 
 // A camera that goes during a setter's register exchange ends the stream as one lost during a frame read
 // does, at once: the loop's error state, which the capture loop reports as the camera lost. (The image
 // reads stall from then on, so the loop itself cannot be the one that notices.)
 TEST_F(AcquisitionTest, CameraLostDuringARegisterExchangeEndsTheStream) {
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_TRUE(Succeeded(device->StartContinuous()));
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 1; }));
     disks.Change(1, [](FakeCameraDisk& d) { d.vanishAtRegisterWrite = true; });
-    EXPECT_EQ(device->SetExposure(10), 0);
+    EXPECT_FALSE(Succeeded(device->SetExposure(10)));
     EXPECT_EQ(device->GetState(), 5);
-    EXPECT_EQ(device->GetFrameStatus(), 1);
+    EXPECT_EQ(device->GetFrameStatus(), FrameStatus::Error);
     disks.Unstall(1);
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_TRUE(Succeeded(device->StopAcquisition()));
 }
 
 TEST_F(AcquisitionTest, UnpluggedCameraEndsStreamingInState5) {
-    ASSERT_EQ(device->StartContinuous(), 0);
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 1; }));
     disks.Change(1, [](FakeCameraDisk& d) { d.unplugged = true; });
     ASSERT_TRUE(Eventually([&] { return device->GetState() == 5; }));
-    EXPECT_EQ(device->GetFrameStatus(), 1);
-    EXPECT_EQ(device->SetExposure(10), 0);
-    EXPECT_EQ(device->StartContinuous(), 20) << "the ended loop is collected, the request cannot be written";
+    EXPECT_EQ(device->GetFrameStatus(), FrameStatus::Error);
+    EXPECT_FALSE(Succeeded(device->SetExposure(10)));
+    EXPECT_EQ(device->StartContinuous(), DeviceResult::NoAnswer) << "the ended loop is collected, the request cannot be written";
     EXPECT_EQ(device->GetState(), 0);
-    EXPECT_EQ(device->StopAcquisition(), 0);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ protected:
 TEST_F(SensorTest, SetFormatAcceptsWindowsInsideTheSensorOnly) {
     struct Case {
         Format format;
-        int result;
+        int result;  // 0 accepted, 1 rejected
     };
     const std::vector<Case> cases = {
         {{0, 0, 2592, 1944, 0}, 0},   {{2588, 1941, 4, 3, 3}, 0}, {{100, 200, 640, 480, 2}, 0},
@@ -75,7 +75,9 @@ TEST_F(SensorTest, SetFormatAcceptsWindowsInsideTheSensorOnly) {
     for (const Case& c : cases) {
         Build();
         const Format& f = c.format;
-        EXPECT_EQ(device->SetFormat(f.x, f.y, f.width, f.height, f.subsample), c.result) << f;
+        EXPECT_EQ(device->SetFormat(f.x, f.y, f.width, f.height, f.subsample),
+                  c.result == 0 ? DeviceResult::Done : DeviceResult::Failed)
+            << f;
         if (c.result != 0) {
             EXPECT_TRUE(disks.Transfers().empty()) << f;
             const Format unchanged = Current();
@@ -108,7 +110,7 @@ TEST_F(SensorTest, SubsampleReplacesSkipAndBinningBitsOnly) {
             d.registers[0x22] = 0xFFFF;
             d.registers[0x23] = 0x0F40;
         });
-        ASSERT_EQ(device->SetFormat(0, 0, 2592, 1944, s), 0);
+        ASSERT_EQ(device->SetFormat(0, 0, 2592, 1944, s), DeviceResult::Done);
         EXPECT_EQ(Register(0x22), 0xFFC8 | skip[s]) << "subsample " << s;
         EXPECT_EQ(Register(0x23), 0x0F40 | skip[s]) << "subsample " << s;
     }
@@ -129,7 +131,7 @@ TEST_F(SensorTest, FormatSizes) {
     Build(false);  // byte protocol: no read-back waits
     for (const Case& c : cases) {
         const Format& f = c.format;
-        ASSERT_EQ(device->SetFormat(f.x, f.y, f.width, f.height, f.subsample), 0) << f;
+        ASSERT_EQ(device->SetFormat(f.x, f.y, f.width, f.height, f.subsample), DeviceResult::Done) << f;
         EXPECT_EQ(device->GetFrameBytes(), c.frameBytes) << f;
         EXPECT_EQ(device->GetTransferSize(), c.transferSize) << f;
         EXPECT_EQ(device->GetImageSize(), c.imageSize) << f;
@@ -139,24 +141,26 @@ TEST_F(SensorTest, FormatSizes) {
 TEST_F(SensorTest, GainsAndExposureAreClampedAsTheSensorTakesThem) {
     struct Case {
         std::string call;
-        std::function<int(CameraDevice&)> set;
+        std::function<DeviceResult(CameraDevice&)> set;
         int reg;  // -1: nothing may be written
-        int written, result;
+        int written;
+        bool done;
     };
+    using sensor::GainSite;
     const std::vector<Case> cases = {
-        {"color 0x2B 200", [](CameraDevice& d) { return d.SetColorGain(0x2B, 200); }, 0x2B, 127, 1},
-        {"color 0x2C 65616", [](CameraDevice& d) { return d.SetColorGain(0x2C, 65616); }, 0x2C, 80, 1},
-        {"color 0x2D 127", [](CameraDevice& d) { return d.SetColorGain(0x2D, 127); }, 0x2D, 127, 1},
-        {"color 0x2E -1", [](CameraDevice& d) { return d.SetColorGain(0x2E, -1); }, 0x2E, 127, 1},
-        {"color 0x2A", [](CameraDevice& d) { return d.SetColorGain(0x2A, 5); }, -1, 0, 0},
-        {"global 100", [](CameraDevice& d) { return d.SetGlobalGain(100); }, 0x35, 63, 1},
-        {"global 63", [](CameraDevice& d) { return d.SetGlobalGain(63); }, 0x35, 63, 1},
-        {"exposure 0", [](CameraDevice& d) { return d.SetExposure(0); }, 9, 1, 1},
-        {"exposure 70000", [](CameraDevice& d) { return d.SetExposure(70000); }, 9, 70000 & 0xFFFF, 1},
+        {"color G1 (0x2B) 200", [](CameraDevice& d) { return d.SetColorGain(GainSite::Green1, 200); }, 0x2B, 127, true},
+        {"color B (0x2C) 65616", [](CameraDevice& d) { return d.SetColorGain(GainSite::Blue, 65616); }, 0x2C, 80, true},
+        {"color R (0x2D) 127", [](CameraDevice& d) { return d.SetColorGain(GainSite::Red, 127); }, 0x2D, 127, true},
+        {"color G2 (0x2E) -1", [](CameraDevice& d) { return d.SetColorGain(GainSite::Green2, -1); }, 0x2E, 127, true},
+        {"color of no site", [](CameraDevice& d) { return d.SetColorGain(static_cast<GainSite>(4), 5); }, -1, 0, false},
+        {"global 100", [](CameraDevice& d) { return d.SetGlobalGain(100); }, 0x35, 63, true},
+        {"global 63", [](CameraDevice& d) { return d.SetGlobalGain(63); }, 0x35, 63, true},
+        {"exposure 0", [](CameraDevice& d) { return d.SetExposure(0); }, 9, 1, true},
+        {"exposure 70000", [](CameraDevice& d) { return d.SetExposure(70000); }, 9, 70000 & 0xFFFF, true},
     };
     for (const Case& c : cases) {
         Build();
-        EXPECT_EQ(c.set(*device), c.result) << c.call;
+        EXPECT_EQ(Succeeded(c.set(*device)), c.done) << c.call;
         if (c.reg < 0) {
             EXPECT_TRUE(disks.Transfers().empty()) << c.call;
         } else {
@@ -167,11 +171,12 @@ TEST_F(SensorTest, GainsAndExposureAreClampedAsTheSensorTakesThem) {
 }
 
 TEST_F(SensorTest, ByteProtocolColorGainsUseTheirRegisterPairs) {
-    const int word[] = {0x2B, 0x2C, 0x2D, 0x2E};
+    using sensor::GainSite;
+    const GainSite site[] = {GainSite::Green1, GainSite::Blue, GainSite::Red, GainSite::Green2};
     const int pair[] = {0x26, 0x28, 0x2A, 0x2C};
     for (int i = 0; i < 4; ++i) {
         Build(false);
-        EXPECT_EQ(device->SetColorGain(word[i], 300), 1);
+        EXPECT_TRUE(Succeeded(device->SetColorGain(site[i], 300)));
         const auto high = static_cast<uint8_t>(pair[i]), low = static_cast<uint8_t>(pair[i] + 1);
         EXPECT_EQ(disks.Transfers(),
                   (std::vector<Transfer>{Command(1, protocol::kRegisterWrite, 0, high, 0),
@@ -183,16 +188,16 @@ TEST_F(SensorTest, ByteProtocolColorGainsUseTheirRegisterPairs) {
 TEST_F(SensorTest, VerticalMirrorIsBit15OfTheReadMode) {
     Build();
     disks.Change(1, [](FakeCameraDisk& d) { d.registers[0x20] = 0x0123; });
-    EXPECT_EQ(device->SetMirrorV(1), 0);
+    EXPECT_EQ(device->SetMirrorV(1), DeviceResult::Done);
     EXPECT_EQ(Register(0x20), 0x8123);
     disks.Change(1, [](FakeCameraDisk& d) { d.registers[0x20] = 0x7FFF; });
     EXPECT_EQ(device->GetMirrorV(), 0) << "the query reads the sensor";
     disks.Change(1, [](FakeCameraDisk& d) { d.registers[0x20] = 0xFFFF; });
-    EXPECT_EQ(device->SetMirrorV(0), 0);
+    EXPECT_EQ(device->SetMirrorV(0), DeviceResult::Done);
     EXPECT_EQ(Register(0x20), 0x7FFF);
     EXPECT_EQ(device->GetMirrorV(), 0);
     disks.Change(1, [](FakeCameraDisk& d) { d.unplugged = true; });
-    EXPECT_EQ(device->SetMirrorV(1), 0) << "reports done even when the register write failed";
+    EXPECT_EQ(device->SetMirrorV(1), DeviceResult::Done) << "reports done even when the register write failed";
     EXPECT_EQ(device->GetMirrorV(), 1) << "a failed read keeps the last state";
 }
 

@@ -10,6 +10,7 @@
 
 #include "device/CameraDevice.h"
 #include "device/DiskProtocol.h"
+#include "tests/support/TempDir.h"
 
 namespace zelvik {
 namespace {
@@ -22,9 +23,8 @@ class SystemDisksTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // The root's own name starts with "usb": only components below the root may mark a USB disk.
-        std::string pattern = (fs::temp_directory_path() / "usbroot-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        ASSERT_FALSE(rootDir.path().empty());
+        root = rootDir.path();
         const char* previous = std::getenv("ZELVIK_ROOT");
         if (previous != nullptr) savedRoot = previous;
         setenv("ZELVIK_ROOT", root.c_str(), 1);
@@ -62,8 +62,6 @@ protected:
             unsetenv("ZELVIK_ROOT");
         else
             setenv("ZELVIK_ROOT", savedRoot.c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
 
     void WriteFile(const fs::path& relative, const std::string& text) {
@@ -106,6 +104,7 @@ protected:
         return bytes;
     }
 
+    test::TempDir rootDir{"usbroot"};
     fs::path root;
     std::string savedRoot;
 };
@@ -150,8 +149,8 @@ TEST_F(SystemDisksTest, DeviceCountsAndOpensCamerasWithoutWritingToOtherDisks) {
     // Opening camera 0 (drive 2) read the chip id with the word command on sdc's command sector.
     EXPECT_EQ(FileBytes("sdc", protocol::kCommandOffset, 4), std::string("\x21\x00\x00\x00", 4));
     uint16_t value = 0;
-    EXPECT_EQ(device.ReadRegister(0x1234, &value), 1);
-    EXPECT_EQ(device.SelectDevice(1), 0);
+    EXPECT_TRUE(Succeeded(device.ReadRegister(0x1234, &value)));
+    EXPECT_TRUE(device.SelectDevice(1));
     EXPECT_EQ(FileBytes("sdaa", protocol::kCommandOffset, 4), std::string("\x21\x00\x00\x00", 4));
     EXPECT_EQ(FileBytes("sdb", protocol::kCommandOffset, 512), std::string(512, '\0'));
     EXPECT_EQ(FileBytes("sda", protocol::kCommandOffset, 512), std::string(512, '\0'));

@@ -76,25 +76,25 @@ TEST_F(ProbeTest, CamerasOnDrivesTwoAndFourAreIndexesZeroAndOne) {
     EXPECT_EQ(device.chipId.load(), 0x1801);
 
     disks.ClearTransfers();
-    EXPECT_EQ(device.SelectDevice(1), 0);
+    EXPECT_TRUE(device.SelectDevice(1));
     EXPECT_EQ(disks.Transfers(),
               (std::vector<Transfer>{StatusRead(1), StatusRead(2), StatusRead(3), StatusRead(4),
                                      Command(4, kRegisterRead, 0, 0, 0), StatusRead(4)}));
     EXPECT_EQ(disks.OpenHandles(), 1) << "the drive of the earlier selection stays open";
-    EXPECT_EQ(device.WriteRegister(9, 100), 1);
+    EXPECT_TRUE(Succeeded(device.WriteRegister(9, 100)));
     ExpectOnlyProbeReadsOutside(4);
 
     // Index 2 is valid by the enumeration count, but only two disks answer as this model.
-    EXPECT_EQ(device.SelectDevice(2), 1);
+    EXPECT_FALSE(device.SelectDevice(2));
     EXPECT_EQ(disks.OpenHandles(), 0);
     disks.ClearTransfers();
     uint16_t value = 0xAAAA;
-    EXPECT_EQ(device.WriteRegister(9, 1), 0);
-    EXPECT_EQ(device.ReadRegister(9, &value), 0);
+    EXPECT_FALSE(Succeeded(device.WriteRegister(9, 1)));
+    EXPECT_FALSE(Succeeded(device.ReadRegister(9, &value)));
     EXPECT_EQ(value, 0xAAAA);
     EXPECT_TRUE(disks.Transfers().empty());
 
-    EXPECT_EQ(device.SelectDevice(4), 1) << "beyond the enumeration count";
+    EXPECT_FALSE(device.SelectDevice(4)) << "beyond the enumeration count";
     for (int number : disks.Opened()) {
         EXPECT_NE(number, 0);
     }
@@ -111,9 +111,9 @@ TEST(DeviceDiscovery, DisksNotEnumeratedAsTheCameraAreNeverOpened) {
     TestDevice device(disks);
     EXPECT_EQ(device.GetDeviceCount(), 2);
     EXPECT_EQ(disks.Opened(), std::vector<int>{2});
-    EXPECT_EQ(device.WriteRegister(9, 100), 1);
-    EXPECT_EQ(device.SelectDevice(1), 0);
-    EXPECT_EQ(device.WriteRegister(9, 100), 1);
+    EXPECT_TRUE(Succeeded(device.WriteRegister(9, 100)));
+    EXPECT_TRUE(device.SelectDevice(1));
+    EXPECT_TRUE(Succeeded(device.WriteRegister(9, 100)));
     EXPECT_EQ(disks.Opened(), (std::vector<int>{2, 2, 4}));
     for (const Transfer& t : disks.Transfers()) EXPECT_TRUE(t.drive == 2 || t.drive == 4) << t;
 
@@ -121,7 +121,7 @@ TEST(DeviceDiscovery, DisksNotEnumeratedAsTheCameraAreNeverOpened) {
     // the drives opened under those numbers are closed again unread.
     disks.ClearTransfers();
     disks.beforeOpen = [&] { disks.identities = {stick}; };
-    EXPECT_EQ(device.SelectDevice(0), 1);
+    EXPECT_FALSE(device.SelectDevice(0));
     EXPECT_TRUE(disks.Transfers().empty());
 }
 
@@ -131,14 +131,14 @@ TEST(DeviceTransport, ClosedDeviceFailsEveryOperationWithoutIo) {
     std::vector<uint8_t> frame(1024);
     uint16_t word = 0xAAAA;
     unsigned char byte = 0xAA;
-    EXPECT_EQ(device.WriteRegister(1, 2), 0);
-    EXPECT_EQ(device.ReadRegister(1, &word), 0);
-    EXPECT_EQ(device.WriteByteRegister(1, 2), 0);
-    EXPECT_EQ(device.ReadByteRegister(1, &byte), 0);
-    EXPECT_EQ(device.WriteWordRegister(1, 2), 0);
-    EXPECT_EQ(device.ReadWordRegister(1, &word), 0);
-    EXPECT_EQ(device.ReadFrame(frame.data(), 1024), 0);
-    EXPECT_EQ(device.SetExposure(10), 0);
+    EXPECT_FALSE(Succeeded(device.WriteRegister(1, 2)));
+    EXPECT_FALSE(Succeeded(device.ReadRegister(1, &word)));
+    EXPECT_FALSE(Succeeded(device.WriteByteRegister(1, 2)));
+    EXPECT_FALSE(Succeeded(device.ReadByteRegister(1, &byte)));
+    EXPECT_FALSE(Succeeded(device.WriteWordRegister(1, 2)));
+    EXPECT_FALSE(Succeeded(device.ReadWordRegister(1, &word)));
+    EXPECT_FALSE(Succeeded(device.ReadFrame(frame.data(), 1024)));
+    EXPECT_FALSE(Succeeded(device.SetExposure(10)));
     EXPECT_EQ(word, 0xAAAA);
     EXPECT_EQ(byte, 0xAA);
     EXPECT_TRUE(disks.Transfers().empty());
@@ -154,7 +154,7 @@ TEST(ByteProtocol, SixteenBitRegisterIsAHighAndLowBytePair) {
     device.verifyWrites = 1;  // never verified in the byte protocol
     disks.ClearTransfers();
 
-    EXPECT_EQ(device.WriteRegister(0x22, 0x1234), 1);
+    EXPECT_TRUE(Succeeded(device.WriteRegister(0x22, 0x1234)));
     EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{Command(1, kRegisterWrite, 0x00, 0x22, 0x12),
                                                         Command(1, kRegisterWrite, 0x00, 0x23, 0x34)}));
     disks.ClearTransfers();
@@ -163,7 +163,7 @@ TEST(ByteProtocol, SixteenBitRegisterIsAHighAndLowBytePair) {
         d.byteRegisters[0x200] = 0xCD;
     });
     uint16_t value = 0;
-    EXPECT_EQ(device.ReadRegister(0x1FF, &value), 1);
+    EXPECT_TRUE(Succeeded(device.ReadRegister(0x1FF, &value)));
     EXPECT_EQ(value, 0xABCD);
     EXPECT_EQ(disks.Transfers(),
               (std::vector<Transfer>{Command(1, kRegisterRead, 0x01, 0xFF, 0), StatusRead(1),
@@ -189,9 +189,9 @@ TEST(ByteProtocol, PairAfterTheLastAddressWrapsToZero) {
     };
     for (const auto& c : cases) {
         disks.ClearTransfers();
-        EXPECT_EQ(device.WriteRegister(c.address, 0x1234), 1);
+        EXPECT_TRUE(Succeeded(device.WriteRegister(c.address, 0x1234)));
         uint16_t value = 0;
-        EXPECT_EQ(device.ReadRegister(c.address, &value), 1);
+        EXPECT_TRUE(Succeeded(device.ReadRegister(c.address, &value)));
         EXPECT_EQ(disks.Transfers(),
                   (std::vector<Transfer>{Command(1, kRegisterWrite, c.high[0], c.high[1], 0x12),
                                          Command(1, kRegisterWrite, c.low[0], c.low[1], 0x34),
@@ -218,7 +218,7 @@ TEST(ByteProtocol, ReadFramePollsTheReadyFlagUpToTimeoutTimes) {
         });
         disks.ClearTransfers();
         std::vector<uint8_t> frame(1536);
-        EXPECT_EQ(device.ReadFrame(frame.data(), 1536), c.result);
+        EXPECT_EQ(Succeeded(device.ReadFrame(frame.data(), 1536)), c.result == 1);
         std::vector<Transfer> expected(static_cast<size_t>(c.statusReads), StatusRead(1));
         if (c.result == 1) expected.push_back(ImageRead(1, 1536));
         EXPECT_EQ(disks.Transfers(), expected)
@@ -240,13 +240,13 @@ protected:
 };
 
 TEST_F(WordProtocolTest, RegisterWriteAndReadAreAddressThenDataCommands) {
-    EXPECT_EQ(device->WriteRegister(0x109, 0xBEEF), 1);
+    EXPECT_TRUE(Succeeded(device->WriteRegister(0x109, 0xBEEF)));
     EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{Command(1, kRegisterWrite, 0, 0x01, 0x09),
                                                         Command(1, kRegisterWrite, 1, 0xBE, 0xEF)}));
     disks.ClearTransfers();
     disks.Change(1, [](FakeCameraDisk& d) { d.registers[0x35] = 0x12F0; });
     uint16_t value = 0;
-    EXPECT_EQ(device->ReadRegister(0x35, &value), 1);
+    EXPECT_TRUE(Succeeded(device->ReadRegister(0x35, &value)));
     EXPECT_EQ(value, 0x12F0);  // status bytes 258 (low) and 259 (high)
     EXPECT_EQ(disks.Transfers(),
               (std::vector<Transfer>{Command(1, kRegisterRead, 0, 0, 0x35), StatusRead(1)}));
@@ -257,7 +257,7 @@ TEST_F(WordProtocolTest, VerifiedWriteReadsBackAndGivesUpAfterTenAttempts) {
     const std::vector<Transfer> attempt = {Command(1, kRegisterWrite, 0, 0, 0x22),
                                            Command(1, kRegisterWrite, 1, 0, 7),
                                            Command(1, kRegisterRead, 0, 0, 0x22), StatusRead(1)};
-    EXPECT_EQ(device->WriteRegister(0x22, 7), 1);
+    EXPECT_TRUE(Succeeded(device->WriteRegister(0x22, 7)));
     EXPECT_EQ(disks.Transfers(), attempt);
 
     disks.Change(1, [](FakeCameraDisk& d) {
@@ -265,7 +265,7 @@ TEST_F(WordProtocolTest, VerifiedWriteReadsBackAndGivesUpAfterTenAttempts) {
         d.registers[0x22] = 5;
     });
     disks.ClearTransfers();
-    EXPECT_EQ(device->WriteRegister(0x22, 7), 0);
+    EXPECT_FALSE(Succeeded(device->WriteRegister(0x22, 7)));
     std::vector<Transfer> tenAttempts;
     for (int i = 0; i < 10; ++i) tenAttempts.insert(tenAttempts.end(), attempt.begin(), attempt.end());
     EXPECT_EQ(disks.Transfers(), tenAttempts);
@@ -273,7 +273,7 @@ TEST_F(WordProtocolTest, VerifiedWriteReadsBackAndGivesUpAfterTenAttempts) {
 
 TEST_F(WordProtocolTest, FrameReadIsAnAllZeroRequestThenOneImageTransfer) {
     std::vector<uint8_t> frame(78848);
-    EXPECT_EQ(device->ReadFrame(frame.data(), 78848), 1);
+    EXPECT_TRUE(Succeeded(device->ReadFrame(frame.data(), 78848)));
     EXPECT_EQ(disks.Transfers(),
               (std::vector<Transfer>{Command(1, kFrameRequest, 0, 0, 0), ImageRead(1, 78848)}));
     EXPECT_EQ(frame.front(), 1);
@@ -284,14 +284,14 @@ TEST_F(WordProtocolTest, VanishedDiskMakesEveryOperationFail) {
     disks.Change(1, [](FakeCameraDisk& d) { d.unplugged = true; });
     std::vector<uint8_t> frame(1024);
     uint16_t value = 0xAAAA;
-    EXPECT_EQ(device->WriteRegister(9, 1), 0);
-    EXPECT_EQ(device->ReadRegister(9, &value), 0);
+    EXPECT_FALSE(Succeeded(device->WriteRegister(9, 1)));
+    EXPECT_FALSE(Succeeded(device->ReadRegister(9, &value)));
     EXPECT_EQ(value, 0xAAAA);
-    EXPECT_EQ(device->ReadFrame(frame.data(), 1024), 0);
-    EXPECT_EQ(device->SetGlobalGain(10), 0);
-    EXPECT_EQ(device->StartContinuous(), 20) << "the frame request cannot be written";
+    EXPECT_FALSE(Succeeded(device->ReadFrame(frame.data(), 1024)));
+    EXPECT_FALSE(Succeeded(device->SetGlobalGain(10)));
+    EXPECT_EQ(device->StartContinuous(), DeviceResult::NoAnswer) << "the frame request cannot be written";
     EXPECT_EQ(device->GetState(), 0);
-    EXPECT_EQ(device->SelectDevice(0), 1);
+    EXPECT_FALSE(device->SelectDevice(0));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/FilterValues.h"
 #include "device/CameraDevice.h"
 #include "emulator/ImageFiles.h"
 #include "include/ZelvikSdk.h"
@@ -30,11 +31,8 @@ constexpr int kSensorHeight = 1944;
 constexpr int kFullFrameBytes = kSensorWidth * kSensorHeight;
 constexpr int kStateContinuous = 1;
 constexpr int kStateError = 5;
-constexpr int kNoAnswer = 20;
-constexpr int kErrDevice = 6;
 constexpr int kReadModeRegister = 0x20;
 constexpr int kMirrorVBit = 0x8000;
-constexpr int kFilterGlobalGain = 13, kFilterGainRed = 14, kFilterExposure = 18;
 
 // Waits for a condition; a bound against hanging, not a timing check.
 bool Eventually(const std::function<bool()>& condition) {
@@ -126,7 +124,7 @@ protected:
         std::unique_ptr<CameraDevice> device = CreateCameraDevice(SystemDisks());
         EXPECT_EQ(device->GetDeviceCount(), 2);
         if (index != 0) {
-            EXPECT_EQ(device->SelectDevice(index), 0);
+            EXPECT_TRUE(device->SelectDevice(index));
         }
         return device;
     }
@@ -134,18 +132,18 @@ protected:
     // The first frame of a new continuous acquisition (read after every register write before it).
     static std::vector<uint8_t> Grab(CameraDevice& device) {
         std::vector<uint8_t> frame(static_cast<size_t>(device.GetFrameBytes()));
-        EXPECT_EQ(device.StartContinuous(), 0);
-        const bool arrived = Eventually([&] { return device.GetFrameStatus() != 2; });
-        EXPECT_TRUE(arrived && device.GetFrameStatus() == 3) << "no frame; state " << device.GetState();
-        EXPECT_EQ(device.CopyLatestFrame(frame.data(), 0, 0, 1), 0);
+        EXPECT_EQ(device.StartContinuous(), DeviceResult::Done);
+        const bool arrived = Eventually([&] { return device.GetFrameStatus() != FrameStatus::NoNewFrame; });
+        EXPECT_TRUE(arrived && device.GetFrameStatus() == FrameStatus::NewFrame) << "no frame; state " << device.GetState();
+        EXPECT_EQ(device.CopyLatestFrame(frame.data()), DeviceResult::Done);
         device.StopAcquisition();
         return frame;
     }
 
     // Starts streaming and waits for the first frame.
     static void StartStreaming(CameraDevice& device) {
-        ASSERT_EQ(device.StartContinuous(), 0);
-        ASSERT_TRUE(Eventually([&] { return device.GetFrameStatus() == 3; })) << "state " << device.GetState();
+        ASSERT_EQ(device.StartContinuous(), DeviceResult::Done);
+        ASSERT_TRUE(Eventually([&] { return device.GetFrameStatus() == FrameStatus::NewFrame; })) << "state " << device.GetState();
     }
 
     TestEnvironment env_;  // private settings; its ZELVIK_ROOT is replaced by the mount
@@ -166,7 +164,7 @@ TEST_P(DeviceEndToEnd, BothCamerasAreListedAndRegisterAccessGoesToTheSelectedOne
     ASSERT_EQ(Zelvik_GetDeviceName(h, 1, name, sizeof name), 1);
     EXPECT_STREQ(name, "ZelvikQ77RX_02");
     EXPECT_EQ(Zelvik_SetDeviceNumber(h, 2), 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), 2);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_NO_CAMERA);
 
     // The mirror bit written to the second camera reads back there and flips only its picture.
     ASSERT_EQ(Zelvik_SetDeviceNumber(h, 1), 1);
@@ -212,9 +210,9 @@ TEST_P(DeviceEndToEnd, GainsAndExposureSetAsFilterValuesScaleTheSitesTheyName) {
         std::function<bool(int, int)> doubled;  // sites that the value scales by 2
     };
     const Case cases[] = {
-        {"red gain 48: (48 + 16) / 32", kFilterGainRed, 48, 16, redSite},
+        {"red gain 48: (48 + 16) / 32", kFilterColorGainRed, 48, 16, redSite},
         {"global gain 48: (16 + 48) / 32", kFilterGlobalGain, 48, 16, anySite},
-        {"exposure 2200 lines: 2200 / 1100", kFilterExposure, 2200, 1100, anySite},
+        {"exposure 2200 lines: 2200 / 1100", kFilterExposureTime, 2200, 1100, anySite},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -237,15 +235,15 @@ TEST_P(DeviceEndToEnd, UnplugWhileStreamingEndsTheAcquisitionInTheErrorState) {
     std::unique_ptr<CameraDevice> reader = Reader(0);
     StartStreaming(*reader);
     ASSERT_TRUE(emulator_->Control("unplug 1"));
-    EXPECT_TRUE(Eventually([&] { return reader->GetFrameStatus() == 1; })) << "state " << reader->GetState();
+    EXPECT_TRUE(Eventually([&] { return reader->GetFrameStatus() == FrameStatus::Error; })) << "state " << reader->GetState();
     EXPECT_EQ(reader->GetState(), kStateError);
-    EXPECT_EQ(reader->StopAcquisition(), 0);
+    EXPECT_EQ(reader->StopAcquisition(), DeviceResult::Done);
     EXPECT_EQ(reader->GetState(), 0);
     // The library's own handle on the vanished camera fails and says so.
     int ok = 1;
     Zelvik_ReadRegisterEx(h, kReadModeRegister, &ok);
     EXPECT_EQ(ok, 0);
-    EXPECT_EQ(Zelvik_GetLastError(h), kErrDevice);
+    EXPECT_EQ(Zelvik_GetLastError(h), ZELVIK_ERR_DEVICE);
 }
 
 TEST_P(DeviceEndToEnd, StalledTransferMakesSetFormatGiveUpWhileStreamingGoesOn) {
@@ -259,17 +257,17 @@ TEST_P(DeviceEndToEnd, StalledTransferMakesSetFormatGiveUpWhileStreamingGoesOn) 
         return status.substr(0, status.find('\n')).find("stalled 1 pending 0") != std::string::npos;
     })) << emulator_->Status();
 
-    EXPECT_EQ(reader->SetFormat(0, 0, 640, 480, 0), kNoAnswer);
+    EXPECT_EQ(reader->SetFormat(0, 0, 640, 480, 0), DeviceResult::NoAnswer);
     EXPECT_EQ(reader->GetState(), kStateContinuous);
     EXPECT_EQ(reader->GetFrameBytes(), kFullFrameBytes) << "a refused format must change nothing";
     std::vector<uint8_t> frame(static_cast<size_t>(kFullFrameBytes));
-    ASSERT_EQ(reader->CopyLatestFrame(frame.data(), 0, 0, 1), 0);
-    EXPECT_EQ(reader->GetFrameStatus(), 2) << "no frame can arrive while the transfer is stalled";
+    ASSERT_EQ(reader->CopyLatestFrame(frame.data()), DeviceResult::Done);
+    EXPECT_EQ(reader->GetFrameStatus(), FrameStatus::NoNewFrame) << "no frame can arrive while the transfer is stalled";
 
     ASSERT_TRUE(emulator_->Control("unstall 1"));
-    EXPECT_TRUE(Eventually([&] { return reader->GetFrameStatus() == 3; })) << "state " << reader->GetState();
+    EXPECT_TRUE(Eventually([&] { return reader->GetFrameStatus() == FrameStatus::NewFrame; })) << "state " << reader->GetState();
     EXPECT_EQ(reader->GetState(), kStateContinuous);
-    EXPECT_EQ(reader->StopAcquisition(), 0);
+    EXPECT_EQ(reader->StopAcquisition(), DeviceResult::Done);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, DeviceEndToEnd, ::testing::Values("word", "byte"),

@@ -87,9 +87,8 @@ protected:
             GTEST_SKIP() << "SKIPPED: FUSE is not available here (" << unavailable
                          << "), so the mounted emulator cannot be tested";
         }
-        char pattern[] = "/tmp/zelvik-emulator-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ASSERT_FALSE(tempDir_.path().empty());
+        dir_ = tempDir_.path().string();
         fixture_ = Image{kFixtureWidth, kFixtureHeight, 1, {}};
         for (int i = 0; i < kFixtureWidth * kFixtureHeight; ++i) fixture_.pixels.push_back(static_cast<uint8_t>(i % 253 + 1));
         ASSERT_TRUE(SaveGrayImage(dir_ + "/mosaic.pgm", fixture_));
@@ -103,10 +102,6 @@ protected:
 
     void TearDown() override {
         emulator_.reset();
-        if (!dir_.empty()) {
-            std::error_code ignored;
-            fs::remove_all(dir_, ignored);
-        }
     }
 
     // SIGTERM, then the program must exit with 0 and leave nothing mounted.
@@ -114,6 +109,7 @@ protected:
 
     std::string Path(const std::string& relative) const { return mount_ + "/" + relative; }
 
+    zelvik::test::TempDir tempDir_{"zelvik-emulator-test"};
     std::unique_ptr<zelvik::test::FuseEmulator> emulator_;
     std::string dir_, mount_;
     Image fixture_;

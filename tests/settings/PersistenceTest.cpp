@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,8 +14,9 @@
 #include <unistd.h>
 
 #include "instance/Errors.h"
+#include "settings/CameraSettings.h"
 #include "settings/Store.h"
-#include "tests/settings/ConfigHome.h"
+#include "tests/support/ConfigHome.h"
 
 namespace zelvik {
 
@@ -53,36 +55,44 @@ const std::string kFirstRunFile =
 constexpr CaptureWindow kSentinelWindow{1, 2, 3, 4, 5, 6, 7};
 constexpr int32_t kSentinel = 55;
 
-// A camera whose settings hold a recognisable value everywhere, so untouched fields show.
-std::unique_ptr<CameraInstance> MarkedCamera() {
-    auto camera = std::make_unique<CameraInstance>();
-    camera->captureWindow = kSentinelWindow;
-    camera->imageSettings.fill(kSentinel);
-    camera->analogSettings.fill(kSentinel);
-    camera->colorMode = camera->subsample = camera->waitTime = camera->clock = kSentinel;
+// A settings record that holds a recognisable value everywhere, so untouched fields show, and the
+// errors its loads reported.
+struct Camera {
+    CameraSettings settings;
+    std::vector<int> reported;
+    ErrorReport Report() {
+        return [this](int code) { reported.push_back(code); };
+    }
+};
+
+std::unique_ptr<Camera> MarkedCamera() {
+    auto camera = std::make_unique<Camera>();
+    CameraSettings& s = camera->settings;
+    s.captureWindow = kSentinelWindow;
+    s.imageSettings.fill(kSentinel);
+    s.analogSettings.fill(kSentinel);
+    s.colorMode = s.subsample = s.waitTime = s.clock = kSentinel;
     return camera;
 }
 
-std::vector<int> DrainErrors(CameraInstance& camera) {
-    std::vector<int> errors;
-    for (int code; (code = camera.GetLastError()) != 0;) errors.push_back(code);
-    return errors;
-}
+std::vector<int> DrainErrors(Camera& camera) { return std::exchange(camera.reported, {}); }
 
 // The loads in the order the instance runs them when it initialises.
-void LoadAllAsInitialize(CameraInstance& camera) {
-    LoadVideoFormat(camera);
-    LoadImageFilter(camera);
-    LoadGrayFilter(camera);
-    LoadAnalog(camera, 0);
-    LoadStreamSettings(camera);
+void LoadAllAsInitialize(Camera& camera) {
+    LoadVideoFormat(camera.settings, camera.Report());
+    LoadImageFilter(camera.settings);
+    LoadGrayFilter(camera.settings);
+    LoadAnalog(camera.settings, 0);
+    LoadStreamSettings(camera.settings, camera.Report());
 }
 
-std::vector<int32_t> Slots(const CameraInstance& camera, int first, int last) {
-    return std::vector<int32_t>(camera.imageSettings.begin() + first, camera.imageSettings.begin() + last + 1);
+std::vector<int32_t> Slots(const Camera& camera, int first, int last) {
+    const ImageSettings& image = camera.settings.imageSettings;
+    return std::vector<int32_t>(image.begin() + first, image.begin() + last + 1);
 }
-std::vector<int32_t> Analog(const CameraInstance& camera) {
-    return std::vector<int32_t>(camera.analogSettings.begin(), camera.analogSettings.end());
+std::vector<int32_t> Analog(const Camera& camera) {
+    const AnalogSettings& analog = camera.settings.analogSettings;
+    return std::vector<int32_t>(analog.begin(), analog.end());
 }
 
 const std::vector<int32_t> kFilterDefaults = {0, 0, 0, 0, 0, 100, 100, 100, 100, 3};
@@ -90,12 +100,12 @@ const std::vector<int32_t> kGrayDefaults = {0, 128, 128, 128, 128, 0, 0, 0, 0};
 const std::vector<int32_t> kAnalogDefaults = {16, 16, 16, 16, 16, 1100, 0, 0, 0};
 
 // The image and gray groups' fallbacks: slots 10 and 29 are not the settings code's.
-void ExpectFilterDefaults(const CameraInstance& camera) {
+void ExpectFilterDefaults(const Camera& camera) {
     EXPECT_EQ(Slots(camera, 0, 9), kFilterDefaults);
-    EXPECT_EQ(camera.imageSettings[10], kSentinel) << "slot 10 is not the settings code's";
+    EXPECT_EQ(camera.settings.imageSettings[10], kSentinel) << "slot 10 is not the settings code's";
     EXPECT_EQ(Slots(camera, 11, 19), kGrayDefaults);
     EXPECT_EQ(Slots(camera, 20, 28), std::vector<int32_t>(9, 0));
-    EXPECT_EQ(camera.imageSettings[29], kSentinel) << "the gray auto-gain counter is not stored";
+    EXPECT_EQ(camera.settings.imageSettings[29], kSentinel) << "the gray auto-gain counter is not stored";
 }
 
 class PersistenceTest : public ::testing::Test {
@@ -105,26 +115,26 @@ protected:
 
 TEST_F(PersistenceTest, FirstRunWritesDefaultsAndReportsOnce) {
     auto camera = MarkedCamera();
-    EXPECT_EQ(LoadVideoFormat(*camera), 0);
-    EXPECT_EQ(camera->captureWindow, kSentinelWindow) << "the defaults are written, not loaded";
+    EXPECT_EQ(LoadVideoFormat(camera->settings, camera->Report()), 0);
+    EXPECT_EQ(camera->settings.captureWindow, kSentinelWindow) << "the defaults are written, not loaded";
     EXPECT_EQ(home.ReadFile(), kFirstRunFile);
-    LoadImageFilter(*camera);
-    LoadGrayFilter(*camera);
-    EXPECT_EQ(LoadAnalog(*camera, 0), 1);
-    EXPECT_EQ(LoadStreamSettings(*camera), 1) << "finds the root the video-format load wrote";
+    LoadImageFilter(camera->settings);
+    LoadGrayFilter(camera->settings);
+    EXPECT_EQ(LoadAnalog(camera->settings, 0), 1);
+    EXPECT_EQ(LoadStreamSettings(camera->settings, camera->Report()), 1) << "finds the root the video-format load wrote";
 
-    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{kErrRecording});
+    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{ZELVIK_ERR_RECORDING});
     ExpectFilterDefaults(*camera);
     EXPECT_EQ(Analog(*camera), kAnalogDefaults);
-    EXPECT_EQ(camera->colorMode, 2);
-    EXPECT_EQ(camera->subsample, 0);
-    EXPECT_EQ(camera->waitTime, 10);
-    EXPECT_EQ(camera->clock, 0);
+    EXPECT_EQ(camera->settings.colorMode, 2);
+    EXPECT_EQ(camera->settings.subsample, 0);
+    EXPECT_EQ(camera->settings.waitTime, 10);
+    EXPECT_EQ(camera->settings.clock, 0);
     EXPECT_EQ(home.ReadFile(), kFirstRunFile) << "loads write nothing else";
 
     auto next = MarkedCamera();
-    EXPECT_EQ(LoadVideoFormat(*next), 1);
-    EXPECT_EQ(next->captureWindow, (CaptureWindow{2592, 1944, 2592, 1944, 0, 0, 10}));
+    EXPECT_EQ(LoadVideoFormat(next->settings, next->Report()), 1);
+    EXPECT_EQ(next->settings.captureWindow, (CaptureWindow{2592, 1944, 2592, 1944, 0, 0, 10}));
     EXPECT_TRUE(DrainErrors(*next).empty());
 }
 
@@ -149,26 +159,26 @@ TEST_F(PersistenceTest, VideoFormatReadsTheSelectedEntryOrReportsItMissing) {
         SCOPED_TRACE(c.what);
         home.WriteFile(c.file);
         auto camera = MarkedCamera();
-        EXPECT_EQ(LoadVideoFormat(*camera), c.result);
-        EXPECT_EQ(camera->captureWindow, c.window);
-        EXPECT_EQ(DrainErrors(*camera), c.result ? std::vector<int>{} : std::vector<int>{kErrRecording});
+        EXPECT_EQ(LoadVideoFormat(camera->settings, camera->Report()), c.result);
+        EXPECT_EQ(camera->settings.captureWindow, c.window);
+        EXPECT_EQ(DrainErrors(*camera), c.result ? std::vector<int>{} : std::vector<int>{ZELVIK_ERR_RECORDING});
         EXPECT_EQ(home.ReadFile(), c.file) << "only a missing root key brings the defaults";
     }
 }
 
 TEST_F(PersistenceTest, StreamSettingsLeaveMissingValuesAlone) {
     auto camera = MarkedCamera();
-    EXPECT_EQ(LoadStreamSettings(*camera), 0);
-    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{kErrRecording});
-    EXPECT_EQ(camera->colorMode, kSentinel);
+    EXPECT_EQ(LoadStreamSettings(camera->settings, camera->Report()), 0);
+    EXPECT_EQ(DrainErrors(*camera), std::vector<int>{ZELVIK_ERR_RECORDING});
+    EXPECT_EQ(camera->settings.colorMode, kSentinel);
 
     home.WriteFile(Key("", "Color=4\nWaitTime=25\nClock=x\n"));
-    EXPECT_EQ(LoadStreamSettings(*camera), 1);
+    EXPECT_EQ(LoadStreamSettings(camera->settings, camera->Report()), 1);
     EXPECT_TRUE(DrainErrors(*camera).empty());
-    EXPECT_EQ(camera->colorMode, 4);
-    EXPECT_EQ(camera->waitTime, 25);
-    EXPECT_EQ(camera->subsample, kSentinel);
-    EXPECT_EQ(camera->clock, kSentinel);
+    EXPECT_EQ(camera->settings.colorMode, 4);
+    EXPECT_EQ(camera->settings.waitTime, 25);
+    EXPECT_EQ(camera->settings.subsample, kSentinel);
+    EXPECT_EQ(camera->settings.clock, kSentinel);
 }
 
 // A value missing from a camera's key takes the value read before it; a missing key gives the defaults.
@@ -195,7 +205,7 @@ TEST_F(PersistenceTest, AnalogLoadFallbacks) {
         if (c.file.empty()) std::filesystem::remove(home.File());
         else home.WriteFile(c.file);
         auto camera = MarkedCamera();
-        EXPECT_EQ(LoadAnalog(*camera, c.camera), 1);
+        EXPECT_EQ(LoadAnalog(camera->settings, c.camera), 1);
         EXPECT_EQ(Analog(*camera), c.expected);
         EXPECT_TRUE(DrainErrors(*camera).empty());
     }
@@ -204,8 +214,8 @@ TEST_F(PersistenceTest, AnalogLoadFallbacks) {
 TEST_F(PersistenceTest, FilterLoadsReadTheirSlotsOrFallBack) {
     auto camera = MarkedCamera();
     home.WriteFile(Key("Filter", "Gamma=150\nBayerMode=1\n") + Key("Gray", "Mode=2\nOffsetB1=-40\n"));
-    EXPECT_EQ(LoadImageFilter(*camera), 1);
-    EXPECT_EQ(LoadGrayFilter(*camera), 1);
+    EXPECT_EQ(LoadImageFilter(camera->settings), 1);
+    EXPECT_EQ(LoadGrayFilter(camera->settings), 1);
     std::vector<int32_t> expected(30, kSentinel);
     expected[8] = 150;
     expected[9] = 1;
@@ -213,22 +223,22 @@ TEST_F(PersistenceTest, FilterLoadsReadTheirSlotsOrFallBack) {
     expected[19] = -40;
     EXPECT_EQ(Slots(*camera, 0, 29), expected) << "missing values and unstored slots stay as they were";
 
-    camera.reset();  // its teardown saves the filter groups
+    camera.reset();
     home.WriteFile(Key("Gain_00", "Global=1\n"));  // the root exists, the filter keys do not
     camera = MarkedCamera();
-    EXPECT_EQ(LoadImageFilter(*camera), 0);
-    EXPECT_EQ(LoadGrayFilter(*camera), 0);
+    EXPECT_EQ(LoadImageFilter(camera->settings), 0);
+    EXPECT_EQ(LoadGrayFilter(camera->settings), 0);
     ExpectFilterDefaults(*camera);
     EXPECT_TRUE(DrainErrors(*camera).empty());
 }
 
 TEST_F(PersistenceTest, SavedGroupsLoadBackAndKeepTheirOrder) {
     auto saved = MarkedCamera();
-    for (int i = 0; i < 30; ++i) saved->imageSettings[i] = (i % 2 ? -1 : 1) * (100 + i);
-    saved->analogSettings = {63, 1, 2, 3, 4, 16383, 1, 1, 2};
-    EXPECT_EQ(SaveAnalog(*saved, 3), 1);
-    EXPECT_EQ(SaveImageFilter(*saved), 1);
-    EXPECT_EQ(SaveGrayFilter(*saved), 1);
+    for (int i = 0; i < 30; ++i) saved->settings.imageSettings[i] = (i % 2 ? -1 : 1) * (100 + i);
+    saved->settings.analogSettings = {63, 1, 2, 3, 4, 16383, 1, 1, 2};
+    EXPECT_EQ(SaveAnalog(saved->settings, 3), 1);
+    EXPECT_EQ(SaveImageFilter(saved->settings), 1);
+    EXPECT_EQ(SaveGrayFilter(saved->settings), 1);
     EXPECT_EQ(home.ReadFile(),
               Join({Key("Gain_03", "Global=63\nColorG1=1\nColorR=2\nColorB=3\nColorG2=4\nExposure=16383\n"
                                    "V_Mirror=1\nH_Mirror=1\nAutoIris=2\n"),
@@ -238,13 +248,13 @@ TEST_F(PersistenceTest, SavedGroupsLoadBackAndKeepTheirOrder) {
                                 "OffsetG1=-117\nOffsetG2=118\nOffsetB1=-119\n")}));
 
     auto loaded = MarkedCamera();
-    EXPECT_EQ(LoadAnalog(*loaded, 3), 1);
-    EXPECT_EQ(LoadImageFilter(*loaded), 1);
-    EXPECT_EQ(LoadGrayFilter(*loaded), 1);
-    EXPECT_EQ(loaded->analogSettings, saved->analogSettings);
+    EXPECT_EQ(LoadAnalog(loaded->settings, 3), 1);
+    EXPECT_EQ(LoadImageFilter(loaded->settings), 1);
+    EXPECT_EQ(LoadGrayFilter(loaded->settings), 1);
+    EXPECT_EQ(loaded->settings.analogSettings, saved->settings.analogSettings);
     EXPECT_EQ(Slots(*loaded, 0, 9), Slots(*saved, 0, 9));
     EXPECT_EQ(Slots(*loaded, 11, 19), Slots(*saved, 11, 19));
-    EXPECT_EQ(loaded->imageSettings[10], kSentinel);
+    EXPECT_EQ(loaded->settings.imageSettings[10], kSentinel);
     EXPECT_EQ(Slots(*loaded, 20, 29), std::vector<int32_t>(10, kSentinel));
 }
 
@@ -267,13 +277,13 @@ TEST_F(PersistenceTest, SizeListEndsAtTheFirstGap) {
     EXPECT_EQ(FindStoredSize(1296, 972, found), 0);
     EXPECT_EQ(found, data.entries[1]);
     found = kSentinelWindow;
-    EXPECT_EQ(FindStoredSize(640, 480, found), kErrWindow) << "Size_03 lies beyond the gap";
+    EXPECT_EQ(FindStoredSize(640, 480, found), ZELVIK_ERR_WINDOW) << "Size_03 lies beyond the gap";
     EXPECT_EQ(found, kSentinelWindow);
 }
 
 TEST_F(PersistenceTest, StoredSizeLookup) {
     CaptureWindow found = kSentinelWindow;
-    EXPECT_EQ(FindStoredSize(2592, 1944, found), kErrWindow) << "no root key";
+    EXPECT_EQ(FindStoredSize(2592, 1944, found), ZELVIK_ERR_WINDOW) << "no root key";
     home.WriteFile(Key("", "Size=0\n") + Key("Size_00", Entry(2592, 1944, 800, 600, 0, 0, 10)) +
                    Key("Size_01", Entry(2592, 1944, 800, 600, 100, 50, 11)) +
                    Key("Size_02", "TH=2592\nEH=320\nEV=240\n"));
@@ -281,7 +291,7 @@ TEST_F(PersistenceTest, StoredSizeLookup) {
     EXPECT_EQ(found, (CaptureWindow{2592, 1944, 800, 600, 0, 0, 10})) << "the first match wins";
     EXPECT_EQ(FindStoredSize(320, 240, found), 0);
     EXPECT_EQ(found, (CaptureWindow{2592, 0, 320, 240, 0, 0, 10})) << "missing values read as an empty entry's";
-    EXPECT_EQ(FindStoredSize(600, 800, found), kErrWindow);
+    EXPECT_EQ(FindStoredSize(600, 800, found), ZELVIK_ERR_WINDOW);
 }
 
 TEST_F(PersistenceTest, SizeListSaveLoadsBackAndLeavesLaterEntries) {
@@ -319,8 +329,8 @@ TEST_F(PersistenceTest, SizeListSaveLoadsBackAndLeavesLaterEntries) {
 
     // The instance reloads what the dialog saved.
     auto camera = MarkedCamera();
-    EXPECT_EQ(LoadVideoFormat(*camera), 1);
-    EXPECT_EQ(camera->captureWindow, data.entries[2]);
+    EXPECT_EQ(LoadVideoFormat(camera->settings, camera->Report()), 1);
+    EXPECT_EQ(camera->settings.captureWindow, data.entries[2]);
 }
 
 // A damaged store reads as an empty one: the first load writes a good file and keeps the old as backup.
@@ -328,9 +338,9 @@ TEST_F(PersistenceTest, DamagedFileActsAsFirstRun) {
     {
         auto camera = MarkedCamera();
         LoadAllAsInitialize(*camera);
-        SaveAnalog(*camera, 0);
-        SaveImageFilter(*camera);
-        SaveGrayFilter(*camera);
+        SaveAnalog(camera->settings, 0);
+        SaveImageFilter(camera->settings);
+        SaveGrayFilter(camera->settings);
     }
     const std::string good = home.ReadFile();
     ASSERT_GT(good.size(), kFirstRunFile.size());
@@ -348,8 +358,8 @@ TEST_F(PersistenceTest, DamagedFileActsAsFirstRun) {
         home.WriteFile(c.bytes);
         auto camera = MarkedCamera();
         LoadAllAsInitialize(*camera);
-        EXPECT_EQ(DrainErrors(*camera), std::vector<int>{kErrRecording});
-        EXPECT_EQ(camera->captureWindow, kSentinelWindow);
+        EXPECT_EQ(DrainErrors(*camera), std::vector<int>{ZELVIK_ERR_RECORDING});
+        EXPECT_EQ(camera->settings.captureWindow, kSentinelWindow);
         ExpectFilterDefaults(*camera);
     EXPECT_EQ(Analog(*camera), kAnalogDefaults);
         EXPECT_EQ(home.ReadFile(), kFirstRunFile);
@@ -363,16 +373,16 @@ TEST_F(PersistenceTest, UnwritableStoreGivesDefaultsAndSavesFailQuietly) {
     home.UseConfigHome(home.Root() / "plain-file" / "config");
     auto camera = MarkedCamera();
     LoadAllAsInitialize(*camera);
-    EXPECT_EQ(DrainErrors(*camera), (std::vector<int>{kErrRecording, kErrRecording}))
+    EXPECT_EQ(DrainErrors(*camera), (std::vector<int>{ZELVIK_ERR_RECORDING, ZELVIK_ERR_RECORDING}))
         << "video format and stream settings each find no root key";
-    EXPECT_EQ(camera->captureWindow, kSentinelWindow);
-    EXPECT_EQ(camera->colorMode, kSentinel);
+    EXPECT_EQ(camera->settings.captureWindow, kSentinelWindow);
+    EXPECT_EQ(camera->settings.colorMode, kSentinel);
     ExpectFilterDefaults(*camera);
     EXPECT_EQ(Analog(*camera), kAnalogDefaults);
 
-    EXPECT_EQ(SaveAnalog(*camera, 0), 0);
-    EXPECT_EQ(SaveImageFilter(*camera), 0);
-    EXPECT_EQ(SaveGrayFilter(*camera), 0);
+    EXPECT_EQ(SaveAnalog(camera->settings, 0), 0);
+    EXPECT_EQ(SaveImageFilter(camera->settings), 0);
+    EXPECT_EQ(SaveGrayFilter(camera->settings), 0);
     EXPECT_EQ(SaveSizeList(SizeListData{}), 0);
     EXPECT_TRUE(DrainErrors(*camera).empty()) << "saves report nothing";
 }
@@ -415,9 +425,9 @@ TEST_F(PersistenceTest, EveryLoadAndSaveReadsTheFileOnce) {
     for (int i = 0; i < kMaxStoredSizes; ++i) list.entries[i] = {2592, 1944, 4 * (i + 1), 3 * (i + 1), 0, 0, 10};
     ASSERT_EQ(SaveSizeList(list), 1);
     auto camera = MarkedCamera();
-    ASSERT_EQ(SaveAnalog(*camera, 0), 1);
-    ASSERT_EQ(SaveImageFilter(*camera), 1);
-    ASSERT_EQ(SaveGrayFilter(*camera), 1);
+    ASSERT_EQ(SaveAnalog(camera->settings, 0), 1);
+    ASSERT_EQ(SaveImageFilter(camera->settings), 1);
+    ASSERT_EQ(SaveGrayFilter(camera->settings), 1);
 
     OpenCounter opens(home.File());
     ASSERT_TRUE(opens.Valid());
@@ -429,14 +439,14 @@ TEST_F(PersistenceTest, EveryLoadAndSaveReadsTheFileOnce) {
     } operations[] = {
         {"load size list", [&] { return LoadSizeList(loaded); }},
         {"stored-size lookup", [&] { return FindStoredSize(400, 300, found) == 0 ? 1 : 0; }},
-        {"load video format", [&] { return LoadVideoFormat(*camera); }},
-        {"load stream settings", [&] { return LoadStreamSettings(*camera); }},
-        {"load analog", [&] { return LoadAnalog(*camera, 0); }},
-        {"load image filter", [&] { return LoadImageFilter(*camera); }},
-        {"load gray filter", [&] { return LoadGrayFilter(*camera); }},
-        {"save analog", [&] { return SaveAnalog(*camera, 3); }},
-        {"save image filter", [&] { return SaveImageFilter(*camera); }},
-        {"save gray filter", [&] { return SaveGrayFilter(*camera); }},
+        {"load video format", [&] { return LoadVideoFormat(camera->settings, camera->Report()); }},
+        {"load stream settings", [&] { return LoadStreamSettings(camera->settings, camera->Report()); }},
+        {"load analog", [&] { return LoadAnalog(camera->settings, 0); }},
+        {"load image filter", [&] { return LoadImageFilter(camera->settings); }},
+        {"load gray filter", [&] { return LoadGrayFilter(camera->settings); }},
+        {"save analog", [&] { return SaveAnalog(camera->settings, 3); }},
+        {"save image filter", [&] { return SaveImageFilter(camera->settings); }},
+        {"save gray filter", [&] { return SaveGrayFilter(camera->settings); }},
         {"save size list", [&] { return SaveSizeList(list); }},
     };
     for (const auto& op : operations) {

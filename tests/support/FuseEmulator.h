@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace zelvik::test {
 
 // The program is started by the constructor, which waits (bounded) until the first camera's sys/block
@@ -46,13 +48,11 @@ public:
     // Runs `program options... MOUNTPOINT`.
     FuseEmulator(std::string program, std::vector<std::string> options, Reporter reporter = nullptr)
         : reporter_(std::move(reporter)) {
-        char pattern[] = "/tmp/zelvik-fuse-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
+        if (dir_.path().empty()) {
             error_ = std::string("mkdtemp: ") + std::strerror(errno);
             return;
         }
-        dir_ = pattern;
-        mount_ = dir_ / "root";
+        mount_ = dir_.path() / "root";
         std::error_code ec;
         std::filesystem::create_directory(mount_, ec);
 
@@ -80,8 +80,6 @@ public:
             if (!fault.empty()) Report(fault);
         }
         if (!mount_.empty() && Mounted()) ::umount2(mount_.c_str(), MNT_DETACH);
-        std::error_code ec;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
     }
     FuseEmulator(const FuseEmulator&) = delete;
     FuseEmulator& operator=(const FuseEmulator&) = delete;
@@ -185,7 +183,8 @@ private:
     }
 
     Reporter reporter_;
-    std::filesystem::path dir_, mount_;
+    TempDir dir_{"zelvik-fuse"};  // removed after the unmount
+    std::filesystem::path mount_;
     pid_t pid_ = -1;
     bool ready_ = false;
     std::string error_;

@@ -22,32 +22,32 @@ public:
         : CameraDevice(Disks()), valid_(std::move(valid)) {
         deviceCount = count;
     }
-    int IsValidDevice(int index) override { return valid_.count(index) ? 1 : 0; }
-    int SelectDevice(int index) override {
-        if (!IsValidDevice(index)) return 1;
+    bool IsValidDevice(int index) override { return valid_.count(index) != 0; }
+    bool SelectDevice(int index) override {
+        if (!IsValidDevice(index)) return false;
         deviceIndex = index;
-        return 0;
+        return true;
     }
-    int SetMirrorV(int flag) override {
+    DeviceResult SetMirrorV(int flag) override {
         mirrorWrites.push_back(flag);
         return mirrorAnswer;
     }
-    int WriteByteRegister(int address, int value) override {
-        if (failRegisters) return 0;
+    DeviceResult WriteByteRegister(int address, int value) override {
+        if (failRegisters) return DeviceResult::Failed;
         bytes[address & 0xFFFF] = value & 0xFF;
-        return 1;
+        return DeviceResult::Done;
     }
-    int ReadByteRegister(int address, unsigned char* value) override {
-        if (failRegisters) return 0;
+    DeviceResult ReadByteRegister(int address, unsigned char* value) override {
+        if (failRegisters) return DeviceResult::Failed;
         *value = static_cast<unsigned char>(bytes[address & 0xFFFF]);
-        return 1;
+        return DeviceResult::Done;
     }
     // A 16-bit register A of the byte protocol is the pair A (high), A+1 (low).
     int Register16(int address) { return bytes[address] << 8 | bytes[address + 1]; }
 
     std::map<int, int> bytes;
     std::vector<int> mirrorWrites;
-    int mirrorAnswer = 0;
+    DeviceResult mirrorAnswer = DeviceResult::Done;
     bool failRegisters = false;
 
 private:

@@ -1,4 +1,5 @@
-// A private settings home for one test: a temporary XDG_CONFIG_HOME, removed afterwards.
+// A private settings home for one test: a temporary XDG_CONFIG_HOME, removed afterwards, with the one
+// settings file's paths and byte-exact reading and writing.
 #pragma once
 
 #include <cstdlib>
@@ -8,27 +9,19 @@
 #include <optional>
 #include <string>
 
-#include <unistd.h>
+#include "tests/support/TempDir.h"
 
 namespace zelvik::test {
 
 class ConfigHome {
 public:
-    ConfigHome() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zelvik-settings-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        root_ = pattern;
+    ConfigHome() : dir_("zelvik-settings") {
+        if (dir_.path().empty()) std::abort();
         if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
-        UseConfigHome(root_);
+        UseConfigHome(Root());
     }
+    // Restores XDG_CONFIG_HOME; the directory goes with dir_.
     ~ConfigHome() {
-        std::error_code ignored;
-        std::filesystem::permissions(root_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        if (std::filesystem::exists(Directory(), ignored))
-            std::filesystem::permissions(Directory(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(root_, ignored);
         if (saved_) ::setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
         else ::unsetenv("XDG_CONFIG_HOME");
     }
@@ -38,8 +31,8 @@ public:
     // Points the store somewhere else (still removed with this home when it lies below Root()).
     void UseConfigHome(const std::filesystem::path& dir) { ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1); }
 
-    const std::filesystem::path& Root() const { return root_; }
-    std::filesystem::path Directory() const { return root_ / "Movane"; }
+    const std::filesystem::path& Root() const { return dir_.path(); }
+    std::filesystem::path Directory() const { return Root() / "Movane"; }
     std::filesystem::path File() const { return Directory() / "ZelvikQ77RX3Sdk.conf"; }
     std::filesystem::path Backup() const { return Directory() / "ZelvikQ77RX3Sdk.conf.bak"; }
 
@@ -55,7 +48,7 @@ public:
     std::string ReadFile() const { return ReadBytes(File()); }
 
 private:
-    std::filesystem::path root_;
+    TempDir dir_;  // destroyed after the environment is restored
     std::optional<std::string> saved_;
 };
 

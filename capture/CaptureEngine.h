@@ -1,0 +1,163 @@
+// The capture engine of one handle: it owns the capture thread, the buffers of the colour modes, the
+// frame path, the delivery target, the frame record and the counters, and runs every capture operation.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "capture/CaptureAccess.h"
+#include "capture/CaptureBuffers.h"
+#include "capture/FramePath.h"
+#include "include/ZelvikSdk.h"
+#include "platform/Event.h"
+
+namespace zelvik {
+
+class CameraInstance;
+
+// Threads: the application's thread calls the operations (one exported call at a time per handle, as
+// the call frame ensures); the capture thread runs StreamingLoop while streaming. The engine starts the
+// capture thread in StartPreview and joins it in StopCapture, nowhere else. Operations return 1 for
+// success and 0 for failure, and report the reason on the instance's error stack.
+//
+// Extension points:
+// - A recording thread belongs here too: started by the recorder operation, joined in StopCapture after
+//   the capture thread (stop order: capture thread, then recording thread). It reads whole images like
+//   GetImage does: under outputMutex_, from CapturedOutput().
+// - A preview window belongs here: created by the preview operations, drawn from the capture thread by
+//   the drawing step of StreamFrame (after the frame path, before delivery), destroyed by Close after
+//   the capture thread ended.
+class CaptureEngine {
+public:
+    explicit CaptureEngine(CameraInstance& camera);
+    // Close(): the capture thread has ended and the acquisition stopped when the engine is gone.
+    ~CaptureEngine();
+    CaptureEngine(const CaptureEngine&) = delete;
+    CaptureEngine& operator=(const CaptureEngine&) = delete;
+
+    // --- operations behind the exports (application thread) ---
+    // Starts streaming (capture setup, capture thread, continuous acquisition). Already streaming: 1 at
+    // once. Single-shot mode: error 1. Setup failure: its own code, then 1; thread failure: 3; acquisition
+    // start failure: 6.
+    int StartPreview();
+    // Ends the capture thread, then the device's acquisition. No device: error 1. Acquisition stop
+    // failure: error 6.
+    int StopPreview();
+    // Streams without frame delivery to the application (the callback target and buffer are cleared).
+    // A failed start closes the engine and reports 8.
+    int Preview();
+    // Streams and delivers every frame: copied into buffer (size bytes; 0 or null for no copy) with rows in
+    // memory order when keepRowOrder is non-zero, else last row first, and announced to window with
+    // MSG_CAMERA_FRAME carrying the address of the frame record. The application keeps the buffer alive
+    // while streaming; after a later call returns, the previous buffer is no longer touched.
+    int CallBackPreview(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder);
+    // Enters single-shot mode (capture setup, no thread). Streaming: error 1.
+    int Capture();
+    // Takes one frame on the calling thread, processes it and copies it into buffer when buffer and size
+    // are both non-zero. Streaming: error 1; outside single-shot mode each call repeats the capture setup.
+    int SnapShot(void* buffer, int size, int keepRowOrder);
+    // Copies the newest finished image. 0 without an error when no image arrived since the last call;
+    // error 5 for a missing buffer, an image-less engine or a buffer too small.
+    int GetImage(void* buffer, int size, int keepRowOrder);
+    // Zelvik_Close: the device leaves its capture mode, streaming stops. Always 1.
+    int Close();
+    // Ends the capture thread (joined) and, unless idle, the device's acquisition; the mode becomes idle.
+    // 1, or 0 with error 6 when the acquisition does not stop.
+    int StopCapture();
+
+    // --- state for the layers above and for tests ---
+    CameraInstance& Camera() { return camera_; }
+    int Mode() const { return captureMode_.load(); }
+    // The frame record announced with every MSG_CAMERA_FRAME.
+    const ZelvikFrameInfo& FrameInfo() const { return frameInfo_; }
+    struct Counters {
+        std::atomic<uint64_t> delivered{0};  // frames announced with MSG_CAMERA_FRAME
+        std::atomic<uint64_t> failed{0};     // frames lost to a failed read or a failed copy-out
+        std::atomic<uint64_t> dropped{0};    // frames discarded because the sensor window changed under them
+    };
+    const Counters& FrameCounters() const { return counters_; }
+    // Readers of a whole image (GetImage, SaveImage, a recorder) hold this while they copy
+    // CapturedOutput(); the frame path holds it from the raw copy to the last filter.
+    std::mutex& OutputMutex() { return outputMutex_; }
+    // The output buffer of the colour mode of the last capture setup (the current colour mode before any
+    // setup); null when that mode is not 0..5.
+    FrameBuffer* CapturedOutput();
+
+private:
+    enum class Intake { Read, Failed, Dropped };
+
+    // Capture.cpp: setup, access, copy-out, delivery target.
+    CaptureAccess CheckAndSetUp(CaptureOp op);
+    int RunCaptureSetup();
+    int StartStreamingWithDelivery();
+    void SetDeliveryTarget(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder);
+    int CopyOut(const FrameBuffer& output, void* buffer, int size, int keepRowOrder);
+    // MSG_CAMERA_FRAME with wParam 0 and an error code to the callback target (caller holds deliveryMutex_).
+    void PostFrameError(int code);
+    void JoinCaptureThread();
+
+    // CaptureThread.cpp: the capture thread's body and its steps.
+    void StreamingLoop();
+    void StreamFrame(int mode, bool& windowReported);
+    Intake ReadLatestFrame();
+    void MeasureFrameRate();
+    void Deliver(const FrameBuffer& output);
+    // True when the device delivers frames of exactly the landing buffer's width and height.
+    bool LandingMatchesDevice();
+    // Single-shot mode: when the sensor window changed since the setup, rebuilds the buffers of mode at
+    // the device's window. False with error 5 when they could not be built.
+    bool FitBuffersToDevice(int mode);
+    // A frame read into the landing buffer (packed rows) becomes a buffer image: rows spread to the
+    // stride, and reversed left to right when mirror H is set.
+    void ArrangeLandedFrame();
+
+    CameraInstance& camera_;
+
+    // Written by the application's thread (StartPreview, StopCapture), read by the capture thread each
+    // pass: 1 run, 0 end. The capture thread clears it itself when the camera is lost.
+    std::atomic<int32_t> runState_{0};
+    // Written by the application's thread only; atomic so that tests and the capture thread may look.
+    std::atomic<int32_t> captureMode_{kCaptureIdle};
+    // The colour mode the buffers were built for by the last capture setup (-1: none yet). Written by the
+    // application's thread under outputMutex_ at setup; the capture thread reads it once when it starts.
+    std::atomic<int32_t> setupColorMode_{-1};
+    // Set by the capture thread (and SnapShot) when an image is finished; taken by GetImage (exchange).
+    std::atomic<int32_t> imageReady_{0};
+
+    // Held while the frame path writes the output image and while GetImage (and later readers of whole
+    // images) copy it, so that no reader sees a half-written image.
+    std::mutex outputMutex_;
+    // Built at setup (application's thread, outputMutex_ held); written by the one thread that runs the
+    // frame path, always under outputMutex_.
+    CaptureBuffers buffers_;
+    FramePath framePath_;
+
+    // Where frames go. Written by the application's thread and read by the capture thread, both under
+    // deliveryMutex_: after a change returns, the previous application buffer is no longer touched.
+    std::mutex deliveryMutex_;
+    ZELVIK_HWND callbackWindow_ = 0;
+    void* appBuffer_ = nullptr;
+    int32_t appBufferSize_ = 0;
+    int32_t keepRowOrder_ = 0;
+
+    // Written by the capture thread only; the application reads it by address after MSG_CAMERA_FRAME.
+    // Each field is written only when its value changes, so a reader of the previous frame's record
+    // sees stable values.
+    ZelvikFrameInfo frameInfo_{};
+    // The frame rate in tenths of frames per second: written and read by the capture thread only.
+    int32_t frameRate_ = 0;
+    int32_t frameCount_ = 0;
+    uint32_t rateWindowStart_ = 0;
+    // Incremented by the capture thread, read by anyone (relaxed counters).
+    Counters counters_;
+
+    // Started by StartPreview, joined by JoinCaptureThread (StopCapture, Close, the destructor).
+    std::thread captureThread_;
+    // Set by JoinCaptureThread to end the capture loop's wait between passes at once, whatever the wait
+    // time; reset once the thread is joined.
+    ManualResetEvent captureWake_;
+};
+
+}  // namespace zelvik

@@ -1,0 +1,46 @@
+// The Q77RX sensor as the layers above the device see it: its size, the ranges the API offers, and its
+// register numbers. Nothing above device/ writes a register number.
+#pragma once
+
+#include <cstdint>
+
+namespace zelvik::sensor {
+
+constexpr int kWidth = 2592;
+constexpr int kHeight = 1944;
+// The smallest window the sensor takes (the instance accepts smaller ones; capture setup then fails).
+constexpr int kMinWidth = 4;
+constexpr int kMinHeight = 3;
+constexpr int kMaxSubsample = 3;
+
+// Ranges the API offers for the analog settings (GetCameraInfo, the filter values).
+constexpr int kGainMin = 0;
+constexpr int kGainMax = 63;
+constexpr int kExposureMin = 1;
+constexpr int kExposureMax = 16383;
+
+// The four mosaic sites with a colour gain of their own, in the order of their registers.
+enum class GainSite { Green1, Blue, Red, Green2 };
+
+// Registers of the word protocol; the byte protocol addresses a 16-bit register as a pair (high byte at A).
+constexpr int kChipIdRegister = 0;
+constexpr int kRowStartRegister = 1;
+constexpr int kColumnStartRegister = 2;
+constexpr int kRowSizeRegister = 3;
+constexpr int kColumnSizeRegister = 4;
+constexpr int kHorizontalBlankRegister = 5;
+constexpr int kVerticalBlankRegister = 6;
+constexpr int kExposureRegister = 9;
+constexpr int kReadModeRegister = 0x20;
+constexpr uint16_t kMirrorVBit = 0x8000;
+constexpr int kRowAddressModeRegister = 0x22;
+constexpr int kColumnAddressModeRegister = 0x23;
+// Colour gains by GainSite: green 1, blue, red, green 2 (0x2B..0x2E), and their byte-protocol pairs.
+constexpr int kColorGainRegisters[] = {0x2B, 0x2C, 0x2D, 0x2E};
+constexpr int kColorGainBytePairs[] = {0x26, 0x28, 0x2A, 0x2C};
+constexpr int kGlobalGainRegister = 0x35;
+// What the gain registers take: larger values are clamped before the write.
+constexpr int kColorGainRegisterMax = 127;
+constexpr int kGlobalGainRegisterMax = 63;
+
+}  // namespace zelvik::sensor

@@ -1,0 +1,603 @@
+/* zelviksrc: a live GStreamer source of Zelvik Q77RX frames, over the library's public C interface.
+ *
+ * Frame hand-over without a copy of our own: the library copies each processed frame into a buffer we
+ * give it (Zelvik_CallBackPreview) and then posts a frame message to a message queue. When a message is
+ * waiting, we give the library the next buffer together with the other of two queues. That change is made
+ * under the library's delivery lock, so once the call returns the library never touches the previous
+ * buffer again, and every message of the previous queue belongs to it: the buffer holds the newest of
+ * their frames, whole, and goes downstream as it is. Buffers come from a pool, so their memory is reused
+ * once downstream releases them. */
+#ifdef HAVE_CONFIG_H
+#include "config.h"
+#endif
+
+#include "gstzelviksrc.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <ZelvikSdk.h>
+
+GST_DEBUG_CATEGORY_STATIC(zelvik_src_debug);
+#define GST_CAT_DEFAULT zelvik_src_debug
+
+#define SENSOR_WIDTH 2592
+#define SENSOR_HEIGHT 1944
+#define FORMATS "{ BGR, BGRx, GRAY8, GRAY16_LE }"
+/* Preferred first: the camera is a colour camera. */
+static const char* const kFormatOrder[] = {"BGR", "BGRx", "GRAY8", "GRAY16_LE"};
+
+enum {
+    PROP_0,
+    PROP_CAMERA,
+    PROP_EXPOSURE,
+    PROP_GAIN,
+    PROP_GAMMA,
+    PROP_WB_RED,
+    PROP_WB_GREEN,
+    PROP_WB_BLUE,
+    PROP_ROI_X,
+    PROP_ROI_Y,
+    PROP_ROI_WIDTH,
+    PROP_ROI_HEIGHT,
+    PROP_SUBSAMPLE,
+    PROP_TIMEOUT,
+    PROP_GRAY_MODE,
+};
+
+/* Filter value indexes of the library's settings table. */
+enum {
+    FILTER_WB_RED = 7,
+    FILTER_WB_GREEN = 8,
+    FILTER_WB_BLUE = 9,
+    FILTER_GAMMA = 11,
+    FILTER_GAIN = 13,
+    FILTER_EXPOSURE = 18,
+    FILTER_GRAY_MODE = 19
+};
+
+/* The library's gray modes of the 8-bit frame: the sensor's mosaic as read, the mosaic with per-site gains,
+ * or luminance from the demosaiced colour picture. */
+#define GRAY_MODE_LUMINANCE 2
+static GType gray_mode_type(void) {
+    static GType type = 0;
+    static const GEnumValue values[] = {{0, "The sensor's colour mosaic as read", "bayer"},
+                                        {1, "The mosaic with per-site gains", "site-gains"},
+                                        {2, "Luminance of the colour picture", "luminance"},
+                                        {0, NULL, NULL}};
+    if (g_once_init_enter(&type)) g_once_init_leave(&type, g_enum_register_static("GstZelvikSrcGrayMode", values));
+    return type;
+}
+
+static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("video/x-raw, format = (string) " FORMATS ", width = (int) [ 4, 2592 ], "
+                    "height = (int) [ 3, 1944 ], framerate = (fraction) [ 0/1, MAX ]"));
+
+G_DEFINE_TYPE(GstZelvikSrc, gst_zelvik_src, GST_TYPE_PUSH_SRC);
+
+/* ---- the camera ---- */
+
+/* The newest error code other than 0 on the handle's stack, which is emptied. Code 0 is reported by every
+ * processed frame while automatic exposure is off, so it never names a failure. */
+static int pop_error(int handle) {
+    int found = 0;
+    for (int i = 0; i < 20; ++i) {
+        const int code = Zelvik_GetLastError(handle);
+        if (code != 0 && found == 0) found = code;
+    }
+    return found;
+}
+
+static int bits_of_format(GstVideoFormat format) {
+    switch (format) {
+        case GST_VIDEO_FORMAT_GRAY8: return 8;
+        case GST_VIDEO_FORMAT_GRAY16_LE: return 16;
+        case GST_VIDEO_FORMAT_BGR: return 24;
+        case GST_VIDEO_FORMAT_BGRx: return 32;
+        default: return 0;
+    }
+}
+
+/* Sends one setting that was given as a property (a negative value leaves the camera's own). Called
+ * without the object lock, which posting a warning takes; the library serialises calls on one handle. */
+static void apply_filter(GstZelvikSrc* self, int index, int value, const char* name) {
+    if (self->handle == 0 || value < 0) return;
+    if (!Zelvik_SetFilterValue(self->handle, index, value))
+        GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("The camera refused %s %d.", name, value),
+                            ("error %d", pop_error(self->handle)));
+}
+
+static int percent(double factor) { return factor < 0 ? -1 : (int)(factor * 100 + 0.5); }
+
+static void apply_settings(GstZelvikSrc* self) {
+    apply_filter(self, FILTER_EXPOSURE, self->exposure, "exposure");
+    apply_filter(self, FILTER_GAIN, self->gain, "gain");
+    apply_filter(self, FILTER_GAMMA, percent(self->gamma), "gamma");
+    apply_filter(self, FILTER_WB_RED, percent(self->wb[0]), "white balance red");
+    apply_filter(self, FILTER_WB_GREEN, percent(self->wb[1]), "white balance green");
+    apply_filter(self, FILTER_WB_BLUE, percent(self->wb[2]), "white balance blue");
+    apply_filter(self, FILTER_GRAY_MODE, self->gray_mode, "gray mode");
+}
+
+/* The window and subsampling properties, sent when the camera opens. */
+static gboolean apply_geometry(GstZelvikSrc* self) {
+    const int width = self->roi_width > 0 ? self->roi_width : SENSOR_WIDTH - self->roi_x;
+    const int height = self->roi_height > 0 ? self->roi_height : SENSOR_HEIGHT - self->roi_y;
+    const int subsample = self->subsample == 4 ? 2 : self->subsample == 2 ? 1 : 0;
+    const int factor = self->subsample;
+    /* The sensor delivers at least 4 x 3 pixels; the caps say so too. */
+    if (self->roi_x + width > SENSOR_WIDTH || self->roi_y + height > SENSOR_HEIGHT || width / factor < 4 ||
+        height / factor < 3) {
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
+                          ("The window %d,%d %dx%d is not inside the %dx%d sensor, or gives frames smaller than 4x3 "
+                           "at subsampling %d.", self->roi_x, self->roi_y, width, height, SENSOR_WIDTH,
+                           SENSOR_HEIGHT, factor), (NULL));
+        return FALSE;
+    }
+    if (!Zelvik_SetSubSample(self->handle, subsample) ||
+        !Zelvik_SetCaptureWindowEx(self->handle, SENSOR_WIDTH, self->roi_x, width, SENSOR_HEIGHT, self->roi_y, height)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("The camera refused the window."),
+                          ("error %d", pop_error(self->handle)));
+        return FALSE;
+    }
+    self->width = width / factor;
+    self->height = height / factor;
+    return TRUE;
+}
+
+/* ---- GstBaseSrc ---- */
+
+static gboolean gst_zelvik_src_start(GstBaseSrc* src) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    int handle = Zelvik_Initialize(0);
+    if (handle == 0) {
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Out of memory opening the camera."), (NULL));
+        return FALSE;
+    }
+    pop_error(handle); /* what opening reported (stored settings missing) does not stop it */
+    if (!Zelvik_SetDeviceNumber(handle, self->camera)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("Camera %d is not attached.", self->camera),
+                          ("error %d", pop_error(handle)));
+        Zelvik_Release(handle);
+        return FALSE;
+    }
+    for (int i = 0; i < 2; ++i) self->queues[i] = ZelvikMsg_CreateQueue();
+    self->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    GST_OBJECT_LOCK(self);
+    self->handle = handle;
+    GST_OBJECT_UNLOCK(self);
+    apply_settings(self);
+    if (self->queues[0] == 0 || self->queues[1] == 0 || self->wake < 0 || !apply_geometry(self)) {
+        if (self->queues[0] == 0 || self->queues[1] == 0 || self->wake < 0)
+            GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Out of resources opening the camera."), (NULL));
+        GST_BASE_SRC_GET_CLASS(src)->stop(src);
+        return FALSE;
+    }
+    self->current = 0;
+    self->streaming = FALSE;
+    self->frames = 0;
+    return TRUE;
+}
+
+static void release_target(GstZelvikSrc* self) {
+    if (self->target == NULL) return;
+    gst_buffer_unmap(self->target, &self->target_map);
+    gst_buffer_unref(self->target);
+    self->target = NULL;
+}
+
+static gboolean gst_zelvik_src_stop(GstBaseSrc* src) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    GST_OBJECT_LOCK(self);
+    const int handle = self->handle;
+    self->handle = 0;
+    GST_OBJECT_UNLOCK(self);
+    if (handle != 0) {
+        /* Once streaming has stopped the library holds none of our buffers. */
+        Zelvik_StopPreview(handle);
+        Zelvik_Release(handle);
+    }
+    release_target(self);
+    if (self->pool != NULL) {
+        gst_buffer_pool_set_active(self->pool, FALSE);
+        gst_object_unref(self->pool);
+        self->pool = NULL;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (self->queues[i] != 0) ZelvikMsg_DestroyQueue(self->queues[i]);
+        self->queues[i] = 0;
+    }
+    if (self->wake >= 0) close(self->wake);
+    self->wake = -1;
+    self->streaming = FALSE;
+    return TRUE;
+}
+
+/* The camera's window in every format; colour first, as the camera is a colour camera. Downstream caps
+ * choose among them. */
+static GstCaps* gst_zelvik_src_get_caps(GstBaseSrc* src, GstCaps* filter) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    GstCaps* caps;
+    GST_OBJECT_LOCK(self);
+    const int handle = self->handle;
+    const int width = self->width, height = self->height;
+    GST_OBJECT_UNLOCK(self);
+    if (handle == 0) {
+        caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(src));
+    } else {
+        caps = gst_caps_new_empty();
+        for (size_t i = 0; i < G_N_ELEMENTS(kFormatOrder); ++i) {
+            gst_caps_append_structure(caps, gst_structure_new("video/x-raw", "format", G_TYPE_STRING, kFormatOrder[i],
+                                                              "width", G_TYPE_INT, width, "height", G_TYPE_INT,
+                                                              height, "framerate", GST_TYPE_FRACTION, 0, 1, NULL));
+        }
+    }
+    if (filter != NULL) {
+        GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+        gst_caps_unref(caps);
+        caps = both;
+    }
+    return caps;
+}
+
+/* Of the formats downstream accepts, ours in our order: a downstream element that lists gray first still
+ * gets colour when it takes both. */
+static GstCaps* gst_zelvik_src_fixate(GstBaseSrc* src, GstCaps* caps) {
+    for (size_t i = 0; i < G_N_ELEMENTS(kFormatOrder); ++i) {
+        for (guint j = 0; j < gst_caps_get_size(caps); ++j) {
+            GstStructure* structure = gst_caps_get_structure(caps, j);
+            if (g_strcmp0(gst_structure_get_string(structure, "format"), kFormatOrder[i]) != 0) continue;
+            GstCaps* chosen = gst_caps_new_full(gst_structure_copy(structure), NULL);
+            gst_caps_unref(caps);
+            return GST_BASE_SRC_CLASS(gst_zelvik_src_parent_class)->fixate(src, chosen);
+        }
+    }
+    return GST_BASE_SRC_CLASS(gst_zelvik_src_parent_class)->fixate(src, caps);
+}
+
+static gboolean gst_zelvik_src_set_caps(GstBaseSrc* src, GstCaps* caps) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) return FALSE;
+    const int bits = bits_of_format(GST_VIDEO_INFO_FORMAT(&info));
+    if (bits == 0 || GST_VIDEO_INFO_WIDTH(&info) != self->width || GST_VIDEO_INFO_HEIGHT(&info) != self->height)
+        return FALSE;
+    /* The library pads rows to 4 bytes, as GStreamer does for these formats. */
+    const int stride = (self->width * (bits / 8) + 3) & ~3;
+    if (GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) != stride) return FALSE;
+    if (self->streaming) {
+        /* A new colour mode takes effect at the next capture start. */
+        Zelvik_StopPreview(self->handle);
+        release_target(self);
+        self->streaming = FALSE;
+    }
+    if (!Zelvik_SetColorMode(self->handle, bits)) return FALSE;
+    self->info = info;
+    self->frame_size = (gsize)stride * self->height;
+    return TRUE;
+}
+
+static gboolean gst_zelvik_src_decide_allocation(GstBaseSrc* src, GstQuery* query) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    GstCaps* caps = NULL;
+    gst_query_parse_allocation(query, &caps, NULL);
+    /* Our own pool of plain memory: the library writes rows at its own stride, so downstream pools with
+     * other layouts are not used. */
+    GstBufferPool* pool = gst_buffer_pool_new();
+    GstStructure* config = gst_buffer_pool_get_config(pool);
+    gst_buffer_pool_config_set_params(config, caps, self->frame_size, 2, 0);
+    if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+        gst_object_unref(pool);
+        return FALSE;
+    }
+    if (self->pool != NULL) {
+        gst_buffer_pool_set_active(self->pool, FALSE);
+        gst_object_unref(self->pool);
+    }
+    self->pool = pool;
+    return TRUE;
+}
+
+/* The next buffer from the pool, mapped for the library to write into. */
+static gboolean take_target(GstZelvikSrc* self, GstBuffer** buffer, GstMapInfo* map) {
+    if (gst_buffer_pool_acquire_buffer(self->pool, buffer, NULL) != GST_FLOW_OK) return FALSE;
+    if (!gst_buffer_map(*buffer, map, GST_MAP_WRITE)) {
+        gst_buffer_unref(*buffer);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static GstFlowReturn start_streaming(GstZelvikSrc* self) {
+    if (!take_target(self, &self->target, &self->target_map)) return GST_FLOW_FLUSHING;
+    self->current = 0;
+    if (!Zelvik_CallBackPreview(self->handle, self->queues[0], self->target_map.data, (int)self->frame_size, 1)) {
+        const int code = pop_error(self->handle);
+        release_target(self);
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("The camera did not start streaming."), ("error %d", code));
+        return GST_FLOW_ERROR;
+    }
+    self->streaming = TRUE;
+    return GST_FLOW_OK;
+}
+
+/* Waits until the current queue has a message, the element is unlocked or the timeout passes. */
+typedef enum { WAIT_MESSAGE, WAIT_UNLOCKED, WAIT_TIMEOUT } WaitResult;
+
+static WaitResult wait_for_message(GstZelvikSrc* self, int timeoutMs) {
+    struct pollfd fds[2] = {{ZelvikMsg_Fd(self->queues[self->current]), POLLIN, 0}, {self->wake, POLLIN, 0}};
+    for (;;) {
+        const int ready = poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return WAIT_TIMEOUT;
+        if (fds[1].revents != 0) return WAIT_UNLOCKED;
+        return WAIT_MESSAGE;
+    }
+}
+
+static GstFlowReturn gst_zelvik_src_create(GstPushSrc* push, GstBuffer** out) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(push);
+    if (!self->streaming) {
+        const GstFlowReturn started = start_streaming(self);
+        if (started != GST_FLOW_OK) return started;
+    }
+    for (;;) {
+        switch (wait_for_message(self, self->timeout_ms > 0 ? (int)self->timeout_ms : -1)) {
+            case WAIT_UNLOCKED:
+                return GST_FLOW_FLUSHING;
+            case WAIT_TIMEOUT:
+                GST_ELEMENT_ERROR(self, RESOURCE, READ, ("No frame from the camera within %u ms.", self->timeout_ms),
+                                  (NULL));
+                return GST_FLOW_ERROR;
+            case WAIT_MESSAGE:
+                break;
+        }
+        GstClockTime arrival = GST_CLOCK_TIME_NONE;
+        GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
+        if (clock != NULL) {
+            arrival = gst_clock_get_time(clock);
+            gst_object_unref(clock);
+        }
+
+        GstBuffer* next = NULL;
+        GstMapInfo next_map;
+        if (!take_target(self, &next, &next_map)) return GST_FLOW_FLUSHING;
+        const int following = 1 - self->current;
+        if (!Zelvik_CallBackPreview(self->handle, self->queues[following], next_map.data, (int)self->frame_size, 1)) {
+            const int code = pop_error(self->handle);
+            gst_buffer_unmap(next, &next_map);
+            gst_buffer_unref(next);
+            GST_ELEMENT_ERROR(self, RESOURCE, READ, ("The camera stopped streaming."), ("error %d", code));
+            return GST_FLOW_ERROR;
+        }
+        const ZELVIK_HWND queue = self->queues[self->current];
+        self->current = following;
+        GstBuffer* filled = self->target;
+        GstMapInfo filled_map = self->target_map;
+        self->target = next;
+        self->target_map = next_map;
+
+        int delivered = 0, failure = 0;
+        ZelvikMessage message;
+        while (ZelvikMsg_Get(queue, &message, 0) == 1) {
+            if (message.message != MSG_CAMERA_FRAME) continue;
+            if (message.lParam == 0) ++delivered;
+            else if (message.lParam != ZELVIK_ERR_TRANSFER) failure = (int)message.lParam;
+        }
+        if (failure != 0 || delivered == 0) {
+            gst_buffer_unmap(filled, &filled_map);
+            gst_buffer_unref(filled);
+            if (failure == ZELVIK_ERR_CAMERA_LOST) {
+                GST_ELEMENT_ERROR(self, RESOURCE, READ, ("The camera was lost."), ("error %d", failure));
+                return GST_FLOW_ERROR;
+            }
+            if (failure != 0) {
+                GST_ELEMENT_ERROR(self, RESOURCE, READ, ("The camera could not deliver a frame."),
+                                  ("error %d", failure));
+                return GST_FLOW_ERROR;
+            }
+            continue; /* only frames that could not be read: wait for the next */
+        }
+        if (GST_VIDEO_INFO_FORMAT(&self->info) == GST_VIDEO_FORMAT_GRAY16_LE) {
+            /* The library's 16-bit samples carry 10 bits; GRAY16 spans the full 16. */
+            uint16_t* samples = (uint16_t*)filled_map.data;
+            for (gsize i = 0; i < filled_map.size / 2; ++i) samples[i] = GUINT16_TO_LE(GUINT16_FROM_LE(samples[i]) << 6);
+        }
+        gst_buffer_unmap(filled, &filled_map);
+        if (arrival != GST_CLOCK_TIME_NONE) {
+            const GstClockTime base = gst_element_get_base_time(GST_ELEMENT(self));
+            GST_BUFFER_PTS(filled) = arrival > base ? arrival - base : 0;
+        }
+        GST_BUFFER_DTS(filled) = GST_CLOCK_TIME_NONE;
+        GST_BUFFER_OFFSET(filled) = self->frames++;
+        GST_BUFFER_OFFSET_END(filled) = self->frames;
+        self->skipped += (guint64)(delivered - 1);
+        *out = filled;
+        return GST_FLOW_OK;
+    }
+}
+
+static gboolean gst_zelvik_src_unlock(GstBaseSrc* src) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    if (self->wake >= 0) {
+        const uint64_t one = 1;
+        if (write(self->wake, &one, sizeof one) < 0) GST_WARNING_OBJECT(self, "cannot wake the streaming thread");
+    }
+    if (self->pool != NULL) gst_buffer_pool_set_flushing(self->pool, TRUE);
+    return TRUE;
+}
+
+static gboolean gst_zelvik_src_unlock_stop(GstBaseSrc* src) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(src);
+    if (self->wake >= 0) {
+        uint64_t count;
+        if (read(self->wake, &count, sizeof count) < 0 && errno != EAGAIN)
+            GST_WARNING_OBJECT(self, "cannot clear the wake-up");
+    }
+    if (self->pool != NULL) gst_buffer_pool_set_flushing(self->pool, FALSE);
+    return TRUE;
+}
+
+/* ---- GObject ---- */
+
+static void gst_zelvik_src_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+        case PROP_CAMERA: self->camera = g_value_get_int(value); break;
+        case PROP_EXPOSURE: self->exposure = g_value_get_int(value); break;
+        case PROP_GAIN: self->gain = g_value_get_int(value); break;
+        case PROP_GAMMA: self->gamma = g_value_get_double(value); break;
+        case PROP_WB_RED: self->wb[0] = g_value_get_double(value); break;
+        case PROP_WB_GREEN: self->wb[1] = g_value_get_double(value); break;
+        case PROP_WB_BLUE: self->wb[2] = g_value_get_double(value); break;
+        case PROP_ROI_X: self->roi_x = g_value_get_int(value); break;
+        case PROP_ROI_Y: self->roi_y = g_value_get_int(value); break;
+        case PROP_ROI_WIDTH: self->roi_width = g_value_get_int(value); break;
+        case PROP_ROI_HEIGHT: self->roi_height = g_value_get_int(value); break;
+        case PROP_SUBSAMPLE: {
+            const int factor = g_value_get_int(value);
+            if (factor == 1 || factor == 2 || factor == 4) self->subsample = factor;
+            else g_warning("zelviksrc: subsample %d is not 1, 2 or 4", factor);
+            break;
+        }
+        case PROP_TIMEOUT: self->timeout_ms = g_value_get_uint(value); break;
+        case PROP_GRAY_MODE: self->gray_mode = g_value_get_enum(value); break;
+        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    }
+    GST_OBJECT_UNLOCK(self);
+    /* Sensor and image settings reach an open camera at once. */
+    if (id == PROP_EXPOSURE || id == PROP_GAIN || id == PROP_GAMMA || id == PROP_WB_RED || id == PROP_WB_GREEN ||
+        id == PROP_WB_BLUE || id == PROP_GRAY_MODE)
+        apply_settings(self);
+}
+
+static int read_filter(GstZelvikSrc* self, int index, int fallback) {
+    int ok = 0;
+    const int value = self->handle != 0 ? Zelvik_GetFilterValue(self->handle, index, &ok) : 0;
+    return ok ? value : fallback;
+}
+
+static double read_factor(GstZelvikSrc* self, int index, double fallback) {
+    const int value = read_filter(self, index, -1);
+    return value >= 0 ? value / 100.0 : fallback;
+}
+
+static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+    GstZelvikSrc* self = GST_ZELVIK_SRC(object);
+    GST_OBJECT_LOCK(self);
+    /* An open camera answers with what it uses; a closed one with what was set. */
+    switch (id) {
+        case PROP_CAMERA: g_value_set_int(value, self->camera); break;
+        case PROP_EXPOSURE: g_value_set_int(value, read_filter(self, FILTER_EXPOSURE, self->exposure)); break;
+        case PROP_GAIN: g_value_set_int(value, read_filter(self, FILTER_GAIN, self->gain)); break;
+        case PROP_GAMMA: g_value_set_double(value, read_factor(self, FILTER_GAMMA, self->gamma)); break;
+        case PROP_WB_RED: g_value_set_double(value, read_factor(self, FILTER_WB_RED, self->wb[0])); break;
+        case PROP_WB_GREEN: g_value_set_double(value, read_factor(self, FILTER_WB_GREEN, self->wb[1])); break;
+        case PROP_WB_BLUE: g_value_set_double(value, read_factor(self, FILTER_WB_BLUE, self->wb[2])); break;
+        case PROP_ROI_X: g_value_set_int(value, self->roi_x); break;
+        case PROP_ROI_Y: g_value_set_int(value, self->roi_y); break;
+        case PROP_ROI_WIDTH: g_value_set_int(value, self->roi_width); break;
+        case PROP_ROI_HEIGHT: g_value_set_int(value, self->roi_height); break;
+        case PROP_SUBSAMPLE: g_value_set_int(value, self->subsample); break;
+        case PROP_TIMEOUT: g_value_set_uint(value, self->timeout_ms); break;
+        case PROP_GRAY_MODE: g_value_set_enum(value, self->gray_mode); break;
+        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+static void gst_zelvik_src_init(GstZelvikSrc* self) {
+    self->exposure = -1;
+    self->gain = -1;
+    self->gamma = -1;
+    self->wb[0] = self->wb[1] = self->wb[2] = -1;
+    self->subsample = 1;
+    self->timeout_ms = 10000;
+    self->gray_mode = GRAY_MODE_LUMINANCE;
+    self->wake = -1;
+    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+}
+
+static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
+    GObjectClass* object = G_OBJECT_CLASS(klass);
+    GstElementClass* element = GST_ELEMENT_CLASS(klass);
+    GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+    const GParamFlags rw = G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS;
+    const GParamFlags live = rw | GST_PARAM_MUTABLE_PLAYING;
+    const GParamFlags at_start = rw | GST_PARAM_MUTABLE_READY;
+
+    object->set_property = gst_zelvik_src_set_property;
+    object->get_property = gst_zelvik_src_get_property;
+    g_object_class_install_property(object, PROP_CAMERA,
+        g_param_spec_int("camera", "Camera", "Index of the camera (0 is the first attached)", 0, 9, 0, at_start));
+    g_object_class_install_property(object, PROP_EXPOSURE,
+        g_param_spec_int("exposure", "Exposure", "Exposure in line periods (-1: the camera's stored value)", -1,
+                         16383, -1, live));
+    g_object_class_install_property(object, PROP_GAIN,
+        g_param_spec_int("gain", "Gain", "Global analog gain, 16 is unity (-1: the camera's stored value)", -1, 63,
+                         -1, live));
+    g_object_class_install_property(object, PROP_GAMMA,
+        g_param_spec_double("gamma", "Gamma", "Gamma, 1.0 is linear (-1: the camera's stored value)", -1, 2, -1,
+                            live));
+    g_object_class_install_property(object, PROP_WB_RED,
+        g_param_spec_double("white-balance-red", "White balance red",
+                            "Red gain, 1.0 leaves it (-1: the camera's stored value)", -1, 2, -1, live));
+    g_object_class_install_property(object, PROP_WB_GREEN,
+        g_param_spec_double("white-balance-green", "White balance green",
+                            "Green gain, 1.0 leaves it (-1: the camera's stored value)", -1, 2, -1, live));
+    g_object_class_install_property(object, PROP_WB_BLUE,
+        g_param_spec_double("white-balance-blue", "White balance blue",
+                            "Blue gain, 1.0 leaves it (-1: the camera's stored value)", -1, 2, -1, live));
+    g_object_class_install_property(object, PROP_ROI_X,
+        g_param_spec_int("roi-x", "Window left", "First sensor column of the window", 0, SENSOR_WIDTH - 4, 0,
+                         at_start));
+    g_object_class_install_property(object, PROP_ROI_Y,
+        g_param_spec_int("roi-y", "Window top", "First sensor row of the window", 0, SENSOR_HEIGHT - 3, 0, at_start));
+    g_object_class_install_property(object, PROP_ROI_WIDTH,
+        g_param_spec_int("roi-width", "Window width", "Window width in sensor columns (0: to the right edge)", 0,
+                         SENSOR_WIDTH, 0, at_start));
+    g_object_class_install_property(object, PROP_ROI_HEIGHT,
+        g_param_spec_int("roi-height", "Window height", "Window height in sensor rows (0: to the bottom edge)", 0,
+                         SENSOR_HEIGHT, 0, at_start));
+    g_object_class_install_property(object, PROP_SUBSAMPLE,
+        g_param_spec_int("subsample", "Subsampling", "Subsampling factor in both directions: 1, 2 or 4", 1, 4, 1,
+                         at_start));
+    g_object_class_install_property(object, PROP_TIMEOUT,
+        g_param_spec_uint("timeout", "Timeout", "Error when no frame arrives for this long, in ms (0: wait forever)",
+                          0, G_MAXUINT, 10000, rw));
+
+    g_object_class_install_property(object, PROP_GRAY_MODE,
+        g_param_spec_enum("gray-mode", "Gray mode", "What GRAY8 frames show (GRAY16_LE is always the mosaic)",
+                          gray_mode_type(), GRAY_MODE_LUMINANCE, live));
+
+    gst_element_class_set_static_metadata(element, "Zelvik Q77RX camera source", "Source/Video",
+                                          "Streams frames from a Zelvik Q77RX camera",
+                                          "Zelvik Q77RX camera library");
+    gst_element_class_add_static_pad_template(element, &src_template);
+
+    base->start = gst_zelvik_src_start;
+    base->stop = gst_zelvik_src_stop;
+    base->get_caps = gst_zelvik_src_get_caps;
+    base->set_caps = gst_zelvik_src_set_caps;
+    base->fixate = gst_zelvik_src_fixate;
+    base->decide_allocation = gst_zelvik_src_decide_allocation;
+    base->unlock = gst_zelvik_src_unlock;
+    base->unlock_stop = gst_zelvik_src_unlock_stop;
+    GST_PUSH_SRC_CLASS(klass)->create = gst_zelvik_src_create;
+    GST_DEBUG_CATEGORY_INIT(zelvik_src_debug, "zelviksrc", 0, "Zelvik Q77RX camera source");
+}
+
+static gboolean plugin_init(GstPlugin* plugin) {
+    return gst_element_register(plugin, "zelviksrc", GST_RANK_NONE, GST_TYPE_ZELVIK_SRC);
+}
+
+#define PACKAGE "zelvik"
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, zelvik, "Zelvik Q77RX camera source", plugin_init,
+                  ZELVIK_VERSION, "unknown", "zelvik-sdk", "zelvik-sdk")

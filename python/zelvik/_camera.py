@@ -1,0 +1,586 @@
+"""Cameras, their settings and their frames as NumPy arrays."""
+
+import ctypes
+import os
+import select
+import sys
+import time
+import weakref
+
+import numpy as np
+
+from . import _lib
+from ._lib import MSG_CAMERA_FRAME, library
+
+ERROR_TEXTS = {
+    0: "automatic exposure/gain control is off",
+    1: "no device, or not allowed in the current capture mode",
+    2: "camera not present",
+    3: "thread or event creation failed",
+    4: "window, display or settings-store failure",
+    5: "memory or buffer failure, buffer too small",
+    6: "device command failed",
+    7: "invalid capture window",
+    8: "frame transfer failed",
+    9: "invalid argument",
+    11: "function not supported",
+    12: "recording failed to start, or stored settings missing",
+    13: "camera lost during streaming",
+}
+
+NOT_ALLOWED, NO_CAMERA, MEMORY, TRANSFER, CAMERA_LOST = 1, 2, 5, 8, 13
+
+# The colour mode a frame is set up for, by the value Zelvik_GetColorMode answers: bits per pixel as set.
+_BITS_BY_MODE = {8: 8, 10: 16, 24: 24, 32: 32, 42: 48, 58: 64}
+# Subsampling as a factor, by the library's value (0 full, 1 half, 2 quarter).
+_FACTORS = (1, 2, 4)
+_SENSOR_WIDTH, _SENSOR_HEIGHT = 2592, 1944
+# The sensor reads a line in (window width after subsampling + 916) clocks of 96 MHz.
+_LINE_OVERHEAD_CLOCKS, _PIXEL_CLOCK_MHZ = 916, 96.0
+
+_FORMATS = {".bmp": 0, ".raw": 1, ".png": 5, ".tif": 6, ".tiff": 6}
+_JPEG_QUALITY = {"high": 2, "normal": 3, "low": 4}
+
+
+class ZelvikError(Exception):
+    """A failure of the camera library: `code` is the library's error code (None when the library
+    failed without giving one) and `text` what it means."""
+
+    def __init__(self, code, text=None, action=None):
+        self.code = code
+        self.text = text or ERROR_TEXTS.get(code, "failed without a reported reason")
+        self.action = action
+        where = f"{action}: " if action else ""
+        number = f" (error {code})" if code is not None else ""
+        super().__init__(f"{where}{self.text}{number}")
+
+
+def _pop_error(lib, handle):
+    """The newest error code other than 0 on the handle's stack, which is emptied; None when there is none.
+    Code 0 is reported by every processed frame while automatic exposure is off, so it never names the
+    reason of a failure."""
+    found = None
+    for _ in range(20):
+        code = lib.Zelvik_GetLastError(handle)
+        if code != 0 and found is None:
+            found = code
+    return found
+
+
+def frame_geometry(width, height, bits):
+    """(shape, dtype, stride, channels) of a frame of the library's layout: rows padded to 4 bytes,
+    colour as blue, green, red (and a fourth sample in the 32- and 64-bit modes)."""
+    channels = {8: 1, 16: 1, 24: 3, 32: 4, 48: 3, 64: 4}[bits]
+    dtype = np.uint16 if bits in (16, 48, 64) else np.uint8
+    stride = (width * (bits // 8) + 3) & ~3
+    shape = (height, width) if channels == 1 else (height, width, 3)
+    return shape, dtype, stride, channels
+
+
+def to_array(buffer, width, height, bits, order="RGB"):
+    """The frame in `buffer` (the library's layout, top row first) as an array of shape (h, w) for gray or
+    (h, w, 3) in `order` ("RGB" or "BGR") for colour: a view of `buffer`, never a copy. Rows the library
+    padded to 4 bytes and the fourth sample of the 32- and 64-bit modes are left out by the view's strides,
+    and red-green-blue order is a view whose channel stride is negative (np.ascontiguousarray makes a
+    compact copy for code that needs one)."""
+    shape, dtype, stride, channels = frame_geometry(width, height, bits)
+    rows = np.frombuffer(buffer, dtype=np.uint8, count=stride * height).reshape(height, stride)
+    samples = rows[:, : width * (bits // 8)].view(dtype)
+    if channels == 1:
+        return samples
+    pixels = samples.reshape(height, width, channels)
+    if order == "RGB":
+        return pixels[..., 2::-1]
+    if order == "BGR":
+        return pixels[..., :3]
+    raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
+
+
+# Cameras open in this process. Opening a handle writes the stored sensor settings to the first camera,
+# which would disturb it while it streams, so cameras() asks an open one when there is one.
+_open_cameras = weakref.WeakSet()
+
+
+def cameras():
+    """Names of the attached cameras ("ZelvikQ77RX_01", ...); the position in the list is the index that
+    Camera() takes. An empty list when there is none."""
+    lib = library()
+    names = ctypes.create_string_buffer(10 * 256)
+    for camera in list(_open_cameras):
+        handle = camera._handle
+        if handle:
+            count = lib.Zelvik_EnumDevice(handle, names)
+            break
+    else:
+        handle = lib.Zelvik_Initialize(0)
+        if handle == 0:
+            raise ZelvikError(MEMORY, action="cameras")
+        try:
+            count = lib.Zelvik_EnumDevice(handle, names)
+            _pop_error(lib, handle)
+        finally:
+            lib.Zelvik_Release(handle)
+    raw = names.raw
+    return [raw[i * 256 : (i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
+
+
+class _Filter:
+    """A camera property kept in the library's filter table (index 1..27), as an int or scaled."""
+
+    def __init__(self, index, scale=None, doc=None):
+        self.index, self.scale = index, scale
+        self.__doc__ = doc
+
+    def __get__(self, camera, owner=None):
+        if camera is None:
+            return self
+        value = camera._get_filter(self.index)
+        return value / self.scale if self.scale else value
+
+    def __set__(self, camera, value):
+        camera._set_filter(self.index, round(value * self.scale) if self.scale else int(value))
+
+
+class _Closing:
+    """close() at the end of a `with` block and when collected."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+
+class Camera(_Closing):
+    """One camera, open until close() or the end of a `with` block.
+
+    Settings are properties; frames come from snap() (one frame) or stream() (frames as they arrive)."""
+
+    def __init__(self, index=0):
+        self._lib = library()
+        self._handle = 0
+        self._stream = None
+        self.index = index
+        self._handle = self._lib.Zelvik_Initialize(0)
+        if self._handle == 0:
+            raise ZelvikError(MEMORY, action="opening the camera")
+        # What opening reported (stored settings missing, ...) is not a failure to open.
+        _pop_error(self._lib, self._handle)
+        try:
+            self._call(f"opening camera {index}", self._lib.Zelvik_SetDeviceNumber, int(index), missing=NO_CAMERA)
+            info = _lib.CameraInfo(size=ctypes.sizeof(_lib.CameraInfo))
+            self._call("reading the camera information", self._lib.Zelvik_GetCameraInfo, ctypes.byref(info))
+            self.info = {name: getattr(info, name) for name, _ in info._fields_ if name != "size"}
+            _open_cameras.add(self)
+        except BaseException:
+            self.close()
+            raise
+
+    # ---- life ----
+    def close(self):
+        """Stops streaming, saves the settings and closes the camera. Calling it again does nothing."""
+        if self._stream is not None:
+            self._stream.close()
+        if self._handle:
+            self._lib.Zelvik_Release(self._handle)
+            self._handle = 0
+
+    @property
+    def closed(self):
+        return self._handle == 0
+
+    # ---- calls ----
+    def _call(self, action, function, *arguments, missing=None):
+        """Calls function(handle, *arguments); a result of 0 raises ZelvikError with the reported code."""
+        if not self._handle:
+            raise ValueError("the camera is closed")
+        result = function(self._handle, *arguments)
+        if result == 0:
+            code = _pop_error(self._lib, self._handle)
+            raise ZelvikError(code if code is not None else missing, action=action)
+        return result
+
+    def _value(self, function):
+        """A getter's answer, where 0 is a value like any other."""
+        if not self._handle:
+            raise ValueError("the camera is closed")
+        return function(self._handle)
+
+    def _get_with_ok(self, action, function, *arguments):
+        if not self._handle:
+            raise ValueError("the camera is closed")
+        ok = ctypes.c_int(0)
+        value = function(self._handle, *arguments, ctypes.byref(ok))
+        if ok.value != 1:
+            raise ZelvikError(_pop_error(self._lib, self._handle), action=action)
+        return value
+
+    def _get_filter(self, index):
+        return self._get_with_ok(f"reading filter value {index}", self._lib.Zelvik_GetFilterValue, index)
+
+    def _set_filter(self, index, value):
+        self._call(f"setting filter value {index} to {value}", self._lib.Zelvik_SetFilterValue, index, value)
+
+    # ---- geometry and format ----
+    @property
+    def bits(self):
+        """Bits per pixel of the frames: 8 (gray), 16 (gray, 10-bit samples), 24, 32 (colour), 48, 64
+        (colour, 10-bit samples). Takes effect when a capture starts."""
+        return _BITS_BY_MODE[self._value(self._lib.Zelvik_GetColorMode)]
+
+    @bits.setter
+    def bits(self, value):
+        self._call(f"setting {value} bits per pixel", self._lib.Zelvik_SetColorMode, int(value))
+
+    @property
+    def roi(self):
+        """The sensor window (x, y, width, height) before subsampling."""
+        values = [ctypes.c_int(0) for _ in range(6)]
+        self._call("reading the window", self._lib.Zelvik_GetCaptureWindowEx, *[ctypes.byref(v) for v in values])
+        _, x, width, _, y, height = (v.value for v in values)
+        return (x, y, width, height)
+
+    @roi.setter
+    def roi(self, window):
+        x, y, width, height = (int(v) for v in window)
+        # The library keeps a window it refuses; a refused window is never handed to it.
+        if not (0 <= x and 0 <= y and 4 <= width and 3 <= height and x + width <= _SENSOR_WIDTH
+                and y + height <= _SENSOR_HEIGHT):
+            raise ValueError(f"window {window} is not inside the {_SENSOR_WIDTH} x {_SENSOR_HEIGHT} sensor "
+                             "or smaller than 4 x 3")
+        self._call(f"setting the window {window}", self._lib.Zelvik_SetCaptureWindowEx,
+                   _SENSOR_WIDTH, x, width, _SENSOR_HEIGHT, y, height)
+
+    @property
+    def subsample(self):
+        """Subsampling factor: 1 (full), 2 or 4, in both directions."""
+        return _FACTORS[self._value(self._lib.Zelvik_GetSubSample)]
+
+    @subsample.setter
+    def subsample(self, factor):
+        if factor not in _FACTORS:
+            raise ValueError(f"subsampling factor {factor} is not one of {_FACTORS}")
+        self._call(f"setting subsampling {factor}", self._lib.Zelvik_SetSubSample, _FACTORS.index(factor))
+
+    @property
+    def size(self):
+        """(width, height) of the frames: the window after subsampling."""
+        factor = self.subsample
+        width = self._call("reading the width", self._lib.Zelvik_Width)
+        height = self._call("reading the height", self._lib.Zelvik_Height)
+        return (width // factor, height // factor)
+
+    @property
+    def shape(self):
+        """Shape of the arrays that snap() and stream() give with the current settings."""
+        width, height = self.size
+        return frame_geometry(width, height, self.bits)[0]
+
+    def _frame_bytes(self):
+        width, height = self.size
+        bits = self.bits
+        return width, height, bits, frame_geometry(width, height, bits)[2] * height
+
+    # ---- sensor ----
+    @property
+    def exposure_us(self):
+        """Exposure in microseconds; the sensor exposes whole line periods, so a set value is rounded to
+        the nearest line (read it back for the exposure in effect)."""
+        return self._get_with_ok("reading the exposure", self._lib.Zelvik_GetRealExposureTime)
+
+    @exposure_us.setter
+    def exposure_us(self, microseconds):
+        line_us = (self.size[0] + _LINE_OVERHEAD_CLOCKS) / _PIXEL_CLOCK_MHZ
+        self.exposure_lines = max(1, round(microseconds / line_us))
+
+    exposure_lines = _Filter(18, doc="Exposure in line periods, 0..16383.")
+    gain = _Filter(13, doc="Global analog gain 0..63 (also sets the four colour gains); 16 is unity.")
+    gamma = _Filter(11, scale=100, doc="Gamma 0.0..2.0; 1.0 is linear.")
+    brightness = _Filter(1, doc="Brightness -255..255.")
+    contrast = _Filter(2, doc="Contrast -127..127.")
+    hue = _Filter(3, doc="Hue -360..360.")
+    saturation = _Filter(4, doc="Saturation -255..255.")
+    sharpness = _Filter(5, doc="Sharpness 0..30.")
+    bayer_mode = _Filter(12, doc="Bayer phase 0..3 of the window's first pixel.")
+
+    @property
+    def white_balance(self):
+        """White balance gains (red, green, blue), each 0.0..2.0; 1.0 leaves a channel as it is."""
+        return tuple(self._get_filter(i) / 100 for i in (7, 8, 9))
+
+    @white_balance.setter
+    def white_balance(self, gains):
+        red, green, blue = gains
+        for index, gain in zip((7, 8, 9), (red, green, blue)):
+            self._set_filter(index, round(gain * 100))
+
+    @property
+    def auto_white_balance(self):
+        """True: the white balance is measured and applied on every frame."""
+        return bool(self._get_filter(10))
+
+    @auto_white_balance.setter
+    def auto_white_balance(self, on):
+        self._set_filter(10, 1 if on else 0)
+
+    _GRAY = ("bayer", "site-gains", "luminance")
+
+    @property
+    def gray_mode(self):
+        """What 8-bit frames show: "bayer" (the sensor's colour mosaic as read), "site-gains" (the mosaic
+        with per-site gains) or "luminance" (gray from the colour picture). 16-bit frames always carry the
+        mosaic."""
+        return self._GRAY[self._get_filter(19)]
+
+    @gray_mode.setter
+    def gray_mode(self, mode):
+        if mode not in self._GRAY:
+            raise ValueError(f"gray mode {mode!r} is not one of {self._GRAY}")
+        self._set_filter(19, self._GRAY.index(mode))
+
+    _AUTO = ("off", "exposure", "gain")
+
+    @property
+    def auto_exposure(self):
+        """Automatic control: "off", "exposure" or "gain"."""
+        return self._AUTO[self._get_with_ok("reading the automatic control", self._lib.Zelvik_GetAutoIris)]
+
+    @auto_exposure.setter
+    def auto_exposure(self, mode):
+        if mode not in self._AUTO:
+            raise ValueError(f"automatic control {mode!r} is not one of {self._AUTO}")
+        self._call(f"setting automatic control {mode}", self._lib.Zelvik_SetAutoIris, self._AUTO.index(mode))
+
+    @property
+    def mirror(self):
+        """(horizontal, vertical) mirroring."""
+        return (bool(self._lib.Zelvik_GetMirrorH(self._handle)), bool(self._lib.Zelvik_GetMirrorV(self._handle)))
+
+    @mirror.setter
+    def mirror(self, flags):
+        horizontal, vertical = (bool(f) for f in flags)
+        current_h, current_v = self.mirror
+        # Each call moves the Bayer phase, so a flag is only sent when it changes.
+        if horizontal != current_h:
+            self._call("setting horizontal mirroring", self._lib.Zelvik_SetMirrorH, int(horizontal))
+        if vertical != current_v:
+            self._call("setting vertical mirroring", self._lib.Zelvik_SetMirrorV, int(vertical))
+
+    def read_register(self, register):
+        """A 16-bit sensor register."""
+        return self._get_with_ok(f"reading register {register:#x}", self._lib.Zelvik_ReadRegisterEx, register)
+
+    # ---- frames ----
+    def snap(self, order="RGB"):
+        """One new frame, taken now: an array of shape (h, w) for gray or (h, w, 3) in `order` ("RGB", or
+        "BGR" as OpenCV takes it); uint8 in the 8-, 24- and 32-bit modes, uint16 with 10-bit samples in the
+        16-, 48- and 64-bit modes. The array owns its memory (through its base)."""
+        if order not in ("RGB", "BGR"):
+            raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
+        if self._stream is not None:
+            raise ZelvikError(NOT_ALLOWED, action="snap while streaming (take the stream's next frame)")
+        width, height, bits, size = self._frame_bytes()
+        buffer = np.empty(size, np.uint8)
+        self._call("taking a frame", self._lib.Zelvik_SnapShot, buffer.ctypes.data, size, 1)
+        return to_array(buffer, width, height, bits, order)
+
+    def stream(self, timeout=10.0, order="RGB"):
+        """Starts streaming and returns the Stream: iterate it for frames as they arrive (each an array as
+        snap() gives), or use its fileno() with a poll loop or asyncio's add_reader. Only one stream runs
+        at a time; close it (or leave its `with` block) to stop."""
+        if self._stream is not None:
+            raise ZelvikError(NOT_ALLOWED, action="a stream is already running")
+        if order not in ("RGB", "BGR"):
+            raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
+        self._stream = Stream(self, timeout, order)
+        return self._stream
+
+    def save(self, path, quality="high"):
+        """Writes the last frame taken (by snap() or a stream) to path; the format follows the extension:
+        .bmp, .raw (the pixel memory as it stands), .jpg/.jpeg (quality "high", "normal" or "low"), .png,
+        .tif/.tiff."""
+        extension = os.path.splitext(os.fspath(path))[1].lower()
+        if extension in (".jpg", ".jpeg"):
+            if quality not in _JPEG_QUALITY:
+                raise ValueError(f"JPEG quality {quality!r} is not one of {tuple(_JPEG_QUALITY)}")
+            form = _JPEG_QUALITY[quality]
+        elif extension in _FORMATS:
+            form = _FORMATS[extension]
+        else:
+            raise ValueError(f"no image format for the extension {extension!r} of {path}")
+        self._call(f"saving {path}", self._lib.Zelvik_SaveImage, os.fsencode(path), form)
+
+    def record(self, path, seconds, wait=True):
+        """Records an AVI file of 24-bit frames for `seconds`, counted from the first recorded frame.
+        With wait (the default) returns once the file is finished and the camera idle again; otherwise at
+        once, with the recording running (close() or a later call stops it early, leaving the file
+        unfinished)."""
+        if self._stream is not None:
+            raise ZelvikError(NOT_ALLOWED, action="record while a stream is running")
+        self._call(f"recording {path}", self._lib.Zelvik_Record, os.fsencode(path), round(seconds * 1000), 0)
+        if not wait:
+            return
+        try:
+            # The header's RIFF size stays 0 until the file is finished; a bound against waiting forever
+            # when no frame ever arrives.
+            deadline = time.monotonic() + seconds + 15.0
+            while not _riff_finished(path):
+                if time.monotonic() > deadline:
+                    raise ZelvikError(None, "the recording did not finish", action=f"recording {path}")
+                time.sleep(0.05)
+        finally:
+            # Joins the recording thread, which finishes the file before it ends.
+            self._lib.Zelvik_StopPreview(self._handle)
+
+
+def _riff_finished(path):
+    try:
+        with open(path, "rb") as file:
+            header = file.read(8)
+    except OSError:
+        return False
+    return len(header) == 8 and int.from_bytes(header[4:8], "little") != 0
+
+
+class Stream(_Closing):
+    """Frames of a streaming camera as they arrive.
+
+    The library copies each frame into a buffer this stream gave it and then posts a frame message to a
+    queue. When a message arrives the stream hands the library a new buffer and a second queue, and from
+    then on the library never touches the first buffer again: that buffer becomes the frame, owned by
+    Python. Messages that came before the change all belong to the first buffer, which holds the newest of
+    their frames (older ones were overwritten: see `skipped`).
+
+    Buffers are reused once nothing outside the stream refers to them any more (no frame array of theirs
+    is alive), so a loop that lets each frame go allocates nothing per frame."""
+
+    def __init__(self, camera, timeout, order="RGB"):
+        self._camera = camera
+        self._lib = camera._lib
+        self.timeout = timeout
+        self._order = order
+        self._buffers = []  # every buffer of this stream; a frame array keeps its buffer alive
+        self.frames = 0   # frames handed out
+        self.skipped = 0  # frames the library delivered that were overwritten before they were taken
+        self.failed = 0   # frames the library could not read from the camera (error 8)
+        self.arrival = None  # time.monotonic() when the last frame handed out was seen
+        self._queues = []
+        self._epoll = select.epoll()
+        self._width, self._height, self._bits, self._size = camera._frame_bytes()
+        self._running = False
+        try:
+            for _ in range(2):
+                queue = self._lib.ZelvikMsg_CreateQueue()
+                if not queue:
+                    raise ZelvikError(MEMORY, action="creating a message queue")
+                self._queues.append(queue)
+                self._epoll.register(self._lib.ZelvikMsg_Fd(queue), select.EPOLLIN)
+            self._current = 0
+            self._buffer = self._free_buffer()
+            camera._call("starting to stream", self._lib.Zelvik_CallBackPreview, self._queues[0],
+                         self._buffer.ctypes.data, self._size, 1)
+            self._running = True
+        except BaseException:
+            self.close()
+            raise
+
+    def fileno(self):
+        """A descriptor that becomes readable when a frame (or a failure) waits: for select, poll and
+        asyncio's loop.add_reader(stream.fileno(), ...), whose callback then calls read_ready()."""
+        return self._epoll.fileno()
+
+    @property
+    def shape(self):
+        return frame_geometry(self._width, self._height, self._bits)[0]
+
+    def read_ready(self):
+        """The next frame if one has arrived, else None; never waits. Raises ZelvikError when the camera
+        was lost or a frame could not be delivered."""
+        if not self._running:
+            raise ValueError("the stream is closed")
+        message = _lib.Message()
+        queue = self._queues[self._current]
+        waiting = select.poll()
+        waiting.register(self._lib.ZelvikMsg_Fd(queue), select.POLLIN)
+        if not waiting.poll(0):
+            return None
+        buffer = self._buffer
+        following = 1 - self._current
+        self._buffer = self._free_buffer()
+        self._camera._call("handing the library the next frame buffer", self._lib.Zelvik_CallBackPreview,
+                           self._queues[following], self._buffer.ctypes.data, self._size, 1)
+        self._current = following
+        delivered, errors = 0, []
+        while self._lib.ZelvikMsg_Get(queue, ctypes.byref(message), 0) == 1:
+            if message.message != MSG_CAMERA_FRAME:
+                continue
+            if message.lParam == 0:
+                delivered += 1
+            else:
+                errors.append(message.lParam)
+        self.failed += errors.count(TRANSFER)
+        for code in errors:
+            if code != TRANSFER:
+                self._running = False
+                raise ZelvikError(code, action="streaming")
+        if delivered == 0:
+            return None
+        self.skipped += delivered - 1
+        self.frames += 1
+        self.arrival = time.monotonic()
+        return to_array(buffer, self._width, self._height, self._bits, self._order)
+
+    def _free_buffer(self):
+        """A buffer no frame array refers to (a frame's base is its buffer): the only references left are
+        the list's, the loop's and getrefcount's argument. The buffer the library holds is never one."""
+        for buffer in self._buffers:
+            if buffer is not self._buffer and sys.getrefcount(buffer) == 3:
+                return buffer
+        buffer = np.empty(self._size, np.uint8)
+        self._buffers.append(buffer)
+        return buffer
+
+    def read(self, timeout=None):
+        """The next frame, waiting up to timeout seconds (the stream's timeout when None); raises
+        ZelvikError when none arrived in time."""
+        limit = self.timeout if timeout is None else timeout
+        deadline = time.monotonic() + limit
+        while True:
+            frame = self.read_ready()
+            if frame is not None:
+                return frame
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise ZelvikError(None, f"no frame within {limit} s", action="streaming")
+            self._epoll.poll(left)
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if not self._running:
+            raise StopIteration
+        return self.read()
+
+    def close(self):
+        """Stops streaming; frames already handed out stay valid."""
+        if self._camera is None:
+            return
+        camera, self._camera = self._camera, None
+        self._running = False
+        if camera._handle:
+            # Once streaming has stopped the library holds no buffer of this stream.
+            self._lib.Zelvik_StopPreview(camera._handle)
+            _pop_error(self._lib, camera._handle)
+        for queue in self._queues:
+            self._lib.ZelvikMsg_DestroyQueue(queue)
+        self._queues = []
+        self._epoll.close()
+        camera._stream = None
+

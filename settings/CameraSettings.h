@@ -1,0 +1,54 @@
+// The camera's settings as one value record: what the settings store loads and saves and what the
+// instance applies to the device. Nothing here knows the instance.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/Sensor.h"
+#include "settings/SharedSetting.h"
+
+namespace zelvik {
+
+// The sensor area a capture uses: EH x EV is the picture size before subsampling, at EHS, EVS; TH x TV
+// the total size. Buf is the stored ring depth of a size entry (kept and written back, not used by this
+// camera). The default is the whole sensor.
+struct CaptureWindow {
+    int32_t TH = sensor::kWidth, TV = sensor::kHeight, EH = sensor::kWidth, EV = sensor::kHeight, EHS = 0, EVS = 0,
+            Buf = 10;
+};
+
+// Slots of the image settings (the image and gray filter settings and the white-balance switches).
+enum ImageSlot : int {
+    kBrightness = 0, kContrast = 1, kHue = 2, kSaturation = 3, kSharpness = 4,
+    kBayerGainRed = 5, kBayerGainGreen = 6, kBayerGainBlue = 7, kGamma = 8, kBayerMode = 9,
+    kGrayMode = 11, kGrayGainR = 12, kGrayGainG1 = 13, kGrayGainG2 = 14, kGrayGainB = 15,
+    kGrayOffsetR = 16, kGrayOffsetG1 = 17, kGrayOffsetG2 = 18, kGrayOffsetB = 19,
+    kAutoBayerGain = 25, kOneShot1 = 26, kOneShot2 = 27, kGrayAutoCountdown = 29,
+    kImageSlotCount = 30
+};
+
+// Slots of the analog settings, in the order the settings store keeps them.
+enum AnalogSlot : int {
+    kGlobalGain = 0, kGainG1 = 1, kGainR = 2, kGainB = 3, kGainG2 = 4, kExposure = 5,
+    kMirrorV = 6, kMirrorH = 7, kAutoIris = 8, kAnalogSlotCount = 9
+};
+
+using ImageSettings = std::array<SharedSetting, kImageSlotCount>;
+using AnalogSettings = std::array<SharedSetting, kAnalogSlotCount>;
+
+// One handle's settings. The slots and the wait time are SharedSettings because the capture thread reads
+// them while the application writes them, and the frame path writes measured gains and exposure back
+// (relaxed atomics: each value stands alone). The window, colour mode, subsample and clock are written
+// only by the application's thread between captures; a capture setup copies what it needs.
+struct CameraSettings {
+    CaptureWindow captureWindow;
+    ImageSettings imageSettings{};
+    AnalogSettings analogSettings{};
+    int32_t colorMode = 0;  // colour-mode code 0..5 (see instance/ColorModes.h)
+    int32_t subsample = 0;  // 0, 1 or 2: every pixel, every 2nd, every 4th
+    SharedSetting waitTime = 10;  // ms the streaming loop sleeps between device polls
+    int32_t clock = 0;
+};
+
+}  // namespace zelvik
