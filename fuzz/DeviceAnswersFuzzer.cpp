@@ -20,6 +20,7 @@
 
 #include "device/CameraDevice.h"
 #include "device/DiskProtocol.h"
+#include "device/Sensor.h"
 
 namespace {
 
@@ -124,6 +125,7 @@ private:
 class FuzzedDevice final : public Q77RXDevice {
 public:
     using Q77RXDevice::Q77RXDevice;
+    using CameraDevice::CountDevices;
     using CameraDevice::transportStallMs;
     using CameraDevice::verifyWrites;
 };
@@ -148,13 +150,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (input.ConsumeIntegralInRange(0, 13)) {
             case 0: {
                 uint16_t value = 0xA5A5;
-                if (device.ReadRegister(AnyInt(input), &value) == 0) Check(value == 0xA5A5, "a failed read wrote its result");
+                if (!Succeeded(device.ReadRegister(AnyInt(input), &value))) Check(value == 0xA5A5, "a failed read wrote its result");
                 break;
             }
             case 1: device.verifyWrites = input.ConsumeBool() ? 1 : 0; device.WriteRegister(AnyInt(input), AnyInt(input)); break;
             case 2: {
                 unsigned char value = 0x5A;
-                if (device.ReadByteRegister(AnyInt(input), &value) == 0) Check(value == 0x5A, "a failed byte read wrote its result");
+                if (!Succeeded(device.ReadByteRegister(AnyInt(input), &value))) Check(value == 0x5A, "a failed byte read wrote its result");
                 break;
             }
             case 3: {
@@ -167,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 6: device.SetMirrorV(AnyInt(input)); break;
             case 7: device.GetMirrorV(); break;
             case 8: device.SetGlobalGain(AnyInt(input)); break;
-            case 9: device.SetColorGain(input.ConsumeIntegralInRange(0x2A, 0x2F), AnyInt(input)); break;
+            case 9: device.SetColorGain(static_cast<sensor::GainSite>(input.ConsumeIntegralInRange(0, 3)), AnyInt(input)); break;
             case 10: device.SetExposure(AnyInt(input)); break;
             case 11: device.SelectDevice(input.ConsumeIntegralInRange(-1, 5)); break;
             case 12: device.CountDevices(input.ConsumeBool() ? "Q77RX" : nullptr); break;
@@ -175,9 +177,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 // One frame through the acquisition thread, on a small window so that the ring stays small,
                 // with a short frame wait so that an input stays quick.
                 device.SetTimeout(input.ConsumeIntegralInRange(1, 40));
-                if (device.SetFormat(0, 0, 64, 48, input.ConsumeIntegralInRange(0, 3)) == 0 && device.StartSingleFrame() == 0) {
+                if (Succeeded(device.SetFormat(0, 0, 64, 48, input.ConsumeIntegralInRange(0, 3))) &&
+                    Succeeded(device.StartSingleFrame())) {
                     frame.assign(static_cast<size_t>(device.GetTransferSize()), 0);
-                    device.FinishSingleFrame(frame.data(), 0, 0, 1);
+                    device.FinishSingleFrame(frame.data());
                 }
                 break;
             }

@@ -30,7 +30,7 @@ for fuzzer in "${fuzzers[@]}"; do
   mkdir -p "$work" "$findings"
   cp -r "fuzz/corpus/$fuzzer/." "$work/"
   echo "== $fuzzer: ${seconds} s =="
-  if ! "$build/fuzz/$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  if ! "$build/fuzz/$fuzzer" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
        -artifact_prefix="$findings/" "$work" 2>"$build/$fuzzer.log"; then
     status=1
     echo "$fuzzer found a fault: see $build/$fuzzer.log and $findings/"
