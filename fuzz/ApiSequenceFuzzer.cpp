@@ -7,9 +7,6 @@
 // thread or descriptor left behind.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +21,7 @@
 #include "emulator/EmulatedDisks.h"
 #include "include/ZelvikSdk.h"
 #include "instance/CameraInstance.h"
+#include "tests/support/ProcessStats.h"
 
 namespace {
 
@@ -32,33 +30,6 @@ void Check(bool condition, const char* what) {
         std::fprintf(stderr, "api fuzzer: %s\n", what);
         std::abort();
     }
-}
-
-int CountEntries(const char* dir) {
-    int n = 0;
-    if (DIR* d = ::opendir(dir)) {
-        while (const dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        ::closedir(d);
-    }
-    return n;
-}
-
-// Open descriptors, not counting pipes: the sanitizers start their symbolizer through pipes whenever they
-// first need it, and the library itself never makes one.
-int Descriptors() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (const dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            char target[64] = {};
-            const std::string link = std::string("/proc/self/fd/") + e->d_name;
-            if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && std::strncmp(target, "pipe:", 5) == 0) continue;
-            ++n;
-        }
-        ::closedir(d);
-    }
-    return n - 1;  // the directory's own descriptor
 }
 
 // Process-wide set-up: a private settings home and output directory, no display.
@@ -96,8 +67,8 @@ void Resize(SizedBuffer& buffer, FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& dir = ScratchDir();
-    static const int baseThreads = CountEntries("/proc/self/task");
-    static const int baseFds = Descriptors();
+    static const int baseThreads = zelvik::test::ThreadsNow();
+    static const int baseFds = zelvik::test::DescriptorsNow();
     FuzzedDataProvider in(data, size);
     {
         zelvik::emu::EmulatedDisks disks(in.ConsumeIntegralInRange(0, 2));
@@ -188,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int h : handles) Zelvik_Release(h);  // 0 for one the sequence released already
         ZelvikMsg_DestroyQueue(queue);
     }
-    Check(CountEntries("/proc/self/task") == baseThreads, "a thread outlived its handle");
-    Check(Descriptors() == baseFds, "a descriptor outlived its handle");
+    Check(zelvik::test::ThreadsNow() == baseThreads, "a thread outlived its handle");
+    Check(zelvik::test::DescriptorsNow() == baseFds, "a descriptor outlived its handle");
     return 0;
 }

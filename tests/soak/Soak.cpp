@@ -10,7 +10,6 @@
 // 5 s time-out plus its own documented wait, and --strict (the long form a person runs) fails a run with a
 // call over 5.5 s. The short form CI runs reports them without failing, as tests here carry no timing
 // assertions.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -41,32 +40,16 @@
 #include "settings/Persistence.h"
 #include "settings/Store.h"
 #include "settings/StoreFormat.h"
+#include "tests/support/ProcessStats.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double kCallLimitSeconds = 5.5;  // one 5 s exchange time-out and a margin
 
-int CountEntries(const char* dir) {
-    int n = 0;
-    if (DIR* d = ::opendir(dir)) {
-        while (const dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        ::closedir(d);
-    }
-    return n;
-}
-int Threads() { return CountEntries("/proc/self/task"); }
-int Descriptors() { return CountEntries("/proc/self/fd") - 1; }  // the directory's own descriptor
-
-double RssMb() {
-    long pages = 0, resident = 0;
-    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
+int Threads() { return zelvik::test::ThreadsNow(); }
+int Descriptors() { return zelvik::test::DescriptorsNow(); }
+double RssMb() { return zelvik::test::ResidentMb(); }
 
 // Durations of every exported call, by name.
 class CallTimes {
