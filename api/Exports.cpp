@@ -310,28 +310,30 @@ ZELVIK_FILTER_VALUE_TABLE(ZELVIK_PROPERTY)
 #undef ZELVIK_PROPERTY
 
 // ---- Answered without action: several names bound to one entry each ----
-static int UnsupportedEntry(int handle, ...) {
+// External (but hidden) linkage: clang gives internal functions of an extern "C" block mangled names, which
+// an alias cannot name.
+__attribute__((visibility("hidden"))) int ZelvikUnsupportedEntry(int handle, ...) {
     return WithInstance(handle, 0, [](CameraInstance& c) {
         c.reportError(zelvik::kErrUnsupported);
         return 0;
     });
 }
-ZELVIK_API int Zelvik_Fps(int handle, ...) __attribute__((alias("UnsupportedEntry")));
-ZELVIK_API int Zelvik_GetCameraType(int handle, ...) __attribute__((alias("UnsupportedEntry")));
-ZELVIK_API int Zelvik_SetCameraType(int handle, ...) __attribute__((alias("UnsupportedEntry")));
-ZELVIK_API int Zelvik_SetCrossbar(int handle, ...) __attribute__((alias("UnsupportedEntry")));
-ZELVIK_API int Zelvik_SetHalfClock(int handle, ...) __attribute__((alias("UnsupportedEntry")));
-ZELVIK_API int Zelvik_SetSamplingRate(int handle, ...) __attribute__((alias("UnsupportedEntry")));
-ZELVIK_API int Zelvik_Trigger(int handle, ...) __attribute__((alias("UnsupportedEntry")));
+ZELVIK_API int Zelvik_Fps(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
+ZELVIK_API int Zelvik_GetCameraType(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
+ZELVIK_API int Zelvik_SetCameraType(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
+ZELVIK_API int Zelvik_SetCrossbar(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
+ZELVIK_API int Zelvik_SetHalfClock(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
+ZELVIK_API int Zelvik_SetSamplingRate(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
+ZELVIK_API int Zelvik_Trigger(int handle, ...) __attribute__((alias("ZelvikUnsupportedEntry")));
 
-static int FixedZeroEntry(int handle, int* ok) {
+__attribute__((visibility("hidden"))) int ZelvikFixedZeroEntry(int handle, int* ok) {
     return WithInstance(handle, 0, [=](CameraInstance&) {
         if (ok) *ok = 0;
         return 0;
     });
 }
-ZELVIK_API int Zelvik_GetSamplingRate(int handle, int* ok) __attribute__((alias("FixedZeroEntry")));
-ZELVIK_API int Zelvik_GetVideoFormat(int handle, int* ok) __attribute__((alias("FixedZeroEntry")));
+ZELVIK_API int Zelvik_GetSamplingRate(int handle, int* ok) __attribute__((alias("ZelvikFixedZeroEntry")));
+ZELVIK_API int Zelvik_GetVideoFormat(int handle, int* ok) __attribute__((alias("ZelvikFixedZeroEntry")));
 
 ZELVIK_API int Zelvik_GetHalfClock(int handle, int* ok) {
     return WithInstance(handle, 0, [=](CameraInstance&) {

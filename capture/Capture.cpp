@@ -50,7 +50,8 @@ FrameBuffer* CaptureEngine::CapturedOutput() {
 int CaptureEngine::RunCaptureSetup() {
     CameraDevice& device = camera_.Device();
     const CameraSettings& settings = camera_.Settings();
-    if (!device.IsValidDevice(device.GetDeviceIndex())) {
+    // A valid camera number whose disk could not be opened (a failed selection) is no camera either.
+    if (!device.IsValidDevice(device.GetDeviceIndex()) || !device.IsOpen()) {
         camera_.reportError(kErrNoCamera);
         return 0;
     }
@@ -262,7 +263,9 @@ int CaptureEngine::GetImage(void* buffer, int size, int keepRowOrder) {
 
 void CaptureEngine::JoinCaptureThread() {
     runState_ = 0;
+    captureWake_.Set();
     if (captureThread_.joinable()) captureThread_.join();
+    captureWake_.Reset();
 }
 
 int CaptureEngine::StopCapture() {

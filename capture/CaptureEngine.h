@@ -13,6 +13,7 @@
 #include "capture/PreviewWindow.h"
 #include "include/ZelvikSdk.h"
 #include "output/AviRecording.h"
+#include "platform/Event.h"
 
 namespace zelvik {
 
@@ -213,6 +214,10 @@ private:
     } recordCounters_;
     // Started by Record, joined by JoinRecordingThread (StopCapture, a later Record).
     std::thread recordThread_;
+
+    // Set by JoinCaptureThread to end the capture loop's wait between passes at once, whatever the wait
+    // time; reset once the thread is joined.
+    ManualResetEvent captureWake_;
 };
 
 }  // namespace zelvik

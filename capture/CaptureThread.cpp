@@ -153,7 +153,8 @@ void CaptureEngine::StreamingLoop() {
     CameraDevice& device = camera_.Device();
     bool windowReported = false;
     while (runState_.load() != 0) {
-        SleepMs(settings.waitTime);
+        // A stop ends the wait at once, however long the application made it.
+        captureWake_.WaitFor(settings.waitTime);
         if (runState_.load() != 1) continue;
         const FrameStatus status = device.GetFrameStatus();
         if (status == FrameStatus::Error) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <string_view>
+#include <vector>
 #include <system_error>
 
 #include "device/SessionRecorder.h"
@@ -45,10 +46,21 @@ bool Contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+// The enumeration's rule: an identity names the maker, the USB 3.0 product and the model, fits the
+// 256-byte enumeration entry, and does not contain "DS" (another product line), all case-sensitive.
+bool IsCameraIdentity(std::string_view identity, std::string_view modelCode) {
+    return identity.size() < kIdentityLimit && Contains(identity, "MOVANE") && Contains(identity, "USB3.0") &&
+           Contains(identity, modelCode) && !Contains(identity, "DS");
+}
+
 bool IsIdentificationOf(const Sector& sector, uint8_t modelIdA, uint8_t modelIdB) {
     return std::memcmp(sector.data(), kSignature, kSignatureLength) == 0 &&
            sector[kModelIdAByte] == modelIdA && sector[kModelIdBByte] == modelIdB;
 }
+
+// The byte register after `address`; only the low 16 bits go on the wire, so the sum wraps there
+// (computed unsigned: an address of INT_MAX must not overflow).
+int NextAddress(int address) { return static_cast<int>((static_cast<uint32_t>(address) + 1u) & 0xFFFFu); }
 
 }  // namespace
 
@@ -60,18 +72,24 @@ CameraDevice::Exchange::Exchange(CameraDevice& device) {
     if (!device.transportMutex.LockUnlessStalled(stallLimit)) return;
     lock_ = std::unique_lock(device.transportMutex, std::adopt_lock);
     drive_ = device.drive.get();
+    failed_ = &device.transferFailed;
 }
 
 bool CameraDevice::Exchange::Command(const Sector& block) {
-    return drive_->WriteAt(kCommandOffset, block.data(), kSectorSize);
+    return Noted(drive_->WriteAt(kCommandOffset, block.data(), kSectorSize));
 }
 
 bool CameraDevice::Exchange::Status(Sector& sector) {
-    return drive_->ReadAt(kStatusOffset, sector.data(), kSectorSize);
+    return Noted(drive_->ReadAt(kStatusOffset, sector.data(), kSectorSize));
 }
 
 bool CameraDevice::Exchange::Image(void* buffer, size_t length) {
-    return drive_->ReadAt(kImageOffset, buffer, length);
+    return Noted(drive_->ReadAt(kImageOffset, buffer, length));
+}
+
+bool CameraDevice::Exchange::Noted(bool transferred) {
+    if (!transferred) failed_->store(true);
+    return transferred;
 }
 
 CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
@@ -83,14 +101,9 @@ CameraDevice::~CameraDevice() { CameraDevice::Close(); }
 void CameraDevice::CountDevices(const char* modelCode) {
     deviceCount = 0;
     if (modelCode != nullptr) {
-        for (const std::string& identity : disks.DiskIdentities()) {
-            if (identity.size() >= kIdentityLimit) continue;
-            // An identity that contains "DS" is never counted, even when it names the model.
-            if (Contains(identity, "MOVANE") && Contains(identity, "USB3.0") &&
-                Contains(identity, modelCode) && !Contains(identity, "DS")) {
-                ++deviceCount;
-            }
-        }
+        countedModel = modelCode;
+        for (const std::string& identity : disks.DiskIdentities())
+            if (IsCameraIdentity(identity, countedModel)) ++deviceCount;
     }
     deviceIndex = 0;
 }
@@ -100,16 +113,28 @@ DeviceResult CameraDevice::Open() {
     std::unique_lock lock(transportMutex, std::adopt_lock);
     // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
     drive.reset();
+    driveOpen = false;
+    // A disk is the camera only when both its enumerated identity and its identification sector say so:
+    // a disk of another kind is never opened, whatever its sectors hold, so nothing is ever written to it.
+    const std::vector<std::string> identities = disks.DiskIdentities();
+    auto identityOf = [](const std::vector<std::string>& list, int number) {
+        return static_cast<size_t>(number) <= list.size() ? list[static_cast<size_t>(number - 1)] : std::string();
+    };
     int matches = 0;
     for (int number = kFirstDrive; number <= kLastDrive; ++number) {
+        const std::string identity = identityOf(identities, number);
+        if (!IsCameraIdentity(identity, countedModel)) continue;
         std::unique_ptr<DiskDrive> candidate = disks.OpenDrive(number);
         if (!candidate) continue;
-        // The probe only reads: nothing is written to a disk whose identification did not match.
+        // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
+        if (identityOf(disks.DiskIdentities(), number) != identity) continue;
+        // The probe only reads.
         Sector identification;
         if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
         if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
         if (matches == deviceIndex) {
             drive = RecordSession(std::move(candidate), identification.data());
+            driveOpen = true;
             return kDone;
         }
         ++matches;
@@ -121,6 +146,7 @@ void CameraDevice::Close() {
     StopAcquisition();
     std::lock_guard lock(transportMutex);
     drive.reset();
+    driveOpen = false;
 }
 
 DeviceResult CameraDevice::ReadFrame(void* buffer, int length) {
@@ -165,14 +191,14 @@ DeviceResult CameraDevice::ReadWordRegister(int address, uint16_t* value) { retu
 DeviceResult CameraDevice::WriteBytePair(int address, int value) {
     // Both halves are always attempted.
     const bool high = Succeeded(WriteByteRegister(address, HighByte(value)));
-    const bool low = Succeeded(WriteByteRegister(address + 1, LowByte(value)));
+    const bool low = Succeeded(WriteByteRegister(NextAddress(address), LowByte(value)));
     return ResultOf(high && low);
 }
 
 DeviceResult CameraDevice::ReadBytePair(int address, uint16_t* value) {
     unsigned char high = 0, low = 0;
     const bool highRead = Succeeded(ReadByteRegister(address, &high));
-    const bool lowRead = Succeeded(ReadByteRegister(address + 1, &low));
+    const bool lowRead = Succeeded(ReadByteRegister(NextAddress(address), &low));
     if (!highRead || !lowRead) return kFailed;
     if (value != nullptr) *value = static_cast<uint16_t>(high << 8 | low);
     return kDone;
@@ -325,6 +351,7 @@ DeviceResult CameraDevice::StartAcquisition(int mode) {
     }
     frameCounter = 0;
     lastDelivered = 0;
+    resumedAtFrame = -1;
     {
         Exchange exchange(*this);
         if (!exchange.Locked()) return kNoAnswer;  // the drive stayed busy
@@ -468,8 +495,17 @@ void CameraDevice::ReleaseRing() {
 }
 
 CameraDevice::Suspension CameraDevice::SuspendAcquisition() {
+    // Setters called back to back (an exposure loop, a slider) would pause the loop again as soon as it
+    // resumed, before it read anything: the loop reads one frame after each resume before the next pause.
+    const int resumedAt = resumedAtFrame.load();
+    const uint32_t start = MillisecondClock();
+    while (resumedAt >= 0 && frameCounter.load() == resumedAt && state.load() == kStateContinuous &&
+           MillisecondClock() - start < static_cast<uint32_t>(kLoopPassWaitMs)) {
+        if (!WaitLoopPass()) SleepMs(1);
+    }
     int expected = kStateContinuous;
     if (!state.compare_exchange_strong(expected, kStatePaused)) return Suspension::NotRunning;
+    transferFailed = false;
     if (WaitLoopPass()) return Suspension::Paused;
     // No acknowledgement: streaming goes on and the caller leaves the registers alone.
     expected = kStatePaused;
@@ -479,9 +515,11 @@ CameraDevice::Suspension CameraDevice::SuspendAcquisition() {
 
 void CameraDevice::ResumeAcquisition(Suspension suspended) {
     if (suspended != Suspension::Paused) return;
-    // Only a pause is lifted: a stop or an error that happened meanwhile stands.
+    resumedAtFrame = frameCounter.load();
+    // Only a pause is lifted: a stop or an error that happened meanwhile stands. A transfer that failed
+    // during the register traffic means the camera is gone: the stream ends as after a failed frame read.
     int expected = kStatePaused;
-    state.compare_exchange_strong(expected, kStateContinuous);
+    state.compare_exchange_strong(expected, transferFailed.load() ? kStateError : kStateContinuous);
 }
 
 bool CameraDevice::WaitLoopPass() {

@@ -105,6 +105,8 @@ public:
     // Frame bytes of the current format (one byte per pixel, before padding to 512).
     int GetFrameBytes();
     int GetState() const { return state.load(); }
+    // A camera disk is open (Open matched one, and no Close or failed probe came since).
+    bool IsOpen() const { return driveOpen.load(); }
 
 protected:
     // Holds the drive for one exchange with the camera (a command block and the status or image
@@ -121,8 +123,12 @@ protected:
         bool Image(void* buffer, size_t length);
 
     private:
+        // Notes a failed transfer on the device (see transferFailed).
+        bool Noted(bool transferred);
+
         std::unique_lock<TransportMutex> lock_;
         DiskDrive* drive_ = nullptr;
+        std::atomic<bool>* failed_ = nullptr;
     };
     // How long one exchange may hold the drive before the others take the camera as stalled.
     std::atomic<int> transportStallMs{5000};
@@ -146,6 +152,7 @@ protected:
 
     DiskSystem& disks;
     std::unique_ptr<DiskDrive> drive;  // replaced or released only under transportMutex
+    std::atomic<bool> driveOpen{false};  // drive != null, readable without the transport lock
     TransportMutex transportMutex;
     uint8_t modelIdA = 0, modelIdB = 0;
     int pollOnly = 0;
@@ -156,6 +163,7 @@ protected:
     int originX = 0, originY = 0, width = 0, height = 0, subsample = 0;
     int mirrorV = 0;
     int deviceCount = 0, deviceIndex = 0;
+    std::string countedModel;  // the model code CountDevices looked for; Open takes only disks naming it
     // The loop fills a slot and a consumer copies one under the slot's guard. The loop fills the slot
     // after the newest, so the guard is contended only when a copy is overtaken by two further frames;
     // the copy then waits for the fill instead of reading a torn frame.
@@ -168,6 +176,11 @@ protected:
     // Frame bytes of the format the running acquisition's ring was sized for; 0 when no thread runs.
     std::atomic<int> ringFrameBytes{0};
     std::atomic<int> frameCounter{0};
+    // frameCounter when a setter last resumed the loop; -1 before any. The next pause waits for a frame.
+    std::atomic<int> resumedAtFrame{-1};
+    // Set by any exchange whose transfer failed; cleared when a setter pauses the loop, and looked at when
+    // it resumes it.
+    std::atomic<bool> transferFailed{false};
     std::atomic<int> lastDelivered{0};
     std::atomic<int> state{0};
     std::thread thread;

@@ -12,10 +12,6 @@
 namespace zelvik {
 
 namespace {
-constexpr size_t kHeapAlignment = 64;  // whole cache lines for the vector kernels
-// Frame-sized buffers start on a 2 MiB boundary and are offered to the kernel as large pages: the frame
-// kernels sweep megabytes per pass, and with 4 KiB pages every few rows of a 32-bit frame cost a page walk.
-constexpr size_t kLargePageBytes = size_t{2} << 20;
 
 bool Inside(const Rect& r, int32_t width, int32_t height) {
     return r.left >= 0 && r.top >= 0 && r.right > r.left && r.bottom > r.top && r.right <= width &&
@@ -29,7 +25,6 @@ uint32_t FrameStride(int64_t width, uint32_t bitsPerPixel) {
     return static_cast<uint32_t>(stride);
 }
 
-void FrameBuffer::HeapDeleter::operator()(uint8_t* p) const { std::free(p); }
 
 FrameBuffer::FrameBuffer(DisplaySurfaceProvider* provider) : provider_(provider) { ResetHeader(); }
 
@@ -93,22 +88,20 @@ int FrameBuffer::BuildPixels(const DisplaySurface* reference) {
         }
     }
     // Heap path: no surface, zeroed memory; blits from or to this buffer do nothing.
-    const size_t alignment = bytes >= kLargePageBytes ? kLargePageBytes : kHeapAlignment;
-    const size_t size = (static_cast<size_t>(bytes) + alignment - 1) / alignment * alignment;
-    heap_.reset(static_cast<uint8_t*>(std::aligned_alloc(alignment, size)));
-    if (!heap_) {
+    // Pages mapped for this buffer alone (zeroed by the system): buffers are rebuilt at every capture
+    // start, and memory taken from malloc's arenas would stay with the process after they go.
+    heap_ = AlignedBuffer(static_cast<size_t>(bytes));
+    if (heap_.empty()) {
         Release();
         return 0;
     }
-    if (alignment == kLargePageBytes) madvise(heap_.get(), size, MADV_HUGEPAGE);
-    std::memset(heap_.get(), 0, size);
-    bits_ = heap_.get();
+    bits_ = heap_.data();
     return 1;
 }
 
 int FrameBuffer::Release() {
     surface_.reset();
-    heap_.reset();
+    heap_ = AlignedBuffer();
     bits_ = nullptr;
     width_ = height_ = 0;
     stride_ = 0;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "imaging/DisplaySurface.h"
+#include "platform/AlignedBuffer.h"
 #include "imaging/FrameKernel.h"
 
 namespace zelvik {
@@ -109,10 +110,6 @@ public:
     DisplaySurface* Surface() const { return surface_.get(); }
 
 private:
-    struct HeapDeleter {
-        void operator()(uint8_t* p) const;
-    };
-
     // The kernel's frame for Apply, or nothing when the clip is empty.
     std::optional<KernelFrame> ClippedFrame(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y);
     int BuildPixels(const DisplaySurface* reference);
@@ -122,7 +119,7 @@ private:
     BitmapInfo info_{};
     DisplaySurfaceProvider* provider_;
     std::unique_ptr<DisplaySurface> surface_;
-    std::unique_ptr<uint8_t, HeapDeleter> heap_;
+    AlignedBuffer heap_;  // pages of their own, returned to the system when the buffer goes
     uint8_t* bits_ = nullptr;
     int32_t width_ = 0;
     int32_t height_ = 0;

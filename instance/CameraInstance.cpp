@@ -1,7 +1,9 @@
 // The camera instance: initialisation, teardown, the error stack, the device guard and the small properties.
 #include "instance/CameraInstance.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 
@@ -307,12 +309,16 @@ int CameraInstance::GetIOPort(unsigned char* out) {
 int CameraInstance::CalculateExposure() {
     const CaptureWindow& window = settings_.captureWindow;
     clockPeriod_ = 1.0 / 96.0;
-    int line = window.EH + 916;
-    if (settings_.subsample == 1) line = window.EH / 2 + 916;
-    if (settings_.subsample == 2) line = window.EH / 4 + 916;
+    // A refused window is kept, so EH may be any int: the sum is formed in 64 bits and kept as 16, and a
+    // product beyond the int range (a stored exposure near INT_MAX) saturates instead of wrapping.
+    const int64_t eh = window.EH;
+    int64_t line = eh + 916;
+    if (settings_.subsample == 1) line = eh / 2 + 916;
+    if (settings_.subsample == 2) line = eh / 4 + 916;
     lineLength_ = static_cast<uint16_t>(line);
-    realExposure_ = static_cast<int32_t>(std::trunc(static_cast<double>(lineLength_) *
-                                                    settings_.analogSettings[kExposure] / 96.0));
+    const double exposure =
+        std::trunc(static_cast<double>(lineLength_) * settings_.analogSettings[kExposure] / 96.0);
+    realExposure_ = static_cast<int32_t>(std::clamp(exposure, double{INT32_MIN}, double{INT32_MAX}));
     return realExposure_;
 }
 

@@ -11,6 +11,12 @@
 
 namespace zelvik {
 
+// Returns a mapping of `length` bytes to the kernel.
+struct UnmapBytes {
+    size_t length = 0;
+    void operator()(uint8_t* bytes) const { ::munmap(bytes, length); }
+};
+
 class AlignedBuffer {
 public:
     // Direct I/O wants buffers aligned to the logical block size; a page covers every block size in use.
@@ -19,17 +25,27 @@ public:
 
     AlignedBuffer() = default;
     // Allocation failure leaves the buffer empty (data() null, size() 0) instead of throwing.
+    //
+    // The memory is mapped from the kernel, not taken from malloc, and unmapped when the buffer goes:
+    // frame buffers are rebuilt at every capture start and camera reopen, and malloc would raise its
+    // mapping threshold after the first such free and serve every later frame from its arenas, which
+    // keep what was freed (the resident size then climbs by one set of frame buffers per arena).
     explicit AlignedBuffer(size_t size) {
-        if (size == 0) return;
+        if (size == 0 || size > SIZE_MAX / 2) return;
         // Frame-sized buffers sit on huge pages where the system offers them: a direct transfer then
         // pins a few pages instead of a thousand, and the copies that follow miss the TLB less.
         const size_t alignment = size >= kHugePage ? kHugePage : kAlignment;
         const size_t rounded = (size + alignment - 1) / alignment * alignment;
-        auto* bytes = static_cast<uint8_t*>(std::aligned_alloc(alignment, rounded));
-        if (bytes == nullptr) return;
+        const size_t mapped = rounded + (alignment - kAlignment);
+        void* map = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) return;
+        // Keep the aligned part of the mapping (fresh mappings read as zeros) and give back the rest.
+        auto* start = static_cast<uint8_t*>(map);
+        auto* bytes = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(start) + alignment - 1) / alignment * alignment);
+        if (bytes > start) ::munmap(start, static_cast<size_t>(bytes - start));
+        if (start + mapped > bytes + rounded) ::munmap(bytes + rounded, static_cast<size_t>(start + mapped - (bytes + rounded)));
         if (alignment == kHugePage) ::madvise(bytes, rounded, MADV_HUGEPAGE);
-        std::memset(bytes, 0, rounded);
-        data_.reset(bytes);
+        data_ = std::unique_ptr<uint8_t[], UnmapBytes>(bytes, UnmapBytes{rounded});
         size_ = size;
     }
 
@@ -53,10 +69,7 @@ public:
     }
 
 private:
-    struct Free {
-        void operator()(uint8_t* bytes) const { std::free(bytes); }
-    };
-    std::unique_ptr<uint8_t[], Free> data_;
+    std::unique_ptr<uint8_t[], UnmapBytes> data_;
     size_t size_ = 0;
 };
 

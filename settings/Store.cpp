@@ -1,9 +1,13 @@
 // The per-user settings store: file format, locking and atomic replacement behind SettingsKey.
 #include "settings/Store.h"
 
+#include "settings/StoreFormat.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -16,13 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The file is a few kilobytes; anything far larger is not ours and is not read into memory.
-constexpr size_t kMaxFileSize = 4 * 1024 * 1024;
-
 class UniqueFd {
 public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd_; }
@@ -38,149 +40,20 @@ private:
     int fd_;
 };
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-bool IsControl(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u < 0x20 || u == 0x7F;
-}
-
-// A name the file can hold and read back unchanged: not empty, no control characters, no blanks at
-// either end (the reader trims them).
-bool IsStorableName(std::string_view name) {
-    if (name.empty() || IsBlank(name.front()) || IsBlank(name.back())) return false;
-    for (char c : name)
-        if (IsControl(c)) return false;
-    return true;
-}
-
-bool IsStorableValueName(std::string_view name) {
-    return IsStorableName(name) && name.find('=') == std::string_view::npos && name.front() != '[' &&
-           name.front() != ';' && name.front() != '#';
-}
-
-using Values = std::vector<std::pair<std::string, std::string>>;
-
-struct Section {
-    std::string name;
-    Values values;
-};
-
-void SetText(Values& values, std::string_view name, std::string text) {
-    for (auto& [n, v] : values)
-        if (EqualNoCase(n, name)) {
-            v = std::move(text);
-            return;
-        }
-    values.emplace_back(std::string(name), std::move(text));
-}
-
-// The file's content: sections in file order, each name once, each value name once per section.
-struct Document {
-    std::vector<Section> sections;
-
-    Section* Find(std::string_view name) {
-        for (auto& s : sections)
-            if (EqualNoCase(s.name, name)) return &s;
-        return nullptr;
-    }
-    // A new section goes before the first key below it, so that a file reads parent first.
-    Section& Ensure(std::string_view name) {
-        if (Section* s = Find(name)) return *s;
-        auto at = sections.begin();
-        while (at != sections.end() && !IsBelow(at->name, name)) ++at;
-        return *sections.insert(at, Section{std::string(name), {}});
-    }
-    // A key exists when its own section or the section of a key below it is present.
-    bool HasKey(std::string_view path) const {
-        for (const auto& s : sections)
-            if (EqualNoCase(s.name, path) || IsBelow(s.name, path)) return true;
-        return false;
-    }
-    static bool IsBelow(std::string_view key, std::string_view ancestor) {
-        return key.size() > ancestor.size() && key[ancestor.size()] == '\\' &&
-               EqualNoCase(key.substr(0, ancestor.size()), ancestor);
-    }
-};
-
-// Parses the whole file. Empty optional when the text is damaged: a control character (a binary or
-// overwritten file), a last line without its newline (a cut file), or a line that is neither blank, a
-// comment, a "[section]" nor a "name=value" inside a section. A damaged file is used not at all, since
-// which of its parts are sound cannot be known.
-std::optional<Document> Parse(std::string_view text) {
-    Document doc;
-    if (!text.empty() && text.back() != '\n') return std::nullopt;
-    Section* current = nullptr;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view raw = text.substr(0, end);
-        text.remove_prefix(end + 1);
-        for (char c : raw)
-            if (IsControl(c) && c != '\t' && c != '\r') return std::nullopt;
-        std::string_view line = Trim(raw);
-        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-        if (line.front() == '[') {
-            if (line.back() != ']') return std::nullopt;
-            std::string_view name = Trim(line.substr(1, line.size() - 2));
-            if (name.empty()) return std::nullopt;
-            current = &doc.Ensure(name);
-            continue;
-        }
-        size_t eq = line.find('=');
-        if (eq == std::string_view::npos || current == nullptr) return std::nullopt;
-        std::string_view name = Trim(line.substr(0, eq));
-        if (name.empty()) return std::nullopt;
-        // A name given twice keeps its last value, as a later assignment would.
-        SetText(current->values, name, std::string(Trim(line.substr(eq + 1))));
-    }
-    return doc;
-}
-
-std::string Serialize(const Document& doc) {
-    std::string out;
-    for (const auto& s : doc.sections) {
-        if (!out.empty()) out += '\n';
-        out += '[';
-        out += s.name;
-        out += "]\n";
-        for (const auto& [name, value] : s.values) {
-            out += name;
-            out += '=';
-            out += value;
-            out += '\n';
-        }
-    }
-    return out;
-}
-
 enum class FileState { kMissing, kGood, kDamaged };
 
 struct StoreContent {
     FileState state = FileState::kMissing;
-    Document doc;
+    settings::Document doc;
 };
 
-// Reads the file as it is now. A file replaced by a writer is seen either whole before or whole after
-// the rename, so readers take no lock.
+// Reads and parses the file as it is now, in one pass. A file replaced by a writer is seen either whole
+// before or whole after the rename, so readers take no lock.
 StoreContent ReadStore(const fs::path& file) {
     StoreContent content;
     if (file.empty()) return content;
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO (or a device) in the file's place must not block the open; it is refused below.
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd.valid()) {
         // Unreadable for any other reason than absence counts as damaged, so a save keeps it aside.
         content.state = (errno == ENOENT || errno == ENOTDIR) ? FileState::kMissing : FileState::kDamaged;
@@ -188,19 +61,26 @@ StoreContent ReadStore(const fs::path& file) {
     }
     content.state = FileState::kDamaged;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileSize)
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) > settings::kMaxFileSize)
         return content;
     std::string text;
-    char buffer[8192];
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t filled = 0;
     for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        // The file may have grown since fstat; one byte beyond the limit is enough to refuse it.
+        if (filled == text.size()) {
+            if (text.size() > settings::kMaxFileSize) return content;
+            text.resize(std::min(text.size() + 4096, settings::kMaxFileSize + 1));
+        }
+        const ssize_t n = ::read(fd.get(), text.data() + filled, text.size() - filled);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return content;
         if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > kMaxFileSize) return content;
+        filled += static_cast<size_t>(n);
     }
-    if (auto doc = Parse(text)) {
+    text.resize(filled);
+    if (auto doc = settings::ParseDocument(text)) {
         content.state = FileState::kGood;
         content.doc = std::move(*doc);
     }
@@ -224,9 +104,15 @@ bool EnsureDirectory(const fs::path& dir) {
 }
 
 // Opens (creating) the lock file beside the settings file; invalid when the directory is not writable.
+// A symbolic link in the lock file's place is never followed (it could make the store create or truncate
+// a file elsewhere), and anything but a regular file is refused: saves then fail until it is removed.
 UniqueFd OpenLockFile(const fs::path& file) {
     if (file.empty() || !EnsureDirectory(file.parent_path())) return UniqueFd();
-    return UniqueFd(::open(WithSuffix(file, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    UniqueFd fd(::open(WithSuffix(file, ".lock").c_str(),
+                       O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+    return fd;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -247,10 +133,12 @@ bool FsyncRetrying(int fd) {
 }
 
 // Replaces the file so that a crash leaves either the old or the new content, never a mixture. Called
-// with the lock held, so one temporary name serves every writer.
+// with the lock held, so one temporary name serves every writer: whatever is in its place (a file left by
+// a crash, a link, a FIFO) is removed and a new file is made there, never followed.
 bool ReplaceFile(const fs::path& file, const std::string& data) {
     fs::path temp = WithSuffix(file, ".tmp");
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd.valid()) return false;
     bool ok = WriteAll(fd.get(), data) && FsyncRetrying(fd.get());
     ok = fd.reset() && ok;
@@ -263,26 +151,50 @@ bool ReplaceFile(const fs::path& file, const std::string& data) {
     return dir.valid() && FsyncRetrying(dir.get());
 }
 
-// Merges one key's creation and changed values into the file as it is now.
-bool Commit(const std::string& path, const std::vector<std::pair<std::string, int32_t>>& changes) {
+// One closed key of a family: its creation and its changed values.
+struct PendingKey {
+    std::string path;
+    std::vector<std::pair<std::string, int32_t>> changes;
+};
+
+// Merges a family's keys into the file as it is now: one lock, one reading, at most one write.
+bool Commit(const std::vector<PendingKey>& keys) {
     fs::path file = SettingsFilePath();
     UniqueFd lock = OpenLockFile(file);
     if (!lock.valid()) return false;
     while (::flock(lock.get(), LOCK_EX) != 0)
         if (errno != EINTR) return false;
     StoreContent current = ReadStore(file);
-    // A created key that has come to exist meanwhile (a key below it was written) needs nothing more.
-    if (changes.empty() && current.state == FileState::kGood && current.doc.HasKey(path)) return true;
+    // A created key that exists by now (it did already, or a key below it was written) needs nothing.
+    bool anything = current.state != FileState::kGood;
+    for (const PendingKey& key : keys) anything = anything || !key.changes.empty() || !current.doc.HasKey(key.path);
+    if (!anything) return true;
     if (current.state == FileState::kDamaged &&
         ::rename(file.c_str(), WithSuffix(file, ".bak").c_str()) != 0)
         return false;  // never overwrite a damaged file that could not be kept aside
-    Section& section = current.doc.Ensure(path);
-    for (const auto& [name, value] : changes) SetText(section.values, name, std::to_string(value));
-    return ReplaceFile(file, Serialize(current.doc));
+    for (const PendingKey& key : keys) {
+        if (key.changes.empty() && current.doc.HasKey(key.path)) continue;
+        settings::Section& section = current.doc.Ensure(key.path);
+        for (const auto& [name, value] : key.changes) section.Set(name, std::to_string(value));
+    }
+    return ReplaceFile(file, settings::SerializeDocument(current.doc));
     // The lock is released when its descriptor closes.
 }
 
 }  // namespace
+
+// What the keys of one family share: the file as read once, and the keys closed so far.
+struct SettingsKey::Family {
+    std::optional<StoreContent> snapshot;  // read when the first key needs it
+    bool writableChecked = false;          // the directory took the lock file
+    int openKeys = 0;
+    std::vector<PendingKey> pending;
+
+    const StoreContent& Snapshot() {
+        if (!snapshot) snapshot = ReadStore(SettingsFilePath());
+        return *snapshot;
+    }
+};
 
 fs::path SettingsFilePath() {
     fs::path base;
@@ -306,33 +218,13 @@ fs::path SettingsFilePath() {
     return base / "Movane" / "ZelvikQ77RX3Sdk.conf";
 }
 
-std::optional<int32_t> ParseStoredValue(std::string_view text) {
-    text = Trim(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
-    const uint64_t limit = negative ? (uint64_t{1} << 31) : 0xFFFFFFFFu;
-    uint64_t magnitude = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
-        if (magnitude > limit) return std::nullopt;
-    }
-    uint32_t bits = static_cast<uint32_t>(negative ? (uint64_t{0} - magnitude) : magnitude);
-    return static_cast<int32_t>(bits);
-}
-
 SettingsKey::~SettingsKey() { Close(); }
 
 SettingsKey::SettingsKey(SettingsKey&& other) noexcept
-    : open_(other.open_),
+    : family_(std::move(other.family_)),
+      open_(other.open_),
       writable_(other.writable_),
-      existed_(other.existed_),
       path_(std::move(other.path_)),
-      values_(std::move(other.values_)),
       changes_(std::move(other.changes_)) {
     other.Reset();
 }
@@ -340,11 +232,10 @@ SettingsKey::SettingsKey(SettingsKey&& other) noexcept
 SettingsKey& SettingsKey::operator=(SettingsKey&& other) noexcept {
     if (this != &other) {
         Close();
+        family_ = std::move(other.family_);
         open_ = other.open_;
         writable_ = other.writable_;
-        existed_ = other.existed_;
         path_ = std::move(other.path_);
-        values_ = std::move(other.values_);
         changes_ = std::move(other.changes_);
         other.Reset();
     }
@@ -352,73 +243,105 @@ SettingsKey& SettingsKey::operator=(SettingsKey&& other) noexcept {
 }
 
 void SettingsKey::Reset() {
-    open_ = writable_ = existed_ = false;
+    family_.reset();
+    open_ = writable_ = false;
     path_.clear();
-    values_.clear();
     changes_.clear();
 }
 
-bool SettingsKey::OpenAt(std::string path, bool writable) {
-    Close();
+bool SettingsKey::Join(std::shared_ptr<Family> family, std::string path, bool writable) {
     try {
-        if (writable) {
+        if (writable && !family->writableChecked) {
             // Creating a key promises that its close can write: the directory must exist and take files.
             if (!OpenLockFile(SettingsFilePath()).valid()) return false;
+            family->writableChecked = true;
         }
-        StoreContent content = ReadStore(SettingsFilePath());
-        bool exists = content.state == FileState::kGood && content.doc.HasKey(path);
-        if (!exists && !writable) return false;
-        if (exists)
-            if (const Section* s = content.doc.Find(path)) values_ = s->values;
-        existed_ = exists;
+        if (!writable) {
+            const StoreContent& content = family->Snapshot();
+            if (content.state != FileState::kGood || !content.doc.HasKey(path)) return false;
+        }
+        ++family->openKeys;
+        family_ = std::move(family);
         writable_ = writable;
         path_ = std::move(path);
         open_ = true;
         return true;
     } catch (const std::exception&) {
-        Reset();
         return false;
     }
 }
 
 bool SettingsKey::Open(std::string_view path) {
-    if (!IsStorableName(path)) return false;
-    return OpenAt(std::string(path), false);
+    Close();
+    if (!settings::IsStorableKeyName(path)) return false;
+    try {
+        return Join(std::make_shared<Family>(), std::string(path), false);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool SettingsKey::Open(const SettingsKey& parent, std::string_view subkey) {
-    if (!parent.open_ || !IsStorableName(subkey)) return false;
-    return OpenAt(parent.path_ + '\\' + std::string(subkey), false);
+    if (this == &parent) return false;
+    Close();
+    if (!parent.open_ || !settings::IsStorableKeyName(subkey)) return false;
+    try {
+        return Join(parent.family_, parent.path_ + '\\' + std::string(subkey), false);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool SettingsKey::Create(std::string_view path) {
-    if (!IsStorableName(path)) return false;
-    return OpenAt(std::string(path), true);
+    Close();
+    if (!settings::IsStorableKeyName(path)) return false;
+    try {
+        return Join(std::make_shared<Family>(), std::string(path), true);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool SettingsKey::Create(const SettingsKey& parent, std::string_view subkey) {
-    if (!parent.open_ || !IsStorableName(subkey)) return false;
-    return OpenAt(parent.path_ + '\\' + std::string(subkey), true);
+    if (this == &parent) return false;
+    Close();
+    if (!parent.open_ || !settings::IsStorableKeyName(subkey)) return false;
+    try {
+        return Join(parent.family_, parent.path_ + '\\' + std::string(subkey), true);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool SettingsKey::Query(std::string_view name, int32_t& value) const {
     if (!open_) return false;
-    for (const auto& [n, text] : values_)
-        if (EqualNoCase(n, name)) {
-            std::optional<int32_t> parsed = ParseStoredValue(text);
-            if (!parsed) return false;
-            value = *parsed;
-            return true;
-        }
-    return false;
+    try {
+        // The key's own changes first, newest last.
+        for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
+            if (settings::LowerAscii(it->first) == settings::LowerAscii(name)) {
+                value = it->second;
+                return true;
+            }
+        const StoreContent& content = family_->Snapshot();
+        if (content.state != FileState::kGood) return false;
+        const settings::Section* section = content.doc.Find(path_);
+        const std::string* text = section != nullptr ? section->Find(name) : nullptr;
+        if (text == nullptr) return false;
+        std::optional<int32_t> parsed = settings::ParseValueText(*text);
+        if (!parsed) return false;
+        value = *parsed;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool SettingsKey::Set(std::string_view name, int32_t value) {
-    if (!open_ || !writable_ || !IsStorableValueName(name)) return false;
+    if (!open_ || !writable_ || !settings::IsStorableValueName(name)) return false;
     try {
-        SetText(values_, name, std::to_string(value));
+        const std::string lower = settings::LowerAscii(name);
         for (auto& change : changes_)
-            if (EqualNoCase(change.first, name)) {
+            if (settings::LowerAscii(change.first) == lower) {
                 change.second = value;
                 return true;
             }
@@ -431,13 +354,22 @@ bool SettingsKey::Set(std::string_view name, int32_t value) {
 
 bool SettingsKey::Close() {
     if (!open_) return true;
+    std::shared_ptr<Family> family = family_;
     bool ok = true;
-    if (writable_ && (!existed_ || !changes_.empty())) {
+    if (writable_) {
         try {
-            ok = Commit(path_, changes_);
+            family->pending.push_back({path_, std::move(changes_)});
+        } catch (const std::exception&) {
+            ok = false;  // out of memory: this key's changes are dropped
+        }
+    }
+    if (--family->openKeys == 0 && !family->pending.empty()) {
+        try {
+            ok = Commit(family->pending) && ok;
         } catch (const std::exception&) {
             ok = false;
         }
+        family->pending.clear();
     }
     Reset();
     return ok;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,18 +19,21 @@ std::filesystem::path SettingsFilePath();
 
 // One open key of the store, named by its full path ("Software\Movane\ZelvikQ77RX3Sdk\Size_00").
 //
-// A key reads the file when it is opened and answers queries from that snapshot (plus its own changes).
-// Changes made through a key are written when it is closed (Close or the destructor): under an advisory
-// lock on "<file>.lock", the file's current content is read again, the key (created if need be) and its
-// changed values are merged into it, and the result replaces the file atomically (temporary file, fsync,
-// rename, fsync of the directory). Keys and values of other processes are kept.
+// Keys opened below one another (Open or Create with a parent key) form one family that shares one
+// reading of the file: a key opened by path reads the file, keys opened below it answer from that same
+// snapshot, so a load of any group reads the file once. Changes are written when the last key of the
+// family closes: under an advisory lock on "<file>.lock" the file's current content is read again, every
+// closed key of the family (created if need be) and its changed values are merged into it, and the result
+// replaces the file atomically (temporary file, fsync, rename, fsync of the directory). Keys and values of
+// other processes are kept, and a family's changes reach the file together or not at all.
 //
 // A key exists when its section is in the file or when any key below it exists. A damaged or unreadable
-// file reads as holding no keys; the next write keeps it as "<file>.bak" and starts a good file.
-// Names of keys and values compare without regard to ASCII case, like the registry's.
+// file (anything but a regular file, or one larger than the size limit, counts as damaged) reads as
+// holding no keys; the next write keeps it as "<file>.bak" and starts a good file. Names of keys and values
+// compare without regard to ASCII case, like the registry's.
 //
-// Thread-safety: one SettingsKey object belongs to one thread; different objects may be used from
-// different threads and processes at the same time.
+// Thread-safety: one family belongs to one thread; different families may be used from different threads
+// and processes at the same time.
 class SettingsKey {
 public:
     SettingsKey() = default;
@@ -45,7 +48,8 @@ public:
     bool Open(const SettingsKey& parent, std::string_view subkey);
 
     // Opens a key for reading and writing, creating it (when closed) if it is missing. False when the
-    // store's directory cannot be made or is not writable; nothing is written then.
+    // store's directory cannot be made or is not writable; nothing is written then. Does not read the file
+    // until a value is queried.
     bool Create(std::string_view path);
     bool Create(const SettingsKey& parent, std::string_view subkey);
 
@@ -57,28 +61,25 @@ public:
     // name that the file cannot hold.
     bool Set(std::string_view name, int32_t value);
 
-    // Writes the key's changes, if any, and closes it. False when the changes could not be written (they
-    // are then dropped). Closing a closed key returns true.
+    // Closes the key. The last key of a family to close writes the family's changes, if any, and returns
+    // false when they could not be written (they are then dropped); the others return true. Closing a
+    // closed key returns true.
     bool Close();
 
     bool IsOpen() const { return open_; }
     const std::string& Path() const { return path_; }
 
 private:
-    bool OpenAt(std::string path, bool writable);
+    struct Family;
+
+    bool Join(std::shared_ptr<Family> family, std::string path, bool writable);
     void Reset();
 
+    std::shared_ptr<Family> family_;
     bool open_ = false;
     bool writable_ = false;
-    bool existed_ = false;  // present in the file when opened: creating it is not a change
     std::string path_;
-    std::vector<std::pair<std::string, std::string>> values_;    // as read, then with changes applied
-    std::vector<std::pair<std::string, int32_t>> changes_;       // in the order they were made
+    std::vector<std::pair<std::string, int32_t>> changes_;  // in the order they were made
 };
-
-// The text of a stored value as a 32-bit number: optional sign and decimal digits, surrounding blanks
-// ignored, any value from -2^31 to 2^32-1 (negative numbers and numbers above 2^31-1 name the same 32
-// bits). Anything else is not a number.
-std::optional<int32_t> ParseStoredValue(std::string_view text);
 
 }  // namespace zelvik

@@ -1,6 +1,8 @@
 // Capture modes end to end on the in-process emulator: the mode guard, the capture thread's life,
 // delivery into application memory and the camera vanishing mid-stream.
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <functional>
 #include <vector>
 
@@ -153,6 +155,60 @@ TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
     EXPECT_EQ(Codes(h), std::vector<int>{ZELVIK_ERR_CAMERA_LOST});
     EXPECT_EQ(Zelvik_StopPreview(h), 1);
     EXPECT_EQ(Engine(h).Mode(), kCaptureIdle);
+}
+
+// A camera whose identification no longer matches cannot be opened: every start fails at once with
+// error 2 (camera not present), and no stream starts that would report it lost a moment later.
+TEST_F(CaptureModeTest, StartWithoutAnOpenedCameraFailsWithError2) {
+    const int h = OpenSmall();
+    const int base = ThreadCount();
+    std::string error;
+    ASSERT_TRUE(disks_->Control("ident 1 blank", &error)) << error;
+    EXPECT_EQ(Zelvik_SetDeviceNumber(h, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int>{2});
+    std::vector<uint8_t> frame(64 * 48);
+    const struct {
+        const char* what;
+        std::function<int()> start;
+    } starts[] = {
+        {"CallBackPreview", [&] { return Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1); }},
+        {"StartPreview", [&] { return Zelvik_StartPreview(h); }},
+        {"Capture", [&] { return Zelvik_Capture(h); }},
+        {"SnapShot", [&] { return Zelvik_SnapShot(h, frame.data(), static_cast<int>(frame.size()), 1); }},
+    };
+    for (const auto& s : starts) {
+        EXPECT_EQ(s.start(), 0) << s.what;
+        const std::vector<int> codes = Codes(h);
+        EXPECT_NE(std::find(codes.begin(), codes.end(), 2), codes.end()) << s.what;
+        EXPECT_EQ(std::find(codes.begin(), codes.end(), 13), codes.end()) << s.what;
+        EXPECT_EQ(ThreadCount(), base) << s.what << ": no capture thread runs";
+        EXPECT_EQ(Engine(h).Mode(), kCaptureIdle) << s.what;
+    }
+}
+
+// A stop does not sleep out the capture loop's wait. The wait here is a day: a stop that slept it out
+// would hang the test until its time-out.
+TEST_F(CaptureModeTest, StopsInterruptTheCaptureLoopsWait) {
+    const int h = OpenSmall();
+    const int base = ThreadCount();
+    const struct {
+        const char* what;
+        std::function<int()> stop;
+    } stops[] = {
+        {"StopPreview", [&] { return Zelvik_StopPreview(h); }},
+        {"Close", [&] { return Zelvik_Close(h); }},
+        {"Release", [&] { Release(h); return 1; }},
+    };
+    for (const auto& s : stops) {
+        ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1) << s.what;
+        ASSERT_TRUE(WaitForFrame(Queue())) << s.what;
+        ASSERT_EQ(Zelvik_SetWaitTime(h, 24 * 3600 * 1000), 1);
+        EXPECT_EQ(s.stop(), 1) << s.what;
+        EXPECT_TRUE(WaitForThreads(base)) << s.what;
+        if (s.what != std::string("Release")) {
+            ASSERT_EQ(Zelvik_SetWaitTime(h, 10), 1);
+        }
+    }
 }
 
 TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {

@@ -1,6 +1,7 @@
 // The acquisition thread: ring order, single frames, error state, pausing for register traffic, stalls.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -181,6 +182,42 @@ TEST_F(AcquisitionTest, SettersPauseTheLoopAndNeverSplitAFrameTransfer) {
     }
     EXPECT_TRUE(smallerFramesRead);
     EXPECT_EQ(disks.Inspect(1, [](FakeCameraDisk& d) { return d.registers[9]; }), 104);
+}
+
+// An application's own exposure loop (or a slider) calls setters back to back: between two pauses of
+// the loop at least one frame is read, so the stream goes on at the pace of the setters.
+TEST_F(AcquisitionTest, BackToBackSettersLeaveAFrameBetweenTwoPauses) {
+    ASSERT_TRUE(Succeeded(device->StartContinuous()));
+    ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 1; }));
+    const struct {
+        const char* what;
+        std::function<DeviceResult(int)> setter;
+    } setters[] = {
+        {"exposure", [&](int i) { return device->SetExposure(100 + i); }},
+        {"global gain", [&](int i) { return device->SetGlobalGain(i % 64); }},
+        {"red gain", [&](int i) { return device->SetColorGain(sensor::GainSite::Red, i % 64); }},
+    };
+    for (const auto& s : setters) {
+        const int before = StoredFrames();
+        constexpr int kCalls = 12;
+        for (int i = 0; i < kCalls; ++i) EXPECT_TRUE(Succeeded(s.setter(i))) << s.what;
+        EXPECT_GE(StoredFrames() - before, kCalls - 1) << s.what;
+    }
+    EXPECT_TRUE(Succeeded(device->StopAcquisition()));
+}
+
+// A camera that goes during a setter's register exchange ends the stream as one lost during a frame read
+// does, at once: the loop's error state, which the capture loop reports as the camera lost. (The image
+// reads stall from then on, so the loop itself cannot be the one that notices.)
+TEST_F(AcquisitionTest, CameraLostDuringARegisterExchangeEndsTheStream) {
+    ASSERT_TRUE(Succeeded(device->StartContinuous()));
+    ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 1; }));
+    disks.Change(1, [](FakeCameraDisk& d) { d.vanishAtRegisterWrite = true; });
+    EXPECT_FALSE(Succeeded(device->SetExposure(10)));
+    EXPECT_EQ(device->GetState(), 5);
+    EXPECT_EQ(device->GetFrameStatus(), FrameStatus::Error);
+    disks.Unstall(1);
+    EXPECT_TRUE(Succeeded(device->StopAcquisition()));
 }
 
 TEST_F(AcquisitionTest, UnpluggedCameraEndsStreamingInState5) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,7 @@ struct FakeCameraDisk {
     int failImageReadFrom = 0;     // this image read (1-based) and every later one fail; 0 never
     bool stallImages = false;      // image reads block until Unstall()
     int imageReadDelayMs = 0;      // paces a streaming loop so that the transfer log stays small
+    bool vanishAtRegisterWrite = false;  // the next register write fails, and image reads stall from then on
     // Answers of the last register read, kept in the status sector.
     uint8_t byteResult = 0;
     uint16_t wordResult = 0;
@@ -91,6 +93,9 @@ struct FakeCameraDisk {
 class FakeDisks : public DiskSystem {
 public:
     std::vector<std::string> identities;
+    // Runs at the start of every OpenDrive, on the opening thread: lets a test change the disk list
+    // between the enumeration and the opening.
+    std::function<void()> beforeOpen;
 
     // Attaches a disk as drive `number`.
     void Attach(int number, FakeCameraDisk disk) {
@@ -142,6 +147,7 @@ public:
     std::vector<std::string> DiskIdentities() override { return identities; }
 
     std::unique_ptr<DiskDrive> OpenDrive(int number) override {
+        if (beforeOpen) beforeOpen();
         std::lock_guard lock(mutex_);
         opened_.push_back(number);
         if (disks_.count(number) == 0 || disks_[number].unplugged) return nullptr;
@@ -221,6 +227,11 @@ private:
         FakeCameraDisk& disk = disks_.at(number);
         if (disk.unplugged || offset != protocol::kCommandOffset || length != protocol::kSectorSize)
             return false;
+        if (block[0] == protocol::kRegisterWrite && disk.vanishAtRegisterWrite) {
+            disk.vanishAtRegisterWrite = false;
+            disk.stallImages = true;
+            return false;
+        }
         const int address12 = block[1] << 8 | block[2];
         const int address23 = block[2] << 8 | block[3];
         if (block[0] == protocol::kRegisterWrite) {

@@ -1,6 +1,7 @@
 // Camera discovery, the drive probe and both register protocols, checked as bytes on the wire.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ TEST(DeviceDiscovery, CountsIdentitiesThatNameTheModelAndNotDS) {
 class ProbeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        disks.identities.assign(3, kCameraIdentity);
+        disks.identities.assign(4, kCameraIdentity);
         disks.Attach(1, FakeCameraDisk::Camera(" V1.0", 0x51, 0x02));  // byte 26 differs
         disks.Attach(2, FakeCameraDisk::Camera(" V2.7"));              // other version text still matches
         disks.Attach(3, FakeCameraDisk::Camera(" V1.0", 0x50, 0x03));  // byte 27 differs
@@ -67,7 +68,7 @@ protected:
 
 TEST_F(ProbeTest, CamerasOnDrivesTwoAndFourAreIndexesZeroAndOne) {
     TestDevice device(disks);
-    EXPECT_EQ(device.GetDeviceCount(), 3);
+    EXPECT_EQ(device.GetDeviceCount(), 4);
     // Construction probes up to the first match, then reads the chip id with the word command.
     EXPECT_EQ(disks.Opened(), (std::vector<int>{1, 2}));
     EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{StatusRead(1), StatusRead(2),
@@ -93,10 +94,35 @@ TEST_F(ProbeTest, CamerasOnDrivesTwoAndFourAreIndexesZeroAndOne) {
     EXPECT_EQ(value, 0xAAAA);
     EXPECT_TRUE(disks.Transfers().empty());
 
-    EXPECT_FALSE(device.SelectDevice(3)) << "beyond the enumeration count";
+    EXPECT_FALSE(device.SelectDevice(4)) << "beyond the enumeration count";
     for (int number : disks.Opened()) {
         EXPECT_NE(number, 0);
     }
+}
+
+// A disk is taken for the camera only when its enumerated identity and its identification sector both
+// say so. Disks of another kind are never opened, even when a sector of theirs holds the camera's bytes.
+TEST(DeviceDiscovery, DisksNotEnumeratedAsTheCameraAreNeverOpened) {
+    const std::string stick = "USBSTOR\\Disk&Ven_Generic&Prod_Flash&Rev_1.0\\X";
+    const std::string otherLine = "USBSTOR\\Disk&Ven_MOVANE&Prod_USB3.0_Q77RX_DS&Rev_1.00\\2";
+    FakeDisks disks;
+    disks.identities = {stick, kCameraIdentity, otherLine, kCameraIdentity};
+    for (int number = 1; number <= 4; ++number) disks.Attach(number, FakeCameraDisk::Camera());
+    TestDevice device(disks);
+    EXPECT_EQ(device.GetDeviceCount(), 2);
+    EXPECT_EQ(disks.Opened(), std::vector<int>{2});
+    EXPECT_TRUE(Succeeded(device.WriteRegister(9, 100)));
+    EXPECT_TRUE(device.SelectDevice(1));
+    EXPECT_TRUE(Succeeded(device.WriteRegister(9, 100)));
+    EXPECT_EQ(disks.Opened(), (std::vector<int>{2, 2, 4}));
+    for (const Transfer& t : disks.Transfers()) EXPECT_TRUE(t.drive == 2 || t.drive == 4) << t;
+
+    // The cameras leave between the enumeration and the opening, and the stick takes their drive numbers:
+    // the drives opened under those numbers are closed again unread.
+    disks.ClearTransfers();
+    disks.beforeOpen = [&] { disks.identities = {stick}; };
+    EXPECT_FALSE(device.SelectDevice(0));
+    EXPECT_TRUE(disks.Transfers().empty());
 }
 
 TEST(DeviceTransport, ClosedDeviceFailsEveryOperationWithoutIo) {
@@ -142,6 +168,38 @@ TEST(ByteProtocol, SixteenBitRegisterIsAHighAndLowBytePair) {
     EXPECT_EQ(disks.Transfers(),
               (std::vector<Transfer>{Command(1, kRegisterRead, 0x01, 0xFF, 0), StatusRead(1),
                                      Command(1, kRegisterRead, 0x02, 0x00, 0), StatusRead(1)}));
+}
+
+// Only the low 16 bits of an address go on the wire, for the pair's second register too: the last
+// address wraps to 0, and addresses beyond 16 bits (up to INT_MAX) do not overflow on the way.
+TEST(ByteProtocol, PairAfterTheLastAddressWrapsToZero) {
+    FakeDisks disks;
+    disks.identities = {kCameraIdentity};
+    disks.Attach(1, ByteProtocolCamera());
+    TestDevice device(disks);
+    const struct {
+        int address;
+        uint8_t high[2], low[2];
+    } cases[] = {
+        {0xFFFE, {0xFF, 0xFE}, {0xFF, 0xFF}},
+        {0xFFFF, {0xFF, 0xFF}, {0x00, 0x00}},
+        {0x1FFFF, {0xFF, 0xFF}, {0x00, 0x00}},
+        {INT_MAX, {0xFF, 0xFF}, {0x00, 0x00}},
+        {-1, {0xFF, 0xFF}, {0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        disks.ClearTransfers();
+        EXPECT_TRUE(Succeeded(device.WriteRegister(c.address, 0x1234)));
+        uint16_t value = 0;
+        EXPECT_TRUE(Succeeded(device.ReadRegister(c.address, &value)));
+        EXPECT_EQ(disks.Transfers(),
+                  (std::vector<Transfer>{Command(1, kRegisterWrite, c.high[0], c.high[1], 0x12),
+                                         Command(1, kRegisterWrite, c.low[0], c.low[1], 0x34),
+                                         Command(1, kRegisterRead, c.high[0], c.high[1], 0), StatusRead(1),
+                                         Command(1, kRegisterRead, c.low[0], c.low[1], 0), StatusRead(1)}))
+            << c.address;
+        EXPECT_EQ(value, 0x1234) << c.address;
+    }
 }
 
 TEST(ByteProtocol, ReadFramePollsTheReadyFlagUpToTimeoutTimes) {

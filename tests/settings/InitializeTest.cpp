@@ -1,4 +1,5 @@
 // Stored settings seen through the C interface: what a handle starts with and what it leaves behind.
+#include <climits>
 #include <fstream>
 
 #include "settings/Persistence.h"
@@ -106,6 +107,39 @@ TEST_F(StoredSettingsTest, AHandleWithoutDeviceLeavesTheStoredSettingsAlone) {
     EXPECT_EQ(Zelvik_GetGamma(second, nullptr), 150);
     EXPECT_EQ(Zelvik_GetBayerGainRed(second, nullptr), 120);
     EXPECT_EQ(Zelvik_GetGlobalGain(second, nullptr), 40);
+}
+
+// Stored values and refused windows reach the exposure calculation unchecked: it keeps the results of
+// sensible values and saturates where the exact one leaves the int range, instead of overflowing.
+TEST_F(StoredSettingsTest, ExposureOfExtremeStoredValuesSaturates) {
+    const struct {
+        const char* exposure;
+        int eh;  // 0: the stored full-width window
+        int expected;
+    } cases[] = {
+        {"1100", 0, 40195},               // trunc(3508 * 1100 / 96)
+        {"2147483647", 0, INT_MAX},       // 3508 * (2^31 - 1) / 96 is beyond the int range
+        {"-2147483648", 0, INT_MIN},
+        {"4294967295", 0, -36},           // the bits of -1: trunc(-3508 / 96)
+        {"1100", INT_MAX, 10484},         // a refused window is kept: the line length keeps 16 bits, 915
+        {"2147483647", INT_MAX, INT_MAX},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.exposure) + " / " + std::to_string(c.eh));
+        WriteSettingsFile(std::string("[Software\\Movane\\ZelvikQ77RX3Sdk]\nSize=0\n"
+                                      "[Software\\Movane\\ZelvikQ77RX3Sdk\\Size_00]\n"
+                                      "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\nBuf=10\n"
+                                      "[Software\\Movane\\ZelvikQ77RX3Sdk\\Gain_00]\nGlobal=16\nExposure=") +
+                          c.exposure + "\nV_Mirror=0\nH_Mirror=0\nAutoIris=0\n");
+        const int h = HandleWithDevice();
+        if (c.eh != 0) {
+            EXPECT_EQ(Zelvik_SetCaptureWindowEx(h, 2592, 0, c.eh, 1944, 0, 1944), 0);
+        }
+        int ok = 0;
+        EXPECT_EQ(Zelvik_GetRealExposureTime(h, &ok), c.expected);
+        EXPECT_EQ(ok, 1);
+        Zelvik_Release(h);
+    }
 }
 
 }  // namespace

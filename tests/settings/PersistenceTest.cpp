@@ -1,6 +1,7 @@
 // Loading and saving the settings groups: keys, defaults, fallbacks, error 12 and damaged stores.
 #include "settings/Persistence.h"
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <ostream>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "instance/Errors.h"
 #include "settings/CameraSettings.h"
@@ -374,6 +377,77 @@ TEST_F(PersistenceTest, UnwritableStoreGivesDefaultsAndSavesFailQuietly) {
     EXPECT_EQ(SaveGrayFilter(camera->settings), 0);
     EXPECT_EQ(SaveSizeList(SizeListData{}), 0);
     EXPECT_TRUE(DrainErrors(*camera).empty()) << "saves report nothing";
+}
+
+// Counts the openings of one file in a directory, as the kernel reports them.
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::filesystem::path& file) : name_(file.filename().string()) {
+        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ >= 0) ::inotify_add_watch(fd_, file.parent_path().c_str(), IN_OPEN);
+    }
+    ~OpenCounter() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Valid() const { return fd_ >= 0; }
+    // Openings of the file since the last call.
+    int Take() {
+        int count = 0;
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if (event->len > 0 && name_ == event->name) ++count;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return count;
+    }
+
+private:
+    std::string name_;
+    int fd_ = -1;
+};
+
+// Every load and save reads the file once, whatever the number of keys it touches: a big store costs
+// one pass per operation, not one per key.
+TEST_F(PersistenceTest, EveryLoadAndSaveReadsTheFileOnce) {
+    SizeListData list;
+    list.count = kMaxStoredSizes;
+    for (int i = 0; i < kMaxStoredSizes; ++i) list.entries[i] = {2592, 1944, 4 * (i + 1), 3 * (i + 1), 0, 0, 10};
+    ASSERT_EQ(SaveSizeList(list), 1);
+    auto camera = MarkedCamera();
+    ASSERT_EQ(SaveAnalog(camera->settings, 0), 1);
+    ASSERT_EQ(SaveImageFilter(camera->settings), 1);
+    ASSERT_EQ(SaveGrayFilter(camera->settings), 1);
+
+    OpenCounter opens(home.File());
+    ASSERT_TRUE(opens.Valid());
+    CaptureWindow found{};
+    SizeListData loaded;
+    const struct {
+        const char* what;
+        std::function<int()> operation;
+    } operations[] = {
+        {"load size list", [&] { return LoadSizeList(loaded); }},
+        {"stored-size lookup", [&] { return FindStoredSize(400, 300, found) == 0 ? 1 : 0; }},
+        {"load video format", [&] { return LoadVideoFormat(camera->settings, camera->Report()); }},
+        {"load stream settings", [&] { return LoadStreamSettings(camera->settings, camera->Report()); }},
+        {"load analog", [&] { return LoadAnalog(camera->settings, 0); }},
+        {"load image filter", [&] { return LoadImageFilter(camera->settings); }},
+        {"load gray filter", [&] { return LoadGrayFilter(camera->settings); }},
+        {"save analog", [&] { return SaveAnalog(camera->settings, 3); }},
+        {"save image filter", [&] { return SaveImageFilter(camera->settings); }},
+        {"save gray filter", [&] { return SaveGrayFilter(camera->settings); }},
+        {"save size list", [&] { return SaveSizeList(list); }},
+    };
+    for (const auto& op : operations) {
+        opens.Take();
+        EXPECT_EQ(op.operation(), 1) << op.what;
+        EXPECT_EQ(opens.Take(), 1) << op.what;
+    }
+    EXPECT_EQ(loaded.count, kMaxStoredSizes);
+    EXPECT_EQ(found, list.entries[99]);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <climits>
 #include <cstdint>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <random>
 #include <cstdio>
 #include <string>
@@ -235,6 +238,73 @@ TEST_F(StoreTest, SettingsPathThatIsNotADirectoryIsNeverRead) {
     ASSERT_TRUE(WriteKey(kRoot, {{"Size", 1}})) << "kept aside as the backup, then replaced";
     EXPECT_TRUE(std::filesystem::is_directory(home.Backup()));
     EXPECT_EQ(ReadValue(kRoot, "Size"), 1);
+}
+
+// Runs a store call that must not wait on a FIFO. Should it block anyway, the FIFO gets a peer so the
+// call can return, and the result says it blocked.
+bool FinishesWithoutFifoPeer(const std::function<void()>& call, const std::filesystem::path& fifo) {
+    auto done = std::async(std::launch::async, call);
+    if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready) return true;
+    const int peer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    done.wait();
+    if (peer >= 0) ::close(peer);
+    return false;
+}
+
+// Whatever lies in the place of the file, its lock or its temporary file, the store neither blocks on it
+// nor writes through it: the settings file counts as damaged (set aside, defaults), and a link in the
+// place of the lock or the temporary file is never followed.
+TEST_F(StoreTest, HostileFilesInTheStorePlaceNeitherBlockNorRedirectWrites) {
+    namespace fs = std::filesystem;
+    const fs::path victim = home.Root() / "victim";
+    const std::string goodLine = std::string("[") + kRoot + "]\nSize=1\n";
+    std::string oversized = goodLine;
+    while (oversized.size() <= 1024 * 1024) oversized += "[Software\\Other\\K" + std::to_string(oversized.size()) + "]\nV=1\n";
+    const struct Case {
+        const char* what;
+        std::function<void()> plant;
+        bool fileDamaged;  // the settings file reads as damaged and is set aside by the save
+        bool saves;        // the save succeeds
+    } cases[] = {
+        {"the file is a FIFO", [&] { ASSERT_EQ(::mkfifo(home.File().c_str(), 0600), 0); }, true, true},
+        {"the file links to a character device",
+         [&] { fs::create_symlink("/dev/zero", home.File()); }, true, true},
+        {"the file is larger than any settings file", [&] { home.WriteFile(oversized); }, true, true},
+        {"the lock is a dangling link", [&] { fs::create_symlink(victim, home.File().string() + ".lock"); },
+         false, false},
+        {"the lock is a FIFO", [&] { ASSERT_EQ(::mkfifo((home.File().string() + ".lock").c_str(), 0600), 0); },
+         false, false},
+        {"the temporary file is a dangling link",
+         [&] { fs::create_symlink(victim, home.File().string() + ".tmp"); }, false, true},
+        {"the temporary file is a FIFO",
+         [&] { ASSERT_EQ(::mkfifo((home.File().string() + ".tmp").c_str(), 0600), 0); }, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(home.Directory());
+        fs::remove(victim);
+        fs::create_directories(home.Directory());
+        if (!c.fileDamaged) home.WriteFile(goodLine);
+        c.plant();
+
+        bool opened = true;
+        EXPECT_TRUE(FinishesWithoutFifoPeer([&] { opened = SettingsKey().Open(kRoot); }, home.File()));
+        EXPECT_EQ(opened, !c.fileDamaged);
+        bool saved = false;
+        fs::path fifo = home.File();
+        for (const char* suffix : {".lock", ".tmp"})
+            if (fs::is_fifo(home.File().string() + suffix)) fifo = home.File().string() + suffix;
+        EXPECT_TRUE(FinishesWithoutFifoPeer([&] { saved = WriteKey(kRoot, {{"Size", 2}}); }, fifo));
+        EXPECT_EQ(saved, c.saves);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(victim))) << "nothing is created through a link";
+        EXPECT_EQ(ReadValue(kRoot, "Size"), c.saves ? 2 : 1);
+        if (c.fileDamaged) {
+            EXPECT_TRUE(fs::exists(fs::symlink_status(home.Backup()))) << "set aside";
+        }
+        if (c.saves) {
+            EXPECT_EQ(fs::status(home.File()).type(), fs::file_type::regular);
+        }
+    }
 }
 
 // Writes fail without harm where the directory cannot take files. A path below a regular file fails for
