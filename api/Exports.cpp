@@ -343,4 +343,14 @@ ZELVIK_API int ZelvikMsg_Fd(ZELVIK_HWND queue) { return zelvik::MessageQueueFd(q
 ZELVIK_API int ZelvikMsg_Dropped(ZELVIK_HWND queue) { return zelvik::MessageQueueDropped(queue); }
 ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue) { return zelvik::DestroyMessageQueue(queue); }
 
+ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds) {
+    if (nanoseconds == nullptr) return 0;
+    return zelvik::WithEntry(handle, 0, [nanoseconds](zelvik::HandleEntry& e) {
+        const int64_t arrival = e.engine->FrameArrivalNs();
+        if (arrival == 0) return 0;
+        *nanoseconds = arrival;
+        return 1;
+    });
+}
+
 }  // extern "C"

@@ -213,7 +213,7 @@ void Usage(FILE* out) {
                  "  -n, --cameras N        emulated cameras, 1..4 (default 1)\n"
                  "  -p, --protocol P       register protocol: word (default) or byte\n"
                  "  -f, --fps N            frames per second; 'max' for no pacing (default: sensor timing)\n"
-                 "  -s, --scene S          bars (default), moving, or a PNG or binary PPM file\n"
+                 "  -s, --scene S          bars (default), moving, counter, or a PNG/PPM file\n"
                  "  -m, --mosaic FILE      an 8-bit binary PGM mosaic delivered as it stands\n"
                  "  -o OPTIONS             mount options passed to FUSE (e.g. allow_other)\n"
                  "  -d, --debug            FUSE debug output\n"

@@ -245,6 +245,13 @@ ZELVIK_API int ZelvikMsg_Dropped(ZELVIK_HWND queue);
 /* 1 when the queue existed and is destroyed, else 0. Messages posted to it later are discarded. */
 ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue);
 
+/* ---- Extension: frame timing ---- */
+/* 1 and, in *nanoseconds, when the camera's frame announced by the handle's last MSG_CAMERA_FRAME
+ * arrived (the moment its acquisition read finished), on CLOCK_MONOTONIC: the frame's age is
+ * clock_gettime(CLOCK_MONOTONIC) minus it. 0 for an unknown handle, a null pointer or before the first
+ * frame. Read it when the message arrives: the next frame's message replaces it. */
+ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds);
+
 #ifdef __cplusplus
 }
 #endif
