@@ -152,7 +152,7 @@ void CaptureEngine::ArrangeLandedFrame(FrameBuffer& landing) {
     const int height = landing.Height();
     // The device packs rows without padding.
     if (landing.Stride() != static_cast<uint32_t>(width)) {
-        landing.Apply(UnpackRows8, landing, nullptr, 0, 0, nullptr, nullptr);
+        landing.Apply(UnpackRows8, landing, nullptr, 0, 0);
     }
     if (camera_.Settings().analogSettings[kMirrorH] != 0) {
         for (int r = 0; r < height; ++r) {

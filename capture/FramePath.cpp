@@ -73,25 +73,18 @@ void WidenTo10Bits(const FrameBuffer& raw8, FrameBuffer& raw16) {
     }
 }
 
-struct FilterFamily {
-    FrameKernel gamma, contrast, sharpen, brightness;
-};
-// The member by sample depth and channels: gray 8, gray 16, colour 8, colour 16.
-const FilterFamily& FiltersFor(int mode) {
-    static constexpr FilterFamily kGray8{GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8};
-    static constexpr FilterFamily kGray16{GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16};
-    static constexpr FilterFamily kColor8{GammaColor8, ContrastColor8, SharpenColor8, BrightnessColor8};
-    static constexpr FilterFamily kColor16{GammaColor16, ContrastColor16, SharpenColor16, BrightnessColor16};
+// The samples of a colour mode's output: gray 8, gray 16, colour 8, colour 16.
+FilterSamples SamplesOf(int mode) {
     switch (mode) {
         case 0:
-            return kGray8;
+            return FilterSamples::kGray8;
         case 1:
-            return kGray16;
+            return FilterSamples::kGray16;
         case 2:
         case 3:
-            return kColor8;
+            return FilterSamples::kColor8;
         default:
-            return kColor16;
+            return FilterSamples::kColor16;
     }
 }
 
@@ -105,7 +98,7 @@ bool FramePath::Prepare() {
     kernels_ = ChooseImagingKernels(cpu_);
     if (filterContext_) return true;
     try {
-        filterContext_ = std::make_unique<FilterContext>(&cpu_);
+        filterContext_ = std::make_unique<FilterContext>(kernels_.filters);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -115,9 +108,7 @@ bool FramePath::Prepare() {
 void FramePath::CorrectHotPixels(FrameBuffer& raw8) {
     BayerParams params = CurrentBayerParams(camera_.Settings().imageSettings);
     int32_t threshold = kHotPixelThreshold;
-    BayerParams* paramsAddress = &params;
-    int32_t* thresholdAddress = &threshold;
-    raw8.Apply(kernels_.hotPixels, raw8, nullptr, 0, 0, &paramsAddress, &thresholdAddress);
+    raw8.Apply(zelvik::CorrectHotPixels, raw8, nullptr, 0, 0, params, threshold, *kernels_.hotPixels);
 }
 
 // The demosaic pass with automatic white balance: while slot 25 is set every frame is measured first and
@@ -126,9 +117,8 @@ void FramePath::DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& 
     auto& s = camera_.Settings().imageSettings;
     if (s[kAutoBayerGain] != 0) {
         WhiteBalanceResult measured{0, 0, 0, s[kBayerMode]};
-        WhiteBalanceResult* measuredAddress = &measured;
         raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0,
-                  &measuredAddress, nullptr);
+                  measured);
         s[kBayerGainRed] = std::min(measured.red, kMaxWhiteBalanceGain);
         s[kBayerGainGreen] = std::min(measured.green, kMaxWhiteBalanceGain);
         s[kBayerGainBlue] = std::min(measured.blue, kMaxWhiteBalanceGain);
@@ -146,9 +136,8 @@ void FramePath::GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8) {
         SiteGainParams block{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
                              s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
                              s[kGrayOffsetG1], s[kGrayOffsetG2], s[kGrayOffsetB]};
-        SiteGainParams* blockAddress = &block;
         if (s[kGrayAutoCountdown] != 0) {
-            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+            raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, block);
             s[kGrayGainR] = block.gain01;
             s[kGrayGainG1] = block.gain00;
             s[kGrayGainG2] = block.gain11;
@@ -156,38 +145,28 @@ void FramePath::GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8) {
             --s[kGrayAutoCountdown];
         }
         if (!SiteGainsNeutral(block))
-            raw8.Apply(kernels_.siteGains, raw8, nullptr, 0, 0, &blockAddress, nullptr);
+            raw8.Apply(kernels_.siteGains, raw8, nullptr, 0, 0, block);
     } else if (s[kGrayMode] == 2) {
         DemosaicWithWhiteBalance(buffers.Rgb24(), raw8);
-        raw8.Apply(BgrToGray8, buffers.Rgb24(), nullptr, 0, 0, nullptr, nullptr);
+        raw8.Apply(BgrToGray8, buffers.Rgb24(), nullptr, 0, 0);
     }
-}
-
-// One filter run in place with its setting.
-void FramePath::RunFilter(FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel, int32_t setting) {
-    int32_t* settingAddress = &setting;
-    FilterContext* context = filterContext_.get();
-    output.Apply(kernel, source, nullptr, 0, 0, &settingAddress, &context);
 }
 
 void FramePath::ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode) {
     const auto& s = camera_.Settings().imageSettings;
-    const FilterFamily& family = FiltersFor(mode);
+    const FilterTarget target{SamplesOf(mode), filterContext_.get()};
     if (mode >= 2 && (s[kHue] != 0 || s[kSaturation] != 0)) {
         HueSaturationParams params{s[kHue], 0, s[kSaturation], 10};
-        HueSaturationParams* paramsAddress = &params;
-        FilterContext* context = filterContext_.get();
-        output.Apply(mode <= 3 ? HueSaturation8 : HueSaturation16, output, nullptr, 0, 0, &paramsAddress,
-                     &context);
+        output.Apply(HueSaturation, output, nullptr, 0, 0, params, target);
     }
-    if (s[kGamma] != 100) RunFilter(output, output, family.gamma, s[kGamma]);
-    if (s[kContrast] != 0) RunFilter(output, output, family.contrast, s[kContrast]);
+    if (s[kGamma] != 100) output.Apply(Gamma, output, nullptr, 0, 0, s[kGamma], target);
+    if (s[kContrast] != 0) output.Apply(Contrast, output, nullptr, 0, 0, s[kContrast], target);
     if (s[kSharpness] != 0) {
         // The blur reads the unsharpened picture.
         std::memcpy(work.Bits(), output.Bits(), static_cast<size_t>(output.Stride()) * output.Height());
-        RunFilter(output, work, family.sharpen, s[kSharpness]);
+        output.Apply(Sharpen, work, nullptr, 0, 0, s[kSharpness], target);
     }
-    if (s[kBrightness] != 0) RunFilter(output, output, family.brightness, s[kBrightness]);
+    if (s[kBrightness] != 0) output.Apply(Brightness, output, nullptr, 0, 0, s[kBrightness], target);
 }
 
 int FramePath::AutoIris(FrameBuffer* raw) {
@@ -201,7 +180,7 @@ int FramePath::AutoIris(FrameBuffer* raw) {
         camera_.reportError(kErrArgument);
         return 0;
     }
-    const FrameKernel mean = raw->BitsPerPixel() == 16 ? RegionMean16 : RegionMean8;
+    const FrameKernelOf<> mean = raw->BitsPerPixel() == 16 ? RegionMean16 : RegionMean8;
     const double width = raw->Width();
     const double height = raw->Height();
     float factor = 0;
@@ -209,7 +188,7 @@ int FramePath::AutoIris(FrameBuffer* raw) {
         const double* f = kIrisRegions[i];
         Rect region{static_cast<int32_t>(f[0] * width), static_cast<int32_t>(f[1] * height),
                     static_cast<int32_t>(f[2] * width), static_cast<int32_t>(f[3] * height)};
-        const int level = raw->Apply(mean, *raw, &region, region.left, region.top, nullptr, nullptr);
+        const int level = raw->Apply(mean, *raw, &region, region.left, region.top);
         factor = i == 0 ? IrisBase(level) : factor + IrisCorrection(level);
     }
     if (factor > 0.6f && factor < 1.2f) return 1;

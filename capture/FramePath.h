@@ -40,7 +40,6 @@ private:
     void CorrectHotPixels(FrameBuffer& raw8);
     void DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& raw);
     void GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8);
-    void RunFilter(FrameBuffer& output, const FrameBuffer& source, FrameKernel kernel, int32_t setting);
     void ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode);
 
     CameraInstance& camera_;

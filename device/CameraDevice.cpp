@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "device/SessionRecorder.h"
 #include "platform/Clock.h"
 
 namespace zelvik {
@@ -109,7 +110,7 @@ DeviceResult CameraDevice::Open() {
         if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
         if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
         if (matches == deviceIndex) {
-            drive = std::move(candidate);
+            drive = RecordSession(std::move(candidate), identification.data());
             return kDone;
         }
         ++matches;

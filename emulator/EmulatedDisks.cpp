@@ -87,6 +87,13 @@ std::string EmulatedDisk::IdentityString() const {
     return "USBSTOR\\Disk&Ven_" + underscores(vendor) + "&Prod_" + underscores(model) + "&Rev_" + rev + "\\" + serial;
 }
 
+UsbPort UsbPort::OfSpeed(int mbps) {
+    UsbPort port;
+    port.speedMbps = mbps;
+    if (mbps < 5000) port.maxSectorsKb = port.maxHwSectorsKb = 120;
+    return port;
+}
+
 bool DiskNameLess(const std::string& a, const std::string& b) {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
@@ -106,6 +113,7 @@ int EmulatedDisks::AddCamera(const FirmwareOptions& options) {
     std::snprintf(serial, sizeof serial, "Q77RX%04zu", cameras_.size() + 1);
     disk.serial = serial;
     disk.firmware = std::make_shared<Firmware>(options);
+    disk.port = cameraPort_;
     disk.cameraIndex = static_cast<int>(cameras_.size());
     cameras_.push_back(disk.firmware);
     disks_.push_back(std::move(disk));
@@ -121,6 +129,13 @@ void EmulatedDisks::AddPlainDisk(std::string vendor, std::string model, std::str
     disk.rev = "1.00";
     disk.serial = std::move(serial);
     disks_.push_back(std::move(disk));
+}
+
+void EmulatedDisks::SetCameraPortSpeed(int mbps) {
+    std::lock_guard lock(mutex_);
+    cameraPort_ = UsbPort::OfSpeed(mbps);
+    for (EmulatedDisk& disk : disks_)
+        if (disk.firmware) disk.port = cameraPort_;
 }
 
 int EmulatedDisks::CameraCount() const {

@@ -14,12 +14,23 @@
 
 namespace zelvik::emu {
 
+// The USB port a disk sits on, as sysfs describes it: the link speed and the block layer's request
+// limits the USB storage driver sets for that speed.
+struct UsbPort {
+    int speedMbps = 5000;  // 480 on a USB 2 port
+    int maxSectorsKb = 1024;
+    int maxHwSectorsKb = 1024;
+    // A port of that speed with the limits the storage driver gives it (120 KB below USB 3).
+    static UsbPort OfSpeed(int mbps);
+};
+
 // One USB whole disk of the emulated system.
 struct EmulatedDisk {
     std::string name;  // "sdb", "sdc", ...
     std::string vendor, model, rev, serial;
     std::shared_ptr<Firmware> firmware;  // null for a plain disk
     int cameraIndex = -1;                // index among the cameras, -1 for a plain disk
+    UsbPort port;
 
     bool Attached() const { return !firmware || firmware->Plugged(); }
     // "USBSTOR\Disk&Ven_<vendor>&Prod_<model>&Rev_<rev>\<serial>", spaces in vendor and model as '_'.
@@ -45,6 +56,9 @@ public:
     // Adds a USB disk that is not a camera (it reads zeros and counts the writes it receives).
     void AddPlainDisk(std::string vendor, std::string model, std::string serial);
 
+    // Puts every camera, present and added later, on ports of this speed.
+    void SetCameraPortSpeed(int mbps);
+
     int CameraCount() const;
     Firmware& Camera(int index);
     std::vector<EmulatedDisk> Disks() const;  // every disk in name order, attached or not
@@ -65,6 +79,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<EmulatedDisk> disks_;
     std::vector<std::shared_ptr<Firmware>> cameras_;
+    UsbPort cameraPort_;
     std::shared_ptr<std::atomic<uint64_t>> plainWrites_ = std::make_shared<std::atomic<uint64_t>>(0);
 };
 

@@ -20,6 +20,7 @@
 
 #include "emulator/EmulatedDisks.h"
 #include "emulator/RegisterMap.h"
+#include "emulator/SessionReplay.h"
 #include "emulator/SysfsTree.h"
 
 namespace zelvik::emu {
@@ -32,9 +33,23 @@ struct OpenDisk {
 };
 
 struct Emulator {
-    Emulator(int cameras, const FirmwareOptions& options) : disks(cameras, options), tree(disks.Disks()) {}
+    struct Layout {
+        int cameraPortSpeed = 5000;
+        std::vector<std::pair<std::string, std::string>> plainDisks;  // vendor, model
+    };
+    Emulator(int cameras, const FirmwareOptions& options, const Layout& layout)
+        : disks(cameras, options), tree(Arranged(disks, layout).Disks()) {}
+    static EmulatedDisks& Arranged(EmulatedDisks& disks, const Layout& layout) {
+        disks.SetCameraPortSpeed(layout.cameraPortSpeed);
+        int serial = 0;
+        for (const auto& [vendor, model] : layout.plainDisks)
+            disks.AddPlainDisk(vendor, model, "PLAIN" + std::to_string(++serial));
+        return disks;
+    }
     EmulatedDisks disks;
     SysfsTree tree;
+    // With --replay: the recorded session answers every camera transfer instead of the firmware.
+    std::unique_ptr<SessionReplay> replay;
     time_t started = std::time(nullptr);
     // Open disk handles; the kernel releases them, except those still open at unmount.
     std::mutex handlesMutex;
@@ -130,6 +145,7 @@ int Open(const char* path, fuse_file_info* fi) {
             if (disk.firmware) {
                 handle->firmware = disk.firmware;
                 handle->generation = disk.firmware->Generation();
+                if (self.replay) self.replay->Rewind();
             }
             fi->fh = reinterpret_cast<uint64_t>(handle.get());
             std::lock_guard lock(self.handlesMutex);
@@ -166,6 +182,8 @@ int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_in
         const size_t count = std::min<uint64_t>(size, kDiskSize - static_cast<uint64_t>(offset));
         if (!disk.firmware) {
             std::memset(buffer, 0, count);
+        } else if (self.replay) {
+            self.replay->Read(static_cast<uint64_t>(offset), buffer, count);
         } else if (int rc = disk.firmware->Read(disk.generation, static_cast<uint64_t>(offset), buffer, count)) {
             return rc;
         }
@@ -184,7 +202,9 @@ int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_
         if (offset < 0) return -EINVAL;
         if (static_cast<uint64_t>(offset) >= kDiskSize) return -ENOSPC;
         const size_t count = std::min<uint64_t>(size, kDiskSize - static_cast<uint64_t>(offset));
-        if (disk.firmware) {
+        if (disk.firmware && self.replay) {
+            self.replay->Write(static_cast<uint64_t>(offset), buffer, count);
+        } else if (disk.firmware) {
             if (int rc = disk.firmware->Write(disk.generation, static_cast<uint64_t>(offset), buffer, count)) return rc;
         }
         return static_cast<int>(count);
@@ -215,6 +235,10 @@ void Usage(FILE* out) {
                  "  -f, --fps N            frames per second; 'max' for no pacing (default: sensor timing)\n"
                  "  -s, --scene S          bars (default), moving, counter, or a PNG/PPM file\n"
                  "  -m, --mosaic FILE      an 8-bit binary PGM mosaic delivered as it stands\n"
+                 "  -u, --usb-speed N      link speed of the cameras' USB ports in Mbit/s (default 5000; 480 is USB 2)\n"
+                 "  -r, --replay SESSION   one camera that answers as the recorded session did\n"
+                 "                         (recorded with ZELVIK_RECORD_SESSION=SESSION)\n"
+                 "  -P, --plain-disk V:M   also attach a USB disk that is not a camera (vendor V, model M)\n"
                  "  -o OPTIONS             mount options passed to FUSE (e.g. allow_other)\n"
                  "  -d, --debug            FUSE debug output\n"
                  "  -h, --help             this text\n"
@@ -256,13 +280,16 @@ int Run(int argc, char** argv) {
         {"cameras", required_argument, nullptr, 'n'}, {"protocol", required_argument, nullptr, 'p'},
         {"fps", required_argument, nullptr, 'f'},     {"scene", required_argument, nullptr, 's'},
         {"mosaic", required_argument, nullptr, 'm'},  {"debug", no_argument, nullptr, 'd'},
+        {"usb-speed", required_argument, nullptr, 'u'}, {"plain-disk", required_argument, nullptr, 'P'},
+        {"replay", required_argument, nullptr, 'r'},
         {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0},
     };
     int cameras = 1;
     FirmwareOptions options;
-    std::string scene, mosaic, fuseOptions;
+    Emulator::Layout layout;
+    std::string scene, mosaic, fuseOptions, replay;
     bool debug = false;
-    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:dh", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:u:P:r:dh", kOptions, nullptr)) != -1;) {
         char* end = nullptr;
         switch (c) {
             case 'n':
@@ -293,6 +320,23 @@ int Run(int argc, char** argv) {
                     }
                 }
                 break;
+            case 'u':
+                layout.cameraPortSpeed = static_cast<int>(std::strtol(optarg, &end, 10));
+                if (*end != '\0' || layout.cameraPortSpeed < 1 || layout.cameraPortSpeed > 100000) {
+                    std::fprintf(stderr, "zelvik-emulator: --usb-speed takes Mbit/s, e.g. 480 or 5000\n");
+                    return 2;
+                }
+                break;
+            case 'P': {
+                const char* colon = std::strchr(optarg, ':');
+                if (colon == nullptr || colon == optarg || colon[1] == '\0' || layout.plainDisks.size() >= 3) {
+                    std::fprintf(stderr, "zelvik-emulator: --plain-disk takes VENDOR:MODEL (at most 3 disks)\n");
+                    return 2;
+                }
+                layout.plainDisks.emplace_back(std::string(optarg, static_cast<size_t>(colon - optarg)), std::string(colon + 1));
+                break;
+            }
+            case 'r': replay = optarg; break;
             case 's': scene = optarg; break;
             case 'm': mosaic = optarg; break;
             case 'o': fuseOptions += (fuseOptions.empty() ? "" : ",") + std::string(optarg); break;
@@ -316,7 +360,17 @@ int Run(int argc, char** argv) {
         return 1;
     }
 
-    Emulator emulator(cameras, options);
+    std::unique_ptr<SessionReplay> session;
+    if (!replay.empty()) {
+        session = SessionReplay::Load(replay, &error);
+        if (!session) {
+            std::fprintf(stderr, "zelvik-emulator: cannot replay %s\n", error.c_str());
+            return 1;
+        }
+        cameras = 1;
+    }
+    Emulator emulator(cameras, options, layout);
+    emulator.replay = std::move(session);
 
     fuse_operations ops{};
     ops.init = Init;

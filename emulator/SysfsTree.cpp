@@ -46,6 +46,7 @@ SysfsTree::SysfsTree(std::vector<EmulatedDisk> disks) : disks_(std::move(disks))
         const std::string scsi = iface + "/host" + host + "/target" + host + ":0:0/" + scsiName;
         dir(usbDevice, owner);
         file(usbDevice + "/serial", d.serial + "\n", owner);
+        file(usbDevice + "/speed", std::to_string(d.port.speedMbps) + "\n", owner);
         dir(iface, owner);
         dir(iface + "/host" + host, owner);
         dir(iface + "/host" + host + "/target" + host + ":0:0", owner);
@@ -57,6 +58,10 @@ SysfsTree::SysfsTree(std::vector<EmulatedDisk> disks) : disks_(std::move(disks))
         dir(scsi + "/block/" + d.name, owner);
         link(scsi + "/block/" + d.name + "/device", "../../../" + scsiName, owner);
         file(scsi + "/block/" + d.name + "/size", std::to_string(kDiskSize / kSectorSize) + "\n", owner);
+        dir(scsi + "/block/" + d.name + "/queue", owner);
+        file(scsi + "/block/" + d.name + "/queue/max_sectors_kb", std::to_string(d.port.maxSectorsKb) + "\n", owner);
+        file(scsi + "/block/" + d.name + "/queue/max_hw_sectors_kb", std::to_string(d.port.maxHwSectorsKb) + "\n",
+             owner);
         // Relative, as the kernel's links are, so that it resolves inside the mount.
         link("/sys/block/" + d.name, ".." + scsi.substr(4) + "/block/" + d.name, owner);
         Add("/dev/" + d.name, {Kind::Disk, {}, owner, {}});

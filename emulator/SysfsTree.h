@@ -20,7 +20,8 @@ struct TreeNode {
 
 // Disk i (in name order) sits on USB port 2-(i+1) behind SCSI host 6+i, as the kernel lays it out:
 //   sys/block/sdb -> ../devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb
-//   sys/devices/.../usb2/2-1/serial, .../6:0:0:0/{vendor,model,rev}, .../block/sdb/{device,size}
+//   sys/devices/.../usb2/2-1/{serial,speed}, .../6:0:0:0/{vendor,model,rev},
+//   .../block/sdb/{device,size,queue/max_sectors_kb,queue/max_hw_sectors_kb}
 //   dev/sdb, and control at the root.
 class SysfsTree {
 public:

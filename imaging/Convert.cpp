@@ -8,24 +8,14 @@ namespace zelvik {
 
 namespace {
 
-uint16_t GetWord(const uint8_t* p, int k) {
-    uint16_t v;
-    std::memcpy(&v, p + 2 * k, 2);
-    return v;
-}
-void PutWord(uint8_t* p, int k, uint32_t v) {
-    const auto w = static_cast<uint16_t>(v);
-    std::memcpy(p + 2 * k, &w, 2);
-}
+uint16_t GetWord(const uint8_t* p, int k) { return LoadWord(p + 2 * k); }
+void PutWord(uint8_t* p, int k, uint32_t v) { StoreWord(p + 2 * k, static_cast<int32_t>(v)); }
 uint8_t Narrow(uint32_t v) { return static_cast<uint8_t>((v >> 2) & 0xFF); }
 
 // Runs pixel(out, in) over the rectangle; reads every input of a pixel before writing it, so the
 // same-size conversions may run in place. minIn/minOut: the pixel sizes the conversion needs.
 template <bool kFlip, class Pixel>
-int ForEachPixel(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY, uint16_t dstBpp,
-                 uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, uint32_t minOut, uint32_t minIn,
-                 Pixel pixel) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
+int ForEachPixel(const KernelFrame& f, uint32_t minOut, uint32_t minIn, Pixel pixel) {
     if (f.dstBpp < minOut || f.srcBpp < minIn) return 1;
     for (int32_t r = 0; r < f.height; ++r) {
         const uint8_t* in = f.SrcRow(kFlip ? f.height - 1 - r : r);
@@ -34,9 +24,6 @@ int ForEachPixel(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dst
     }
     return 1;
 }
-
-#define ZELVIK_PIXELS(flip, minOut, minIn, ...) \
-    ForEachPixel<flip>(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride, minOut, minIn, __VA_ARGS__)
 
 const auto kCopyBgr = [](uint8_t* o, const uint8_t* i) {
     const uint8_t b = i[0], g = i[1], r = i[2];
@@ -57,54 +44,43 @@ const auto kBgr48To24 = [](uint8_t* o, const uint8_t* i) {
 
 }  // namespace
 
-ZELVIK_FRAME_KERNEL(FlipRows) {
-    (void)p1;
-    (void)p2;
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
+int FlipRows(const KernelFrame& f) {
     // Whole rows: min(strides) bytes, but never past the end of either row.
     const size_t skipIn = static_cast<size_t>(f.left) * f.srcBpp, skipOut = static_cast<size_t>(f.dstX) * f.dstBpp;
-    if (skipIn >= srcStride || skipOut >= dstStride) return 1;
-    const size_t bytes = std::min<size_t>(std::min(dstStride, srcStride), std::min(srcStride - skipIn, dstStride - skipOut));
+    if (skipIn >= f.srcStride || skipOut >= f.dstStride) return 1;
+    const size_t bytes = std::min(std::min(f.dstStride, f.srcStride), std::min(f.srcStride - skipIn, f.dstStride - skipOut));
     for (int32_t r = 0; r < f.height; ++r) std::memmove(f.DstRow(r), f.SrcRow(f.height - 1 - r), bytes);
     return 1;
 }
 
-ZELVIK_FRAME_KERNEL(CopyBgr) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 3, 3, kCopyBgr);
+int CopyBgr(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 3, 3, kCopyBgr);
 }
-ZELVIK_FRAME_KERNEL(CopyBgrFlipped) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(true, 3, 3, kCopyBgr);
+int CopyBgrFlipped(const KernelFrame& f) {
+    return ForEachPixel<true>(f, 3, 3, kCopyBgr);
 }
-ZELVIK_FRAME_KERNEL(Gray16To8) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 1, 2, kGray16To8);
+int Gray16To8(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 1, 2, kGray16To8);
 }
-ZELVIK_FRAME_KERNEL(Gray16To8Flipped) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(true, 1, 2, kGray16To8);
+int Gray16To8Flipped(const KernelFrame& f) {
+    return ForEachPixel<true>(f, 1, 2, kGray16To8);
 }
-ZELVIK_FRAME_KERNEL(Bgr48To24) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 3, 6, kBgr48To24);
+int Bgr48To24(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 3, 6, kBgr48To24);
 }
-ZELVIK_FRAME_KERNEL(Bgr48To24Flipped) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(true, 3, 6, kBgr48To24);
+int Bgr48To24Flipped(const KernelFrame& f) {
+    return ForEachPixel<true>(f, 3, 6, kBgr48To24);
 }
-ZELVIK_FRAME_KERNEL(BgrToRgb24) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 3, 3, [](uint8_t* o, const uint8_t* i) {
+int BgrToRgb24(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 3, 3, [](uint8_t* o, const uint8_t* i) {
         const uint8_t b = i[0], g = i[1], r = i[2];
         o[0] = r;
         o[1] = g;
         o[2] = b;
     });
 }
-ZELVIK_FRAME_KERNEL(BgrxToBgra32) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 4, 4, [](uint8_t* o, const uint8_t* i) {
+int BgrxToBgra32(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 4, 4, [](uint8_t* o, const uint8_t* i) {
         const uint8_t b = i[0], g = i[1], r = i[2], x = i[3];
         o[0] = b;
         o[1] = g;
@@ -112,22 +88,19 @@ ZELVIK_FRAME_KERNEL(BgrxToBgra32) {
         o[3] = static_cast<uint8_t>(255 - x);
     });
 }
-ZELVIK_FRAME_KERNEL(Gray16Scale4) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 2, 2, [](uint8_t* o, const uint8_t* i) { PutWord(o, 0, GetWord(i, 0) << 4); });
+int Gray16Scale4(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 2, 2, [](uint8_t* o, const uint8_t* i) { PutWord(o, 0, GetWord(i, 0) << 4); });
 }
-ZELVIK_FRAME_KERNEL(Bgr48Scale6) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 6, 6, [](uint8_t* o, const uint8_t* i) {
+int Bgr48Scale6(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 6, 6, [](uint8_t* o, const uint8_t* i) {
         const uint32_t b = GetWord(i, 0), g = GetWord(i, 1), r = GetWord(i, 2);
         PutWord(o, 0, b << 6);
         PutWord(o, 1, g << 6);
         PutWord(o, 2, r << 6);
     });
 }
-ZELVIK_FRAME_KERNEL(Bgr64Scale6Opaque) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 8, 8, [](uint8_t* o, const uint8_t* i) {
+int Bgr64Scale6Opaque(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 8, 8, [](uint8_t* o, const uint8_t* i) {
         const uint32_t b = GetWord(i, 0), g = GetWord(i, 1), r = GetWord(i, 2);
         PutWord(o, 0, b << 6);
         PutWord(o, 1, g << 6);
@@ -135,18 +108,16 @@ ZELVIK_FRAME_KERNEL(Bgr64Scale6Opaque) {
         PutWord(o, 3, 65535);
     });
 }
-ZELVIK_FRAME_KERNEL(BgrToRgb48Scale6) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 6, 6, [](uint8_t* o, const uint8_t* i) {
+int BgrToRgb48Scale6(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 6, 6, [](uint8_t* o, const uint8_t* i) {
         const uint32_t b = GetWord(i, 0), g = GetWord(i, 1), r = GetWord(i, 2);
         PutWord(o, 0, r << 6);
         PutWord(o, 1, g << 6);
         PutWord(o, 2, b << 6);
     });
 }
-ZELVIK_FRAME_KERNEL(BgrToRgb64Scale6Opaque) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 8, 8, [](uint8_t* o, const uint8_t* i) {
+int BgrToRgb64Scale6Opaque(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 8, 8, [](uint8_t* o, const uint8_t* i) {
         const uint32_t b = GetWord(i, 0), g = GetWord(i, 1), r = GetWord(i, 2);
         PutWord(o, 0, r << 6);
         PutWord(o, 1, g << 6);
@@ -154,9 +125,8 @@ ZELVIK_FRAME_KERNEL(BgrToRgb64Scale6Opaque) {
         PutWord(o, 3, 65535);
     });
 }
-ZELVIK_FRAME_KERNEL(BgrToGray8) {
-    (void)p1, (void)p2;
-    return ZELVIK_PIXELS(false, 1, 3, [](uint8_t* o, const uint8_t* i) {
+int BgrToGray8(const KernelFrame& f) {
+    return ForEachPixel<false>(f, 1, 3, [](uint8_t* o, const uint8_t* i) {
         o[0] = static_cast<uint8_t>(std::clamp((59 * i[1] + 30 * i[2] + 11 * i[0]) / 100, 0, 255));
     });
 }

@@ -17,28 +17,31 @@ namespace {
 
 #if ZELVIK_X86
 // A probe runs one instruction; an unsupported one raises SIGILL (SIGSEGV when the system makes the
-// identification instruction fault), which jumps back here instead of ending the process.
+// identification instruction fault), which jumps back here instead of ending the process. The handlers
+// are process-wide, so the hardware is examined once per process (HostDetection, ProbeOutcome) and a
+// fault that is not a probe's, from another thread during that moment, goes to the handler it would
+// have met: the guard puts the previous one back and returns, and the instruction faults again there.
 thread_local sigjmp_buf* tGuardJump = nullptr;
+struct sigaction gPreviousIll {};
+struct sigaction gPreviousSegv {};
 
-void OnGuardedFault(int) {
+void OnGuardedFault(int signal) {
     if (tGuardJump != nullptr) siglongjmp(*tGuardJump, 1);
+    sigaction(signal, signal == SIGILL ? &gPreviousIll : &gPreviousSegv, nullptr);
 }
 
-// Handlers are process-wide: one guard at a time, so concurrent detections cannot restore each other's
-// handler in the middle of a probe.
+// One guard at a time, so concurrent probes cannot restore each other's handler in the middle of one.
 std::mutex gGuardMutex;
 
 template <class F>
 int RunGuarded(F&& body) {
     std::lock_guard<std::mutex> lock(gGuardMutex);
     struct sigaction handler {};
-    struct sigaction oldIll {};
-    struct sigaction oldSegv {};
     handler.sa_handler = OnGuardedFault;
     sigemptyset(&handler.sa_mask);
     handler.sa_flags = SA_NODEFER;
-    sigaction(SIGILL, &handler, &oldIll);
-    sigaction(SIGSEGV, &handler, &oldSegv);
+    sigaction(SIGILL, &handler, &gPreviousIll);
+    sigaction(SIGSEGV, &handler, &gPreviousSegv);
     sigjmp_buf jump;
     tGuardJump = &jump;
     volatile int ran = 0;
@@ -47,8 +50,8 @@ int RunGuarded(F&& body) {
         ran = 1;
     }
     tGuardJump = nullptr;
-    sigaction(SIGSEGV, &oldSegv, nullptr);
-    sigaction(SIGILL, &oldIll, nullptr);
+    sigaction(SIGSEGV, &gPreviousSegv, nullptr);
+    sigaction(SIGILL, &gPreviousIll, nullptr);
     return ran;
 }
 
@@ -85,13 +88,26 @@ bool VendorIs(const char* vendor, const char* expected) { return std::memcmp(ven
 
 }  // namespace
 
+#if ZELVIK_X86
+namespace {
+// Each instruction class is probed at most once per process; later calls give the same outcome.
+template <void (*kProbe)()>
+int ProbeOnce() {
+    static std::once_flag once;
+    static int outcome = 0;
+    std::call_once(once, [] { outcome = RunGuarded(kProbe); });
+    return outcome;
+}
+}  // namespace
+#endif
+
 int ProbeInstructionClass(int32_t instructionClass) {
 #if ZELVIK_X86
     switch (instructionClass) {
-        case kCpuMmx: return RunGuarded(ProbeMmx);
-        case kCpuSse: return RunGuarded(ProbeSse);
-        case kCpuSse2: return RunGuarded(ProbeSse2);
-        case kCpu3DNow: return RunGuarded(Probe3DNow);
+        case kCpuMmx: return ProbeOnce<ProbeMmx>();
+        case kCpuSse: return ProbeOnce<ProbeSse>();
+        case kCpuSse2: return ProbeOnce<ProbeSse2>();
+        case kCpu3DNow: return ProbeOnce<Probe3DNow>();
         default: return 1;
     }
 #else
@@ -108,10 +124,10 @@ int ProbeInstructionClass(int32_t instructionClass) {
 int ProbeWideInstructionClass(int32_t wideFeature) {
 #if ZELVIK_X86
     switch (wideFeature) {
-        case kCpuSsse3: return RunGuarded(ProbeSsse3);
-        case kCpuSse41: return RunGuarded(ProbeSse41);
-        case kCpuAvx2: return RunGuarded(ProbeAvx2);
-        case kCpuAvx512Vbmi: return RunGuarded(ProbeAvx512Vbmi);
+        case kCpuSsse3: return ProbeOnce<ProbeSsse3>();
+        case kCpuSse41: return ProbeOnce<ProbeSse41>();
+        case kCpuAvx2: return ProbeOnce<ProbeAvx2>();
+        case kCpuAvx512Vbmi: return ProbeOnce<ProbeAvx512Vbmi>();
         default: return 0;
     }
 #else
@@ -238,8 +254,21 @@ int32_t DetectProcessorWith(const ProcessorQuery& query, CpuInfo* record) {
 
 int32_t DetectProcessor(CpuInfo* record) {
 #if ZELVIK_X86
-    const HardwareQuery hardware;
-    return DetectProcessorWith(hardware, record);
+    // The hardware is examined once per process; every later caller gets a copy of that record.
+    struct Detection {
+        int32_t reported = 0;
+        bool written = false;
+        CpuInfo info{};
+    };
+    static std::once_flag once;
+    static Detection host;
+    std::call_once(once, [] {
+        host.info.examined = -1;  // tells whether detection wrote the record
+        host.reported = DetectProcessorWith(HardwareQuery(), &host.info);
+        host.written = host.info.examined != -1;
+    });
+    if (record != nullptr && host.written) *record = host.info;
+    return host.reported;
 #else
     (void)record;
     return 0;  // no identification instruction: every kernel takes its portable form

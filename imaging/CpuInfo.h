@@ -63,8 +63,9 @@ public:
     virtual int ProbeWide(int32_t wideFeature) const = 0;
 };
 
-// Identifies the processor. With a record, zero-fills and writes it. Returns the reported CpuFeature
-// bits, or 0 with the record untouched when the identification instruction cannot run.
+// Identifies this processor. The hardware is examined once per process (the probes briefly install
+// process-wide fault handlers); every call copies that record. With a record, writes it. Returns the
+// reported CpuFeature bits, or 0 with the record untouched when the identification instruction cannot run.
 int32_t DetectProcessor(CpuInfo* record);
 int32_t DetectProcessorWith(const ProcessorQuery& query, CpuInfo* record);
 
@@ -72,7 +73,8 @@ int32_t DetectProcessorWith(const ProcessorQuery& query, CpuInfo* record);
 void NameProcessor(int32_t family, int32_t model, const char* vendor, char* name);
 
 // 1 when one instruction of the class ran without faulting: 1 MMX, 2 SSE, 4 SSE2, 8 3DNow!; any other
-// class runs nothing and gives 1. 0 on processors without these instructions.
+// class runs nothing and gives 1. 0 on processors without these instructions. Each class is probed
+// once per process; later calls give the first outcome.
 int ProbeInstructionClass(int32_t instructionClass);
 // The same for one CpuWideFeature bit; unknown bits give 0.
 int ProbeWideInstructionClass(int32_t wideFeature);

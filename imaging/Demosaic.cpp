@@ -158,11 +158,10 @@ void RunBorderStrips(const KernelFrame& f, BayerMode mode, int firstStrip, Write
     }
 }
 
-}  // namespace
 
 int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, DemosaicVariant variant, VectorRows8 vec) {
     const int32_t W = f.width, H = f.height;
-    if (params == nullptr || H <= 4 || W <= 4 || f.dstBpp < 3) return 1;
+    if (H <= 4 || W <= 4 || f.dstBpp < 3) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
     const bool fastGains = gR >= 0 && gR <= kMaxFastGain && gB >= 0 && gB <= kMaxFastGain;
     int32_t fastTo = 0;  // exclusive; outside their gain range the fast forms give the portable result
@@ -197,7 +196,7 @@ int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, Demosa
 
 int RunDemosaicInterior16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec) {
     const int32_t W = f.width, H = f.height;
-    if (params == nullptr || H <= 4 || W <= 4 || f.dstBpp < 6 || f.srcBpp < 2) return 1;
+    if (H <= 4 || W <= 4 || f.dstBpp < 6 || f.srcBpp < 2) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
     const VectorRows16* v =
         vec.body != nullptr && f.srcBpp == 2 && (f.dstBpp == 6 || f.dstBpp == 8) && VectorGains(gR, gB) ? &vec : nullptr;
@@ -206,7 +205,7 @@ int RunDemosaicInterior16(const KernelFrame& f, const BayerParams* params, Vecto
 }
 
 int RunDemosaicBorder8(const KernelFrame& f, const BayerParams* params, VectorRows8 vec) {
-    if (params == nullptr || f.dstBpp < 3) return 1;
+    if (f.dstBpp < 3) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
     auto write = [&](uint8_t* d, const BlockSums& s) { WritePixel8(d, s, gR, gB, DemosaicArith::kPortable); };
     const bool rowsByVector = vec.body != nullptr && f.width >= 4 && f.height >= 4;
@@ -220,7 +219,7 @@ int RunDemosaicBorder8(const KernelFrame& f, const BayerParams* params, VectorRo
 }
 
 int RunDemosaicBorder16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec) {
-    if (params == nullptr || f.dstBpp < 6 || f.srcBpp < 2) return 1;
+    if (f.dstBpp < 6 || f.srcBpp < 2) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
     auto write = [&](uint8_t* d, const BlockSums& s) { WritePixel16(d, s, gR, gB); };
     const bool rowsByVector = vec.body != nullptr && f.width >= 4 && f.height >= 4;
@@ -232,92 +231,41 @@ int RunDemosaicBorder16(const KernelFrame& f, const BayerParams* params, VectorR
     return 1;
 }
 
-}  // namespace detail
-
-namespace {
-
-using namespace detail;
-
-const BayerParams* Params(void* p1) { return KernelParam<BayerParams>(p1); }
-
 }  // namespace
 
-int DemosaicInterior(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                     uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    return RunDemosaicInterior8(f, Params(p1), DemosaicVariant::kPortable, {nullptr, 0});
-}
+extern const DemosaicRows kDemosaicPortable{VectorForm::kPortable, {nullptr, 0}, {nullptr, 0}};
 
-#if !defined(__x86_64__) && !defined(__i386__)
-// Without vector units the fast forms are computed one pixel at a time with their own arithmetic.
-int DemosaicInteriorFast8(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                          uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1,
-                          void*) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    return RunDemosaicInterior8(f, Params(p1), DemosaicVariant::kFast8, {nullptr, 0});
-}
-int DemosaicInteriorFast16(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                           uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1,
-                           void*) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    return RunDemosaicInterior8(f, Params(p1), DemosaicVariant::kFast16, {nullptr, 0});
-}
-#endif
+}  // namespace detail
 
-int DemosaicBorder(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY, uint16_t dstBpp,
-                   uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    return RunDemosaicBorder8(f, Params(p1), {nullptr, 0});
-}
-
-int DemosaicInterior16(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                       uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    return RunDemosaicInterior16(f, Params(p1), {nullptr, 0});
-}
-
-int DemosaicBorder16(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                     uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    return RunDemosaicBorder16(f, Params(p1), {nullptr, 0});
-}
-
-DemosaicKernels ChooseDemosaicKernels(const CpuInfo& cpu) {
-    DemosaicKernels k{DemosaicInterior, DemosaicInterior, DemosaicBorder, DemosaicInterior16, DemosaicBorder16};
+FormTable<detail::DemosaicRows> kDemosaicRows = {
+    &detail::kDemosaicPortable,
 #if defined(__x86_64__) || defined(__i386__)
-    // The variant follows the classic feature bits; the implementation only the widest usable set.
-    const bool sse2 = CpuHas(cpu, kCpuSse2);
-    const bool avx2 = sse2 && CpuHasWide(cpu, kCpuAvx2);
-    if (avx2) {
-        k.interior = DemosaicInteriorAvx2;
-        k.border = DemosaicBorderAvx2;
-        k.interior16 = DemosaicInterior16Avx2;
-        k.border16 = DemosaicBorder16Avx2;
-    } else if (sse2) {
-        k.interior = DemosaicInteriorSse2;
-        k.border = DemosaicBorderSse2;
-        k.interior16 = DemosaicInterior16Sse2;
-        k.border16 = DemosaicBorder16Sse2;
-    }
-    if (avx2 && CpuHasWide(cpu, kCpuAvx512Vbmi)) {
-        k.interior = DemosaicInteriorAvx512;
-        k.interior16 = DemosaicInterior16Avx512;
-    }
-    if (CpuHas(cpu, kCpuSse3) || sse2) {
-        k.fastInterior = avx2 ? DemosaicInteriorFast16Avx2 : DemosaicInteriorFast16;
-    } else if (CpuHas(cpu, kCpuMmx)) {
-        k.fastInterior = avx2 ? DemosaicInteriorFast8Avx2 : DemosaicInteriorFast8;
-    } else {
-        k.fastInterior = k.interior;
-    }
+    &detail::kDemosaicSse2, &detail::kDemosaicAvx2, &detail::kDemosaicAvx512,
 #else
-    (void)cpu;
+    nullptr, nullptr, nullptr,
 #endif
-    return k;
+};
+
+VectorForm FormOf(const detail::DemosaicRows& rows) { return rows.form; }
+
+int DemosaicInterior(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
+    return detail::RunDemosaicInterior8(f, &params, form.variant, form.rows->rows8);
 }
 
-FrameKernel SelectDemosaicInterior(const DemosaicKernels& kernels, uint16_t destBitsPerPixel,
-                                   const BayerParams& params) {
+int DemosaicBorder(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
+    return detail::RunDemosaicBorder8(f, &params, form.rows->rows8);
+}
+
+int DemosaicInterior16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
+    return detail::RunDemosaicInterior16(f, &params, form.rows->rows16);
+}
+
+int DemosaicBorder16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
+    return detail::RunDemosaicBorder16(f, &params, form.rows->rows16);
+}
+
+const DemosaicForm& SelectDemosaicInterior(const DemosaicKernels& kernels, uint16_t destBitsPerPixel,
+                                           const BayerParams& params) {
     if (destBitsPerPixel == 32 || params.redGain > 200 || params.greenGain > 200 || params.blueGain > 200)
         return kernels.interior;
     return kernels.fastInterior;
@@ -325,15 +273,13 @@ FrameKernel SelectDemosaicInterior(const DemosaicKernels& kernels, uint16_t dest
 
 int DemosaicPass(FrameBuffer& destination, FrameBuffer& source, const BayerParams& params,
                  const DemosaicKernels& kernels) {
-    BayerParams block = params;
-    BayerParams* blockAddress = &block;
     if (source.BitsPerPixel() == 16) {
-        destination.Apply(kernels.interior16, source, nullptr, 0, 0, &blockAddress, nullptr);
-        destination.Apply(kernels.border16, source, nullptr, 0, 0, &blockAddress, nullptr);
+        destination.Apply(DemosaicInterior16, source, nullptr, 0, 0, params, kernels.interior);
+        destination.Apply(DemosaicBorder16, source, nullptr, 0, 0, params, kernels.interior);
     } else {
-        FrameKernel interior = SelectDemosaicInterior(kernels, destination.BitsPerPixel(), block);
-        destination.Apply(interior, source, nullptr, 0, 0, &blockAddress, nullptr);
-        destination.Apply(kernels.border, source, nullptr, 0, 0, &blockAddress, nullptr);
+        const DemosaicForm& interior = SelectDemosaicInterior(kernels, destination.BitsPerPixel(), params);
+        destination.Apply(DemosaicInterior, source, nullptr, 0, 0, params, interior);
+        destination.Apply(DemosaicBorder, source, nullptr, 0, 0, params, kernels.interior);
     }
     return 1;
 }

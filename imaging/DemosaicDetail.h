@@ -6,14 +6,13 @@
 #include <cstring>
 
 #include "imaging/Bayer.h"
+#include "imaging/Demosaic.h"
 #include "imaging/FrameKernel.h"
 
 namespace zelvik::detail {
 
 // Which arithmetic produces red and blue.
 enum class DemosaicArith { kPortable, kFast };
-// Interior variants by their fast column range.
-enum class DemosaicVariant { kPortable, kFast8, kFast16 };
 
 // A vector body: columns [jFrom, jTo) of one output row, given the four source rows r-2, r-1, r, r+1
 // (each at the rectangle's column 0; the border passes substituted rows) and the output row at the
@@ -33,10 +32,13 @@ struct VectorRows {
 using VectorRows8 = VectorRows<DemosaicRow8Fn>;
 using VectorRows16 = VectorRows<DemosaicRow16Fn>;
 
-int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, DemosaicVariant variant, VectorRows8 vec);
-int RunDemosaicInterior16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec);
-int RunDemosaicBorder8(const KernelFrame& f, const BayerParams* params, VectorRows8 vec);
-int RunDemosaicBorder16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec);
+// The demosaic's bodies in one vector form; null bodies (the portable form) compute pixel by pixel.
+struct DemosaicRows {
+    VectorForm form;
+    VectorRows8 rows8;
+    VectorRows16 rows16;
+};
+extern const DemosaicRows kDemosaicSse2, kDemosaicAvx2, kDemosaicAvx512;
 
 // Largest fixed gain the vector bodies take: (S x g) >> 11 == mulhi(S, g << 5) needs g << 5 in 16 bits.
 constexpr int32_t kMaxVectorGain = 2047;

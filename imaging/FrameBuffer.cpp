@@ -7,10 +7,15 @@
 #include <limits>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace zelvik {
 
 namespace {
 constexpr size_t kHeapAlignment = 64;  // whole cache lines for the vector kernels
+// Frame-sized buffers start on a 2 MiB boundary and are offered to the kernel as large pages: the frame
+// kernels sweep megabytes per pass, and with 4 KiB pages every few rows of a 32-bit frame cost a page walk.
+constexpr size_t kLargePageBytes = size_t{2} << 20;
 
 bool Inside(const Rect& r, int32_t width, int32_t height) {
     return r.left >= 0 && r.top >= 0 && r.right > r.left && r.bottom > r.top && r.right <= width &&
@@ -106,12 +111,14 @@ int FrameBuffer::BuildPixels(const DisplaySurface* reference) {
         }
     }
     // Heap path: no surface, zeroed memory; blits from or to this buffer do nothing.
-    const size_t size = (static_cast<size_t>(bytes) + kHeapAlignment - 1) / kHeapAlignment * kHeapAlignment;
-    heap_.reset(static_cast<uint8_t*>(std::aligned_alloc(kHeapAlignment, size)));
+    const size_t alignment = bytes >= kLargePageBytes ? kLargePageBytes : kHeapAlignment;
+    const size_t size = (static_cast<size_t>(bytes) + alignment - 1) / alignment * alignment;
+    heap_.reset(static_cast<uint8_t*>(std::aligned_alloc(alignment, size)));
     if (!heap_) {
         Release();
         return 0;
     }
+    if (alignment == kLargePageBytes) madvise(heap_.get(), size, MADV_HUGEPAGE);
     std::memset(heap_.get(), 0, size);
     bits_ = heap_.get();
     return 1;
@@ -186,23 +193,22 @@ int FrameBuffer::ClipRects(const FrameBuffer& source, Rect& rect, int32_t& x, in
     return 1;
 }
 
-int FrameBuffer::Apply(FrameKernel kernel, const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y,
-                       void* p1, void* p2) {
+std::optional<KernelFrame> FrameBuffer::ClippedFrame(const FrameBuffer& source, const Rect* rect, int32_t x,
+                                                     int32_t y) {
     Rect r = rect ? *rect : Rect{0, 0, source.width_, source.height_};
-    if (ClipRects(source, r, x, y) == 0 || kernel == nullptr) return 0;
-    return kernel(bits_, source.bits_, &r, x, y, BytesPerPixel(), source.BytesPerPixel(), stride_,
-                  source.stride_, p1, p2);
+    if (ClipRects(source, r, x, y) == 0) return std::nullopt;
+    return KernelFrame(bits_, source.bits_, r, x, y, BytesPerPixel(), source.BytesPerPixel(), stride_, source.stride_);
 }
 
 int FrameBuffer::ApplyScaled(ScaledFrameKernel kernel, const FrameBuffer& source, const Rect* sourceRect,
-                             const Rect* destRect, void* p1, void* p2) {
+                             const Rect* destRect) {
     if (kernel == nullptr) return 0;
     Rect s = sourceRect ? *sourceRect : Rect{0, 0, source.width_, source.height_};
     Rect d = destRect ? *destRect : Rect{0, 0, width_, height_};
     // The kernels trust their rectangles; one outside its buffer would read or write out of bounds.
     if (!Inside(s, source.width_, source.height_) || !Inside(d, width_, height_)) return 0;
-    return kernel(bits_, source.bits_, &d, &s, width_, height_, source.width_, source.height_, BytesPerPixel(),
-                  source.BytesPerPixel(), stride_, source.stride_, p1, p2);
+    return kernel(ScaledKernelFrame{bits_, source.bits_, d, s, width_, height_, source.width_, source.height_,
+                                    BytesPerPixel(), source.BytesPerPixel(), stride_, source.stride_});
 }
 
 }  // namespace zelvik

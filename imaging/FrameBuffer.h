@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 #include "imaging/DisplaySurface.h"
 #include "imaging/FrameKernel.h"
@@ -78,13 +81,20 @@ public:
     // nothing done) unless both buffers live in surfaces.
     int Blit(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y);
     // Clips rect (display coordinates, default: whole source) and (x, y), then runs kernel once with this
-    // buffer as destination. 0 without calling it when the clip is empty or kernel is null.
-    int Apply(FrameKernel kernel, const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y, void* p1,
-              void* p2);
+    // buffer as destination and the parameters as given (their types are the kernel's, so a parameter
+    // block cannot be passed as the wrong thing). 0 without calling it when the clip is empty or kernel
+    // is null.
+    template <class... Params>
+    int Apply(FrameKernelOf<Params...> kernel, const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y,
+              std::type_identity_t<Params>... params) {
+        const std::optional<KernelFrame> frame = ClippedFrame(source, rect, x, y);
+        if (!frame || kernel == nullptr) return 0;
+        return kernel(*frame, std::forward<Params>(params)...);
+    }
     // Runs a resizing kernel over two rectangles (defaults: whole buffers); not clipped. 0 without calling
     // it when kernel is null or a rectangle is empty or not inside its buffer.
     int ApplyScaled(ScaledFrameKernel kernel, const FrameBuffer& source, const Rect* sourceRect,
-                    const Rect* destRect, void* p1, void* p2);
+                    const Rect* destRect);
     // Clips a source rectangle in display coordinates (y = 0 is the last memory row) placed at (x, y) of
     // this buffer, and converts both to memory rows. 0 with rect, x, y zeroed when nothing is left.
     int ClipRects(const FrameBuffer& source, Rect& rect, int32_t& x, int32_t& y) const;
@@ -107,6 +117,8 @@ private:
         void operator()(uint8_t* p) const;
     };
 
+    // The kernel's frame for Apply, or nothing when the clip is empty.
+    std::optional<KernelFrame> ClippedFrame(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y);
     int BuildPixels(const DisplaySurface* reference);
     void FillGrayTable();
     void ResetHeader();

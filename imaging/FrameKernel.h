@@ -1,8 +1,9 @@
-// Kernel signatures shared by every pixel operation and by the FrameBuffer runners.
+// The geometry every pixel kernel receives from FrameBuffer::Apply and ApplyScaled.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace zelvik {
 
@@ -14,38 +15,34 @@ struct Rect {
     int32_t bottom;
 };
 
-// A one-to-one pixel operation, run by FrameBuffer::Apply after clipping. The rectangle is in source
-// memory rows; (dstX, dstY) is where its first pixel lands in the destination. p1 and p2 are passed
-// through: by convention p1 is the address of a variable holding the address of the parameter block.
-using FrameKernel = int (*)(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                            uint16_t dstBytesPerPixel, uint16_t srcBytesPerPixel, uint32_t dstStride,
-                            uint32_t srcStride, void* p1, void* p2);
-
-// A resizing operation, run by FrameBuffer::ApplyScaled with two independent rectangles.
-using ScaledFrameKernel = int (*)(uint8_t* dst, const uint8_t* src, const Rect* dstRect, const Rect* srcRect,
-                                  int32_t dstWidth, int32_t dstHeight, int32_t srcWidth, int32_t srcHeight,
-                                  uint16_t dstBytesPerPixel, uint16_t srcBytesPerPixel, uint32_t dstStride,
-                                  uint32_t srcStride, void* p1, void* p2);
-
-// The parameter block behind a p1/p2 argument (the address of a variable holding its address).
-template <class T>
-T* KernelParam(void* p) {
-    return p ? *static_cast<T**>(p) : nullptr;
-}
-
-// The eleven FrameKernel arguments unpacked into one geometry record.
+// A one-to-one pixel operation's view of its two buffers after clipping: the source rectangle in memory
+// rows and the destination point its first pixel lands on. A kernel is a function
+//     int Kernel(const KernelFrame&, Params...)
+// run by FrameBuffer::Apply, which passes the caller's parameters through with their own types.
 struct KernelFrame {
     uint8_t* dst;
     const uint8_t* src;
-    int32_t left, top, width, height;  // source rectangle
+    Rect rect;  // source rectangle
+    int32_t left, top, width, height;
     int32_t dstX, dstY;
-    uint32_t dstBpp, srcBpp;
+    uint32_t dstBpp, srcBpp;  // bytes per pixel
     size_t dstStride, srcStride;
 
-    KernelFrame(uint8_t* d, const uint8_t* s, const Rect* r, int32_t dx, int32_t dy, uint16_t dbpp, uint16_t sbpp,
-                uint32_t dstride, uint32_t sstride)
-        : dst(d), src(s), left(r->left), top(r->top), width(r->right - r->left), height(r->bottom - r->top),
-          dstX(dx), dstY(dy), dstBpp(dbpp), srcBpp(sbpp), dstStride(dstride), srcStride(sstride) {}
+    KernelFrame(uint8_t* d, const uint8_t* s, const Rect& r, int32_t dx, int32_t dy, uint32_t dbpp,
+                uint32_t sbpp, size_t dstride, size_t sstride)
+        : dst(d),
+          src(s),
+          rect(r),
+          left(r.left),
+          top(r.top),
+          width(r.right - r.left),
+          height(r.bottom - r.top),
+          dstX(dx),
+          dstY(dy),
+          dstBpp(dbpp),
+          srcBpp(sbpp),
+          dstStride(dstride),
+          srcStride(sstride) {}
 
     // Source row i of the rectangle (memory row top + i), at its first column.
     const uint8_t* SrcRow(int32_t i) const {
@@ -56,5 +53,31 @@ struct KernelFrame {
         return dst + static_cast<size_t>(dstY + i) * dstStride + static_cast<size_t>(dstX) * dstBpp;
     }
 };
+
+// A resizing operation's view: two independent rectangles inside their buffers (checked by
+// FrameBuffer::ApplyScaled), run as int Kernel(const ScaledKernelFrame&).
+struct ScaledKernelFrame {
+    uint8_t* dst;
+    const uint8_t* src;
+    Rect dstRect, srcRect;
+    int32_t dstWidth, dstHeight, srcWidth, srcHeight;
+    uint32_t dstBpp, srcBpp;
+    size_t dstStride, srcStride;
+};
+
+template <class... Params>
+using FrameKernelOf = int (*)(const KernelFrame&, Params...);
+using ScaledFrameKernel = int (*)(const ScaledKernelFrame&);
+
+// Little-endian 16-bit samples, read and written without alignment assumptions.
+inline uint16_t LoadWord(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline void StoreWord(uint8_t* p, int32_t v) {
+    const auto w = static_cast<uint16_t>(v);
+    std::memcpy(p, &w, 2);
+}
 
 }  // namespace zelvik

@@ -1,7 +1,7 @@
-// Hot-pixel correction with candidates screened 32 samples per AVX2 step; same result as the portable form.
+// Hot-pixel candidates screened 32 samples per AVX2 step; the walk is the portable one.
 #include <algorithm>
 
-#include "imaging/Measure.h"
+#include "imaging/HotPixels.h"
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
@@ -14,13 +14,8 @@ using simd::V256;
 #include "imaging/HotPixelsSimd.inl"
 }  // namespace
 
-int CorrectHotPixelsAvx2(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                         uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void* p2) {
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
-    const int32_t* threshold = KernelParam<int32_t>(p2);
-    if (threshold == nullptr) return 0;
-    return detail::RunCorrectHotPixels(f, KernelParam<BayerParams>(p1), *threshold, hot_pixel_simd::Screen<V256>, 32);
-}
+extern const HotPixelScreen kHotPixelScreenAvx2{VectorForm::kAvx2, hot_pixel_simd::Screen<V256>,
+                                                V256::kBytes};
 
 }  // namespace zelvik
 #pragma GCC pop_options

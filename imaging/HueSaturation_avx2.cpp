@@ -33,8 +33,6 @@ __m256i Channel24(__m128i lo, __m128i hi, int k) {
     return _mm256_cvtepu8_epi32(bytes);
 }
 
-}  // namespace
-
 // 32-bit lanes, one pixel each, following the per-pixel steps: channel order, chroma, fraction and
 // sector; the six sectors' span masks and hue steps come from small tables indexed by the sector.
 // Tables must be those of lightness 0 (L[sum] = sum, M[sum] = min(sum, 511 - sum)) with
@@ -119,6 +117,10 @@ int32_t HueSaturationRowAvx2(uint8_t* out, const uint8_t* in, int32_t count, uin
     }
     return x;
 }
+
+}  // namespace
+
+extern const HueSaturationRows kHueSaturationAvx2{VectorForm::kAvx2, HueSaturationRowAvx2};
 
 }  // namespace zelvik
 #pragma GCC pop_options

@@ -1,66 +1,86 @@
-// Set-up of the processor-dependent kernel forms and their names.
+// The choice of every processor-dependent kernel form, and their names.
 #include "imaging/Kernels.h"
+
+#include "imaging/DemosaicDetail.h"
 
 namespace zelvik {
 
-ImagingKernels ChooseImagingKernels(const CpuInfo& cpu) {
-    return ImagingKernels{ChooseDemosaicKernels(cpu), ChooseSiteGainKernel(cpu), ChooseHotPixelKernel(cpu)};
+const char* VectorFormName(VectorForm form) {
+    switch (form) {
+        case VectorForm::kSse2:
+            return "sse2";
+        case VectorForm::kAvx2:
+            return "avx2";
+        case VectorForm::kAvx512:
+            return "avx512";
+        default:
+            return "portable";
+    }
 }
 
+VectorForm WidestVectorForm(const CpuInfo& cpu) {
 #if defined(__x86_64__) || defined(__i386__)
-#define ZELVIK_BASE_VECTOR " (sse2)"
+    if (!CpuHas(cpu, kCpuSse2)) return VectorForm::kPortable;
+    if (!CpuHasWide(cpu, kCpuAvx2)) return VectorForm::kSse2;
+    return CpuHasWide(cpu, kCpuAvx512Vbmi) ? VectorForm::kAvx512 : VectorForm::kAvx2;
 #else
-#define ZELVIK_BASE_VECTOR " (portable)"
+    (void)cpu;
+    return VectorForm::kPortable;
 #endif
-
-const char* KernelName(FrameKernel kernel) {
-    struct Entry {
-        FrameKernel kernel;
-        const char* name;
-    };
-    static const Entry kEntries[] = {
-        {DemosaicInterior, "DemosaicInterior (portable)"},
-        {DemosaicInteriorFast8, "DemosaicInteriorFast8" ZELVIK_BASE_VECTOR},
-        {DemosaicInteriorFast16, "DemosaicInteriorFast16" ZELVIK_BASE_VECTOR},
-        {DemosaicBorder, "DemosaicBorder (portable)"},
-        {DemosaicInterior16, "DemosaicInterior16 (portable)"},
-        {DemosaicBorder16, "DemosaicBorder16 (portable)"},
-        {ApplySiteGains, "ApplySiteGains (portable)"},
-        {ApplySiteGainsFast, "ApplySiteGainsFast" ZELVIK_BASE_VECTOR},
-        {CorrectHotPixels, "CorrectHotPixels (portable)"},
-#if defined(__x86_64__) || defined(__i386__)
-        {DemosaicInteriorSse2, "DemosaicInterior (sse2)"},
-        {DemosaicInteriorAvx2, "DemosaicInterior (avx2)"},
-        {DemosaicInteriorFast8Avx2, "DemosaicInteriorFast8 (avx2)"},
-        {DemosaicInteriorFast16Avx2, "DemosaicInteriorFast16 (avx2)"},
-        {DemosaicInterior16Sse2, "DemosaicInterior16 (sse2)"},
-        {DemosaicInterior16Avx2, "DemosaicInterior16 (avx2)"},
-        {DemosaicInteriorAvx512, "DemosaicInterior (avx512)"},
-        {DemosaicInterior16Avx512, "DemosaicInterior16 (avx512)"},
-        {DemosaicBorderSse2, "DemosaicBorder (sse2)"},
-        {DemosaicBorderAvx2, "DemosaicBorder (avx2)"},
-        {DemosaicBorder16Sse2, "DemosaicBorder16 (sse2)"},
-        {DemosaicBorder16Avx2, "DemosaicBorder16 (avx2)"},
-        {CorrectHotPixelsSse2, "CorrectHotPixels (sse2)"},
-        {CorrectHotPixelsAvx2, "CorrectHotPixels (avx2)"},
-#endif
-    };
-    for (const Entry& e : kEntries)
-        if (e.kernel == kernel) return e.name;
-    return "unknown";
 }
 
-std::string DescribeKernels(const ImagingKernels& k, const FilterContext& filters) {
-    std::string s;
-    s += "demosaic8: " + std::string(KernelName(k.demosaic.fastInterior));
-    s += ", demosaic8 portable: " + std::string(KernelName(k.demosaic.interior));
-    s += ", demosaic16: " + std::string(KernelName(k.demosaic.interior16));
-    s += ", site gains: " + std::string(KernelName(k.siteGains));
-    s += ", hot pixels: " + std::string(KernelName(k.hotPixels));
-    s += ", lookup tables: " + std::string(filters.lutName);
-    s += ", sharpen: " + std::string(filters.sharpenName);
-    s += ", hue/saturation: " + std::string(filters.hueSaturationName);
+ImagingKernels ChooseImagingKernels(const CpuInfo& cpu) {
+    const VectorForm widest = WidestVectorForm(cpu);
+    const detail::DemosaicRows& rows = WidestUpTo(kDemosaicRows, widest);
+    // The variant follows the classic feature bits exactly; the vector form only the widest usable set.
+    DemosaicVariant fast = DemosaicVariant::kPortable;
+    if (CpuHas(cpu, kCpuSse3) || CpuHas(cpu, kCpuSse2))
+        fast = DemosaicVariant::kFast16;
+    else if (CpuHas(cpu, kCpuMmx))
+        fast = DemosaicVariant::kFast8;
+
+    ImagingKernels k{};
+    k.demosaic = DemosaicKernels{{DemosaicVariant::kPortable, &rows}, {fast, &rows}};
+    k.siteGains = CpuHas(cpu, kCpuSse2) || CpuHas(cpu, kCpuMmx) ? ApplySiteGainsFast : ApplySiteGains;
+    k.hotPixels = &WidestUpTo(kHotPixelScreens, widest);
+    k.filters.lut = &WidestUpTo(kLutRows, widest);
+    k.filters.sharpen = &WidestUpTo(kSharpenRows, widest);
+    k.filters.hueSaturation = &WidestUpTo(kHueSaturationRows, widest);
+    return k;
+}
+
+namespace {
+const char* VariantName(DemosaicVariant v) {
+    switch (v) {
+        case DemosaicVariant::kFast8:
+            return "fast8";
+        case DemosaicVariant::kFast16:
+            return "fast16";
+        default:
+            return "portable";
+    }
+}
+}  // namespace
+
+std::string DescribeKernelForms(const ImagingKernels& k) {
+    std::string s = "demosaic ";
+    s += VectorFormName(FormOf(*k.demosaic.interior.rows));
+    s += " (" + std::string(VariantName(k.demosaic.fastInterior.variant)) + ")";
+    s += ", site gains " + std::string(k.siteGains == ApplySiteGainsFast ? "fast" : "portable");
+    s += ", hot pixels " + std::string(VectorFormName(k.hotPixels->form));
+    s += ", sharpen " + std::string(VectorFormName(k.filters.sharpen->form));
+    s += ", lookup tables " + std::string(VectorFormName(k.filters.lut->form));
+    s += ", hue/saturation " + std::string(VectorFormName(k.filters.hueSaturation->form));
     return s;
+}
+
+const std::string& HostKernelForms() {
+    static const std::string description = [] {
+        CpuInfo cpu{};
+        DetectProcessor(&cpu);
+        return DescribeKernelForms(ChooseImagingKernels(cpu));
+    }();
+    return description;
 }
 
 }  // namespace zelvik

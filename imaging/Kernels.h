@@ -1,5 +1,5 @@
-// The image-processing subsystem in one include: every kernel family and the set-up that chooses the
-// processor-dependent forms once per camera instance.
+// The image-processing subsystem in one include: every kernel family and the one place that chooses
+// their processor-dependent forms.
 #pragma once
 
 #include <string>
@@ -10,26 +10,30 @@
 #include "imaging/Demosaic.h"
 #include "imaging/Filters.h"
 #include "imaging/FrameBuffer.h"
+#include "imaging/HotPixels.h"
 #include "imaging/Measure.h"
 #include "imaging/Scale.h"
 #include "imaging/SiteGains.h"
+#include "imaging/VectorForms.h"
 
 namespace zelvik {
 
-// The kernel forms for one processor record, chosen once at set-up.
+// The kernel forms for one processor record, chosen once at set-up: every family in its widest vector
+// form the processor runs, the demosaic's fast variant and the site-gain arithmetic by the classic bits.
 struct ImagingKernels {
     DemosaicKernels demosaic;
-    FrameKernel siteGains;  // ApplySiteGainsFast or ApplySiteGains
-    FrameKernel hotPixels;  // CorrectHotPixels in its widest implementation
+    SiteGainKernel siteGains;  // ApplySiteGainsFast with SSE2 or MMX, else ApplySiteGains
+    const HotPixelScreen* hotPixels;
+    FilterForms filters;
 };
 
 ImagingKernels ChooseImagingKernels(const CpuInfo& cpu);
 
-// The name of a kernel and, for vector implementations, their instruction set, e.g.
-// "DemosaicInteriorFast16 (avx2)"; "unknown" for anything else.
-const char* KernelName(FrameKernel kernel);
+// One line naming every chosen form, e.g. "demosaic avx2 (fast16), site gains fast, hot pixels avx2,
+// sharpen avx2, lookup tables portable, hue/saturation avx2".
+std::string DescribeKernelForms(const ImagingKernels& kernels);
 
-// One line naming every chosen form (for logs and the tools).
-std::string DescribeKernels(const ImagingKernels& kernels, const FilterContext& filters);
+// The description for this process's processor (detected once), for the tools.
+const std::string& HostKernelForms();
 
 }  // namespace zelvik

@@ -7,6 +7,8 @@
 
 namespace zelvik {
 
+namespace {
+
 void LutBytesAvx512Vbmi(uint8_t* out, const uint8_t* in, size_t count, const uint8_t* table) {
     // Entries 0-127 and 128-255 each fill two registers; bit 7 of the index picks the pair.
     const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
@@ -28,6 +30,10 @@ void LutBytesAvx512Vbmi(uint8_t* out, const uint8_t* in, size_t count, const uin
         _mm512_mask_storeu_epi8(out + k, m, lookup(_mm512_maskz_loadu_epi8(m, in + k)));
     }
 }
+
+}  // namespace
+
+extern const LutRows kLutAvx512{VectorForm::kAvx512, LutBytesAvx512Vbmi};
 
 }  // namespace zelvik
 #pragma GCC pop_options

@@ -9,7 +9,7 @@ namespace zelvik {
 
 namespace {
 
-int UnpackRows(uint8_t* bits, const Rect* rect, uint32_t stride, size_t n) {
+int UnpackRows(uint8_t* bits, const Rect* rect, size_t stride, size_t n) {
     const int64_t W = rect->right, H = rect->bottom;
     if (W <= 0 || H <= 0) return 1;
     const size_t packed = static_cast<size_t>(W) * n;
@@ -23,8 +23,11 @@ int UnpackRows(uint8_t* bits, const Rect* rect, uint32_t stride, size_t n) {
 }
 
 template <size_t kBytes>
-int ScaleNearest(uint8_t* dst, const uint8_t* src, const Rect* d, const Rect* s, int32_t srcWidth, int32_t srcHeight,
-                 uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride) {
+int ScaleNearest(const ScaledKernelFrame& f) {
+    const Rect* d = &f.dstRect;
+    const Rect* s = &f.srcRect;
+    const int32_t srcWidth = f.srcWidth, srcHeight = f.srcHeight;
+    const size_t dstBpp = f.dstBpp, srcBpp = f.srcBpp;
     const int32_t dw = d->right - d->left, dh = d->bottom - d->top;
     const int32_t sw = s->right - s->left, sh = s->bottom - s->top;
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || srcWidth <= 0 || srcHeight <= 0) return 1;
@@ -38,8 +41,8 @@ int ScaleNearest(uint8_t* dst, const uint8_t* src, const Rect* d, const Rect* s,
     }
     for (int32_t i = 0; i < dh; ++i) {
         const int64_t u = std::clamp<int64_t>(static_cast<int64_t>(i * static_cast<double>(yRatio)), 0, srcHeight - 1);
-        const uint8_t* in = src + static_cast<size_t>(s->bottom - 1 - u) * srcStride;
-        uint8_t* out = dst + static_cast<size_t>(d->top + i) * dstStride + static_cast<size_t>(d->left) * dstBpp;
+        const uint8_t* in = f.src + static_cast<size_t>(s->bottom - 1 - u) * f.srcStride;
+        uint8_t* out = f.dst + static_cast<size_t>(d->top + i) * f.dstStride + static_cast<size_t>(d->left) * dstBpp;
         for (int32_t j = 0; j < dw; ++j, out += dstBpp) std::memcpy(out, in + column[static_cast<size_t>(j)], kBytes);
     }
     return 1;
@@ -47,27 +50,15 @@ int ScaleNearest(uint8_t* dst, const uint8_t* src, const Rect* d, const Rect* s,
 
 }  // namespace
 
-int UnpackRows8(uint8_t* dst, const uint8_t*, const Rect* rect, int32_t, int32_t, uint16_t, uint16_t,
-                uint32_t dstStride, uint32_t, void*, void*) {
-    return UnpackRows(dst, rect, dstStride, 1);
-}
+int UnpackRows8(const KernelFrame& f) { return UnpackRows(f.dst, &f.rect, f.dstStride, 1); }
 
-int UnpackRows16(uint8_t* dst, const uint8_t*, const Rect* rect, int32_t, int32_t, uint16_t, uint16_t,
-                 uint32_t dstStride, uint32_t, void*, void*) {
-    return UnpackRows(dst, rect, dstStride, 2);
-}
+int UnpackRows16(const KernelFrame& f) { return UnpackRows(f.dst, &f.rect, f.dstStride, 2); }
 
-int ScaleNearest8(uint8_t* dst, const uint8_t* src, const Rect* dstRect, const Rect* srcRect, int32_t, int32_t,
-                  int32_t srcWidth, int32_t srcHeight, uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride,
-                  uint32_t srcStride, void*, void*) {
-    return ScaleNearest<1>(dst, src, dstRect, srcRect, srcWidth, srcHeight, dstBpp, srcBpp, dstStride, srcStride);
-}
+int ScaleNearest8(const ScaledKernelFrame& f) { return ScaleNearest<1>(f); }
 
-int ScaleNearest24(uint8_t* dst, const uint8_t* src, const Rect* dstRect, const Rect* srcRect, int32_t, int32_t,
-                   int32_t srcWidth, int32_t srcHeight, uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride,
-                   uint32_t srcStride, void*, void*) {
-    if (dstBpp < 3 || srcBpp < 3) return 1;
-    return ScaleNearest<3>(dst, src, dstRect, srcRect, srcWidth, srcHeight, dstBpp, srcBpp, dstStride, srcStride);
+int ScaleNearest24(const ScaledKernelFrame& f) {
+    if (f.dstBpp < 3 || f.srcBpp < 3) return 1;
+    return ScaleNearest<3>(f);
 }
 
 }  // namespace zelvik

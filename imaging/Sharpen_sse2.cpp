@@ -9,13 +9,6 @@ using simd::V128;
 #include "imaging/SharpenSimd.inl"
 }  // namespace
 
-int32_t SharpenRowSse2(uint8_t* out, const uint8_t* center, const uint16_t* sums, int32_t begin, int32_t end,
-                       int32_t pitch, int32_t strength) {
-    return sharpen_simd::SharpenRow<V128>(out, center, sums, begin, end, pitch, strength);
-}
-
-int32_t ColumnSumsSse2(uint16_t* sums, const uint8_t* const rows[4], int32_t count) {
-    return sharpen_simd::ColumnSums<V128>(sums, rows, count);
-}
+extern const SharpenRows kSharpenSse2{VectorForm::kSse2, sharpen_simd::SharpenRow<V128>, sharpen_simd::ColumnSums<V128>};
 
 }  // namespace zelvik

@@ -102,6 +102,7 @@ struct V128 {
         Reg p[4];
         ToBgrx(be, bo, ge, go, re, ro, p);
         const Reg keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        _mm_prefetch(reinterpret_cast<const char*>(d + 4096), _MM_HINT_T0);  // as V256::PrefetchAhead
         for (int k = 0; k < 4; ++k) Store(d + 16 * k, _mm_or_si128(p[k], _mm_and_si128(Load(d + 16 * k), keep)));
     }
     // 8 pixels of 16-bit B, G, R to four registers of two 8-byte pixels B G R 0.

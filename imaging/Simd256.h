@@ -158,12 +158,18 @@ struct V256 {
         return {{_mm256_permute2x128_si256(p0, p1, 0x20), _mm256_permute2x128_si256(p2, p3, 0x20),
                  _mm256_permute2x128_si256(p0, p1, 0x31), _mm256_permute2x128_si256(p2, p3, 0x31)}};
     }
+    // A frame is written front to back faster than the hardware fetches the lines that keep-stores go to
+    // (reading the fourth bytes back, or masked): each 128-byte group asks for its lines 4 KiB ahead.
+    // Among 1, 2, 4 and 8 KiB, 4 was the best: the 8 -> 32 demosaic went from about 1.6 to 1.25 ms. A
+    // prefetch past the end of the buffer is only a hint and never faults.
+    static void PrefetchAhead(const uint8_t* d) {
+        _mm_prefetch(reinterpret_cast<const char*>(d + 4096), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(d + 4096 + 64), _MM_HINT_T0);
+    }
     static void StoreBgrx32(uint8_t* d, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
         const Blocks blocks = Bgrx32Blocks(be, bo, ge, go, re, ro);
         const Reg keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-        // The fourth bytes are read back: fetch the lines early so the loads do not wait on memory.
-        _mm_prefetch(reinterpret_cast<const char*>(d + 1024), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(d + 1088), _MM_HINT_T0);
+        PrefetchAhead(d);
         for (int i = 0; i < 4; ++i) KeepStore(d + 32 * i, blocks.at[i], keep);
     }
     static void StoreBgr48(uint8_t* d, Reg b, Reg g, Reg r) { StoreInterleaved<1>(d, b, g, r); }
@@ -173,6 +179,7 @@ struct V256 {
     static void StoreBgrx64(uint8_t* d, Reg b, Reg g, Reg r) {
         const Blocks blocks = Bgrx64Blocks(b, g, r);
         const Reg keep = _mm256_set1_epi64x(static_cast<long long>(0xFFFF000000000000ull));
+        PrefetchAhead(d);
         for (int i = 0; i < 4; ++i) KeepStore(d + 32 * i, blocks.at[i], keep);
     }
 };

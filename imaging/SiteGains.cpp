@@ -1,4 +1,4 @@
-// Per-site gains: measurement, the portable form, the fast form's scalar model and the choice.
+// Per-site gains: measurement, the portable form and the fast form.
 #include "imaging/SiteGains.h"
 
 #include <algorithm>
@@ -13,11 +13,8 @@ namespace zelvik {
 using detail::SiteGain;
 using detail::SiteOffset;
 
-int MeasureSiteLevels(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                      uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    SiteGainParams* p = KernelParam<SiteGainParams>(p1);
-    if (p == nullptr) return 1;
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
+int MeasureSiteLevels(const KernelFrame& f, SiteGainParams& params) {
+    SiteGainParams* p = &params;
     uint64_t sum[2][2] = {}, count[2][2] = {};
     int32_t rp = RowPhaseOf(p->mode), cp = ColPhaseOf(p->mode);
     for (int32_t i = 0; i < f.height; ++i, rp ^= 1) {
@@ -41,11 +38,8 @@ int MeasureSiteLevels(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_
     return 1;
 }
 
-int ApplySiteGains(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY, uint16_t dstBpp,
-                   uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    const SiteGainParams* p = KernelParam<SiteGainParams>(p1);
-    if (p == nullptr) return 1;
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
+int ApplySiteGains(const KernelFrame& f, const SiteGainParams& params) {
+    const SiteGainParams* p = &params;
     int32_t rp = RowPhaseOf(p->mode), cp = ColPhaseOf(p->mode);
     for (int32_t i = 0; i < f.height; ++i, rp ^= 1) {
         const uint8_t* in = f.SrcRow(i);
@@ -59,11 +53,8 @@ int ApplySiteGains(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t d
     return 1;
 }
 
-int ApplySiteGainsFast(uint8_t* dst, const uint8_t* src, const Rect* rect, int32_t dstX, int32_t dstY,
-                       uint16_t dstBpp, uint16_t srcBpp, uint32_t dstStride, uint32_t srcStride, void* p1, void*) {
-    const SiteGainParams* p = KernelParam<SiteGainParams>(p1);
-    if (p == nullptr) return 1;
-    const KernelFrame f(dst, src, rect, dstX, dstY, dstBpp, srcBpp, dstStride, srcStride);
+int ApplySiteGainsFast(const KernelFrame& f, const SiteGainParams& params) {
+    const SiteGainParams* p = &params;
     for (int32_t i = 0; i < f.height; ++i) {
         const int32_t rp = RowPhaseOf(p->mode) ^ (i & 1);
         // Gains of the row's even and odd columns, limited to 0..255 so that in x g fits 16 bits.
@@ -92,15 +83,6 @@ int ApplySiteGainsFast(uint8_t* dst, const uint8_t* src, const Rect* rect, int32
         }
     }
     return 1;
-}
-
-FrameKernel ChooseSiteGainKernel(const CpuInfo& cpu) {
-#if defined(__x86_64__) || defined(__i386__)
-    if (CpuHas(cpu, kCpuSse2) || CpuHas(cpu, kCpuMmx)) return ApplySiteGainsFast;
-#else
-    (void)cpu;
-#endif
-    return ApplySiteGains;
 }
 
 }  // namespace zelvik

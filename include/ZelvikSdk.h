@@ -245,6 +245,12 @@ ZELVIK_API int ZelvikMsg_Dropped(ZELVIK_HWND queue);
 /* 1 when the queue existed and is destroyed, else 0. Messages posted to it later are discarded. */
 ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue);
 
+/* ---- Extension: the library build ---- */
+/* The processor-dependent kernel forms this process runs, detected once, e.g. "demosaic avx2 (fast16),
+ * site gains fast, hot pixels avx2, sharpen avx2, lookup tables portable, hue/saturation avx2".
+ * A static string, valid for the life of the process. */
+ZELVIK_API const char* ZelvikLib_KernelForms(void);
+
 /* ---- Extension: frame timing ---- */
 /* 1 and, in *nanoseconds, when the camera's frame announced by the handle's last MSG_CAMERA_FRAME
  * arrived (the moment its acquisition read finished), on CLOCK_MONOTONIC: the frame's age is

@@ -33,7 +33,7 @@ struct Scene {
     Scene() {
         DetectProcessor(&cpu);
         kernels = ChooseImagingKernels(cpu);
-        filters = new FilterContext(&cpu);
+        filters = new FilterContext(kernels.filters);
         raw8.Create(kWidth, kHeight, 8);
         raw16.Create(kWidth, kHeight, 16);
         rgb24.Create(kWidth, kHeight, 24);
@@ -68,6 +68,12 @@ Scene& TheScene() {
     return scene;
 }
 
+// "avx2 (fast16)": the vector form and the variant of a demosaic form.
+std::string FormLabel(const DemosaicForm& form) {
+    static const char* const kVariants[] = {"portable", "fast8", "fast16"};
+    return std::string(VectorFormName(FormOf(*form.rows))) + " (" + kVariants[static_cast<int>(form.variant)] + ")";
+}
+
 #if ZELVIK_BENCH_OPENCV
 cv::Mat View(FrameBuffer& b, int type) { return cv::Mat(b.Height(), b.Width(), type, b.Bits(), b.Stride()); }
 #endif
@@ -78,7 +84,7 @@ void BM_Demosaic8To24(benchmark::State& state) {
     Scene& s = TheScene();
     const BayerParams p{0, 100, 100, 100};
     for (auto _ : state) DemosaicPass(s.rgb24, s.raw8, p, s.kernels.demosaic);
-    state.SetLabel(KernelName(SelectDemosaicInterior(s.kernels.demosaic, 24, p)));
+    state.SetLabel(FormLabel(SelectDemosaicInterior(s.kernels.demosaic, 24, p)));
 }
 BENCHMARK(BM_Demosaic8To24)->Unit(benchmark::kMillisecond);
 
@@ -86,7 +92,7 @@ void BM_Demosaic8To32(benchmark::State& state) {
     Scene& s = TheScene();
     const BayerParams p{0, 100, 100, 100};
     for (auto _ : state) DemosaicPass(s.rgb32, s.raw8, p, s.kernels.demosaic);
-    state.SetLabel(KernelName(SelectDemosaicInterior(s.kernels.demosaic, 32, p)));
+    state.SetLabel(FormLabel(SelectDemosaicInterior(s.kernels.demosaic, 32, p)));
 }
 BENCHMARK(BM_Demosaic8To32)->Unit(benchmark::kMillisecond);
 
@@ -94,7 +100,7 @@ void BM_Demosaic16To48(benchmark::State& state) {
     Scene& s = TheScene();
     const BayerParams p{0, 100, 100, 100};
     for (auto _ : state) DemosaicPass(s.rgb48, s.raw16, p, s.kernels.demosaic);
-    state.SetLabel(KernelName(s.kernels.demosaic.interior16));
+    state.SetLabel(FormLabel(s.kernels.demosaic.interior));
 }
 BENCHMARK(BM_Demosaic16To48)->Unit(benchmark::kMillisecond);
 
@@ -102,32 +108,28 @@ BENCHMARK(BM_Demosaic16To48)->Unit(benchmark::kMillisecond);
 // iterations outside the timing so that every pass meets the same hot pixels.
 void BM_HotPixelsAndDemosaic8To24(benchmark::State& state) {
     Scene& s = TheScene();
-    BayerParams p{0, 100, 100, 100};
-    BayerParams* pp = &p;
-    int32_t threshold = 40;
-    int32_t* tp = &threshold;
+    const BayerParams p{0, 100, 100, 100};
+    const int32_t threshold = 40;
     std::vector<uint8_t> pristine(s.raw8.Bits(), s.raw8.Bits() + size_t(s.raw8.Stride()) * kHeight);
     int replaced = 0;
     for (auto _ : state) {
-        replaced = s.raw8.Apply(s.kernels.hotPixels, s.raw8, nullptr, 0, 0, &pp, &tp);
+        replaced = s.raw8.Apply(CorrectHotPixels, s.raw8, nullptr, 0, 0, p, threshold, *s.kernels.hotPixels);
         DemosaicPass(s.rgb24, s.raw8, p, s.kernels.demosaic);
         state.PauseTiming();
         std::memcpy(s.raw8.Bits(), pristine.data(), pristine.size());
         state.ResumeTiming();
     }
-    state.SetLabel(std::string(KernelName(s.kernels.hotPixels)) + ", " + std::to_string(replaced) + " replaced");
+    state.SetLabel(std::string(VectorFormName(s.kernels.hotPixels->form)) + ", " + std::to_string(replaced) + " replaced");
 }
 BENCHMARK(BM_HotPixelsAndDemosaic8To24)->Unit(benchmark::kMillisecond);
 
 void BM_HotPixels(benchmark::State& state) {
     Scene& s = TheScene();
-    BayerParams p{0, 100, 100, 100};
-    BayerParams* pp = &p;
-    int32_t threshold = 40;
-    int32_t* tp = &threshold;
+    const BayerParams p{0, 100, 100, 100};
+    const int32_t threshold = 40;
     std::vector<uint8_t> pristine(s.raw8.Bits(), s.raw8.Bits() + size_t(s.raw8.Stride()) * kHeight);
     for (auto _ : state) {
-        s.raw8.Apply(s.kernels.hotPixels, s.raw8, nullptr, 0, 0, &pp, &tp);
+        s.raw8.Apply(CorrectHotPixels, s.raw8, nullptr, 0, 0, p, threshold, *s.kernels.hotPixels);
         state.PauseTiming();
         std::memcpy(s.raw8.Bits(), pristine.data(), pristine.size());
         state.ResumeTiming();
@@ -160,43 +162,39 @@ BENCHMARK(BM_OpenCV_Demosaic16To48)->Unit(benchmark::kMillisecond);
 
 // ---- Filters on the 24-bit frame, in place ---------------------------------------------------------
 
-template <FrameKernel kKernel>
+template <FilterKernel kKernel>
 void LutFilter(benchmark::State& state, int32_t setting) {
     Scene& s = TheScene();
-    int32_t* sp = &setting;
-    FilterContext* fp = s.filters;
-    for (auto _ : state) s.rgb24.Apply(kKernel, s.rgb24, nullptr, 0, 0, &sp, &fp);
-    state.SetLabel(s.filters->lutName);
+    const FilterTarget target{FilterSamples::kColor8, s.filters};
+    for (auto _ : state) s.rgb24.Apply(kKernel, s.rgb24, nullptr, 0, 0, setting, target);
+    state.SetLabel(VectorFormName(s.filters->Forms().lut->form));
 }
-void BM_Gamma24(benchmark::State& state) { LutFilter<GammaColor8>(state, 70); }
-void BM_Contrast24(benchmark::State& state) { LutFilter<ContrastColor8>(state, 20); }
-void BM_Brightness24(benchmark::State& state) { LutFilter<BrightnessColor8>(state, 10); }
+void BM_Gamma24(benchmark::State& state) { LutFilter<Gamma>(state, 70); }
+void BM_Contrast24(benchmark::State& state) { LutFilter<Contrast>(state, 20); }
+void BM_Brightness24(benchmark::State& state) { LutFilter<Brightness>(state, 10); }
 BENCHMARK(BM_Gamma24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Contrast24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Brightness24)->Unit(benchmark::kMillisecond);
 
 void BM_Sharpen24(benchmark::State& state) {
     Scene& s = TheScene();
-    int32_t setting = 20;
-    int32_t* sp = &setting;
-    FilterContext* fp = s.filters;
-    for (auto _ : state) s.rgb24.Apply(SharpenColor8, s.work24, nullptr, 0, 0, &sp, &fp);
-    state.SetLabel(s.filters->sharpenName);
+    const FilterTarget target{FilterSamples::kColor8, s.filters};
+    for (auto _ : state) s.rgb24.Apply(Sharpen, s.work24, nullptr, 0, 0, 20, target);
+    state.SetLabel(VectorFormName(s.filters->Forms().sharpen->form));
 }
 BENCHMARK(BM_Sharpen24)->Unit(benchmark::kMillisecond);
 
 void BM_HueSaturation24(benchmark::State& state) {
     Scene& s = TheScene();
-    HueSaturationParams params{30, 0, 40, 10};
-    HueSaturationParams* pp = &params;
-    FilterContext* fp = s.filters;
-    for (auto _ : state) s.rgb24.Apply(HueSaturation8, s.rgb24, nullptr, 0, 0, &pp, &fp);
+    const HueSaturationParams params{30, 0, 40, 10};
+    const FilterTarget target{FilterSamples::kColor8, s.filters};
+    for (auto _ : state) s.rgb24.Apply(HueSaturation, s.rgb24, nullptr, 0, 0, params, target);
 }
 BENCHMARK(BM_HueSaturation24)->Unit(benchmark::kMillisecond);
 
 void BM_ScaleNearest24(benchmark::State& state) {
     Scene& s = TheScene();
-    for (auto _ : state) s.preview24.ApplyScaled(ScaleNearest24, s.work24, nullptr, nullptr, nullptr, nullptr);
+    for (auto _ : state) s.preview24.ApplyScaled(ScaleNearest24, s.work24, nullptr, nullptr);
 }
 BENCHMARK(BM_ScaleNearest24)->Unit(benchmark::kMillisecond);
 
@@ -294,7 +292,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     zelvik::Scene& scene = zelvik::TheScene();
-    std::printf("kernels: %s\n", zelvik::DescribeKernels(scene.kernels, *scene.filters).c_str());
+    std::printf("kernels: %s\n", zelvik::DescribeKernelForms(scene.kernels).c_str());
     zelvik::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();

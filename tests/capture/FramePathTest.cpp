@@ -135,8 +135,7 @@ TEST_F(FramePathTest, SiteGainsAreMeasuredWhileTheCountdownRuns) {
     raw.Create(kWidth, kHeight, 8);
     std::memcpy(raw.Bits(), mosaic.pixels.data(), mosaic.pixels.size());
     SiteGainParams measured{s[kBayerMode], 128, 128, 128, 128, 0, 0, 0, 0};
-    SiteGainParams* measuredAddress = &measured;
-    raw.Apply(MeasureSiteLevels, raw, nullptr, 0, 0, &measuredAddress, nullptr);
+    raw.Apply(MeasureSiteLevels, raw, nullptr, 0, 0, measured);
 
     ASSERT_EQ(Zelvik_SnapShot(h, nullptr, 0, 1), 1);
     int ok = 0;

@@ -32,9 +32,7 @@ inline void Demosaic(FrameBuffer& destination, FrameBuffer& raw, Settings& s,
                      const DemosaicKernels& kernels) {
     if (s[kAutoBayerGain]) {
         WhiteBalanceResult wb{0, 0, 0, s[kBayerMode]};
-        WhiteBalanceResult* wbAddress = &wb;
-        raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0,
-                  &wbAddress, nullptr);
+        raw.Apply(raw.BitsPerPixel() == 16 ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, nullptr, 0, 0, wb);
         s[kBayerGainRed] = std::min(wb.red, 200);
         s[kBayerGainGreen] = std::min(wb.green, 200);
         s[kBayerGainBlue] = std::min(wb.blue, 200);
@@ -43,9 +41,9 @@ inline void Demosaic(FrameBuffer& destination, FrameBuffer& raw, Settings& s,
                  kernels);
 }
 
-inline void Filter(FrameBuffer& out, const FrameBuffer& source, FrameKernel kernel, int32_t setting) {
-    int32_t* address = &setting;
-    out.Apply(kernel, source, nullptr, 0, 0, &address, nullptr);
+inline void Filter(FrameBuffer& out, const FrameBuffer& source, FilterKernel kernel, int32_t setting,
+                   FilterSamples samples) {
+    out.Apply(kernel, source, nullptr, 0, 0, setting, FilterTarget{samples, nullptr});
 }
 
 // The finished image of colour mode `mode` (0..5) for a mosaic, from the imaging kernels alone: hot
@@ -65,9 +63,7 @@ inline std::vector<uint8_t> Reference(const emu::Image& mosaic, int mode, Settin
     }
     BayerParams bayer{s[kBayerMode], s[kBayerGainRed], s[kBayerGainGreen], s[kBayerGainBlue]};
     int32_t threshold = 40;
-    BayerParams* bayerAddress = &bayer;
-    int32_t* thresholdAddress = &threshold;
-    raw8.Apply(CorrectHotPixels, raw8, nullptr, 0, 0, &bayerAddress, &thresholdAddress);
+    raw8.Apply(CorrectHotPixels, raw8, nullptr, 0, 0, bayer, threshold, *kHotPixelScreens[0]);
 
     const bool wide = mode == 1 || mode == 4 || mode == 5;
     if (wide) {
@@ -85,13 +81,12 @@ inline std::vector<uint8_t> Reference(const emu::Image& mosaic, int mode, Settin
             SiteGainParams p{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
                              s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
                              s[kGrayOffsetG1], s[kGrayOffsetG2], s[kGrayOffsetB]};
-            SiteGainParams* pAddress = &p;
-            if (s[kGrayAutoCountdown]) raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, &pAddress, nullptr);
-            if (!SiteGainsNeutral(p)) raw8.Apply(kernels.siteGains, raw8, nullptr, 0, 0, &pAddress, nullptr);
+            if (s[kGrayAutoCountdown]) raw8.Apply(MeasureSiteLevels, raw8, nullptr, 0, 0, p);
+            if (!SiteGainsNeutral(p)) raw8.Apply(kernels.siteGains, raw8, nullptr, 0, 0, p);
         } else if (s[kGrayMode] == 2) {
             rgb24.Create(w, h, 24);
             Demosaic(rgb24, raw8, s, kernels.demosaic);
-            raw8.Apply(BgrToGray8, rgb24, nullptr, 0, 0, nullptr, nullptr);
+            raw8.Apply(BgrToGray8, rgb24, nullptr, 0, 0);
         }
         output = &raw8;
     } else if (mode == 1) {
@@ -104,27 +99,21 @@ inline std::vector<uint8_t> Reference(const emu::Image& mosaic, int mode, Settin
 
     const bool gray = mode <= 1;
     const bool deep = mode == 1 || mode >= 4;
+    const FilterSamples samples = gray ? (deep ? FilterSamples::kGray16 : FilterSamples::kGray8)
+                                       : (deep ? FilterSamples::kColor16 : FilterSamples::kColor8);
     if (!gray && (s[kHue] || s[kSaturation])) {
         HueSaturationParams hs{s[kHue], 0, s[kSaturation], 10};
-        HueSaturationParams* hsAddress = &hs;
-        output->Apply(deep ? HueSaturation16 : HueSaturation8, *output, nullptr, 0, 0, &hsAddress, nullptr);
+        output->Apply(HueSaturation, *output, nullptr, 0, 0, hs, FilterTarget{samples, nullptr});
     }
-    const FrameKernel gamma = gray ? (deep ? GammaGray16 : GammaGray8) : (deep ? GammaColor16 : GammaColor8);
-    const FrameKernel contrast =
-        gray ? (deep ? ContrastGray16 : ContrastGray8) : (deep ? ContrastColor16 : ContrastColor8);
-    const FrameKernel sharpen =
-        gray ? (deep ? SharpenGray16 : SharpenGray8) : (deep ? SharpenColor16 : SharpenColor8);
-    const FrameKernel brightness =
-        gray ? (deep ? BrightnessGray16 : BrightnessGray8) : (deep ? BrightnessColor16 : BrightnessColor8);
-    if (s[kGamma] != 100) Filter(*output, *output, gamma, s[kGamma]);
-    if (s[kContrast]) Filter(*output, *output, contrast, s[kContrast]);
+    if (s[kGamma] != 100) Filter(*output, *output, Gamma, s[kGamma], samples);
+    if (s[kContrast]) Filter(*output, *output, Contrast, s[kContrast], samples);
     if (s[kSharpness]) {
         FrameBuffer work;
         work.CreateLike(output);
         std::memcpy(work.Bits(), output->Bits(), static_cast<size_t>(output->Stride()) * output->Height());
-        Filter(*output, work, sharpen, s[kSharpness]);
+        Filter(*output, work, Sharpen, s[kSharpness], samples);
     }
-    if (s[kBrightness]) Filter(*output, *output, brightness, s[kBrightness]);
+    if (s[kBrightness]) Filter(*output, *output, Brightness, s[kBrightness], samples);
     return Bytes(*output);
 }
 

@@ -118,30 +118,36 @@ TEST(CpuInfo, DemosaicVariantFollowsTheRecord) {
     struct Case {
         uint32_t ecx, edx;
         int32_t faulting;
-        FrameKernel expected;
+        DemosaicVariant expected;
+        VectorForm form;
     } cases[] = {
-        {1, kMmx | kSse | kSse2, 0, DemosaicInteriorFast16},        // SSE3
-        {0, kMmx | kSse | kSse2, 0, DemosaicInteriorFast16},        // SSE2
-        {0, kMmx | kSse | kSse2, kCpuSse2, DemosaicInteriorFast8},  // SSE2 reported, probe faults
-        {0, kMmx, 0, DemosaicInteriorFast8},
-        {0, kMmx, kCpuMmx, DemosaicInterior},
-        {0, 0, 0, DemosaicInterior},
+        {1, kMmx | kSse | kSse2, 0, DemosaicVariant::kFast16, VectorForm::kSse2},  // SSE3
+        {0, kMmx | kSse | kSse2, 0, DemosaicVariant::kFast16, VectorForm::kSse2},  // SSE2
+        // SSE2 reported but its probe faults: nothing vectorised runs.
+        {0, kMmx | kSse | kSse2, kCpuSse2, DemosaicVariant::kFast8, VectorForm::kPortable},
+        {0, kMmx, 0, DemosaicVariant::kFast8, VectorForm::kPortable},
+        {0, kMmx, kCpuMmx, DemosaicVariant::kPortable, VectorForm::kPortable},
+        {0, 0, 0, DemosaicVariant::kPortable, VectorForm::kPortable},
     };
     for (const Case& c : cases) {
         ScriptedProcessor cpu("GenuineIntel", Signature(6, 8, 0), c.ecx, c.edx);
         cpu.faulting = c.faulting;
         CpuInfo info{};
         DetectProcessorWith(cpu, &info);
-        const DemosaicKernels k = ChooseDemosaicKernels(info);
-        EXPECT_STREQ(KernelName(k.fastInterior), KernelName(c.expected));
+        const ImagingKernels kernels = ChooseImagingKernels(info);
+        const DemosaicKernels& k = kernels.demosaic;
+        EXPECT_EQ(k.fastInterior.variant, c.expected);
+        EXPECT_EQ(k.interior.variant, DemosaicVariant::kPortable);
+        EXPECT_EQ(FormOf(*k.fastInterior.rows), c.form);
+        EXPECT_EQ(FormOf(*k.interior.rows), c.form);
+        EXPECT_EQ(kernels.hotPixels->form, c.form);
         BayerParams gains{0, 100, 100, 100};
-        EXPECT_EQ(SelectDemosaicInterior(k, 24, gains), k.fastInterior);
-        EXPECT_EQ(SelectDemosaicInterior(k, 32, gains), k.interior);  // 32-bit: portable arithmetic
+        EXPECT_EQ(&SelectDemosaicInterior(k, 24, gains), &k.fastInterior);
+        EXPECT_EQ(&SelectDemosaicInterior(k, 32, gains), &k.interior);  // 32-bit: portable arithmetic
         for (BayerParams high : {BayerParams{0, 201, 100, 100}, BayerParams{0, 100, 201, 100}, BayerParams{0, 100, 100, 201}})
-            EXPECT_EQ(SelectDemosaicInterior(k, 24, high), k.interior);
-        EXPECT_EQ(ChooseSiteGainKernel(info), CpuHas(info, kCpuSse2) || CpuHas(info, kCpuMmx)
-                                                  ? FrameKernel(ApplySiteGainsFast)
-                                                  : FrameKernel(ApplySiteGains));
+            EXPECT_EQ(&SelectDemosaicInterior(k, 24, high), &k.interior);
+        EXPECT_EQ(kernels.siteGains, CpuHas(info, kCpuSse2) || CpuHas(info, kCpuMmx) ? SiteGainKernel(ApplySiteGainsFast)
+                                                                                    : SiteGainKernel(ApplySiteGains));
     }
 }
 
@@ -160,7 +166,10 @@ TEST(CpuInfo, WideSetsNeedTheSavedRegisterState) {
     cpu.wideFaulting = kCpuAvx2;
     DetectProcessorWith(cpu, &info);
     EXPECT_FALSE(CpuHasWide(info, kCpuAvx2));
-    EXPECT_STREQ(KernelName(ChooseDemosaicKernels(info).fastInterior), "DemosaicInteriorFast16 (sse2)");
+    const ImagingKernels k = ChooseImagingKernels(info);
+    EXPECT_EQ(k.demosaic.fastInterior.variant, DemosaicVariant::kFast16);
+    EXPECT_EQ(DescribeKernelForms(k), "demosaic sse2 (fast16), site gains fast, hot pixels sse2, sharpen sse2, "
+                                      "lookup tables portable, hue/saturation portable");
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -185,9 +194,8 @@ TEST(CpuInfo, RealProcessorAndFaultGuard) {
     CpuInfo again{};
     EXPECT_EQ(DetectProcessor(&again), reported);
     EXPECT_EQ(std::memcmp(&info, &again, sizeof info), 0);
-    const ImagingKernels k = ChooseImagingKernels(info);
-    FilterContext filters(&info);
-    std::printf("processor: %s %s; %s\n", info.vendor, info.name, DescribeKernels(k, filters).c_str());
+    std::printf("processor: %s %s; %s\n", info.vendor, info.name, DescribeKernelForms(ChooseImagingKernels(info)).c_str());
+    EXPECT_EQ(HostKernelForms(), DescribeKernelForms(ChooseImagingKernels(info)));
 }
 #endif
 

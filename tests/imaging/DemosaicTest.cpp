@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -63,6 +64,9 @@ Out ModelPixel(const Reader& S, int x, int r, int pr, int pc, int gR, int gB, Ar
 }
 
 enum class Variant { kPortable, kFast8, kFast16 };
+Variant ModelVariant(DemosaicVariant v) {
+    return v == DemosaicVariant::kFast8 ? Variant::kFast8 : v == DemosaicVariant::kFast16 ? Variant::kFast16 : Variant::kPortable;
+}
 
 // Full expected output: interior walk (origin (2, 2)), then the four border strips with one carried walk
 // and the same-colour substitutions four pixels inwards.
@@ -117,49 +121,35 @@ std::vector<Out> ModelFrame(const std::vector<int>& samples, int W, int H, const
 
 // ---- Running the kernels -----------------------------------------------------------------------------
 
+// One interior variant in the vector form under test (the border runs in the same form).
 struct Form {
     const char* name;
-    FrameKernel interior;
-    Variant variant;
-    bool needsAvx2;
-    FrameKernel border;  // the border form run after it
+    DemosaicForm demosaic;
 };
 
-bool HostHasAvx2() {
-    static const CpuInfo cpu = test::HostCpu();
-    return CpuHasWide(cpu, kCpuAvx2);
-}
+// Every vector form of the demosaic is its own case; forms this processor lacks skip.
+class DemosaicForms : public testing::TestWithParam<VectorForm> {
+protected:
+    void SetUp() override { ZELVIK_SKIP_UNLESS_HOST_RUNS(GetParam()); }
+    const detail::DemosaicRows* Rows() const { return kDemosaicRows[static_cast<size_t>(GetParam())]; }
+    std::vector<Form> Forms8() const {
+        return {{"interior", {DemosaicVariant::kPortable, Rows()}},
+                {"fast8", {DemosaicVariant::kFast8, Rows()}},
+                {"fast16", {DemosaicVariant::kFast16, Rows()}}};
+    }
+    Form Form16() const { return {"interior16", {DemosaicVariant::kPortable, Rows()}}; }
+};
 
-bool HostHasAvx512() {
-    static const CpuInfo cpu = test::HostCpu();
-    return CpuHasWide(cpu, kCpuAvx2) && CpuHasWide(cpu, kCpuAvx512Vbmi);
+// The interior then the border, as DemosaicPass runs them, for the source's depth.
+void RunForm(const Form& form, FrameBuffer& dst, FrameBuffer& src, const BayerParams& p) {
+    if (src.BitsPerPixel() == 16) {
+        ASSERT_EQ(dst.Apply(DemosaicInterior16, src, nullptr, 0, 0, p, form.demosaic), 1);
+        ASSERT_EQ(dst.Apply(DemosaicBorder16, src, nullptr, 0, 0, p, form.demosaic), 1);
+    } else {
+        ASSERT_EQ(dst.Apply(DemosaicInterior, src, nullptr, 0, 0, p, form.demosaic), 1);
+        ASSERT_EQ(dst.Apply(DemosaicBorder, src, nullptr, 0, 0, p, form.demosaic), 1);
+    }
 }
-
-std::vector<Form> Forms8() {
-    std::vector<Form> forms = {{"DemosaicInterior", DemosaicInterior, Variant::kPortable, false, DemosaicBorder},
-                               {"DemosaicInteriorFast8", DemosaicInteriorFast8, Variant::kFast8, false, DemosaicBorder},
-                               {"DemosaicInteriorFast16", DemosaicInteriorFast16, Variant::kFast16, false, DemosaicBorder}};
-#if defined(__x86_64__) || defined(__i386__)
-    forms.push_back({"DemosaicInteriorSse2", DemosaicInteriorSse2, Variant::kPortable, false, DemosaicBorderSse2});
-    forms.push_back({"DemosaicInteriorAvx2", DemosaicInteriorAvx2, Variant::kPortable, true, DemosaicBorderAvx2});
-    forms.push_back({"DemosaicInteriorFast8Avx2", DemosaicInteriorFast8Avx2, Variant::kFast8, true, DemosaicBorderAvx2});
-    forms.push_back({"DemosaicInteriorFast16Avx2", DemosaicInteriorFast16Avx2, Variant::kFast16, true, DemosaicBorderSse2});
-    if (HostHasAvx512()) forms.push_back({"DemosaicInteriorAvx512", DemosaicInteriorAvx512, Variant::kPortable, true, DemosaicBorderAvx2});
-#endif
-    return forms;
-}
-
-std::vector<Form> Forms16() {
-    std::vector<Form> forms = {{"DemosaicInterior16", DemosaicInterior16, Variant::kPortable, false, DemosaicBorder16}};
-#if defined(__x86_64__) || defined(__i386__)
-    forms.push_back({"DemosaicInterior16Sse2", DemosaicInterior16Sse2, Variant::kPortable, false, DemosaicBorder16Sse2});
-    forms.push_back({"DemosaicInterior16Avx2", DemosaicInterior16Avx2, Variant::kPortable, true, DemosaicBorder16Avx2});
-    if (HostHasAvx512())
-        forms.push_back({"DemosaicInterior16Avx512", DemosaicInterior16Avx512, Variant::kPortable, true, DemosaicBorder16Sse2});
-#endif
-    return forms;
-}
-
 
 // Runs interior + border on a mosaic; returns the destination with its fourth channel checked unchanged.
 void CheckAgainstModel(const Form& form, const std::vector<int>& samples, int W, int H, const BayerParams& p,
@@ -179,13 +169,10 @@ void CheckAgainstModel(const Form& form, const std::vector<int>& samples, int W,
     ASSERT_EQ(before.CreateLike(&dst), 1);
     std::copy(dst.Bits(), dst.Bits() + size_t(dst.Stride()) * H, before.Bits());
 
-    BayerParams block = p;
-    BayerParams* address = &block;
-    ASSERT_EQ(dst.Apply(form.interior, src, nullptr, 0, 0, &address, nullptr), 1);
-    ASSERT_EQ(dst.Apply(form.border, src, nullptr, 0, 0, &address, nullptr), 1);
+    RunForm(form, dst, src, p);
 
     std::vector<bool> written;
-    const std::vector<Out> model = ModelFrame(samples, W, H, p, form.variant, ten, &written);
+    const std::vector<Out> model = ModelFrame(samples, W, H, p, ModelVariant(form.demosaic.variant), ten, &written);
     int failures = 0;
     for (int r = 0; r < H && failures < 5; ++r) {
         for (int x = 0; x < W && failures < 5; ++x) {
@@ -216,10 +203,9 @@ void CheckAgainstModel(const Form& form, const std::vector<int>& samples, int W,
 const int kSizes[][2] = {{4, 4}, {5, 5}, {6, 7}, {7, 6}, {17, 9}, {20, 6}, {33, 8}, {36, 5}, {48, 11}, {63, 10},
                          {100, 7}, {131, 12}, {135, 6}, {300, 6}, {517, 7}};
 
-TEST(Demosaic, EveryEightBitFormMatchesItsModel) {
+TEST_P(DemosaicForms, EightBitMatchesTheModel) {
     std::mt19937 rng(1234);
     for (const Form& form : Forms8()) {
-        if (form.needsAvx2 && !HostHasAvx2()) continue;
         for (auto [W, H] : kSizes) {
             for (int mode = 0; mode < 4; ++mode) {
                 std::vector<int> samples(static_cast<size_t>(W) * H);
@@ -227,7 +213,7 @@ TEST(Demosaic, EveryEightBitFormMatchesItsModel) {
                 std::uniform_int_distribution<int> gain(0, 200);
                 const BayerParams p{mode, gain(rng), 100, gain(rng)};
                 CheckAgainstModel(form, samples, W, H, p, 24, rng);
-                if (form.variant == Variant::kPortable) CheckAgainstModel(form, samples, W, H, p, 32, rng);
+                if (form.demosaic.variant == DemosaicVariant::kPortable) CheckAgainstModel(form, samples, W, H, p, 32, rng);
             }
         }
         // Large gains: the limit at 255 and, beyond g = 2047, the scalar path; fast forms outside their
@@ -240,10 +226,10 @@ TEST(Demosaic, EveryEightBitFormMatchesItsModel) {
     }
 }
 
-TEST(Demosaic, EverySixteenBitFormMatchesItsModel) {
+TEST_P(DemosaicForms, SixteenBitMatchesTheModel) {
     std::mt19937 rng(99);
-    for (const Form& form : Forms16()) {
-        if (form.needsAvx2 && !HostHasAvx2()) continue;
+    {
+        const Form form = Form16();
         for (auto [W, H] : kSizes) {
             for (int mode = 0; mode < 4; ++mode) {
                 std::vector<int> samples(static_cast<size_t>(W) * H);
@@ -262,36 +248,56 @@ TEST(Demosaic, EverySixteenBitFormMatchesItsModel) {
     }
 }
 
+// 32-bit destinations keep every pixel's own fourth byte, however it varies: mostly one value (as after
+// Create), with odd ones scattered, a row of alternating values and a pixel at each row's end, on rows
+// long enough for every store path.
+TEST_P(DemosaicForms, ThirtyTwoBitOutputKeepsEachPixelsFourthByte) {
+    const int W = 1100, H = 9;
+    FrameBuffer src, dst, colours;
+    ASSERT_EQ(src.Create(W, H, 8), 1);
+    ASSERT_EQ(dst.Create(W, H, 32), 1);
+    ASSERT_EQ(colours.Create(W, H, 24), 1);
+    std::mt19937 rng(32);
+    test::FillRandom(src, rng);
+    std::vector<uint8_t> fourth(static_cast<size_t>(W) * H, 0xFF);
+    for (size_t k = 0; k < fourth.size(); k += 97) fourth[k] = static_cast<uint8_t>(k);
+    for (int x = 0; x < W; ++x) fourth[size_t(4) * W + x] = static_cast<uint8_t>(x & 1 ? 0x00 : 0xA5);
+    for (int r = 0; r < H; ++r) fourth[size_t(r) * W + W - 1] = 0x12;
+    for (int r = 0; r < H; ++r)
+        for (int x = 0; x < W; ++x) Px(dst, x, r)[3] = fourth[size_t(r) * W + x];
+    const Form form{"interior", {DemosaicVariant::kPortable, Rows()}};
+    const BayerParams p{0, 130, 100, 90};
+    RunForm(form, dst, src, p);
+    RunForm(form, colours, src, p);  // the 24-bit result: the same three bytes
+    for (int r = 0; r < H; ++r)
+        for (int x = 0; x < W; ++x) {
+            ASSERT_EQ(Px(dst, x, r)[3], fourth[size_t(r) * W + x]) << x << "," << r;
+            ASSERT_EQ(std::memcmp(Px(dst, x, r), Px(colours, x, r), 3), 0) << x << "," << r;
+        }
+}
+
 // Flat fields: (v, v, v) everywhere, borders included, in every form.
-TEST(Demosaic, FlatFieldsStayFlat) {
+TEST_P(DemosaicForms, FlatFieldsStayFlat) {
     for (const Form& form : Forms8()) {
-        if (form.needsAvx2 && !HostHasAvx2()) continue;
         for (int mode = 0; mode < 4; ++mode) {
             FrameBuffer src, dst;
             ASSERT_EQ(src.Create(67, 9, 8), 1);
             ASSERT_EQ(dst.Create(67, 9, 24), 1);
             std::fill(src.Bits(), src.Bits() + src.Stride() * 9, 77);
-            BayerParams p{mode, 100, 100, 100};
-            BayerParams* a = &p;
-            dst.Apply(form.interior, src, nullptr, 0, 0, &a, nullptr);
-            dst.Apply(form.border, src, nullptr, 0, 0, &a, nullptr);
+            RunForm(form, dst, src, BayerParams{mode, 100, 100, 100});
             for (int r = 0; r < 9; ++r)
                 for (int x = 0; x < 67; ++x)
                     for (int k = 0; k < 3; ++k) ASSERT_EQ(Px(dst, x, r)[k], 77) << form.name << " " << x << "," << r;
         }
     }
     // 16-bit flat 1000 with gains 120: red and blue clamp at 1023, green stays 1000.
-    for (const Form& form : Forms16()) {
-        if (form.needsAvx2 && !HostHasAvx2()) continue;
+    {
         FrameBuffer src, dst;
         ASSERT_EQ(src.Create(40, 8, 16), 1);
         ASSERT_EQ(dst.Create(40, 8, 48), 1);
         for (int r = 0; r < 8; ++r)
             for (int x = 0; x < 40; ++x) test::SetWord(src, x, r, 0, 1000);
-        BayerParams p{3, 120, 100, 120};
-        BayerParams* a = &p;
-        dst.Apply(form.interior, src, nullptr, 0, 0, &a, nullptr);
-        dst.Apply(form.border, src, nullptr, 0, 0, &a, nullptr);
+        RunForm(Form16(), dst, src, BayerParams{3, 120, 100, 120});
         for (int r = 0; r < 8; ++r)
             for (int x = 0; x < 40; ++x) {
                 ASSERT_EQ(Word(dst, x, r, 0), 1023);
@@ -301,19 +307,17 @@ TEST(Demosaic, FlatFieldsStayFlat) {
     }
 }
 
-TEST(Demosaic, FastFormsRoundDownBeforeTheGain) {
+TEST_P(DemosaicForms, FastVariantsRoundDownBeforeTheGain) {
     // Mode 0, output (16, 4) has phase (0, 0): red weight 9 at (16, 3), the others (14, 3), (16, 5), (14, 5).
     FrameBuffer src, dst;
     ASSERT_EQ(src.Create(40, 10, 8), 1);
     ASSERT_EQ(dst.Create(40, 10, 24), 1);
     std::fill(src.Bits(), src.Bits() + src.Stride() * 10, 1);
     *Px(src, 16, 3) = 2;
-    BayerParams p{0, 200, 100, 200};
+    const BayerParams p{0, 200, 100, 200};
     for (const Form& form : Forms8()) {
-        if (form.needsAvx2 && !HostHasAvx2()) continue;
-        BayerParams* a = &p;
-        dst.Apply(form.interior, src, nullptr, 0, 0, &a, nullptr);
-        EXPECT_EQ(Px(dst, 16, 4)[2], form.variant == Variant::kPortable ? 3 : 2) << form.name;
+        dst.Apply(DemosaicInterior, src, nullptr, 0, 0, p, form.demosaic);
+        EXPECT_EQ(Px(dst, 16, 4)[2], form.demosaic.variant == DemosaicVariant::kPortable ? 3 : 2) << form.name;
     }
 }
 
@@ -327,9 +331,8 @@ TEST(Demosaic, GainsAreTruncatedToFixedPoint) {
     ASSERT_EQ(src.Create(8, 8, 8), 1);
     ASSERT_EQ(dst.Create(8, 8, 24), 1);
     std::fill(src.Bits(), src.Bits() + src.Stride() * 8, 100);
-    BayerParams p{0, 99, 100, 100};
-    BayerParams* a = &p;
-    dst.Apply(DemosaicInterior, src, nullptr, 0, 0, &a, nullptr);
+    const DemosaicForm portable{DemosaicVariant::kPortable, kDemosaicRows[0]};
+    dst.Apply(DemosaicInterior, src, nullptr, 0, 0, BayerParams{0, 99, 100, 100}, portable);
     EXPECT_EQ(Px(dst, 3, 3)[2], 98);
     EXPECT_EQ(Px(dst, 3, 3)[0], 100);
 }
@@ -342,13 +345,12 @@ TEST(Demosaic, LowFramesGetOnlyTheBorder) {
         std::fill(dst.Bits(), dst.Bits() + dst.Stride() * H, 0xEE);
         std::mt19937 rng(H);
         test::FillRandom(src, rng);
-        BayerParams p{1, 100, 100, 100};
-        BayerParams* a = &p;
-        CpuInfo cpu = test::HostCpu();
-        dst.Apply(ChooseDemosaicKernels(cpu).fastInterior, src, nullptr, 0, 0, &a, nullptr);
+        const BayerParams p{1, 100, 100, 100};
+        const DemosaicKernels kernels = ChooseImagingKernels(test::HostCpu()).demosaic;
+        dst.Apply(DemosaicInterior, src, nullptr, 0, 0, p, kernels.fastInterior);
         for (size_t k = 0; k < size_t(dst.Stride()) * H; ++k) ASSERT_EQ(dst.Bits()[k], 0xEE);
         // The border pass then writes every pixel without reading outside the frame.
-        dst.Apply(DemosaicBorder, src, nullptr, 0, 0, &a, nullptr);
+        dst.Apply(DemosaicBorder, src, nullptr, 0, 0, p, DemosaicForm{DemosaicVariant::kPortable, kDemosaicRows[0]});
         int untouched = 0;
         for (int r = 0; r < H; ++r)
             for (int x = 0; x < 30; ++x) untouched += Px(dst, x, r)[0] == 0xEE && Px(dst, x, r)[1] == 0xEE;
@@ -357,8 +359,7 @@ TEST(Demosaic, LowFramesGetOnlyTheBorder) {
 }
 
 TEST(Demosaic, PassChoosesByDepthAndGains) {
-    const CpuInfo cpu = test::HostCpu();
-    const DemosaicKernels k = ChooseDemosaicKernels(cpu);
+    const DemosaicKernels k = ChooseImagingKernels(test::HostCpu()).demosaic;
     std::mt19937 rng(5);
     FrameBuffer raw, out, ref;
     ASSERT_EQ(raw.Create(50, 12, 8), 1);
@@ -367,16 +368,20 @@ TEST(Demosaic, PassChoosesByDepthAndGains) {
         for (int gain : {100, 201}) {
             ASSERT_EQ(out.Create(50, 12, bits), 1);
             ASSERT_EQ(ref.Create(50, 12, bits), 1);
-            BayerParams p{2, gain, 100, 100};
-            BayerParams* a = &p;
+            const BayerParams p{2, gain, 100, 100};
             EXPECT_EQ(DemosaicPass(out, raw, p, k), 1);
-            FrameKernel expected = SelectDemosaicInterior(k, static_cast<uint16_t>(bits), p);
-            ref.Apply(expected, raw, nullptr, 0, 0, &a, nullptr);
-            ref.Apply(DemosaicBorder, raw, nullptr, 0, 0, &a, nullptr);
+            const DemosaicForm& expected = SelectDemosaicInterior(k, static_cast<uint16_t>(bits), p);
+            ref.Apply(DemosaicInterior, raw, nullptr, 0, 0, p, expected);
+            ref.Apply(DemosaicBorder, raw, nullptr, 0, 0, p, DemosaicForm{DemosaicVariant::kPortable, kDemosaicRows[0]});
             EXPECT_EQ(test::Pixels(out), test::Pixels(ref)) << bits << " " << gain;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, DemosaicForms,
+                         testing::Values(VectorForm::kPortable, VectorForm::kSse2, VectorForm::kAvx2,
+                                         VectorForm::kAvx512),
+                         test::FormParamName);
 
 }  // namespace
 }  // namespace zelvik

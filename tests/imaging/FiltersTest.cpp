@@ -1,7 +1,9 @@
 // Filter kernels: the worked examples, scalar models for sharpening and hue/saturation, table caching.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -15,21 +17,22 @@ using test::Px;
 using test::Word;
 
 // Every 8-bit sample value once: a 256 x 1 gray buffer whose output is the kernel's table.
-std::vector<int> Table8(FrameKernel k, int32_t setting, FilterContext* ctx) {
+std::vector<int> Table8(FilterKernel k, int32_t setting, FilterContext* ctx) {
     FrameBuffer b;
     EXPECT_EQ(b.Create(256, 1, 8), 1);
     for (int i = 0; i < 256; ++i) b.Bits()[i] = static_cast<uint8_t>(i);
-    test::RunKernel(k, b, b, &setting, ctx);
+    b.Apply(k, b, nullptr, 0, 0, setting, FilterTarget{FilterSamples::kGray8, ctx});
     return std::vector<int>(b.Bits(), b.Bits() + 256);
 }
 
-std::vector<int> Table16(FrameKernel k, int32_t setting, int bits, FilterContext* ctx) {
+std::vector<int> Table16(FilterKernel k, int32_t setting, int bits, FilterContext* ctx) {
     FrameBuffer b;
     EXPECT_EQ(b.Create(1100, 1, bits), 1);
     const int channels = bits == 16 ? 1 : 3;
     for (int i = 0; i < 1100; ++i)
         for (int c = 0; c < channels; ++c) test::SetWord(b, i, 0, c, static_cast<uint16_t>(i));
-    test::RunKernel(k, b, b, &setting, ctx);
+    b.Apply(k, b, nullptr, 0, 0, setting,
+            FilterTarget{channels == 1 ? FilterSamples::kGray16 : FilterSamples::kColor16, ctx});
     std::vector<int> out;
     for (int i = 0; i < 1100; ++i) {
         out.push_back(Word(b, i, 0, 0));
@@ -39,27 +42,26 @@ std::vector<int> Table16(FrameKernel k, int32_t setting, int bits, FilterContext
 }
 
 TEST(Filters, GammaTables) {
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
+    FilterContext ctx(test::HostFilterForms());
     for (FilterContext* c : {static_cast<FilterContext*>(nullptr), &ctx}) {
-        const std::vector<int> g50 = Table8(GammaGray8, 50, c);
+        const std::vector<int> g50 = Table8(Gamma, 50, c);
         EXPECT_EQ(g50[0], 0);
         EXPECT_EQ(g50[1], 15);
         EXPECT_EQ(g50[255], 254);
-        const std::vector<int> g200 = Table8(GammaGray8, 200, c);
+        const std::vector<int> g200 = Table8(Gamma, 200, c);
         for (int i : {1, 2, 3, 4}) EXPECT_EQ(g200[i], 1);
         EXPECT_EQ(g200[255], 254);
-        const std::vector<int> g0 = Table8(GammaGray8, 0, c);
+        const std::vector<int> g0 = Table8(Gamma, 0, c);
         for (int i = 1; i < 256; ++i) EXPECT_TRUE(g0[i] == 253 || g0[i] == 254) << i;
         // Gamma 100: x = i; the search stops at j = x for an exact integer, so i maps to i - 1 (1 -> 2).
-        const std::vector<int> g100 = Table8(GammaGray8, 100, c);
+        const std::vector<int> g100 = Table8(Gamma, 100, c);
         EXPECT_EQ(g100[1], 2);
         EXPECT_EQ(g100[100], 99);
-        const std::vector<int> g16 = Table16(GammaGray16, 50, 16, c);
+        const std::vector<int> g16 = Table16(Gamma, 50, 16, c);
         EXPECT_EQ(g16[0], 0);
         EXPECT_EQ(g16[1023], 1022);
         EXPECT_EQ(g16[1099], g16[1023]);  // samples above 10 bits count as 1023
-        EXPECT_EQ(Table16(GammaColor16, 50, 48, c), g16);
+        EXPECT_EQ(Table16(Gamma, 50, 48, c), g16);
     }
     // The cached table is the one built for the setting, and it is rebuilt only when the setting changes.
     const uint8_t* first = ctx.Gamma8(50);
@@ -69,49 +71,47 @@ TEST(Filters, GammaTables) {
 }
 
 TEST(Filters, ContrastRules) {
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
+    FilterContext ctx(test::HostFilterForms());
     for (FilterContext* c : {static_cast<FilterContext*>(nullptr), &ctx}) {
-        const std::vector<int> up = Table8(ContrastGray8, 64, c);
+        const std::vector<int> up = Table8(Contrast, 64, c);
         for (int i = 0; i < 64; ++i) EXPECT_EQ(up[i], 0);
         for (int i = 192; i < 256; ++i) EXPECT_EQ(up[i], 255);
         EXPECT_EQ(up[128], 128);
-        const std::vector<int> down = Table8(ContrastGray8, -64, c);
+        const std::vector<int> down = Table8(Contrast, -64, c);
         EXPECT_EQ(down[0], 42);
         EXPECT_EQ(down[255], 212);
-        EXPECT_EQ(Table8(ContrastGray8, 128, c), std::vector<int>(256, 0));
+        EXPECT_EQ(Table8(Contrast, 128, c), std::vector<int>(256, 0));
         // Gray16 scales the setting by 4, Color16 does not.
-        const std::vector<int> gray16 = Table16(ContrastGray16, 64, 16, c);
-        const std::vector<int> colour16 = Table16(ContrastColor16, 64, 48, c);
+        const std::vector<int> gray16 = Table16(Contrast, 64, 16, c);
+        const std::vector<int> colour16 = Table16(Contrast, 64, 48, c);
         EXPECT_EQ(gray16[255], 0);
         EXPECT_EQ(gray16[300], 88);
         EXPECT_EQ(gray16[768], 1023);
         EXPECT_EQ(colour16[300], 269);
         EXPECT_EQ(colour16[63], 0);
         EXPECT_EQ(colour16[960], 1023);
-        EXPECT_EQ(Table16(ContrastGray16, 128, 16, c), std::vector<int>(1100, 0));
-        EXPECT_EQ(Table16(ContrastColor16, 512, 48, c), std::vector<int>(1100, 0));
-        EXPECT_EQ(Table16(ContrastColor16, 511, 48, c)[1023], 1023);
+        EXPECT_EQ(Table16(Contrast, 128, 16, c), std::vector<int>(1100, 0));
+        EXPECT_EQ(Table16(Contrast, 512, 48, c), std::vector<int>(1100, 0));
+        EXPECT_EQ(Table16(Contrast, 511, 48, c)[1023], 1023);
     }
 }
 
 TEST(Filters, Brightness) {
-    const std::vector<int> b25 = Table8(BrightnessGray8, 25, nullptr);
+    const std::vector<int> b25 = Table8(Brightness, 25, nullptr);
     EXPECT_EQ(b25[100], 198);
     EXPECT_EQ(b25[129], 255);
     EXPECT_EQ(b25[130], 255);
-    EXPECT_EQ(Table8(BrightnessGray8, -255, nullptr), std::vector<int>(256, 0));
-    EXPECT_EQ(Table8(BrightnessGray8, -128, nullptr)[200], static_cast<int>(200 * (1 - 128 * 0.00392156862745098)));
-    const std::vector<int> b16 = Table16(BrightnessColor16, 25, 64, nullptr);
+    EXPECT_EQ(Table8(Brightness, -255, nullptr), std::vector<int>(256, 0));
+    EXPECT_EQ(Table8(Brightness, -128, nullptr)[200], static_cast<int>(200 * (1 - 128 * 0.00392156862745098)));
+    const std::vector<int> b16 = Table16(Brightness, 25, 64, nullptr);
     EXPECT_EQ(b16[500], 990);
     EXPECT_EQ(b16[1000], 1023);
 }
 
 TEST(Filters, ColourMembersLeaveTheFourthByte) {
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
+    FilterContext ctx(test::HostFilterForms());
     std::mt19937 rng(8);
-    for (FrameKernel k : {GammaColor8, ContrastColor8, BrightnessColor8}) {
+    for (FilterKernel k : {Gamma, Contrast, Brightness}) {
         FrameBuffer b24, b32;
         ASSERT_EQ(b24.Create(37, 5, 24), 1);
         ASSERT_EQ(b32.Create(37, 5, 32), 1);
@@ -121,9 +121,8 @@ TEST(Filters, ColourMembersLeaveTheFourthByte) {
         std::vector<uint8_t> fourth;
         for (int r = 0; r < 5; ++r)
             for (int x = 0; x < 37; ++x) fourth.push_back(Px(b32, x, r)[3]);
-        int32_t setting = 37;
-        test::RunKernel(k, b24, b24, &setting, &ctx);
-        test::RunKernel(k, b32, b32, &setting, static_cast<FilterContext*>(nullptr));
+        b24.Apply(k, b24, nullptr, 0, 0, 37, FilterTarget{FilterSamples::kColor8, &ctx});
+        b32.Apply(k, b32, nullptr, 0, 0, 37, FilterTarget{FilterSamples::kColor8, nullptr});
         for (int r = 0, n = 0; r < 5; ++r)
             for (int x = 0; x < 37; ++x, ++n) {
                 EXPECT_EQ(std::memcmp(Px(b24, x, r), Px(b32, x, r), 3), 0);
@@ -132,21 +131,36 @@ TEST(Filters, ColourMembersLeaveTheFourthByte) {
     }
 }
 
-TEST(Filters, VectorLookupMatchesPortable) {
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
+// Every vector form of each filter family is its own case; forms this processor lacks skip.
+class FilterForm : public testing::TestWithParam<VectorForm> {
+protected:
+    void SetUp() override { ZELVIK_SKIP_UNLESS_HOST_RUNS(GetParam()); }
+    size_t Index() const { return static_cast<size_t>(GetParam()); }
+};
+using LutForms = FilterForm;
+using SharpenForms = FilterForm;
+using HueSaturationForms = FilterForm;
+
+// Runs of every length through the table (whole 64-byte blocks, the masked tail).
+TEST_P(LutForms, LookUpEveryByteOfARun) {
+    FilterForms forms;
+    forms.lut = kLutRows[Index()];
+    FilterContext ctx(forms);
     std::mt19937 rng(4);
-    std::vector<uint8_t> table(256), in(300), a(300), b(300);
-    for (auto& t : table) t = static_cast<uint8_t>(rng());
-    for (auto& v : in) v = static_cast<uint8_t>(rng());
-    for (size_t n : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{128}, size_t{300}}) {
-        std::fill(a.begin(), a.end(), 0);
-        std::fill(b.begin(), b.end(), 0);
-        ctx.lut(a.data(), in.data(), n, table.data());
-        LutBytesPortable(b.data(), in.data(), n, table.data());
-        EXPECT_EQ(a, b) << n << " " << ctx.lutName;
+    const uint8_t* table = ctx.Gamma8(70);
+    for (int n : {1, 63, 64, 65, 128, 300}) {
+        FrameBuffer b;
+        ASSERT_EQ(b.Create(n, 2, 8), 1);
+        test::FillRandom(b, rng);
+        const std::vector<uint8_t> in = test::Pixels(b);
+        b.Apply(Gamma, b, nullptr, 0, 0, 70, FilterTarget{FilterSamples::kGray8, &ctx});
+        const std::vector<uint8_t> out = test::Pixels(b);
+        for (size_t k = 0; k < in.size(); ++k) ASSERT_EQ(out[k], table[in[k]]) << n << " at " << k;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, LutForms, testing::Values(VectorForm::kPortable, VectorForm::kAvx512),
+                         test::FormParamName);
 
 // The unsharp mask as described: blur pass into the destination, then the sharpen pass with the table.
 void ModelSharpen(FrameBuffer& work, FrameBuffer& out, int s, int channels, int sampleBytes, int top) {
@@ -180,15 +194,19 @@ void ModelSharpen(FrameBuffer& work, FrameBuffer& out, int s, int channels, int 
             }
 }
 
-TEST(Filters, SharpenMatchesTheTwoPassModel) {
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
+TEST_P(SharpenForms, MatchTheTwoPassModel) {
+    FilterForms forms;
+    forms.sharpen = kSharpenRows[Index()];
+    FilterContext ctx(forms);
     std::mt19937 rng(21);
     struct Member {
-        FrameKernel kernel;
+        FilterSamples samples;
         int bits, channels, sampleBytes, top;
-    } members[] = {{SharpenGray8, 8, 1, 1, 255}, {SharpenColor8, 24, 3, 1, 255}, {SharpenColor8, 32, 3, 1, 255},
-                   {SharpenGray16, 16, 1, 2, 1023}, {SharpenColor16, 48, 3, 2, 1023}};
+    } members[] = {{FilterSamples::kGray8, 8, 1, 1, 255},
+                   {FilterSamples::kColor8, 24, 3, 1, 255},
+                   {FilterSamples::kColor8, 32, 3, 1, 255},
+                   {FilterSamples::kGray16, 16, 1, 2, 1023},
+                   {FilterSamples::kColor16, 48, 3, 2, 1023}};
     for (const Member& m : members) {
         for (auto [W, H] : {std::pair{5, 5}, {9, 6}, {40, 7}, {77, 9}}) {
             for (int s : {-200, -128, -7, 0, 5, 64, 128, 300}) {
@@ -204,8 +222,7 @@ TEST(Filters, SharpenMatchesTheTwoPassModel) {
                     FrameBuffer result;
                     ASSERT_EQ(result.CreateLike(&out), 1);
                     std::copy(out.Bits(), out.Bits() + out.Stride() * H, result.Bits());
-                    int32_t setting = s;
-                    test::RunKernel(m.kernel, result, work, &setting, c);
+                    result.Apply(Sharpen, work, nullptr, 0, 0, s, FilterTarget{m.samples, c});
                     ASSERT_EQ(test::Pixels(result), test::Pixels(expected))
                         << "bits " << m.bits << " " << W << "x" << H << " s " << s << (c ? " vector" : " portable");
                 }
@@ -218,121 +235,131 @@ TEST(Filters, SharpenMatchesTheTwoPassModel) {
     std::fill(flat.Bits(), flat.Bits() + flat.Stride() * 20, 90);
     ASSERT_EQ(dst.CreateLike(&flat), 1);
     std::copy(flat.Bits(), flat.Bits() + flat.Stride() * 20, dst.Bits());
-    int32_t s = 100;
-    test::RunKernel(SharpenColor8, dst, flat, &s, &ctx);
+    dst.Apply(Sharpen, flat, nullptr, 0, 0, 100, FilterTarget{FilterSamples::kColor8, &ctx});
     EXPECT_EQ(test::Pixels(dst), test::Pixels(flat));
 }
 
-// Hue/saturation on one pixel exactly as described: packed 0x00RRGGBB arithmetic with masks and steps.
-uint32_t ModelHueSaturation8(const uint8_t c[3], int hue, int saturation) {
-    const int satScaled = (saturation + 256) << 8;
-    auto L = [](int k) { return k; };  // lightness 0
-    auto M = [](int k) { return k < 256 ? k : 511 - k; };
-    auto chroma = [&](int j) { return static_cast<int>((0x8000 + int64_t{j} * satScaled) >> 16); };
-    auto reciprocal = [](int i) { return i == 0 ? 0u : 0xFF0000u / static_cast<uint32_t>(i); };
-    const int h6 = (hue & 0xFF) * 6;
-    const int sector = ((h6 + 256) >> 9) % 3;
-    int shift = h6 % 512;
-    if (shift >= 256) shift -= 512;
-    int a = sector * 510 + shift;
-    if (a < 0) a += 1530;
-    if (a >= 1530) a -= 1530;
-    const int qa = a / 255, ra = a % 255;
-    int mx, mn, sel, diff;
-    if (c[2] >= c[1]) mx = c[2], mn = c[1], sel = 1, diff = c[1] - c[0];
-    else mx = c[1], mn = c[2], sel = 3, diff = c[0] - c[2];
-    if (c[0] > mx) mx = c[0], sel = 5, diff = c[2] - c[1];
-    if (c[0] < mn) mn = c[0];
-    const int C = mx - mn, sum = mx + mn;
-    if (diff < 0) sel -= 1, diff += C;
-    const int C2 = std::min(chroma(C), M(sum));
-    const int base = (L(sum) - C2) >> 1;
-    const int span = ((C2 + L(sum)) >> 1) - ((L(sum) - C2) >> 1);
-    if (C == 0) return static_cast<uint32_t>(base * 0x010101);
-    int f = static_cast<int>((static_cast<uint32_t>(diff) * reciprocal(C) + 0x8000u) >> 16);
-    sel += qa;
-    f += ra;
-    if (f >= 255) f -= 255, sel += 1;
-    static const uint32_t mask[6] = {0xFF00FF, 0xFF0000, 0xFFFF00, 0x00FF00, 0x00FFFF, 0x0000FF};
-    static const int step[6] = {-1, 0x100, -0x10000, 1, -0x100, 0x10000};
-    return static_cast<uint32_t>(base * 0x010101) + ((static_cast<uint32_t>(span) * 0x010101u) & mask[sel % 6]) +
-           static_cast<uint32_t>(((span * f + 128) >> 8) * step[sel % 6]);
-}
+INSTANTIATE_TEST_SUITE_P(Rows, SharpenForms,
+                         testing::Values(VectorForm::kPortable, VectorForm::kSse2, VectorForm::kAvx2),
+                         test::FormParamName);
 
 uint32_t RunHueSaturation8(const uint8_t c[3], int hue, int saturation, FilterContext* ctx) {
     FrameBuffer b;
     EXPECT_EQ(b.Create(1, 1, 32), 1);
     std::memcpy(b.Bits(), c, 3);
     b.Bits()[3] = 0x5C;
-    HueSaturationParams p{hue, 0, saturation, 10};
-    test::RunKernel(HueSaturation8, b, b, &p, ctx);
+    b.Apply(HueSaturation, b, nullptr, 0, 0, HueSaturationParams{hue, 0, saturation, 10},
+            FilterTarget{FilterSamples::kColor8, ctx});
     EXPECT_EQ(b.Bits()[3], 0x5C);
     return b.Bits()[0] | (b.Bits()[1] << 8) | (b.Bits()[2] << 16);
 }
 
-TEST(Filters, HueSaturationMatchesThePackedModel) {
-    std::mt19937 rng(17);
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
-    for (int n = 0; n < 20000; ++n) {
-        const uint8_t c[3] = {static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
-        const int hue = std::uniform_int_distribution<int>(-300, 300)(rng);
-        const int sat = std::uniform_int_distribution<int>(-256, 256)(rng);
-        ASSERT_EQ(RunHueSaturation8(c, hue, sat, n % 2 ? &ctx : nullptr), ModelHueSaturation8(c, hue, sat))
-            << int(c[0]) << "," << int(c[1]) << "," << int(c[2]) << " hue " << hue << " sat " << sat;
+// Pixels worked through by hand (blue, green, red in; lightness 0): chroma C' = round(C (s + 256) / 256)
+// limited to min(sum, 511 - sum), base = (sum - C') / 2, the sector's channels get base + span and the
+// hue fraction moves one channel by round(span x f / 256).
+TEST_P(HueSaturationForms, WorkedExamples) {
+    struct Case {
+        uint8_t in[3];
+        int hue, saturation;
+        uint8_t out[3];
+    } cases[] = {
+        // C 150, sum 250, f = (50 x 111411 + 0x8000) >> 16 = 85 in sector 1: unchanged.
+        {{50, 100, 200}, 0, 0, {50, 100, 200}},
+        // hue 43: angle 256 = sector 1 + 1; sector 2, f 86: green takes the span, red steps down 50.
+        {{50, 100, 200}, 43, 0, {50, 200, 150}},
+        // saturation -128: C' = 75, base 87, span 75, step 25.
+        {{50, 100, 200}, 0, -128, {87, 112, 162}},
+        // saturation -256: chroma 0, every channel (max + min) / 2.
+        {{50, 100, 200}, 0, -256, {125, 125, 125}},
+        // Blue largest: sector 5, f 90; hue 200 adds 4 sectors and 176, which wraps f to 11 in sector 4.
+        {{200, 30, 90}, 200, 64, {221, 212, 8}},
+        // Chroma 480 limited to 511 - 260 = 251, so green ends at 255 and no channel leaves 0..255.
+        {{10, 250, 240}, 0, 256, {4, 255, 244}},
+    };
+    FilterForms forms;
+    forms.hueSaturation = kHueSaturationRows[Index()];
+    FilterContext ctx(forms);
+    for (const Case& c : cases) {
+        for (int bits : {24, 32}) {
+            // Whole rows of the same pixel, so that the vector rows (8 pixels a step) take them too.
+            FrameBuffer b;
+            ASSERT_EQ(b.Create(19, 1, bits), 1);
+            for (int x = 0; x < 19; ++x) {
+                std::memcpy(Px(b, x, 0), c.in, 3);
+                if (bits == 32) Px(b, x, 0)[3] = static_cast<uint8_t>(x);
+            }
+            b.Apply(HueSaturation, b, nullptr, 0, 0, HueSaturationParams{c.hue, 0, c.saturation, 10},
+                    FilterTarget{FilterSamples::kColor8, &ctx});
+            for (int x = 0; x < 19; ++x) {
+                const uint8_t* got = Px(b, x, 0);
+                EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(c.out, c.out + 3))
+                    << "in " << int(c.in[0]) << "," << int(c.in[1]) << "," << int(c.in[2]) << " hue " << c.hue
+                    << " sat " << c.saturation << " x " << x;
+                if (bits == 32) {
+                    EXPECT_EQ(got[3], x);
+                }
+            }
+        }
     }
+}
+
+// Whole rows in the form under test against the portable per-pixel path, 24- and 32-bit pixels.
+TEST_P(HueSaturationForms, RowsMatchThePortablePath) {
+    std::mt19937 rng(23);
+    FilterForms forms;
+    forms.hueSaturation = kHueSaturationRows[Index()];
+    FilterContext ctx(forms);
+    for (int bits : {24, 32}) {
+        for (int n = 0; n < 60; ++n) {
+            const int W = std::uniform_int_distribution<int>(1, 70)(rng);
+            FrameBuffer b, expected;
+            ASSERT_EQ(b.Create(W, 3, bits), 1);
+            test::FillRandom(b, rng);
+            ASSERT_EQ(expected.CreateLike(&b), 1);
+            std::copy(b.Bits(), b.Bits() + b.Stride() * 3, expected.Bits());
+            const HueSaturationParams p{std::uniform_int_distribution<int>(-300, 300)(rng), 0,
+                                        n == 0 ? 40000 : std::uniform_int_distribution<int>(-256, 400)(rng), 10};
+            b.Apply(HueSaturation, b, nullptr, 0, 0, p, FilterTarget{FilterSamples::kColor8, &ctx});
+            expected.Apply(HueSaturation, expected, nullptr, 0, 0, p, FilterTarget{FilterSamples::kColor8, nullptr});
+            ASSERT_EQ(test::Pixels(b), test::Pixels(expected))
+                << bits << " bits, hue " << p.hue << " sat " << p.saturation;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HueSaturationForms, testing::Values(VectorForm::kPortable, VectorForm::kAvx2),
+                         test::FormParamName);
+
+TEST(Filters, HueSaturationProperties) {
+    std::mt19937 rng(17);
+    FilterContext ctx(test::HostFilterForms());
     const uint8_t px[3] = {50, 100, 200};
     EXPECT_EQ(RunHueSaturation8(px, 0, -256, nullptr), 125u * 0x010101u);
     EXPECT_EQ(RunHueSaturation8(px, 256, 40, nullptr), RunHueSaturation8(px, 0, 40, nullptr));
     EXPECT_EQ(RunHueSaturation8(px, -1, 40, nullptr), RunHueSaturation8(px, 255, 40, nullptr));
     for (int n = 0; n < 2000; ++n) {  // hue 0, saturation 0: unchanged up to rounding
         const uint8_t c[3] = {static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
-        const uint32_t v = RunHueSaturation8(c, 0, 0, &ctx);
+        const uint32_t v = RunHueSaturation8(c, 0, 0, n % 2 ? &ctx : nullptr);
         for (int k = 0; k < 3; ++k) EXPECT_LE(std::abs(int((v >> (8 * k)) & 0xFF) - c[k]), 1);
     }
-}
-
-// Whole rows (the vector form with a context) against the packed model, 24- and 32-bit pixels.
-TEST(Filters, HueSaturationRowsMatchThePackedModel) {
-    std::mt19937 rng(23);
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
-    for (int bits : {24, 32}) {
-        for (int n = 0; n < 60; ++n) {
-            const int W = std::uniform_int_distribution<int>(1, 70)(rng);
-            FrameBuffer b, original;
-            ASSERT_EQ(b.Create(W, 3, bits), 1);
-            test::FillRandom(b, rng);
-            ASSERT_EQ(original.CreateLike(&b), 1);
-            std::copy(b.Bits(), b.Bits() + b.Stride() * 3, original.Bits());
-            HueSaturationParams p{std::uniform_int_distribution<int>(-300, 300)(rng), 0,
-                                  n == 0 ? 40000 : std::uniform_int_distribution<int>(-256, 400)(rng), 10};
-            test::RunKernel(HueSaturation8, b, b, &p, n % 3 ? &ctx : nullptr);
-            for (int r = 0; r < 3; ++r)
-                for (int x = 0; x < W; ++x) {
-                    const uint32_t expected = ModelHueSaturation8(Px(original, x, r), p.hue, std::min(p.saturation, 0x7FFF));
-                    const uint8_t* got = Px(b, x, r);
-                    ASSERT_EQ(got[0] | (got[1] << 8) | (got[2] << 16), expected)
-                        << bits << " bits, x " << x << " hue " << p.hue << " sat " << p.saturation;
-                    if (bits == 32) {
-                        ASSERT_EQ(got[3], Px(original, x, r)[3]);
-                    }
-                }
-        }
+    for (int n = 0; n < 2000; ++n) {  // saturation -256: gray at (max + min) / 2, whatever the hue
+        const uint8_t c[3] = {static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())};
+        const int gray = (std::max({c[0], c[1], c[2]}) + std::min({c[0], c[1], c[2]})) / 2;
+        EXPECT_EQ(RunHueSaturation8(c, static_cast<int>(rng() % 256), -256, n % 2 ? &ctx : nullptr),
+                  static_cast<uint32_t>(gray) * 0x010101u);
     }
 }
 
 TEST(Filters, HueSaturationTenBit) {
     std::mt19937 rng(2);
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext ctx(&cpu);
+    FilterContext ctx(test::HostFilterForms());
     auto run = [&](const uint16_t c[3], int hue, int sat, FilterContext* context, uint16_t out[3]) {
         FrameBuffer b;
         ASSERT_EQ(b.Create(1, 1, 64), 1);
         for (int k = 0; k < 3; ++k) test::SetWord(b, 0, 0, k, c[k]);
         test::SetWord(b, 0, 0, 3, 0xBEEF);
-        HueSaturationParams p{hue, 0, sat, 10};
-        test::RunKernel(HueSaturation16, b, b, &p, context);
+        b.Apply(HueSaturation, b, nullptr, 0, 0, HueSaturationParams{hue, 0, sat, 10},
+                FilterTarget{FilterSamples::kColor16, context});
         for (int k = 0; k < 3; ++k) out[k] = Word(b, 0, 0, k);
         EXPECT_EQ(Word(b, 0, 0, 3), 0xBEEF);
     };
@@ -364,8 +391,7 @@ TEST(Filters, HueSaturationTenBit) {
 }
 
 TEST(Filters, ContextsDoNotInterfere) {
-    const CpuInfo cpu = test::HostCpu();
-    FilterContext a(&cpu), b(&cpu);
+    FilterContext a(test::HostFilterForms()), b(test::HostFilterForms());
     const uint8_t px[3] = {30, 140, 220};
     const uint32_t aAlone = RunHueSaturation8(px, 20, 100, nullptr);
     const uint32_t bAlone = RunHueSaturation8(px, 20, -180, nullptr);
@@ -373,10 +399,10 @@ TEST(Filters, ContextsDoNotInterfere) {
         EXPECT_EQ(RunHueSaturation8(px, 20, 100, &a), aAlone);
         EXPECT_EQ(RunHueSaturation8(px, 20, -180, &b), bAlone);
     }
-    const std::vector<int> g1 = Table8(GammaGray8, 70, &a);
-    const std::vector<int> g2 = Table8(GammaGray8, 130, &b);
-    EXPECT_EQ(Table8(GammaGray8, 70, &a), g1);
-    EXPECT_EQ(Table8(GammaGray8, 70, nullptr), g1);
+    const std::vector<int> g1 = Table8(Gamma, 70, &a);
+    const std::vector<int> g2 = Table8(Gamma, 130, &b);
+    EXPECT_EQ(Table8(Gamma, 70, &a), g1);
+    EXPECT_EQ(Table8(Gamma, 70, nullptr), g1);
     EXPECT_NE(g1, g2);
 }
 

@@ -15,7 +15,8 @@ TEST(FrameBuffer, StrideRoundsRowsUpToFourBytes) {
     struct Case {
         int w, h, bpp;
         uint32_t stride;
-    } cases[] = {{641, 480, 24, 1924}, {641, 480, 8, 644}, {100, 1, 16, 200}, {3, 2, 48, 20}, {1, 1, 32, 4}};
+    } cases[] = {{641, 480, 24, 1924}, {641, 480, 8, 644}, {100, 1, 16, 200}, {3, 2, 48, 20}, {1, 1, 32, 4},
+                 {2592, 1944, 32, 10368}};  // a full frame: large-page memory
     for (const Case& c : cases) {
         FrameBuffer b;
         ASSERT_EQ(b.Create(c.w, c.h, c.bpp), 1);
@@ -27,6 +28,7 @@ TEST(FrameBuffer, StrideRoundsRowsUpToFourBytes) {
         // Heap memory starts zeroed, all stride x height bytes of it.
         std::vector<uint8_t> zero(static_cast<size_t>(b.Stride()) * c.h, 0);
         EXPECT_EQ(std::memcmp(b.Bits(), zero.data(), zero.size()), 0);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(b.Bits()) % 64, 0u);  // whole cache lines for the kernels
     }
 }
 
@@ -137,19 +139,28 @@ struct Call {
     uint16_t dbpp = 0, sbpp = 0;
     uint32_t dstride = 0, sstride = 0;
 };
-int Recorder(uint8_t*, const uint8_t*, const Rect* rect, int32_t x, int32_t y, uint16_t dbpp, uint16_t sbpp,
-             uint32_t dstride, uint32_t sstride, void* p1, void*) {
-    Call* c = KernelParam<Call>(p1);
-    c->count++;
-    c->rect = *rect;
-    c->x = x;
-    c->y = y;
-    c->dbpp = dbpp;
-    c->sbpp = sbpp;
-    c->dstride = dstride;
-    c->sstride = sstride;
+int Recorder(const KernelFrame& f, Call& c) {
+    c.count++;
+    c.rect = f.rect;
+    c.x = f.dstX;
+    c.y = f.dstY;
+    c.dbpp = static_cast<uint16_t>(f.dstBpp);
+    c.sbpp = static_cast<uint16_t>(f.srcBpp);
+    c.dstride = static_cast<uint32_t>(f.dstStride);
+    c.sstride = static_cast<uint32_t>(f.srcStride);
     return 42;
 }
+
+// Apply takes a kernel's parameters with the kernel's own types: the block itself, never its address.
+template <class Kernel, class... Args>
+concept Appliable = requires(FrameBuffer& b, Kernel k, Args&&... args) {
+    b.Apply(k, b, nullptr, 0, 0, std::forward<Args>(args)...);
+};
+static_assert(Appliable<decltype(&Recorder), Call&>);
+static_assert(!Appliable<decltype(&Recorder), Call*>);
+static_assert(!Appliable<decltype(&Recorder), Call**>);
+static_assert(!Appliable<decltype(&Recorder)>);
+static_assert(!Appliable<decltype(&Recorder), const Call&>);  // the kernel writes into it
 
 TEST(FrameBuffer, ApplyClipsDisplayRectanglesToMemoryRows) {
     struct Case {
@@ -173,8 +184,7 @@ TEST(FrameBuffer, ApplyClipsDisplayRectanglesToMemoryRows) {
         ASSERT_EQ(d.Create(c.dw, c.dh, 24), 1);
         ASSERT_EQ(s.Create(c.sw, c.sh, 8), 1);
         Call call;
-        Call* p = &call;
-        const int result = d.Apply(Recorder, s, &c.rect, c.x, c.y, &p, nullptr);
+        const int result = d.Apply(Recorder, s, &c.rect, c.x, c.y, call);
         EXPECT_EQ(call.count, c.called ? 1 : 0);
         EXPECT_EQ(result, c.called ? 42 : 0);
         if (!c.called) continue;
@@ -196,19 +206,18 @@ TEST(FrameBuffer, ApplyClipsDisplayRectanglesToMemoryRows) {
     FrameBuffer d, s;
     ASSERT_EQ(d.Create(4, 4, 8), 1);
     ASSERT_EQ(s.Create(4, 4, 8), 1);
-    EXPECT_EQ(d.Apply(nullptr, s, nullptr, 0, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(d.Apply(FrameKernelOf<>(nullptr), s, nullptr, 0, 0), 0);
     Rect r{1, 1, 2, 2};
     int32_t x = 9, y = 9;
     EXPECT_EQ(d.ClipRects(s, r, x, y), 0);  // failure zeroes everything
     EXPECT_EQ(r.left + r.top + r.right + r.bottom + x + y, 0);
 }
 
-int ScaledRecorder(uint8_t*, const uint8_t*, const Rect* d, const Rect* s, int32_t dw, int32_t dh, int32_t sw,
-                   int32_t sh, uint16_t, uint16_t, uint32_t, uint32_t, void* p1, void*) {
-    int* out = KernelParam<int>(p1);
-    out[0] = d->right;
-    out[1] = s->bottom;
-    out[2] = dw + dh + sw + sh;
+int gScaled[3];
+int ScaledRecorder(const ScaledKernelFrame& f) {
+    gScaled[0] = f.dstRect.right;
+    gScaled[1] = f.srcRect.bottom;
+    gScaled[2] = f.dstWidth + f.dstHeight + f.srcWidth + f.srcHeight;
     return 7;
 }
 
@@ -216,17 +225,17 @@ TEST(FrameBuffer, ApplyScaledPassesRectanglesAndRejectsOutsideOnes) {
     FrameBuffer d, s;
     ASSERT_EQ(d.Create(30, 20, 24), 1);
     ASSERT_EQ(s.Create(60, 40, 24), 1);
-    int out[3] = {};
-    int* p = out;
-    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, nullptr, nullptr, &p, nullptr), 7);
-    EXPECT_EQ(out[0], 30);
-    EXPECT_EQ(out[1], 40);
-    EXPECT_EQ(out[2], 150);
+    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, nullptr, nullptr), 7);
+    EXPECT_EQ(gScaled[0], 30);
+    EXPECT_EQ(gScaled[1], 40);
+    EXPECT_EQ(gScaled[2], 150);
     Rect outside{0, 0, 31, 20};
-    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, nullptr, &outside, &p, nullptr), 0);
+    gScaled[0] = -1;
+    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, nullptr, &outside), 0);
     Rect empty{5, 5, 5, 9};
-    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, &empty, nullptr, &p, nullptr), 0);
-    EXPECT_EQ(d.ApplyScaled(nullptr, s, nullptr, nullptr, &p, nullptr), 0);
+    EXPECT_EQ(d.ApplyScaled(ScaledRecorder, s, &empty, nullptr), 0);
+    EXPECT_EQ(d.ApplyScaled(nullptr, s, nullptr, nullptr), 0);
+    EXPECT_EQ(gScaled[0], -1);  // refused rectangles never reach the kernel
 }
 
 }  // namespace

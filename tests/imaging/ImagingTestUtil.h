@@ -5,11 +5,19 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "imaging/CpuInfo.h"
 #include "imaging/FrameBuffer.h"
+#include "imaging/Kernels.h"
+
+namespace zelvik {
+// Form parameters print by name in test reports.
+inline void PrintTo(VectorForm form, std::ostream* os) { *os << VectorFormName(form); }
+}  // namespace zelvik
 
 namespace zelvik::test {
 
@@ -46,13 +54,18 @@ inline CpuInfo HostCpu() {
     return info;
 }
 
-// Runs a kernel over whole buffers through Apply with p1/p2 in the "address of the address" form.
-template <class P1, class P2 = int32_t>
-int RunKernel(FrameKernel k, FrameBuffer& dst, FrameBuffer& src, P1* param, P2* param2 = nullptr) {
-    P1* a = param;
-    P2* b = param2;
-    return dst.Apply(k, src, nullptr, 0, 0, param ? static_cast<void*>(&a) : nullptr,
-                     param2 ? static_cast<void*>(&b) : nullptr);
+// Whether this processor runs a vector form; a parameterised case of a form it lacks skips visibly.
+inline bool HostRuns(VectorForm form) { return form <= WidestVectorForm(HostCpu()); }
+#define ZELVIK_SKIP_UNLESS_HOST_RUNS(form)                                                    \
+    if (!::zelvik::test::HostRuns(form))                                                      \
+    GTEST_SKIP() << "this processor has no " << ::zelvik::VectorFormName(form) << " form"
+
+// Test names of the form parameters: "portable", "sse2", "avx2", "avx512".
+inline std::string FormParamName(const testing::TestParamInfo<VectorForm>& info) {
+    return VectorFormName(info.param);
 }
+
+// The filters' forms of this processor, as the camera instance gets them.
+inline FilterForms HostFilterForms() { return ChooseImagingKernels(HostCpu()).filters; }
 
 }  // namespace zelvik::test

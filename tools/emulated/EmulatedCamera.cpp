@@ -49,3 +49,11 @@ extern "C" const char* ZelvikEmulated_FilterName(int index) {
     const zelvik::FilterValueInfo* f = zelvik::FindFilterValue(index);
     return f ? f->toolName : nullptr;
 }
+
+extern "C" int ZelvikEmulated_FilterRange(int index, int* min, int* max) {
+    const zelvik::FilterValueInfo* f = zelvik::FindFilterValue(index);
+    if (f == nullptr) return 0;
+    *min = f->min;
+    *max = f->max;
+    return 1;
+}

@@ -22,6 +22,8 @@ const char* ZelvikEmulated_ErrorMessage(int code);
 /* The tool's name of filter value `index` ("brightness" for 1 ... "gray-offset-b" for 27), from the
    library's filter-value table; null outside 1..27. */
 const char* ZelvikEmulated_FilterName(int index);
+/* The range of values filter value `index` accepts; 0 outside 1..27. */
+int ZelvikEmulated_FilterRange(int index, int* min, int* max);
 
 #ifdef __cplusplus
 }

@@ -1,18 +1,38 @@
-// Command steps that more than one command runs (the demo runs several in turn).
+// Command steps and tables that more than one command uses (the demo runs several in turn).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Tool.h"
 
 namespace zelvik_tool {
 
-int ListCameras(Camera& camera);
-int ShowInfo(Camera& camera);
-int Stream(Camera& camera, int frames, int subsample);
+int ListCameras(Tool& tool);
+int ShowInfo(Tool& tool);
+int Stream(Tool& tool, int frames, int subsample);
 int Snap(Camera& camera, const std::string& path, int subsample);
 
-// The filter value the tool calls name (the library's table of tool names), or 0 for an unknown name.
-int FilterIndex(const std::string& name);
+// A value `get` and `set` reach by name: the 27 filter values, named as the library's filter-value table
+// names them for the tool, and the sensor and format settings.
+struct Setting {
+    std::string name;
+    int filterIndex = 0;                   // 1..27 for a filter value, else 0
+    int (*get)(int handle, int* ok) = nullptr;  // for the others
+    int (*set)(int handle, int value) = nullptr;  // null for a value that is only read
+    std::string help;
+
+    // The value; *ok 0 when the library refused.
+    int Get(int handle, int* ok) const;
+    bool Settable() const { return filterIndex != 0 || set != nullptr; }
+    // 1 when the library took the value.
+    int Set(int handle, int value) const;
+};
+// Every setting, the filter values first, in index order.
+const std::vector<Setting>& Settings();
+// The setting of that name, or null.
+const Setting* FindSetting(const std::string& name);
+// Every setting's current value by name, as `info` and `get` without a name show them.
+nlohmann::json AllSettings(int handle);
 
 }  // namespace zelvik_tool

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -9,10 +10,25 @@
 
 namespace zelvik_tool {
 
+const char kExitCodeHelp[] =
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  a library call failed (the error is printed)\n"
+    "  2  wrong command line (unknown command, option or setting name)\n"
+    "  3  no camera found (\"camera not present\"; `zelvik doctor` says why)\n"
+    "  4  doctor found a problem";
+
 std::string ErrorText(int code) {
     const char* name = ZelvikEmulated_ErrorName(code);
     return std::to_string(code) +
            (name ? std::string(" ") + name + " (" + ZelvikEmulated_ErrorMessage(code) + ")" : "");
+}
+
+nlohmann::json ErrorJson(int code) {
+    const char* name = ZelvikEmulated_ErrorName(code);
+    return {{"code", code},
+            {"name", name ? name : ""},
+            {"message", name ? ZelvikEmulated_ErrorMessage(code) : "unknown error"}};
 }
 
 Camera::Camera(bool emulated) : queue_(ZelvikMsg_CreateQueue()) {
@@ -31,25 +47,81 @@ int Camera::ReportErrors(const char* what) {
     return n;
 }
 
-void Tool::SetRunner(CLI::App* command, Runner runner) { runners_.emplace_back(command, std::move(runner)); }
+void Tool::SetRunner(CLI::App* command, Needs needs, Runner runner) {
+    runners_.emplace_back(command, needs, std::move(runner));
+}
 
 Camera& Tool::camera() {
     if (!camera_) camera_ = std::make_unique<Camera>(options.emulated);
     return *camera_;
 }
 
-int Tool::Run(const CLI::App&) {
-    for (auto& [command, runner] : runners_) {
-        if (!command->parsed()) continue;
-        if (camera().handle() == 0) {
-            std::fprintf(stderr, "out of memory\n");
-            return 1;
+int Tool::NoCamera(bool printJson) {
+    const char* message = ZelvikEmulated_ErrorMessage(ZELVIK_ERR_NO_CAMERA);
+    if (options.json && printJson) {
+        PrintJson({{"error", ErrorJson(ZELVIK_ERR_NO_CAMERA)}, {"camera", options.camera}});
+    }
+    std::fprintf(stderr, "zelvik: camera %d: %s (run `zelvik doctor` to see why)\n", options.camera, message);
+    return kExitNoCamera;
+}
+
+void Tool::PrintJson(const nlohmann::json& value) { std::cout << value.dump(2) << std::endl; }
+
+int Tool::Open(Needs needs) {
+    if (needs == Needs::Nothing) return kExitOk;
+    const int h = camera().handle();
+    if (h == 0) {
+        std::fprintf(stderr, "zelvik: out of memory\n");
+        return kExitFailed;
+    }
+    // A first run finds no stored settings: the library stores the defaults and reports code 12.
+    for (int code; (code = Zelvik_GetLastError(h)) != 0;) {
+        if (code == ZELVIK_ERR_RECORDING)
+            std::fprintf(stderr, "zelvik: no stored settings yet: the defaults were stored\n");
+        else
+            std::fprintf(stderr, "zelvik: start: error %s\n", ErrorText(code).c_str());
+    }
+    if (needs == Needs::Handle) return kExitOk;
+    // Selecting the camera opens its disk: it fails with error 2 when no camera with that number answers.
+    if (options.camera < 1 || !Zelvik_SetDeviceNumber(h, options.camera - 1)) {
+        while (Zelvik_GetLastError(h) != 0) {
         }
+        return NoCamera();
+    }
+    if (options.camera > 1) ApplySensorSettings(h);
+    return kExitOk;
+}
+
+// A handle starts on the first camera and writes the stored capture window, gains, exposure and vertical
+// mirror to its sensor; selecting another camera opens that camera's disk only. The same values are
+// written to the chosen camera's sensor here, so that it works as the settings say.
+void Tool::ApplySensorSettings(int h) {
+    int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0, ok = 0;
+    if (Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev)) Zelvik_SetCaptureWindowEx(h, th, ehs, eh, tv, evs, ev);
+    // The global gain sets the four colour gains as well, so they follow it.
+    static constexpr struct {
+        int (*get)(int, int*);
+        int (*set)(int, int);
+    } kAnalog[] = {
+        {Zelvik_GetGlobalGain, Zelvik_SetGlobalGain},           {Zelvik_GetColorGainRed, Zelvik_SetColorGainRed},
+        {Zelvik_GetColorGainGreen1, Zelvik_SetColorGainGreen1}, {Zelvik_GetColorGainGreen2, Zelvik_SetColorGainGreen2},
+        {Zelvik_GetColorGainBlue, Zelvik_SetColorGainBlue},     {Zelvik_GetExposureTime, Zelvik_SetExposureTime},
+    };
+    int values[std::size(kAnalog)];
+    for (size_t i = 0; i < std::size(kAnalog); ++i) values[i] = kAnalog[i].get(h, &ok);
+    for (size_t i = 0; i < std::size(kAnalog); ++i) kAnalog[i].set(h, values[i]);
+    Zelvik_SetMirrorV(h, Zelvik_GetMirrorV(h));
+}
+
+int Tool::Run() {
+    for (auto& [command, needs, runner] : runners_) {
+        if (!command->parsed()) continue;
+        if (const int rc = Open(needs); rc != kExitOk) return rc;
         int rc = runner(*this);
-        if (camera().ReportErrors("zelvik")) rc = rc ? rc : 1;
+        if (camera_ && camera_->ReportErrors("zelvik") && rc == kExitOk) rc = kExitFailed;
         return rc;
     }
-    return 1;
+    return kExitUsage;
 }
 
 namespace {

@@ -1,24 +1,41 @@
 // The zelvik tool's shared context: the options every command takes, the camera handle a command works
-// on, error reporting, and the registry each command file adds its subcommand to.
+// on, error reporting, exit codes, and the registry each command file adds its subcommand to.
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ZelvikSdk.h"
 
 namespace zelvik_tool {
 
+// The process's exit codes; scripts test them, --help lists them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1,    // a library call failed; its error is printed
+    kExitUsage = 2,     // the command line is wrong (unknown command, option or setting name)
+    kExitNoCamera = 3,  // no camera found (the library's error 2)
+    kExitProblem = 4,   // doctor found a problem
+};
+extern const char kExitCodeHelp[];
+
 // The options in front of the command.
 struct Options {
     bool emulated = false;  // the built-in emulated camera instead of the attached ones
+    int camera = 1;         // which camera, numbered from 1 as `list` shows them
+    bool json = false;      // machine-readable output on stdout
 };
 
 // "2 ZELVIK_ERR_NO_CAMERA (camera not present)"; only the number for a code the library never reports.
 std::string ErrorText(int code);
+// {"code": 2, "name": "ZELVIK_ERR_NO_CAMERA", "message": "camera not present"}.
+nlohmann::json ErrorJson(int code);
 
 // One camera handle and its message queue, released at the end.
 class Camera {
@@ -43,19 +60,33 @@ class Tool;
 // What a command does once the command line is parsed; its result is the exit code.
 using Runner = std::function<int(Tool&)>;
 
+// What a command needs before it runs: nothing (it looks at the system itself), a library handle (it
+// works with no camera attached, like `list`), or the camera chosen with --camera.
+enum class Needs { Nothing, Handle, Camera };
+
 class Tool {
 public:
     Options options;
 
     // Makes `command` run `runner` when it is the one given on the command line.
-    void SetRunner(CLI::App* command, Runner runner);
+    void SetRunner(CLI::App* command, Needs needs, Runner runner);
     // The camera handle of this run, opened on first use.
     Camera& camera();
     // Runs the parsed command; the process's exit code.
-    int Run(const CLI::App& app);
+    int Run();
+    // Says on stderr that no camera was found, and with --json also as JSON on stdout unless the command
+    // printed its own; kExitNoCamera.
+    int NoCamera(bool printJson = true);
+    // Prints `value` as indented JSON on stdout.
+    static void PrintJson(const nlohmann::json& value);
 
 private:
-    std::vector<std::pair<CLI::App*, Runner>> runners_;
+    // Opens the handle, reports what the start-up left on the error stack and selects the chosen camera;
+    // kExitOk or the exit code to end with.
+    int Open(Needs needs);
+    static void ApplySensorSettings(int handle);
+
+    std::vector<std::tuple<CLI::App*, Needs, Runner>> runners_;
     std::unique_ptr<Camera> camera_;
 };
 

@@ -1,36 +1,53 @@
-// zelvik info: the camera's identity and every setting.
+// zelvik info: the camera's identity, capture window and every setting.
 #include <cstdio>
 
 #include "Commands.h"
-#include "EmulatedCamera.h"
 
 namespace zelvik_tool {
 
-int ShowInfo(Camera& camera) {
+int ShowInfo(Tool& tool) {
+    Camera& camera = tool.camera();
     const int h = camera.handle();
     ZelvikCameraInfo info{};
     info.size = sizeof info;
-    if (!Zelvik_GetCameraInfo(h, &info)) return camera.ReportErrors("info"), 1;
-    int ok = 0;
-    int th, ehs, eh, tv, evs, ev;
+    if (!Zelvik_GetCameraInfo(h, &info)) return kExitFailed;
+    char name[32] = "";
+    Zelvik_GetDeviceName(h, tool.options.camera - 1, name, sizeof name);
+    int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0, ok = 0;
     Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev);
+    const nlohmann::json settings = AllSettings(h);
+    if (tool.options.json) {
+        Tool::PrintJson({
+            {"camera", tool.options.camera},
+            {"name", name},
+            {"library_version", Zelvik_GetDllVersion()},
+            {"sensor", {{"width", info.maxWidth}, {"height", info.maxHeight}}},
+            {"global_gain_range", {info.globalGainMin, info.globalGainMax}},
+            {"color_gain_range", {info.colorGainMin, info.colorGainMax}},
+            {"exposure_range", {info.exposureMin, info.exposureMax}},
+            {"capture_window",
+             {{"th", th}, {"ehs", ehs}, {"eh", eh}, {"tv", tv}, {"evs", evs}, {"ev", ev}}},
+            {"settings", settings},
+        });
+        return kExitOk;
+    }
+    std::printf("camera             %d  %s\n", tool.options.camera, name);
     std::printf("library version    %d\n", Zelvik_GetDllVersion());
+    std::printf("kernel forms       %s\n", ZelvikLib_KernelForms());
     std::printf("sensor             %d x %d\n", info.maxWidth, info.maxHeight);
     std::printf("capture window     %d x %d at (%d, %d), subsample %d\n", eh, ev, ehs, evs,
                 Zelvik_GetSubSample(h));
     std::printf("colour mode        %d bits\n", Zelvik_GetColorMode(h));
     std::printf("exposure           %d lines = %d us\n", Zelvik_GetExposureTime(h, &ok),
                 Zelvik_GetRealExposureTime(h, &ok));
-    for (int i = 1; const char* name = ZelvikEmulated_FilterName(i); ++i)
-        std::printf("%-18s %d\n", name, Zelvik_GetFilterValue(h, i, &ok));
-    return 0;
+    for (const auto& [key, v] : settings.items()) std::printf("%-18s %s\n", key.c_str(), v.dump().c_str());
+    return kExitOk;
 }
 
 namespace {
 
 void Add(CLI::App& app, Tool& tool) {
-    tool.SetRunner(app.add_subcommand("info", "show the first camera's identity and settings"),
-                   [](Tool& t) { return ShowInfo(t.camera()); });
+    tool.SetRunner(app.add_subcommand("info", "show the camera's identity and settings"), Needs::Camera, ShowInfo);
 }
 
 const CommandRegistration registration(20, Add);

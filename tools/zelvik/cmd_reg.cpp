@@ -11,7 +11,6 @@ int address = 0;
 std::optional<int> newValue;
 
 int Register(Camera& camera) {
-    camera.ReportErrors("start");
     const int h = camera.handle();
     int ok = 0;
     if (newValue) {
@@ -27,7 +26,7 @@ void Add(CLI::App& app, Tool& tool) {
     auto* reg = app.add_subcommand("reg", "read or write a 16-bit sensor register");
     reg->add_option("address", address, "register address")->required();
     reg->add_option("value", newValue, "value to write; read when absent");
-    tool.SetRunner(reg, [](Tool& t) { return Register(t.camera()); });
+    tool.SetRunner(reg, Needs::Camera, [](Tool& t) { return Register(t.camera()); });
 }
 
 const CommandRegistration registration(40, Add);

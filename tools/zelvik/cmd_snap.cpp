@@ -52,7 +52,7 @@ void Add(CLI::App& app, Tool& tool) {
     auto* snap = app.add_subcommand("snap", "take one 24-bit picture and write it as PPM");
     snap->add_option("file", path, "output file");
     snap->add_option("--subsample", subsample, "0 full, 1 half, 2 quarter")->check(CLI::Range(0, 2));
-    tool.SetRunner(snap, [](Tool& t) { return Snap(t.camera(), path, subsample); });
+    tool.SetRunner(snap, Needs::Camera, [](Tool& t) { return Snap(t.camera(), path, subsample); });
 }
 
 const CommandRegistration registration(60, Add);

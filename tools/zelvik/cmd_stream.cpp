@@ -1,55 +1,136 @@
-// zelvik stream: stream frames through the callback preview and report the rate.
+// zelvik stream: stream frames through the callback preview with live statistics, until Ctrl-C or a
+// number of frames.
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
 #include "Commands.h"
 
 namespace zelvik_tool {
+namespace {
 
-int Stream(Camera& camera, int frames, int subsample) {
+std::atomic<bool> interrupted{false};
+extern "C" void OnInterrupt(int) { interrupted = true; }
+
+// How long a stream waits for a frame before it gives up.
+constexpr auto kFrameTimeout = std::chrono::seconds(5);
+
+struct Counts {
+    int delivered = 0;  // frame messages with a picture
+    int errors = 0;     // frame messages with an error code, and error messages
+    int skipped = 0;    // frame messages the full queue dropped
+    double processedFps = 0;  // the library's own measure of the frames it processed
+};
+
+nlohmann::json CountsJson(const char* type, double seconds, double deliveredFps, const Counts& c) {
+    return {{"type", type},           {"seconds", seconds},      {"delivered", c.delivered},
+            {"delivered_fps", deliveredFps}, {"processed_fps", c.processedFps}, {"errors", c.errors},
+            {"skipped", c.skipped}};
+}
+
+}  // namespace
+
+int Stream(Tool& tool, int frames, int subsample) {
+    using Clock = std::chrono::steady_clock;
+    Camera& camera = tool.camera();
     const int h = camera.handle();
     Zelvik_SetSubSample(h, subsample);
     Zelvik_SetColorMode(h, 24);
     const int width = Zelvik_Width(h) >> subsample, height = Zelvik_Height(h) >> subsample;
     std::vector<unsigned char> buffer(static_cast<size_t>((width * 3 + 3) & ~3) * height);
     const ZELVIK_HWND callbacks = ZelvikMsg_CreateQueue();
+    // Only errors of the stream itself count: what the start-up and the set-up posted is already reported.
+    for (ZelvikMessage e; ZelvikMsg_Get(camera.queue(), &e, 0) == 1;) {
+    }
     if (!Zelvik_CallBackPreview(h, callbacks, buffer.data(), static_cast<int>(buffer.size()), 1) ||
         !Zelvik_StartPreview(h)) {
         ZelvikMsg_DestroyQueue(callbacks);
-        return camera.ReportErrors("stream"), 1;
+        return kExitFailed;
     }
-    const auto start = std::chrono::steady_clock::now();
-    int delivered = 0, failed = 0, rate = 0;
+    interrupted = false;
+    auto* previousInt = std::signal(SIGINT, OnInterrupt);
+    auto* previousTerm = std::signal(SIGTERM, OnInterrupt);
+    if (!tool.options.json)
+        std::printf("streaming %d x %d%s; Ctrl-C stops\n", width, height,
+                    frames ? (", " + std::to_string(frames) + " frame(s)").c_str() : "");
+
+    const auto start = Clock::now();
+    auto lastReport = start, lastFrame = start;
+    int reportedDelivered = 0;
+    bool lost = false, stalled = false;
+    Counts counts;
     ZelvikMessage m;
-    while (delivered + failed < frames && ZelvikMsg_Get(callbacks, &m, 5000) == 1) {
-        if (m.message != MSG_CAMERA_FRAME) continue;
-        if (m.lParam != 0) {
-            ++failed;
-            std::fprintf(stderr, "frame failed: error %s\n", ErrorText(static_cast<int>(m.lParam)).c_str());
-            if (m.lParam == ZELVIK_ERR_CAMERA_LOST) break;
-            continue;
+    while (!interrupted && !lost && (frames == 0 || counts.delivered + counts.errors < frames)) {
+        if (ZelvikMsg_Get(callbacks, &m, 200) == 1 && m.message == MSG_CAMERA_FRAME) {
+            lastFrame = Clock::now();
+            if (m.lParam != 0) {
+                ++counts.errors;
+                std::fprintf(stderr, "frame failed: error %s\n", ErrorText(static_cast<int>(m.lParam)).c_str());
+                lost = m.lParam == ZELVIK_ERR_CAMERA_LOST;
+            } else {
+                counts.processedFps = reinterpret_cast<const ZelvikFrameInfo*>(m.wParam)->frameRate / 10.0;
+                ++counts.delivered;
+            }
         }
-        rate = reinterpret_cast<const ZelvikFrameInfo*>(m.wParam)->frameRate;
-        ++delivered;
+        // Code 0 (automatic exposure off) is announced with every processed frame: it is no error.
+        for (ZelvikMessage e; ZelvikMsg_Get(camera.queue(), &e, 0) == 1;)
+            if (e.message == MSG_CAMERA_ERROR && e.lParam != 0) ++counts.errors;
+        counts.skipped = ZelvikMsg_Dropped(callbacks);
+        const auto now = Clock::now();
+        if (now - lastFrame > kFrameTimeout) {
+            std::fprintf(stderr, "zelvik: no frame for %lld s\n",
+                         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kFrameTimeout).count()));
+            stalled = true;
+            break;
+        }
+        if (now - lastReport >= std::chrono::seconds(1)) {
+            const double interval = std::chrono::duration<double>(now - lastReport).count();
+            const double seconds = std::chrono::duration<double>(now - start).count();
+            const double fps = (counts.delivered - reportedDelivered) / interval;
+            if (tool.options.json)
+                std::printf("%s\n", CountsJson("progress", seconds, fps, counts).dump().c_str());
+            else
+                std::printf("%6.1f s  delivered %5.1f fps  processed %5.1f fps  errors %d  skipped %d\n", seconds,
+                            fps, counts.processedFps, counts.errors, counts.skipped);
+            std::fflush(stdout);
+            lastReport = now;
+            reportedDelivered = counts.delivered;
+        }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     Zelvik_StopPreview(h);
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+    counts.skipped = ZelvikMsg_Dropped(callbacks);
     ZelvikMsg_DestroyQueue(callbacks);
-    std::printf("%d frame(s) of %d x %d delivered in %.2f s (%.1f frames/s; camera reports %.1f)\n", delivered,
-                width, height, seconds, delivered / seconds, rate / 10.0);
-    return delivered == frames ? 0 : 1;
+    const double fps = seconds > 0 ? counts.delivered / seconds : 0;
+    if (tool.options.json) {
+        nlohmann::json summary = CountsJson("summary", seconds, fps, counts);
+        summary["width"] = width;
+        summary["height"] = height;
+        std::printf("%s\n", summary.dump().c_str());
+    } else {
+        std::printf("%d frame(s) of %d x %d delivered in %.2f s (%.1f frames/s; processed %.1f; errors %d; "
+                    "skipped %d)\n",
+                    counts.delivered, width, height, seconds, fps, counts.processedFps, counts.errors,
+                    counts.skipped);
+    }
+    const bool complete = frames == 0 ? !lost && !stalled : counts.delivered == frames;
+    return complete ? kExitOk : kExitFailed;
 }
 
 namespace {
 
-int frames = 30, subsample = 0;
+int frames = 0, subsample = 0;
 
 void Add(CLI::App& app, Tool& tool) {
-    auto* stream = app.add_subcommand("stream", "stream frames and report the rate");
-    stream->add_option("--frames", frames, "frames to take")->check(CLI::PositiveNumber);
+    auto* stream = app.add_subcommand("stream", "stream frames with live statistics until Ctrl-C");
+    stream->add_option("--frames", frames, "stop after this many frames (0: until Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
     stream->add_option("--subsample", subsample, "0 full, 1 half, 2 quarter")->check(CLI::Range(0, 2));
-    tool.SetRunner(stream, [](Tool& t) { return Stream(t.camera(), frames, subsample); });
+    tool.SetRunner(stream, Needs::Camera, [](Tool& t) { return Stream(t, frames, subsample); });
 }
 
 const CommandRegistration registration(50, Add);

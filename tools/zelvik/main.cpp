@@ -1,15 +1,25 @@
-// zelvik: the command-line tool. Lists cameras, reads and sets their values and registers, streams and
-// snaps frames, on the attached cameras or on the built-in emulated camera (--emulated, or `demo`).
-// Each command lives in its own cmd_*.cpp file and registers itself with the Tool.
+// zelvik: the command-line tool. Lists cameras, reads and sets their values and registers, streams
+// frames, checks the system for a camera, on the attached cameras or on the built-in emulated camera
+// (--emulated, or `demo`). Each command lives in its own cmd_*.cpp file and registers itself with the Tool.
 #include "Tool.h"
 
 int main(int argc, char** argv) {
+    using namespace zelvik_tool;
     CLI::App app{"Zelvik Q77RX camera tool. Cameras are looked for under $ZELVIK_ROOT (default /)."};
     app.require_subcommand(1);
-    zelvik_tool::Tool tool;
+    app.footer(kExitCodeHelp);
+    Tool tool;
     app.add_flag("--emulated", tool.options.emulated,
                  "use the built-in emulated camera instead of attached cameras");
-    zelvik_tool::AddCommands(app, tool);
-    CLI11_PARSE(app, argc, argv);
-    return tool.Run(app);
+    app.add_option("--camera", tool.options.camera, "the camera to use, numbered from 1 as `list` shows them")
+        ->check(CLI::Range(1, 10));
+    app.add_flag("--json", tool.options.json, "print the result as JSON (list, info, get, stream, doctor)");
+    AddCommands(app, tool);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? kExitOk : kExitUsage;
+    }
+    return tool.Run();
 }
