@@ -115,7 +115,7 @@ TEST_F(FuseCaptureTest, StreamingWhileSuspendingNeverMixesTwoFrames) {
         std::thread setter([&] {
             for (int exposure = 100; !done.load(); exposure = exposure == 100 ? 200 : 100) {
                 Zelvik_SetExposureTime(h, exposure);
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));  // lets the reader take the handle
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the reader take the handle
             }
         });
         const size_t rowBytes = static_cast<size_t>((c.width * c.bits / 8 + 3) & ~3);
