@@ -356,4 +356,15 @@ ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status) {
     return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.GetRecordStatus(status); });
 }
 
+// ---- Extension: frame timing ----
+ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds) {
+    if (nanoseconds == nullptr) return 0;
+    return zelvik::WithEntry(handle, 0, [nanoseconds](zelvik::HandleEntry& e) {
+        const int64_t arrival = e.engine->FrameArrivalNs();
+        if (arrival == 0) return 0;
+        *nanoseconds = arrival;
+        return 1;
+    });
+}
+
 }  // extern "C"

@@ -229,8 +229,8 @@ int CaptureEngine::SnapShot(void* buffer, int size, int keepRowOrder) {
             camera_.reportError(kErrTransfer);
             return 0;
         }
-        ArrangeLandedFrame();
-        framePath_.Process(buffers_, mode);
+        ArrangeLandedFrame(buffers_.Landing());
+        framePath_.Process(buffers_, buffers_.Landing(), mode);
     }
     if (buffer != nullptr && size != 0 && !CopyOut(buffers_.OutputOf(mode), buffer, size, keepRowOrder)) {
         camera_.reportError(kErrMemory);

@@ -11,6 +11,7 @@
 #include "capture/CaptureBuffers.h"
 #include "capture/FramePath.h"
 #include "capture/PreviewWindow.h"
+#include "device/CameraDevice.h"
 #include "include/ZelvikSdk.h"
 #include "output/AviRecording.h"
 #include "platform/Event.h"
@@ -103,6 +104,9 @@ public:
     int Mode() const { return captureMode_.load(); }
     // The frame record announced with every MSG_CAMERA_FRAME.
     const ZelvikFrameInfo& FrameInfo() const { return frameInfo_; }
+    // When the acquisition read of the frame the record announces finished (steady clock, ns); 0 before
+    // the first frame. Written by the capture thread right before MSG_CAMERA_FRAME.
+    int64_t FrameArrivalNs() const { return frameArrivalNs_.load(); }
     struct Counters {
         std::atomic<uint64_t> delivered{0};  // frames announced with MSG_CAMERA_FRAME
         std::atomic<uint64_t> failed{0};     // frames lost to a failed read or a failed copy-out
@@ -132,7 +136,9 @@ private:
     // CaptureThread.cpp: the capture thread's body and its steps.
     void StreamingLoop();
     void StreamFrame(int mode, bool& windowReported);
-    Intake ReadLatestFrame();
+    // The newest frame: lease holds its ring slot while mosaic (the slot itself, or the landing buffer
+    // it was copied into) is processed.
+    Intake ReadLatestFrame(int mode, FrameLease& lease, FrameBuffer*& mosaic);
     void MeasureFrameRate();
     void Deliver(const FrameBuffer& output);
     // True when the device delivers frames of exactly the landing buffer's width and height.
@@ -140,9 +146,9 @@ private:
     // Single-shot mode: when the sensor window changed since the setup, rebuilds the buffers of mode at
     // the device's window. False with error 5 when they could not be built.
     bool FitBuffersToDevice(int mode);
-    // A frame read into the landing buffer (packed rows) becomes a buffer image: rows spread to the
-    // stride, and reversed left to right when mirror H is set.
-    void ArrangeLandedFrame();
+    // A frame of packed rows becomes a buffer image: rows spread to the stride (in place), and reversed
+    // left to right when mirror H is set.
+    void ArrangeLandedFrame(FrameBuffer& landing);
 
     CameraInstance& camera_;
 
@@ -164,6 +170,8 @@ private:
     // frame path, always under outputMutex_.
     CaptureBuffers buffers_;
     FramePath framePath_;
+    // The capture thread's view of a leased ring slot while the frame path works in it (empty otherwise).
+    FrameBuffer slotView_;
 
     // Where frames go. Written by the application's thread and read by the capture thread, both under
     // deliveryMutex_: after a change returns, the previous application buffer is no longer touched.
@@ -177,6 +185,9 @@ private:
     // Each field is written only when its value changes, so a reader of the previous frame's record
     // sees stable values.
     ZelvikFrameInfo frameInfo_{};
+    std::atomic<int64_t> frameArrivalNs_{0};
+    // The arrival time of the frame in the frame path (capture thread only).
+    int64_t landedArrivalNs_ = 0;
     // The frame rate in tenths of frames per second: written and read by the capture thread only.
     int32_t frameRate_ = 0;
     int32_t frameCount_ = 0;

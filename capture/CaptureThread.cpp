@@ -1,5 +1,6 @@
 // The capture thread: polls the device for frames, then reads, processes, draws and delivers each one.
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "capture/CaptureEngine.h"
@@ -32,15 +33,33 @@ void Update(int32_t& field, int32_t value) {
 
 }  // namespace
 
-// Reads the newest frame into the landing buffer. The buffers keep the size of the capture setup, as
-// does the device's frame ring, which is why the device refuses a larger window while it streams: a copy
-// never exceeds the landing buffer. A frame of another window is dropped instead of being misread.
-CaptureEngine::Intake CaptureEngine::ReadLatestFrame() {
+// Takes the newest frame from the device's ring. The buffers keep the size of the capture setup, as does
+// the ring, which is why the device refuses a larger window while it streams: a frame never exceeds the
+// landing buffer. A frame of another window is dropped instead of being misread.
+//
+// The frame stays in its ring slot (lent by the lease until the frame path is done) whenever the mode's
+// finished image is another buffer and the packed rows already meet the 4-byte row stride; it is copied
+// into the landing buffer only in mode 0, whose finished image is that buffer itself (GetImage and the
+// readers of whole images read it after the slot went back to the ring), and for widths that are not a
+// multiple of 4, whose rows must be spread to the stride.
+CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease, FrameBuffer*& mosaic) {
     if (!LandingMatchesDevice()) return Intake::Dropped;
-    if (!Succeeded(camera_.Device().CopyLatestFrame(buffers_.Landing().Bits()))) return Intake::Failed;
-    // A window change during the copy may have mixed two windows in it.
-    if (!LandingMatchesDevice()) return Intake::Dropped;
-    ArrangeLandedFrame();
+    lease = camera_.Device().LeaseLatestFrame();
+    if (!lease) return Intake::Failed;
+    FrameBuffer& landing = buffers_.Landing();
+    const size_t frameBytes = static_cast<size_t>(landing.Width()) * static_cast<size_t>(landing.Height());
+    // A window change just before the lease may have left a frame of another window in the slot.
+    if (!LandingMatchesDevice() || lease.Bytes() < frameBytes) return Intake::Dropped;
+    landedArrivalNs_ = lease.ArrivalNs();
+    const bool inPlace = mode != 0 && landing.Stride() == static_cast<uint32_t>(landing.Width());
+    if (inPlace && slotView_.Borrow(lease.Bits(), landing.Width(), landing.Height(), 8) != 0) {
+        mosaic = &slotView_;
+    } else {
+        std::memcpy(landing.Bits(), lease.Bits(), frameBytes);
+        lease.Return();
+        mosaic = &landing;
+    }
+    ArrangeLandedFrame(*mosaic);
     return Intake::Read;
 }
 
@@ -63,6 +82,7 @@ void CaptureEngine::Deliver(const FrameBuffer& output) {
         return;
     }
     if (frameInfo_.buffer != appBuffer_) frameInfo_.buffer = appBuffer_;
+    frameArrivalNs_ = landedArrivalNs_;
     PostToTarget(callbackWindow_, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
     imageReady_ = 1;
     ++counters_.delivered;
@@ -73,7 +93,9 @@ void CaptureEngine::Deliver(const FrameBuffer& output) {
 void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
     {
         std::unique_lock lock(outputMutex_);
-        switch (ReadLatestFrame()) {
+        FrameLease lease;
+        FrameBuffer* mosaic = nullptr;
+        switch (ReadLatestFrame(mode, lease, mosaic)) {
             case Intake::Read:
                 windowReported = false;
                 break;
@@ -100,7 +122,8 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
         Update(frameInfo_.bitsPerPixel, BitsPerPixelOfColorMode(mode));
         MeasureFrameRate();
         Update(frameInfo_.frameRate, frameRate_);
-        framePath_.Process(buffers_, mode);
+        framePath_.Process(buffers_, *mosaic, mode);
+        slotView_.Release();
     }
     // A window that went away stops the drawing; it is reported once and frames keep being delivered.
     if (!preview_.Draw(buffers_, mode)) camera_.reportError(kErrWindow);
@@ -131,8 +154,7 @@ bool CaptureEngine::FitBuffersToDevice(int mode) {
     return true;
 }
 
-void CaptureEngine::ArrangeLandedFrame() {
-    FrameBuffer& landing = buffers_.Landing();
+void CaptureEngine::ArrangeLandedFrame(FrameBuffer& landing) {
     const int width = landing.Width();
     const int height = landing.Height();
     // The device packs rows without padding.

@@ -133,9 +133,8 @@ void FramePath::DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& 
 
 // Colour mode 0: gray mode 1 balances the four mosaic sites (measuring them while the countdown runs),
 // gray mode 2 turns the demosaiced colour picture back into gray.
-void FramePath::GrayModeStep(CaptureBuffers& buffers) {
+void FramePath::GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8) {
     auto& s = camera_.Settings().imageSettings;
-    FrameBuffer& raw8 = buffers.Landing();
     if (s[kGrayMode] == 1) {
         SiteGainParams block{s[kBayerMode],    s[kGrayGainR],    s[kGrayGainG1],
                              s[kGrayGainG2],   s[kGrayGainB],    s[kGrayOffsetR],
@@ -222,19 +221,19 @@ int FramePath::AutoIris(FrameBuffer* raw) {
     return 1;
 }
 
-void FramePath::Process(CaptureBuffers& buffers, int mode) {
+void FramePath::Process(CaptureBuffers& buffers, FrameBuffer& mosaic, int mode) {
     // The camera's 8-bit frame is measured and corrected before any widening: the 10-bit form carries
     // the same levels, and the hot-pixel rule is defined on 8-bit samples.
-    FrameBuffer& landing = buffers.Landing();
-    AutoIris(&landing);
-    CorrectHotPixels(landing);
-    if (IsWideColorMode(mode)) WidenTo10Bits(landing, buffers.Raw16());
+    AutoIris(&mosaic);
+    CorrectHotPixels(mosaic);
+    const bool wide = IsWideColorMode(mode);
+    if (wide) WidenTo10Bits(mosaic, buffers.Raw16());
 
     FrameBuffer& output = buffers.OutputOf(mode);
     if (mode == 0) {
-        GrayModeStep(buffers);
+        GrayModeStep(buffers, mosaic);
     } else if (mode >= 2) {
-        DemosaicWithWhiteBalance(output, buffers.RawOf(mode));
+        DemosaicWithWhiteBalance(output, wide ? buffers.Raw16() : mosaic);
     }
     ApplyFilters(output, buffers.Work(), mode);
 }

@@ -27,8 +27,10 @@ public:
 
     // Runs, in this order: automatic exposure/gain, hot-pixel correction, (16-bit modes) widening of the
     // 8-bit frame to 10-bit samples, the gray-mode step (mode 0) or the demosaic with white balance
-    // (modes 2..5), then the filters on the output buffer of mode.
-    void Process(CaptureBuffers& buffers, int mode);
+    // (modes 2..5), then the filters on the output buffer of mode. mosaic is the camera's 8-bit frame:
+    // the landing buffer, or (modes 1..5, whose output is another buffer) the frame ring's slot itself;
+    // hot pixels are corrected in it.
+    void Process(CaptureBuffers& buffers, FrameBuffer& mosaic, int mode);
 
     // Automatic exposure/gain from the mean levels of five regions of raw (8-bit levels). 1 when it ran
     // (adjusting or not); 0 with error 0 while the mode is off, or 9 without a frame or device.
@@ -37,7 +39,7 @@ public:
 private:
     void CorrectHotPixels(FrameBuffer& raw8);
     void DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& raw);
-    void GrayModeStep(CaptureBuffers& buffers);
+    void GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8);
     void ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode);
 
     CameraInstance& camera_;

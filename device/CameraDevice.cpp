@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 #include <system_error>
+#include <utility>
 
 #include "device/SessionRecorder.h"
 #include "platform/Clock.h"
@@ -380,7 +381,7 @@ void CameraDevice::AcquisitionLoop() {
         if (current == kStateContinuous || current == kStateSingleFrame) {
             // Fill the slot after the newest; sequence 0 marks it as being filled, so the newest
             // complete frame survives until two further frames have been stored.
-            const int target = current == kStateSingleFrame ? 0 : (NewestSlot() + 1) % 3;
+            const int target = current == kStateSingleFrame ? 0 : SlotToFill();
             FrameSlot& slot = frameSlots[static_cast<size_t>(target)];
             bool stored = false;
             {
@@ -390,7 +391,10 @@ void CameraDevice::AcquisitionLoop() {
                 // A window larger than the ring is never read into it.
                 stored = length > 0 && static_cast<size_t>(length) <= slot.buffer.size() &&
                          Succeeded(ReadFrame(slot.buffer.data(), length));
-                if (stored) slot.sequence = ++frameCounter;
+                if (stored) {
+                    slot.arrivalNs = SteadyClockNs();
+                    slot.sequence = ++frameCounter;
+                }
             }
             if (!stored) {
                 state = kStateError;
@@ -434,6 +438,14 @@ int CameraDevice::NewestSlot() const {
     return newest;
 }
 
+int CameraDevice::SlotToFill() const {
+    const int newest = NewestSlot();
+    const int leased = leasedSlot.load();
+    const int next = (newest + 1) % 3;
+    // With a lease on the slot after the newest, the third slot is free.
+    return next == leased ? (newest + 2) % 3 : next;
+}
+
 int CameraDevice::CopySlot(int index, void* destination) {
     FrameSlot& slot = frameSlots[static_cast<size_t>(index)];
     std::lock_guard hold(slot.guard);
@@ -454,10 +466,61 @@ FrameStatus CameraDevice::GetFrameStatus() {
 
 DeviceResult CameraDevice::CopyLatestFrame(void* destination) {
     if (destination == nullptr) return kFailed;
-    const int sequence = CopySlot(NewestSlot(), destination);
-    if (sequence < 0) return kFailed;  // no acquisition has allocated the ring
-    lastDelivered = sequence;
+    const FrameLease lease = LeaseLatestFrame();
+    if (!lease) return kFailed;  // no acquisition has allocated the ring
+    std::memcpy(destination, lease.Bits(), lease.Bytes());
     return kDone;
+}
+
+FrameLease CameraDevice::LeaseLatestFrame() {
+    FrameLease lease;
+    const int index = NewestSlot();
+    // Announced before the guard is taken: a loop choosing its next slot from now on passes this one by.
+    // A loop that chose it just before fills it first, and the lease then holds that whole, newer frame.
+    leasedSlot = index;
+    FrameSlot& slot = frameSlots[static_cast<size_t>(index)];
+    std::unique_lock hold(slot.guard);
+    if (slot.buffer.empty()) {
+        leasedSlot = -1;
+        return lease;
+    }
+    lease.device_ = this;
+    lease.slot_ = index;
+    lease.hold_ = std::move(hold);
+    lease.bits_ = slot.buffer.data();
+    lease.bytes_ = std::min(static_cast<size_t>(std::max(GetFrameBytes(), 0)), slot.buffer.size());
+    lease.sequence_ = slot.sequence.load();
+    lease.arrivalNs_ = slot.arrivalNs.load();
+    lastDelivered = lease.sequence_;
+    return lease;
+}
+
+FrameLease::FrameLease(FrameLease&& other) noexcept { *this = std::move(other); }
+
+FrameLease& FrameLease::operator=(FrameLease&& other) noexcept {
+    if (this != &other) {
+        Return();
+        device_ = std::exchange(other.device_, nullptr);
+        slot_ = std::exchange(other.slot_, -1);
+        hold_ = std::move(other.hold_);
+        bits_ = std::exchange(other.bits_, nullptr);
+        bytes_ = std::exchange(other.bytes_, 0);
+        sequence_ = std::exchange(other.sequence_, 0);
+        arrivalNs_ = std::exchange(other.arrivalNs_, 0);
+    }
+    return *this;
+}
+
+void FrameLease::Return() {
+    if (device_ == nullptr) return;
+    // Cleared while the guard is still held: the loop may take the slot again once it is released.
+    int expected = slot_;
+    device_->leasedSlot.compare_exchange_strong(expected, -1);
+    if (hold_.owns_lock()) hold_.unlock();
+    device_ = nullptr;
+    slot_ = -1;
+    bits_ = nullptr;
+    bytes_ = 0;
 }
 
 DeviceResult CameraDevice::FinishSingleFrame(void* destination) {

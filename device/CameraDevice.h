@@ -31,6 +31,42 @@ inline bool Succeeded(DeviceResult result) { return result == DeviceResult::Done
 // What the acquisition loop holds for a consumer.
 enum class FrameStatus { Error, NoNewFrame, NewFrame };
 
+class CameraDevice;
+
+// The newest finished frame of the ring, lent to the consumer in place. While the lease lives, the slot's
+// guard is held and the acquisition loop fills the other two slots, so the frame stays whole and the loop
+// never waits for the consumer. Moving hands the slot on; destruction returns it.
+class FrameLease {
+public:
+    FrameLease() = default;
+    FrameLease(FrameLease&& other) noexcept;
+    FrameLease& operator=(FrameLease&& other) noexcept;
+    FrameLease(const FrameLease&) = delete;
+    FrameLease& operator=(const FrameLease&) = delete;
+    ~FrameLease() { Return(); }
+
+    explicit operator bool() const { return bits_ != nullptr; }
+    // The frame's packed rows (frame bytes of the format): writable, the slot is the consumer's alone
+    // until it is returned.
+    uint8_t* Bits() const { return bits_; }
+    size_t Bytes() const { return bytes_; }
+    int Sequence() const { return sequence_; }
+    // When the acquisition read of this frame finished (steady clock, nanoseconds).
+    int64_t ArrivalNs() const { return arrivalNs_; }
+    // Gives the slot back to the ring now.
+    void Return();
+
+private:
+    friend class CameraDevice;
+    CameraDevice* device_ = nullptr;
+    int slot_ = -1;
+    std::unique_lock<std::mutex> hold_;
+    uint8_t* bits_ = nullptr;
+    size_t bytes_ = 0;
+    int sequence_ = 0;
+    int64_t arrivalNs_ = 0;
+};
+
 // Base class of every camera model. It owns the open drive, the three ring buffers and the acquisition
 // thread. Model-specific requests answer DeviceResult::Failed ("not done") here; a model class overrides
 // them. A model class calls Close() in its destructor, so that the acquisition thread ends while the
@@ -84,6 +120,9 @@ public:
     FrameStatus GetFrameStatus();
     // Copies the newest frame to destination (frame bytes of the format).
     DeviceResult CopyLatestFrame(void* destination);
+    // Lends the newest frame in place (see FrameLease); an empty lease when no acquisition has allocated
+    // the ring. The frame counts as delivered.
+    FrameLease LeaseLatestFrame();
     float GetFrameRate();
     int GetTransferSize();
     int GetImageSize();
@@ -171,8 +210,11 @@ protected:
         std::mutex guard;
         AlignedBuffer buffer;  // page-aligned so that frames go straight from a direct-I/O disk
         std::atomic<int> sequence{0};
+        std::atomic<int64_t> arrivalNs{0};  // when the read that filled it finished
     };
     std::array<FrameSlot, 3> frameSlots;
+    // The slot a FrameLease holds (-1: none). The loop fills neither it nor the newest slot.
+    std::atomic<int> leasedSlot{-1};
     // Frame bytes of the format the running acquisition's ring was sized for; 0 when no thread runs.
     std::atomic<int> ringFrameBytes{0};
     std::atomic<int> frameCounter{0};
@@ -193,6 +235,7 @@ protected:
     int rowStart = 0, columnStart = 0, rowSize = 0, columnSize = 0;
 
 private:
+    friend class FrameLease;
     DeviceResult StartAcquisition(int mode);
     void AcquisitionLoop();
     // True when the loop passed once within a second.
@@ -201,6 +244,8 @@ private:
     void EndLoop();
     void ReleaseRing();
     int NewestSlot() const;
+    // The slot the loop fills next: neither the newest nor a leased one.
+    int SlotToFill() const;
     // Copies the frame bytes of a slot; the copied frame's sequence, or -1 when the ring is released.
     int CopySlot(int slot, void* destination);
     void SignalLoopPass();

@@ -233,7 +233,7 @@ void Usage(FILE* out) {
                  "  -n, --cameras N        emulated cameras, 1..4 (default 1)\n"
                  "  -p, --protocol P       register protocol: word (default) or byte\n"
                  "  -f, --fps N            frames per second; 'max' for no pacing (default: sensor timing)\n"
-                 "  -s, --scene S          bars (default), moving, or a PNG or binary PPM file\n"
+                 "  -s, --scene S          bars (default), moving, counter, or a PNG/PPM file\n"
                  "  -m, --mosaic FILE      an 8-bit binary PGM mosaic delivered as it stands\n"
                  "  -u, --usb-speed N      link speed of the cameras' USB ports in Mbit/s (default 5000; 480 is USB 2)\n"
                  "  -r, --replay SESSION   one camera that answers as the recorded session did\n"

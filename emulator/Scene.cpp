@@ -107,6 +107,33 @@ private:
     std::vector<uint8_t> mosaic_;
 };
 
+// Every pixel of frame n is 16 + 29 n mod 224, delivered as it stands: every row carries its frame's
+// number (mod 224; 29 and 224 share no factor, so 224 consecutive frames all differ), and a picture
+// whose rows disagree was put together from more than one frame.
+class Counter : public Scene {
+public:
+    static constexpr int kLevels = 224;
+    static constexpr int kStep = 29;
+
+    Counter() : rows_(static_cast<size_t>(kLevels) * kSensorWidth) {
+        for (int n = 0; n < kLevels; ++n) {
+            std::fill_n(rows_.begin() + static_cast<ptrdiff_t>(n) * kSensorWidth, kSensorWidth,
+                        static_cast<uint8_t>(16 + n * kStep % kLevels));
+        }
+    }
+    // Stride 0: one stored row serves every row of the frame.
+    MosaicView Frame(uint64_t frameNumber) const override {
+        const size_t row = static_cast<size_t>(frameNumber % kLevels) * kSensorWidth;
+        return {rows_.data() + row, kSensorWidth, kSensorHeight, 0};
+    }
+    bool Animated() const override { return true; }
+    bool Raw() const override { return true; }
+    std::string Name() const override { return "counter"; }
+
+private:
+    std::vector<uint8_t> rows_;
+};
+
 // Built once per process and shared: every camera of a multi-camera emulator looks at the same bars.
 template <typename Build>
 std::shared_ptr<const Scene> Shared(std::weak_ptr<const Scene>& cache, std::mutex& mutex, Build build) {
@@ -131,6 +158,12 @@ std::shared_ptr<const Scene> MovingScene() {
     static std::mutex mutex;
     static std::weak_ptr<const Scene> cache;
     return Shared(cache, mutex, [] { return std::make_shared<Moving>(); });
+}
+
+std::shared_ptr<const Scene> CounterScene() {
+    static std::mutex mutex;
+    static std::weak_ptr<const Scene> cache;
+    return Shared(cache, mutex, [] { return std::make_shared<Counter>(); });
 }
 
 std::shared_ptr<const Scene> PictureScene(const Image& rgb, std::string name) {
@@ -184,6 +217,7 @@ std::shared_ptr<const Scene> MosaicScene(Image gray, std::string name) {
 std::shared_ptr<const Scene> LoadScene(const std::string& nameOrPath, std::string* error) {
     if (nameOrPath == "bars") return ColourBarsScene();
     if (nameOrPath == "moving") return MovingScene();
+    if (nameOrPath == "counter") return CounterScene();
     Image rgb;
     if (!LoadColourImage(nameOrPath, &rgb, error)) return nullptr;
     return PictureScene(rgb, nameOrPath);

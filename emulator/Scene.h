@@ -45,13 +45,16 @@ public:
 std::shared_ptr<const Scene> ColourBarsScene();
 // Hue stripes over a vertical brightness ramp that move 8 pixels to the left each frame.
 std::shared_ptr<const Scene> MovingScene();
+// Frame n is one level everywhere, 16 + 29 n mod 224, delivered as it stands: a picture whose rows
+// differ mixes two frames.
+std::shared_ptr<const Scene> CounterScene();
 // A colour picture scaled to cover the sensor (aspect kept, centred, the excess cropped), bilinear,
 // then sampled on the sensor's colour filter sites.
 std::shared_ptr<const Scene> PictureScene(const Image& rgb, std::string name);
 // An 8-bit mosaic delivered as it stands; pixels outside it read 0.
 std::shared_ptr<const Scene> MosaicScene(Image gray, std::string name);
 
-// "bars", "moving", or a PNG/PPM file. Null and a message on failure.
+// "bars", "moving", "counter", or a PNG/PPM file. Null and a message on failure.
 std::shared_ptr<const Scene> LoadScene(const std::string& nameOrPath, std::string* error);
 // An 8-bit binary PGM mosaic. Null and a message on failure.
 std::shared_ptr<const Scene> LoadMosaic(const std::string& path, std::string* error);

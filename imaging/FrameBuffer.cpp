@@ -57,6 +57,24 @@ int FrameBuffer::Create(int32_t width, int32_t height, int32_t bitsPerPixel) {
     return BuildPixels(nullptr);
 }
 
+int FrameBuffer::Borrow(uint8_t* bits, int32_t width, int32_t height, int32_t bitsPerPixel) {
+    Release();
+    if (bits == nullptr || width <= 0 || height <= 0 || bitsPerPixel <= 0 || bitsPerPixel > 0xFFFF) return 0;
+    const uint32_t stride = FrameStride(width, static_cast<uint32_t>(bitsPerPixel));
+    if (stride == 0) return 0;
+    info_.header.biWidth = width;
+    info_.header.biHeight = height;
+    info_.header.biPlanes = 1;
+    info_.header.biBitCount = static_cast<uint16_t>(bitsPerPixel);
+    width_ = width;
+    height_ = height;
+    bitsPerPixel_ = static_cast<uint16_t>(bitsPerPixel);
+    stride_ = stride;
+    if (bitsPerPixel_ == 8) SetColorTable(kColorTableGray, nullptr, 0, 256);
+    bits_ = bits;
+    return 1;
+}
+
 int FrameBuffer::CreateLike(const FrameBuffer* other) {
     if (other == nullptr || other->width_ <= 0 || other->height_ <= 0 || other->bitsPerPixel_ == 0) return 0;
     if (other == this) return 0;  // releasing first would destroy the model

@@ -68,6 +68,10 @@ public:
     int Create(int32_t width, int32_t height, int32_t bitsPerPixel);
     // Builds the geometry of other (header copied, colour table not), pixels not copied.
     int CreateLike(const FrameBuffer* other);
+    // Describes width x height pixels of bitsPerPixel that live in memory the caller owns and keeps alive
+    // while the buffer refers to it (rows at the stride rule); nothing is allocated or freed. 0 and empty
+    // for a geometry Create refuses or a null bits.
+    int Borrow(uint8_t* bits, int32_t width, int32_t height, int32_t bitsPerPixel);
     // Frees the pixels and surface; the buffer becomes empty. Always 0.
     int Release();
     // kColorTableGray: gray ramp; kColorTableEntries: count entries of table at start into the surface

@@ -287,6 +287,13 @@ typedef struct ZelvikRecordStatus {
  * while a recording runs. */
 ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
 
+/* ---- Extension: frame timing ---- */
+/* 1 and, in *nanoseconds, when the camera's frame announced by the handle's last MSG_CAMERA_FRAME
+ * arrived (the moment its acquisition read finished), on CLOCK_MONOTONIC: the frame's age is
+ * clock_gettime(CLOCK_MONOTONIC) minus it. 0 for an unknown handle, a null pointer or before the first
+ * frame. Read it when the message arrives: the next frame's message replaces it. */
+ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds);
+
 #ifdef __cplusplus
 }
 #endif

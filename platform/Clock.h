@@ -12,6 +12,12 @@ inline uint32_t MillisecondClock() {
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// The steady clock in nanoseconds (CLOCK_MONOTONIC on Linux): frame arrival times and their ages.
+inline int64_t SteadyClockNs() {
+    using namespace std::chrono;
+    return static_cast<int64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 // Fuzzing builds (FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION, set by fuzz/) do not wait out the protocol's
 // pauses, so that one input runs in microseconds; every other build sleeps.
 inline void SleepMs(int ms) {

@@ -4,7 +4,7 @@
 // are not paced) serves every benchmark; an iteration is one full frame (2592 x 1944 bytes) reaching this
 // process. Repetitions of all benchmarks are interleaved at random (the machine's other load then weighs on
 // each alike) and reported by their median. The summary at the end gives frames/s and MB/s of the raw read
-// and of the acquisition path and their ratio (the goal is at least 90 %).
+// and of the acquisition path and their ratio (the goal is at least 95 %).
 //
 //   RawFrameRead/buffers:1/copy:0  the reference: the word protocol's frame read done by hand on the mount's
 //                                  disk (the frame request block, then one O_DIRECT pread of the image area
@@ -12,8 +12,10 @@
 //   RawFrameRead/buffers:3/copy:0  the same read into three aligned buffers in turn, as the device's ring.
 //   RawFrameRead/buffers:3/copy:1  ... and each frame copied into an application buffer afterwards, as
 //                                  CopyLatestFrame does (in the reading thread here).
-//   AcquisitionPath                CameraDevice::StartContinuous, then per frame GetFrameStatus until it
-//                                  answers 3 and CopyLatestFrame into the application's buffer.
+//   AcquisitionPath/copy:0         CameraDevice::StartContinuous, then per frame GetFrameStatus until it
+//                                  answers 3 and LeaseLatestFrame: the slot handed over and returned, as
+//                                  the capture engine takes it (the figure with the goal).
+//   AcquisitionPath/copy:1         ... CopyLatestFrame into an application buffer instead.
 //
 // Counters: cpu_cores = CPU time of this process and of the emulator per second of wall time (how much of
 // the machine the path keeps busy); loop_fps = the acquisition thread's own frame rate.
@@ -123,6 +125,7 @@ void RawFrameRead(benchmark::State& state) {
 }
 
 void AcquisitionPath(benchmark::State& state) {
+    const bool copy = state.range(0) != 0;
     std::unique_ptr<zelvik::CameraDevice> device = zelvik::CreateCameraDevice(zelvik::SystemDisks());
     if (!device || device->GetDeviceCount() < 1 || device->GetTransferSize() != static_cast<int>(kTransferBytes)) {
         state.SkipWithError("no full-resolution camera found under ZELVIK_ROOT");
@@ -138,7 +141,17 @@ void AcquisitionPath(benchmark::State& state) {
         zelvik::FrameStatus status;
         while ((status = device->GetFrameStatus()) == zelvik::FrameStatus::NoNewFrame)
             std::this_thread::sleep_for(kPollInterval);
-        if (status != zelvik::FrameStatus::NewFrame || !zelvik::Succeeded(device->CopyLatestFrame(destination.data()))) {
+        bool handed = false;
+        if (status == zelvik::FrameStatus::NewFrame) {
+            if (copy) {
+                handed = zelvik::Succeeded(device->CopyLatestFrame(destination.data()));
+            } else {
+                const zelvik::FrameLease lease = device->LeaseLatestFrame();
+                handed = static_cast<bool>(lease);
+                if (handed) destination[0] = lease.Bits()[lease.Bytes() - 1];
+            }
+        }
+        if (!handed) {
             state.SkipWithError("the acquisition ended");
             break;
         }
@@ -154,7 +167,7 @@ void Configure(benchmark::internal::Benchmark* b) {
     b->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(7)->ReportAggregatesOnly(true);
 }
 BENCHMARK(RawFrameRead)->ArgNames({"buffers", "copy"})->Args({1, 0})->Args({3, 0})->Args({3, 1})->Apply(Configure);
-BENCHMARK(AcquisitionPath)->Apply(Configure);
+BENCHMARK(AcquisitionPath)->ArgName("copy")->Arg(0)->Arg(1)->Apply(Configure);
 
 // The console output, plus each benchmark's median time per frame for the summary.
 class MedianReporter : public benchmark::ConsoleReporter {
@@ -174,7 +187,7 @@ public:
 
 void PrintSummary(const std::map<std::string, double>& secondsPerFrame) {
     const auto raw = secondsPerFrame.find("RawFrameRead/buffers:1/copy:0");
-    const auto path = secondsPerFrame.find("AcquisitionPath");
+    const auto path = secondsPerFrame.find("AcquisitionPath/copy:0");
     if (raw == secondsPerFrame.end() || path == secondsPerFrame.end()) return;
     const double mb = static_cast<double>(kFrameBytes) / 1e6;
     std::printf("\nmedians, %d x %d frames of %zu bytes:\n", kSensorWidth, kSensorHeight, kFrameBytes);
@@ -182,7 +195,7 @@ void PrintSummary(const std::map<std::string, double>& secondsPerFrame) {
         std::printf("  %-32s %8.1f frames/s %8.1f MB/s %6.1f %% of the raw read\n", name.c_str(), 1.0 / seconds,
                     mb / seconds, 100.0 * raw->second / seconds);
     }
-    std::printf("acquisition path / raw read: %.1f %% (goal: at least 90 %%)\n", 100.0 * raw->second / path->second);
+    std::printf("acquisition path / raw read: %.1f %% (goal: at least 95 %%)\n", 100.0 * raw->second / path->second);
 }
 
 }  // namespace

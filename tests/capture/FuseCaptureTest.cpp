@@ -1,6 +1,11 @@
 // The capture engine on the FUSE emulator: cameras found through the system root, frames read through the
 // kernel's file system, faults injected through the control file.
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,6 +92,56 @@ TEST_F(FuseCaptureTest, StreamsFullFramesUntilTheCameraIsUnplugged) {
     size_t lit = 0;
     for (uint8_t v : buffer) lit += v > 32;
     EXPECT_GT(lit, buffer.size() / 2);
+}
+
+// The counter scene gives every pixel of a frame its frame's level, so a picture whose rows differ was put
+// together from two frames. Exposure writes pause and resume the acquisition loop all along. Cases: the
+// frame path working in the ring slot itself (colour, packed rows meet the stride), and the frame copied
+// into the landing buffer (gray mode, whose image is that buffer; a width the rows must be spread for).
+TEST_F(FuseCaptureTest, StreamingWhileSuspendingNeverMixesTwoFrames) {
+    struct Case {
+        int bits, width, height;
+    };
+    const int h = OpenThrough({"--scene", "counter", "--fps", "max"});
+    for (const Case c : {Case{24, 512, 384}, Case{8, 512, 384}, Case{24, 250, 190}}) {
+        SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.width << " x " << c.height);
+        SetWindow(h, c.width, c.height);
+        ASSERT_EQ(Zelvik_SetColorMode(h, c.bits), 1);
+        const int64_t started = static_cast<int64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
+        ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+        std::atomic<bool> done{false};
+        std::thread setter([&] {
+            for (int exposure = 100; !done.load(); exposure = exposure == 100 ? 200 : 100) {
+                Zelvik_SetExposureTime(h, exposure);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the reader take the handle
+            }
+        });
+        const size_t rowBytes = static_cast<size_t>((c.width * c.bits / 8 + 3) & ~3);
+        std::vector<uint8_t> image(rowBytes * static_cast<size_t>(c.height));
+        std::set<uint8_t> levels;
+        int mixed = 0;
+        for (int frame = 0; frame < 20; ++frame) {
+            ASSERT_TRUE(WaitForFrame(Queue()));
+            int64_t arrival = 0;
+            ASSERT_EQ(ZelvikFrame_ArrivalTime(h, &arrival), 1);
+            EXPECT_GE(arrival, started);
+            if (Zelvik_GetImage(h, image.data(), static_cast<int>(image.size()), 1) != 1) continue;
+            // The demosaic's two border rows and columns see fewer neighbours: the inner picture is compared.
+            const size_t inner = rowBytes - 2 * 4 * static_cast<size_t>(c.bits / 8);
+            const uint8_t* middle = image.data() + rowBytes * static_cast<size_t>(c.height / 2) + 2 * (c.bits / 8);
+            for (int r = 2; r < c.height - 2; ++r)
+                mixed += std::memcmp(image.data() + rowBytes * r + 2 * (c.bits / 8), middle, inner) != 0;
+            levels.insert(middle[0]);
+        }
+        done = true;
+        setter.join();
+        ASSERT_EQ(Zelvik_StopPreview(h), 1);
+        DrainMessages(Queue());
+        EXPECT_EQ(mixed, 0);
+        EXPECT_GE(levels.size(), 3u) << "frames kept coming while the loop was paused and resumed";
+    }
 }
 
 }  // namespace
