@@ -65,9 +65,9 @@ Decoded DecodeTiff(const std::filesystem::path& path) {
     for (uint32_t r = 0; r < height; ++r) {
         if (TIFFReadScanline(tiff, line.data(), r, 0) != 1) break;
         for (uint32_t i = 0; i < width * spp; ++i) {
-            uint16_t w;
-            std::memcpy(&w, line.data() + 2 * i, 2);
-            d.samples.push_back(bits == 16 ? w : line[i]);
+            uint16_t w = line[i];
+            if (bits == 16) std::memcpy(&w, line.data() + 2 * i, 2);
+            d.samples.push_back(w);
         }
     }
     TIFFClose(tiff);
@@ -130,7 +130,15 @@ std::string Run(const std::string& command) {
     ::pclose(pipe);
     return out;
 }
-std::string Quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+std::string Quoted(const std::filesystem::path& p) {
+    // Appended piece by piece: GCC 12's -Wrestrict misreads "'" + string + "'" in release builds.
+    std::string quoted;
+    quoted.reserve(p.native().size() + 2);
+    quoted.push_back('\'');
+    quoted.append(p.native());
+    quoted.push_back('\'');
+    return quoted;
+}
 }  // namespace
 
 std::string ProbeVideo(const std::filesystem::path& path) {
