@@ -176,20 +176,38 @@ DeviceResult CameraDevice::Open() {
         if (!candidate) continue;
         // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
         if (identityOf(disks.DiskIdentities(), number) != identity) continue;
-        // The probe only reads.
+        // The probe only reads, through a session of its own, so that a camera that does not answer
+        // holds it up no longer than an exchange.
+        std::shared_ptr<DriveSession> probe = DriveSession::Start(std::move(candidate));
+        if (!probe) continue;
         Sector identification;
-        if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
-        if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
-        if (matches == deviceIndex) {
-            std::shared_ptr<DriveSession> opened =
-                DriveSession::Start(RecordSession(std::move(candidate), identification.data()));
-            if (!opened) return kFailed;
-            ReplaceSession(std::move(opened));
+        const bool camera =
+            ReadIdentification(*probe, identification) && IsIdentificationOf(identification, modelIdA, modelIdB);
+        if (camera && matches == deviceIndex) {
+            const bool wrapped = probe->WrapDrive([&](std::unique_ptr<DiskDrive> probed) {
+                return RecordSession(std::move(probed), identification.data());
+            });
+            if (!wrapped) {
+                probe->Retire();
+                return kFailed;
+            }
+            ReplaceSession(std::move(probe));
             return kDone;
         }
-        ++matches;
+        probe->Retire();
+        if (camera) ++matches;
     }
     return kFailed;
+}
+
+bool CameraDevice::ReadIdentification(DriveSession& probe, Sector& identification) {
+    const std::chrono::milliseconds stallLimit(transportStallMs.load());
+    if (!probe.Hold().LockUnlessStalled(stallLimit)) return false;
+    DriveSession::Patience patience;
+    patience.stallAt = DriveSession::Clock::now() + stallLimit;
+    const DriveSession::Outcome outcome = probe.ReadSector(kStatusOffset, identification, patience);
+    if (outcome != DriveSession::Outcome::Abandoned) probe.Hold().unlock();
+    return outcome == DriveSession::Outcome::Done;
 }
 
 void CameraDevice::Close() {

@@ -70,6 +70,16 @@ public:
     // that succeeds (the camera answers again). While it is set, exchanges fail without I/O.
     std::atomic<bool> stalled{false};
 
+    // Puts what `wrap` makes of the drive in its place (a recording wrapper); only while no transfer is in
+    // progress. False when the drive could not be wrapped or a transfer is in progress.
+    template <class Wrap>
+    bool WrapDrive(Wrap wrap) {
+        std::lock_guard lock(mutex_);
+        if (retired_ || pending_ || running_) return false;
+        drive_ = wrap(std::move(drive_));
+        return drive_ != nullptr;
+    }
+
     // The transfers. The caller holds Hold(); on Abandoned it no longer does.
     Outcome WriteSector(uint64_t offset, const protocol::Sector& block, const Patience& patience);
     Outcome ReadSector(uint64_t offset, protocol::Sector& sector, const Patience& patience);
