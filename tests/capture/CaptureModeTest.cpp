@@ -26,22 +26,15 @@ class CaptureModeTest : public CaptureFixture {
 protected:
     // A 64 x 48 window of the colour bars at 50 frames per second, 8-bit gray.
     int OpenSmall() {
-        emu::FirmwareOptions options;
-        options.fps = 50;
-        MakeCamera(options);
-        const int h = Open();
-        SetWindow(h, 64, 48);
-        EXPECT_EQ(Zelvik_SetColorMode(h, 8), 1);
-        return h;
+        MakeSmallCamera();
+        return MadeSmall(Open());
     }
     // The same on a device that takes the camera as stalled after stallMs instead of 5 s.
     int OpenSmallWithStallLimit(int stallMs) {
         struct StallLimitDevice : Q77RXDevice {
             StallLimitDevice(DiskSystem& disks, int limitMs) : Q77RXDevice(disks) { transportStallMs = limitMs; }
         };
-        emu::FirmwareOptions options;
-        options.fps = 50;
-        MakeCamera(options);
+        MakeSmallCamera();
         emu::EmulatedDisks& disks = *disks_;
         const ZELVIK_HWND notify = Notify();
         const int h = InitializeHandle([&](CameraInstance& c) {
@@ -49,6 +42,14 @@ protected:
         });
         handles_.push_back(h);
         Drain(h);
+        return MadeSmall(h);
+    }
+    void MakeSmallCamera() {
+        emu::FirmwareOptions options;
+        options.fps = 50;
+        MakeCamera(options);
+    }
+    int MadeSmall(int h) {
         SetWindow(h, 64, 48);
         EXPECT_EQ(Zelvik_SetColorMode(h, 8), 1);
         return h;
@@ -259,7 +260,7 @@ TEST_F(CaptureModeTest, StopsLeaveAStalledFrameTransferBehindAndTheCameraStreams
     } stops[] = {
         {"StopPreview", [&] { return Zelvik_StopPreview(h); }, [] {}},
         {"Close", [&] { return Zelvik_Close(h); }, [&] { EXPECT_EQ(Zelvik_SetDeviceNumber(h, 0), 1); }},
-        {"Release", [&] { Release(h); return 1; }, [&] { h = OpenSmall(); }},
+        {"Release", [&] { Release(h); return 1; }, [&] { h = MadeSmall(Open()); }},
     };
     for (const auto& s : stops) {
         ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1) << s.what;
