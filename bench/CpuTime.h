@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -47,6 +48,20 @@ inline double ProcessCpuSeconds(pid_t pid = 0) {
         return seconds(usage.ru_utime) + seconds(usage.ru_stime);
     }
     return StatCpu("/proc/" + std::to_string(pid) + "/stat").Total();
+}
+
+// Seconds the threads of a process (0: this one) spent runnable but waiting for a CPU, summed over the
+// threads alive now (schedstat's second field): how much the machine's other load held them up.
+inline double RunQueueWaitSeconds(pid_t pid = 0) {
+    const std::string tasks = "/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/task";
+    double total = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(tasks, ec)) {
+        std::ifstream schedstat(entry.path() / "schedstat");
+        double running = 0, waiting = 0;
+        if (schedstat >> running >> waiting) total += waiting / 1e9;
+    }
+    return total;
 }
 
 // CPU seconds of the calling thread, at the clock's full resolution (for timing one step alone).

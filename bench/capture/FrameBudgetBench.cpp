@@ -2,16 +2,18 @@
 // than its kernels: CPU per delivered frame <= 1.15 x (hot pixels + demosaic + copy-out timed alone).
 //
 // Run: frame_budget_bench [FRAMES] (needs /dev/fuse; default 200 frames, about 15 s). One emulator (the
-// colour bars at the sensor's rate) serves three phases of one run:
-//   1. streaming: a handle at full resolution, 24-bit, callback delivery, the library's default wait
-//      time; CPU of this process per delivered frame (getrusage), and per thread (/proc): the
-//      acquisition thread (the one found blocked in the frame read), the capture thread (the busiest
-//      other one) and the application's thread;
-//   2. the acquisition alone: the device streaming into its ring, a consumer polling every 10 ms (as the
+// colour bars at the sensor's rate) serves the phases of one run:
+//   1. the acquisition alone: the device streaming into its ring, a consumer polling every 10 ms (as the
 //      capture thread does) and taking each frame as the capture thread lands it (the newest slot lent,
 //      viewed in place): the acquisition = CPU of the process minus the consumer's, the landing = the
 //      consumer's CPU around the lease;
-//   3. the frame path's steps alone on a frame of phase 2 (bench/capture/FrameSteps.h).
+//   2. streaming: a handle at full resolution, 24-bit, callback delivery, the library's default wait
+//      time; CPU of this process per delivered frame (getrusage), and per thread (/proc): the
+//      acquisition thread (the one found blocked in the frame read), the capture thread (the busiest
+//      other one) and the application's thread. After every second frame, while the capture thread
+//      waits for the next one, the application's thread times the frame path's steps alone on a frame
+//      of phase 1 (bench/capture/FrameSteps.h), so that both meet the same load; that CPU is left out;
+//   3. the same steps after the stream, back to back and from cold caches, for comparison.
 // Shares are of the streaming CPU per delivered frame; what no step accounts for is shown as the rest.
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -88,8 +90,9 @@ struct Streaming {
     ThreadTimes acquisition, capture, application, others;  // ms per delivered frame
 };
 
-// Phase 1.
-bool Stream(int frames, Streaming& out) {
+// Phase 2: steps.Run() after every second frame, in the application's thread while the capture thread
+// waits for the next frame; that thread's CPU for it is left out of the streaming figures.
+bool Stream(int frames, FrameSteps& steps, Streaming& out) {
     const ZELVIK_HWND queue = ZelvikMsg_CreateQueue();
     const int h = Zelvik_Initialize(0);
     Zelvik_SetColorMode(h, 24);
@@ -108,10 +111,19 @@ bool Stream(int frames, Streaming& out) {
     for (pid_t tid : ThreadIds()) before[tid] = ThreadCpu(tid);
     const double cpuStart = ProcessCpuSeconds();
     int received = 0;
-    for (; ok && received < frames; ++received) ok = NextFrame(queue);
-    const double cpu = ProcessCpuSeconds() - cpuStart;
+    double inSteps = 0;
+    for (; ok && received < frames; ++received) {
+        ok = NextFrame(queue);
+        if (ok && received % 2 == 1) {
+            const double start = ThreadCpuSeconds();
+            steps.Run();
+            inSteps += ThreadCpuSeconds() - start;
+        }
+    }
+    const double cpu = ProcessCpuSeconds() - cpuStart - inSteps;
     std::map<pid_t, ThreadTimes> used;
     for (pid_t tid : ThreadIds()) used[tid] = ThreadCpu(tid) - before[tid];
+    used[self].total -= inSteps;
     Zelvik_StopPreview(h);
     Zelvik_Release(h);
     ZelvikMsg_DestroyQueue(queue);
@@ -141,7 +153,7 @@ struct Acquisition {
     std::vector<uint8_t> frame;
 };
 
-// Phase 2.
+// Phase 1.
 bool AcquireAlone(int frames, Acquisition& out) {
     std::unique_ptr<zelvik::CameraDevice> device = zelvik::CreateCameraDevice(zelvik::SystemDisks());
     if (!device || device->GetDeviceCount() < 1 || !zelvik::Succeeded(device->StartContinuous())) return false;
@@ -193,20 +205,21 @@ int Run(int frames) {
 
     Streaming streaming;
     Acquisition acquisition;
-    if (!Stream(frames, streaming)) {
-        std::fprintf(stderr, "frame_budget_bench: streaming failed\n");
-        return 1;
-    }
     if (!AcquireAlone(std::max(20, frames / 4), acquisition) ||
         acquisition.frame.size() < static_cast<size_t>(kSensorWidth) * kSensorHeight) {
         std::fprintf(stderr, "frame_budget_bench: the acquisition alone failed\n");
         return 1;
     }
-    const StepTimes steps = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 21);
-    if (steps.demosaic <= 0) {
+    FrameSteps interleaved(acquisition.frame, kSensorWidth, kSensorHeight);
+    if (!interleaved.Ready()) {
         std::fprintf(stderr, "frame_budget_bench: the frame path could not be set up\n");
         return 1;
     }
+    if (!Stream(frames, interleaved, streaming)) {
+        std::fprintf(stderr, "frame_budget_bench: streaming failed\n");
+        return 1;
+    }
+    const StepTimes steps = interleaved.Times();
 
     const double total = streaming.cpuMs;
     const double rest = steps.framePathRest;
@@ -225,19 +238,27 @@ int Run(int frames) {
     PrintStep("rest: polling, messages, scheduling, caches", total - sum, total);
     PrintStep("streaming: CPU of the process per delivered frame", total, total);
     std::printf("\n  streaming, per thread (ms per delivered frame; user and system to the clock tick):\n");
-    auto thread = [&](const char* which, const ThreadTimes& t) {
-        std::printf("    %-30s %7.3f   (%.3f user, %.3f system)\n", which, t.total, t.split.user, t.split.system);
+    auto thread = [&](const char* which, const ThreadTimes& t, bool split) {
+        std::printf("    %-30s %7.3f", which, t.total);
+        if (split) std::printf("   (%.3f user, %.3f system)", t.split.user, t.split.system);
+        std::printf("\n");
     };
-    thread("acquisition thread", streaming.acquisition);
-    thread("capture thread", streaming.capture);
-    thread("application thread", streaming.application);
-    thread("other threads", streaming.others);
+    thread("acquisition thread", streaming.acquisition, true);
+    thread("capture thread", streaming.capture, true);
+    thread("application thread", streaming.application, false);  // without the steps timed in it
+    thread("other threads", streaming.others, true);
 
     const double kernels = steps.Kernels();
     const double ratio = total / kernels;
     std::printf("\ncheck: CPU per delivered frame %.3f ms / (hot pixels + demosaic + copy-out alone %.3f ms) = %.3f "
                 "(goal <= 1.15): %s\n",
                 total, kernels, ratio, ratio <= 1.15 ? "holds" : "does not hold");
+    // The same steps after the stream: back to back, and each from cold caches.
+    const StepTimes warm = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 11);
+    const StepTimes cold = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 11, true);
+    std::printf("hot pixels + demosaic + copy-out after the stream: back to back %.3f ms (ratio %.3f), from cold "
+                "caches %.3f ms (ratio %.3f)\n",
+                warm.Kernels(), total / warm.Kernels(), cold.Kernels(), total / cold.Kernels());
     const std::string fault = emulator.Stop();
     if (!fault.empty()) {
         std::fprintf(stderr, "frame_budget_bench: %s\n", fault.c_str());

@@ -71,6 +71,7 @@ int Run(int frames, int waitMs) {
     bool ok = Zelvik_CallBackPreview(h, queue, buffer.data(), static_cast<int>(buffer.size()), 1) == 1;
     for (int i = 0; ok && i < 5; ++i) ok = NextFrame(queue);  // the stream settles
     const double cpuStart = ProcessCpuSeconds();
+    const double waitStart = RunQueueWaitSeconds(), emulatorWaitStart = RunQueueWaitSeconds(emulator.Pid());
     while (ok && static_cast<int>(samples.size()) < frames) {
         pollfd fd{ZelvikMsg_Fd(queue), POLLIN, 0};
         if (::poll(&fd, 1, 10000) <= 0) {
@@ -90,6 +91,8 @@ int Run(int frames, int waitMs) {
         samples.push_back(s);
     }
     const double cpu = ProcessCpuSeconds() - cpuStart;
+    const double waited = RunQueueWaitSeconds() - waitStart;
+    const double emulatorWaited = RunQueueWaitSeconds(emulator.Pid()) - emulatorWaitStart;
     Zelvik_StopPreview(h);
     Zelvik_Release(h);
     ZelvikMsg_DestroyQueue(queue);
@@ -138,6 +141,9 @@ int Run(int frames, int waitMs) {
                 static_cast<long long>(account.delivered), static_cast<long long>(account.Skipped()), unmatched,
                 disordered, torn);
     std::printf("CPU of this process per delivered frame: %.2f ms\n", 1e3 * cpu / static_cast<double>(samples.size()));
+    std::printf("runnable but waiting for a CPU (the machine's other load), per frame: this process %.2f ms, "
+                "the emulator %.2f ms\n",
+                1e3 * waited / static_cast<double>(samples.size()), 1e3 * emulatorWaited / static_cast<double>(samples.size()));
     std::printf("frame path alone (median CPU): hot pixels %.2f + demosaic %.2f + copy-out %.2f = %.2f ms\n",
                 steps.hotPixels, steps.demosaic, steps.copyOut, steps.Kernels());
     std::printf("goal: p99 %.2f ms <= frame period %.2f ms + frame path %.2f ms = %.2f ms: %s\n", p99, periodMs,

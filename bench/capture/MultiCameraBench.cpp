@@ -104,9 +104,12 @@ int Run(double seconds, int cameras) {
     if (ok) Serve(streams, 2.0, false);  // the streams settle
     const double cpuStart = ProcessCpuSeconds();
     const double emulatorStart = ProcessCpuSeconds(emulator.Pid());
+    const double waitStart = RunQueueWaitSeconds(), emulatorWaitStart = RunQueueWaitSeconds(emulator.Pid());
     if (ok) Serve(streams, seconds, true);
     const double cpu = ProcessCpuSeconds() - cpuStart;
     const double emulatorCpu = ProcessCpuSeconds(emulator.Pid()) - emulatorStart;
+    const double waited = RunQueueWaitSeconds() - waitStart;
+    const double emulatorWaited = RunQueueWaitSeconds(emulator.Pid()) - emulatorWaitStart;
     for (Stream& s : streams) {
         Zelvik_StopPreview(s.handle);
         Zelvik_Release(s.handle);
@@ -148,6 +151,10 @@ int Run(double seconds, int cameras) {
     std::printf("\nCPU of this process: %.2f ms per delivered frame (%.2f cores); the emulator: %.2f ms per frame\n",
                 delivered ? 1e3 * cpu / static_cast<double>(delivered) : 0.0, cpu / seconds,
                 delivered ? 1e3 * emulatorCpu / static_cast<double>(delivered) : 0.0);
+    std::printf("runnable but waiting for a CPU (the machine's other load), per delivered frame: this process %.2f ms, "
+                "the emulator %.2f ms\n",
+                delivered ? 1e3 * waited / static_cast<double>(delivered) : 0.0,
+                delivered ? 1e3 * emulatorWaited / static_cast<double>(delivered) : 0.0);
     std::printf("goal: every frame delivered, none skipped: %s (%lld skipped)\n", skipped == 0 ? "holds" : "does not hold",
                 static_cast<long long>(skipped));
     const std::string fault = emulator.Stop();
