@@ -29,14 +29,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/CpuTime.h"
 #include "device/CameraDevice.h"
 #include "device/DiskProtocol.h"
 #include "platform/AlignedBuffer.h"
@@ -59,22 +58,6 @@ constexpr std::chrono::microseconds kPollInterval{100};
 
 zelvik::test::FuseEmulator* g_emulator = nullptr;
 
-// User and system CPU seconds of a process (all its threads).
-double CpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t end = text.rfind(')');  // the command name may hold spaces
-    if (end == std::string::npos) return 0;
-    std::istringstream fields(text.substr(end + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 // Frame and byte rates, and the CPU share of this process and the emulator over the timed loop.
 class Accounting {
 public:
@@ -87,7 +70,7 @@ public:
     }
 
 private:
-    static double Cpu() { return CpuSeconds(0) + CpuSeconds(g_emulator->Pid()); }
+    static double Cpu() { return zelvik::bench::ProcessCpuSeconds() + zelvik::bench::ProcessCpuSeconds(g_emulator->Pid()); }
     double cpu_;
     std::chrono::steady_clock::time_point wall_;
 };
