@@ -251,8 +251,11 @@ TEST_F(RecordingTest, AStalledWriteLosesNoFrameWhileTheQueueHasRoom) {
     ASSERT_TRUE(pipe_->Ready());
     ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
 
-    const ZelvikRecordStatus stalled =
-        WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesProcessed >= 3; });
+    // Read between two frames: while the capture thread converts a frame, it counts as processed and not
+    // yet as queued.
+    const ZelvikRecordStatus stalled = WaitUntil(h, [](const ZelvikRecordStatus& s) {
+        return s.framesProcessed >= 3 && s.framesQueued + s.framesSkipped == s.framesProcessed;
+    });
     ASSERT_GE(stalled.framesProcessed, 3u);
     EXPECT_EQ(stalled.framesWritten, 0u);
     // The stalled frame holds one of the slots; a frame is skipped only once all are taken.
