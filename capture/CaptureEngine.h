@@ -26,7 +26,8 @@ class CameraInstance;
 // success and 0 for failure, and report the reason on the instance's error stack.
 //
 // The recording thread (Recording.cpp) is started by Record and joined in StopCapture after the capture
-// thread; it reads whole images under outputMutex_, from CapturedOutput().
+// thread; it writes the frames the capture thread converted into the recorder's queue (under
+// outputMutex_, right after the frame path).
 // The preview window (PreviewWindow) lives here: placed by SetPreviewWindow, created by Preview,
 // CallBackPreview and OpenPreviewWindow (the recorder's showWindow), drawn by the capture thread between
 // the frame path and the delivery, left in place by StopPreview, destroyed by Close after the capture
@@ -96,7 +97,8 @@ public:
     int SaveImage(const char* fileName, int format);
     // The same with a wide name (not text, or longer than 1023 bytes: error 1).
     int SaveImageW(const wchar_t* fileName, int format);
-    // The current or last recording. A null status or a size below sizeof(ZelvikRecordStatus): error 9.
+    // The current or last recording. A null status or a size below 40 (the layout before framesQueued):
+    // error 9; framesQueued is filled for a size of sizeof(ZelvikRecordStatus) or more.
     int GetRecordStatus(ZelvikRecordStatus* status);
 
     // --- state for the layers above and for tests ---
@@ -211,17 +213,15 @@ private:
     // 1 while a recording runs. Set by Record before the thread starts; cleared by the recording thread
     // when the recording ends, or by the application's thread (StopCapture) to end it.
     std::atomic<int32_t> recording_{0};
-    // Set by the capture thread after each processed frame, taken (exchange) by the recording thread. A
-    // flag, not a count: a frame processed before the recorder took the previous one replaces it.
-    std::atomic<int32_t> frameForRecorder_{0};
-    // The file and its conversion buffer. Record prepares it before the thread starts; from then on only
-    // the recording thread touches it, until JoinRecordingThread has joined that thread.
+    // The file and the queue of converted frames. Record starts it before the thread starts; from then
+    // on the capture thread offers every processed frame (Offer), and only the recording thread writes,
+    // until JoinRecordingThread has joined that thread. Its frame counters may be read at any time.
     AviRecording recorder_;
-    // What ZelvikRec_GetStatus reports: written by the capture thread (processed, skipped) and the
-    // recording thread (the rest); Record resets them before the thread starts. Relaxed atomics.
+    // What ZelvikRec_GetStatus reports besides the recorder's frame counters: written by the recording
+    // thread; Record resets them before the thread starts. Relaxed atomics.
     struct RecordCounters {
         std::atomic<int32_t> end{0}, error{0};
-        std::atomic<uint32_t> written{0}, skipped{0}, processed{0}, elapsedMs{0}, durationMs{0}, rate{0};
+        std::atomic<uint32_t> written{0}, elapsedMs{0}, durationMs{0}, rate{0};
     } recordCounters_;
     // Started by Record, joined by JoinRecordingThread (StopCapture, a later Record).
     std::thread recordThread_;

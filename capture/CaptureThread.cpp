@@ -8,6 +8,7 @@
 #include "imaging/FrameBuffer.h"
 #include "imaging/Scale.h"
 #include "instance/CameraInstance.h"
+#include "output/StillImage.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 
@@ -124,15 +125,12 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
         Update(frameInfo_.frameRate, frameRate_);
         framePath_.Process(buffers_, *mosaic, mode);
         slotView_.Release();
+        // A running recording takes its converted copy now, before the next frame can change the output,
+        // stamped with the time the frame arrived (skipped, and counted, when its queue is full).
+        recorder_.Offer(ViewOf(buffers_.OutputOf(mode)), MillisecondClockAt(landedArrivalNs_));
     }
     // A window that went away stops the drawing; it is reported once and frames keep being delivered.
     if (!preview_.Draw(buffers_, mode)) camera_.reportError(kErrWindow);
-    // A new image for the recorder; one it has not taken yet is replaced, and counted as skipped.
-    const bool replaced = frameForRecorder_.exchange(1) != 0;
-    if (recording_) {
-        recordCounters_.processed.fetch_add(1, std::memory_order_relaxed);
-        if (replaced) recordCounters_.skipped.fetch_add(1, std::memory_order_relaxed);
-    }
     Deliver(buffers_.OutputOf(mode));
 }
 

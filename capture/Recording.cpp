@@ -1,5 +1,6 @@
 // Recording and still images: starting a recording, the recording thread, its status, and saving the
 // output image of the last capture.
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -28,26 +29,19 @@ void CaptureEngine::PublishRecording() {
     recordCounters_.end.store(end == RecordingEnd::kRunning ? 0 : static_cast<int32_t>(end), relaxed);
 }
 
-// The recording thread: every 10 ms it looks for a frame the capture thread finished, converts it to the
-// bottom-up 24-bit picture under the output mutex, and appends it outside the mutex. The first frame
-// after the requested time ends the recording with a finished file; so do the 4 GiB limit and a failed
-// write (reported as error 12). Streaming goes on.
+// The recording thread: every 10 ms it appends the frames the capture thread queued (converted, each
+// stamped with the time it arrived), oldest first, until none is left. The frame the capture thread
+// marked as the first past the requested time ends the recording with a finished file; so do the 4 GiB
+// limit and a failed write (reported as error 12). Streaming goes on.
 void CaptureEngine::RecordingLoop() {
     while (recording_) {
         SleepMs(kRecorderPollMs);
-        if (frameForRecorder_.exchange(0) == 0) continue;
-        const uint32_t now = MillisecondClock();
-        bool taken = false;
-        {
-            std::lock_guard lock(outputMutex_);
-            if (const FrameBuffer* output = CapturedOutput()) taken = recorder_.Take(ViewOf(*output));
+        RecordingEnd end = RecordingEnd::kRunning;
+        // A stop from outside waits for the frame being written, not for the whole queue.
+        while (recording_ && end == RecordingEnd::kRunning && recorder_.HasQueued()) {
+            end = recorder_.AppendQueued();
+            PublishRecording();
         }
-        if (!taken) {
-            recordCounters_.skipped.fetch_add(1, std::memory_order_relaxed);
-            continue;
-        }
-        const RecordingEnd end = recorder_.Append(now);
-        PublishRecording();
         if (end == RecordingEnd::kRunning) continue;
         if (end != RecordingEnd::kTimeUp) camera_.reportError(kErrRecording);
         recording_ = 0;
@@ -86,18 +80,17 @@ int CaptureEngine::Record(const char* path, int durationMs, int showWindow) {
         std::lock_guard lock(outputMutex_);
         if (const FrameBuffer* output = CapturedOutput()) width = output->Width(), height = output->Height();
     }
+    for (auto* counter : {&recordCounters_.written, &recordCounters_.elapsedMs, &recordCounters_.rate})
+        counter->store(0);
+    recordCounters_.end = 0;
+    recordCounters_.error = 0;
+    recordCounters_.durationMs = static_cast<uint32_t>(durationMs);
+    // From here the capture thread queues frames; the recording thread, started next, writes them.
     if (!recorder_.Start(path, width, height, static_cast<uint32_t>(durationMs))) {
         Close();
         camera_.reportError(kErrRecording);
         return 0;
     }
-    for (auto* counter : {&recordCounters_.written, &recordCounters_.skipped, &recordCounters_.processed,
-                          &recordCounters_.elapsedMs, &recordCounters_.rate})
-        counter->store(0);
-    recordCounters_.end = 0;
-    recordCounters_.error = 0;
-    recordCounters_.durationMs = static_cast<uint32_t>(durationMs);
-    frameForRecorder_ = 0;
     recording_ = 1;
     try {
         recordThread_ = std::thread([this] { RecordingLoop(); });
@@ -150,7 +143,8 @@ int CaptureEngine::SaveImageW(const wchar_t* fileName, int format) {
 }
 
 int CaptureEngine::GetRecordStatus(ZelvikRecordStatus* status) {
-    if (status == nullptr || status->size < sizeof(ZelvikRecordStatus)) {
+    // Callers built before framesQueued existed pass the 40 bytes up to it.
+    if (status == nullptr || status->size < offsetof(ZelvikRecordStatus, framesQueued)) {
         camera_.reportError(kErrArgument);
         return 0;
     }
@@ -159,11 +153,15 @@ int CaptureEngine::GetRecordStatus(ZelvikRecordStatus* status) {
     status->end = recordCounters_.end.load(relaxed);
     status->error = recordCounters_.error.load(relaxed);
     status->framesWritten = recordCounters_.written.load(relaxed);
-    status->framesSkipped = recordCounters_.skipped.load(relaxed);
-    status->framesProcessed = recordCounters_.processed.load(relaxed);
+    // Read in this order (written first, processed last), written + skipped + queued never passes
+    // processed while frames move; once the recording has ended they are equal.
+    status->framesSkipped = recorder_.FramesSkipped();
+    const uint32_t queued = recorder_.FramesQueued();
+    status->framesProcessed = recorder_.FramesOffered();
     status->elapsedMs = recordCounters_.elapsedMs.load(relaxed);
     status->durationMs = recordCounters_.durationMs.load(relaxed);
     status->rateHundredths = recordCounters_.rate.load(relaxed);
+    if (status->size >= sizeof(ZelvikRecordStatus)) status->framesQueued = queued;
     return 1;
 }
 

@@ -414,6 +414,9 @@ DeviceResult CameraDevice::StartAcquisition(int mode) {
             ReleaseRing();
             return kFailed;
         }
+        // Mapped here rather than by the first frame read into each slot: the stream's first transfers
+        // then cost what every later one costs. A single frame only ever uses slot 0.
+        if (mode == kStateContinuous || &slot == &frameSlots[0]) slot.buffer.Populate();
     }
     frameCounter = 0;
     lastDelivered = 0;

@@ -257,6 +257,7 @@ void Firmware::AdvanceFrame() {
     }
     ++frameNumber_;
     ++counters_.framesDelivered;
+    if (frameObserver_) frameObserver_(frameNumber_, lastFrame_);
 }
 
 std::shared_ptr<const std::vector<uint8_t>> Firmware::RenderCurrentFrame() {
@@ -372,6 +373,11 @@ void Firmware::SetFrameRate(double fps) {
     std::lock_guard lock(mutex_);
     options_.fps = fps > 0 ? fps : 0;
     wake_.notify_all();
+}
+
+void Firmware::ObserveFrames(FrameObserver observer) {
+    std::lock_guard lock(mutex_);
+    frameObserver_ = std::move(observer);
 }
 
 void Firmware::Shutdown() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -88,6 +89,13 @@ public:
     // Ends every wait at once (stalls, frame pacing): used when the emulator shuts down.
     void Shutdown();
 
+    // Told of every frame a host reads: its number (the one the scene renders) and the moment the
+    // sensor finished it, i.e. when the frame became ready (the grid point at which the byte protocol
+    // raises its ready flag; unpaced, the moment of the read). Called with the firmware's lock held,
+    // so it must be quick and must not call back into this firmware. Null stops the reports.
+    using FrameObserver = std::function<void(uint64_t frameNumber, std::chrono::steady_clock::time_point ready)>;
+    void ObserveFrames(FrameObserver observer);
+
     // --- Inspection ---
     Protocol GetProtocol() const { return options_.protocol; }
     // A 16-bit sensor register as the sensor uses it.
@@ -143,6 +151,7 @@ private:
     // Frame stream.
     Clock::time_point lastFrame_;
     uint64_t frameNumber_ = 0;
+    FrameObserver frameObserver_;
     std::shared_ptr<const std::vector<uint8_t>> latched_;  // the frame of the current transfer
     struct RenderKey {
         SensorWindow window;

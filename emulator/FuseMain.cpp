@@ -239,6 +239,7 @@ void Usage(FILE* out) {
                  "  -r, --replay SESSION   one camera that answers as the recorded session did\n"
                  "                         (recorded with ZELVIK_RECORD_SESSION=SESSION)\n"
                  "  -P, --plain-disk V:M   also attach a USB disk that is not a camera (vendor V, model M)\n"
+                 "  -l, --frame-log FILE   append a line per frame read: camera, frame number, ready time (ns)\n"
                  "  -o OPTIONS             mount options passed to FUSE (e.g. allow_other)\n"
                  "  -d, --debug            FUSE debug output\n"
                  "  -h, --help             this text\n"
@@ -281,15 +282,15 @@ int Run(int argc, char** argv) {
         {"fps", required_argument, nullptr, 'f'},     {"scene", required_argument, nullptr, 's'},
         {"mosaic", required_argument, nullptr, 'm'},  {"debug", no_argument, nullptr, 'd'},
         {"usb-speed", required_argument, nullptr, 'u'}, {"plain-disk", required_argument, nullptr, 'P'},
-        {"replay", required_argument, nullptr, 'r'},
+        {"replay", required_argument, nullptr, 'r'}, {"frame-log", required_argument, nullptr, 'l'},
         {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0},
     };
     int cameras = 1;
     FirmwareOptions options;
     Emulator::Layout layout;
-    std::string scene, mosaic, fuseOptions, replay;
+    std::string scene, mosaic, fuseOptions, replay, frameLogPath;
     bool debug = false;
-    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:u:P:r:dh", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:u:P:r:l:dh", kOptions, nullptr)) != -1;) {
         char* end = nullptr;
         switch (c) {
             case 'n':
@@ -337,6 +338,7 @@ int Run(int argc, char** argv) {
                 break;
             }
             case 'r': replay = optarg; break;
+            case 'l': frameLogPath = optarg; break;
             case 's': scene = optarg; break;
             case 'm': mosaic = optarg; break;
             case 'o': fuseOptions += (fuseOptions.empty() ? "" : ",") + std::string(optarg); break;
@@ -369,8 +371,30 @@ int Run(int argc, char** argv) {
         }
         cameras = 1;
     }
+    // Declared before the emulator, so that it is closed after the last firmware is gone.
+    std::unique_ptr<FILE, int (*)(FILE*)> frameLog(nullptr, std::fclose);
+    if (!frameLogPath.empty()) {
+        frameLog.reset(std::fopen(frameLogPath.c_str(), "a"));
+        if (!frameLog) {
+            std::fprintf(stderr, "zelvik-emulator: cannot open %s: %s\n", frameLogPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
     Emulator emulator(cameras, options, layout);
     emulator.replay = std::move(session);
+    if (frameLog) {
+        // One line per frame read, written at once (a reader may follow the file while frames come):
+        // "CAMERA FRAME READY_NS", the ready time on CLOCK_MONOTONIC, the clock of steady_clock here.
+        for (int i = 0; i < emulator.disks.CameraCount(); ++i) {
+            emulator.disks.Camera(i).ObserveFrames(
+                [file = frameLog.get(), camera = i + 1](uint64_t frame, std::chrono::steady_clock::time_point ready) {
+                    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(ready.time_since_epoch());
+                    std::fprintf(file, "%d %llu %lld\n", camera, static_cast<unsigned long long>(frame),
+                                 static_cast<long long>(ns.count()));
+                    std::fflush(file);
+                });
+        }
+    }
 
     fuse_operations ops{};
     ops.init = Init;

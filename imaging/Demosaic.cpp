@@ -159,7 +159,10 @@ void RunBorderStrips(const KernelFrame& f, BayerMode mode, int firstStrip, Write
 }
 
 
-int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, DemosaicVariant variant, VectorRows8 vec) {
+// afterRow(i) runs once each interior row i is done (the whole pass does the row's border columns there).
+template <class AfterRow>
+int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, DemosaicVariant variant, VectorRows8 vec,
+                         AfterRow afterRow) {
     const int32_t W = f.width, H = f.height;
     if (H <= 4 || W <= 4 || f.dstBpp < 3) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
@@ -176,6 +179,7 @@ int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, Demosa
         const RowJob job = InteriorRow(f, *params, i, gR, gB);
         if (!fast) {
             Segment8(job, 2, W - 2, DemosaicArith::kPortable, v);
+            afterRow(i);
             continue;
         }
         // Portable columns 2..13 and fastTo..W-3 first, as whole groups where the row allows (they may
@@ -190,6 +194,7 @@ int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, Demosa
             ScalarPixels8(job, fastTo, W - 2, DemosaicArith::kPortable);
         }
         Segment8(job, 14, fastTo, DemosaicArith::kFast, v);
+        afterRow(i);
     }
     return 1;
 }
@@ -204,17 +209,64 @@ int RunDemosaicInterior16(const KernelFrame& f, const BayerParams* params, Vecto
     return 1;
 }
 
+// The two outermost rows at each end, columns 2 .. W-3, by the vector rows (W and H at least 4).
+void DemosaicBorderRows8(const KernelFrame& f, const BayerParams* params, VectorRows8 vec, int32_t gR, int32_t gB) {
+    const VectorRows8* v = f.srcBpp == 1 && (f.dstBpp == 3 || f.dstBpp == 4) && VectorGains(gR, gB) ? &vec : nullptr;
+    for (int32_t s = 0; s < 4; ++s)
+        Segment8(BorderRow(f, *params, s, gR, gB), 2, f.width - 2, DemosaicArith::kPortable, v);
+}
+
 int RunDemosaicBorder8(const KernelFrame& f, const BayerParams* params, VectorRows8 vec) {
     if (f.dstBpp < 3) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
     auto write = [&](uint8_t* d, const BlockSums& s) { WritePixel8(d, s, gR, gB, DemosaicArith::kPortable); };
     const bool rowsByVector = vec.body != nullptr && f.width >= 4 && f.height >= 4;
-    if (rowsByVector) {
-        const VectorRows8* v = f.srcBpp == 1 && (f.dstBpp == 3 || f.dstBpp == 4) && VectorGains(gR, gB) ? &vec : nullptr;
-        for (int32_t s = 0; s < 4; ++s)
-            Segment8(BorderRow(f, *params, s, gR, gB), 2, f.width - 2, DemosaicArith::kPortable, v);
-    }
+    if (rowsByVector) DemosaicBorderRows8(f, params, vec, gR, gB);
     RunBorderStrips<uint8_t>(f, params->mode, rowsByVector ? 2 : 0, write);
+    return 1;
+}
+
+// Row i's pixels of the column strips (columns 0, 1, W-2, W-1) as RunBorderStrips gives them after the
+// vector rows (W and H at least 4): each strip row visits two pixels, so the column phase starts every row
+// at the mode's; the row phase flips with every row, and the right strip's continues from the left
+// strip's H rows.
+void BorderColumnsOfRow8(const KernelFrame& f, BayerMode mode, int32_t i, int32_t gR, int32_t gB) {
+    const int32_t W = f.width, H = f.height;
+    FoldedSampler<uint8_t> P{};
+    P.i = i;
+    for (int k = 0; k < 4; ++k) P.rows[k] = f.SrcRow(Fold(i - 2 + k, H));
+    uint8_t* out = f.DstRow(i);
+    const int32_t prLeft = RowPhaseOf(mode) ^ (i & 1), prRight = prLeft ^ (H & 1), pc = ColPhaseOf(mode);
+    const int32_t columns[4] = {0, 1, W - 2, W - 1};
+    for (int n = 0; n < 4; ++n) {
+        const int32_t j = columns[n];
+        P.j = j;
+        for (int k = 0; k < 4; ++k) P.cols[k] = static_cast<size_t>(Fold(j - 2 + k, W)) * f.srcBpp;
+        WritePixel8(out + static_cast<size_t>(j) * f.dstBpp, ComputeBlock(P, j, i, n < 2 ? prLeft : prRight, pc ^ (n & 1)),
+                    gR, gB, DemosaicArith::kPortable);
+    }
+}
+
+// Interior and border in one walk over the rows: each row's border columns are done while its lines are
+// still in the cache (a separate walk down the columns misses on every row). The same bytes as the
+// interior kernel followed by the border kernel; frames without vector rows or too small for them take
+// exactly that way.
+int RunDemosaicFrame8(const KernelFrame& f, const BayerParams* params, const DemosaicForm& interior,
+                      VectorRows8 border) {
+    const int32_t W = f.width, H = f.height;
+    if (border.body == nullptr || W <= 4 || H <= 4 || f.dstBpp < 3) {
+        RunDemosaicInterior8(f, params, interior.variant, interior.rows->rows8, [](int32_t) {});
+        return RunDemosaicBorder8(f, params, border);
+    }
+    const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
+    const BayerMode mode = params->mode;
+    BorderColumnsOfRow8(f, mode, 0, gR, gB);
+    BorderColumnsOfRow8(f, mode, 1, gR, gB);
+    RunDemosaicInterior8(f, params, interior.variant, interior.rows->rows8,
+                         [&](int32_t i) { BorderColumnsOfRow8(f, mode, i, gR, gB); });
+    BorderColumnsOfRow8(f, mode, H - 2, gR, gB);
+    BorderColumnsOfRow8(f, mode, H - 1, gR, gB);
+    DemosaicBorderRows8(f, params, border, gR, gB);
     return 1;
 }
 
@@ -249,11 +301,15 @@ FormTable<detail::DemosaicRows> kDemosaicRows = {
 VectorForm FormOf(const detail::DemosaicRows& rows) { return rows.form; }
 
 int DemosaicInterior(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
-    return detail::RunDemosaicInterior8(f, &params, form.variant, form.rows->rows8);
+    return detail::RunDemosaicInterior8(f, &params, form.variant, form.rows->rows8, [](int32_t) {});
 }
 
 int DemosaicBorder(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
     return detail::RunDemosaicBorder8(f, &params, form.rows->rows8);
+}
+int DemosaicFrame(const KernelFrame& f, const BayerParams& params, const DemosaicForm& interior,
+                  const DemosaicForm& border) {
+    return detail::RunDemosaicFrame8(f, &params, interior, border.rows->rows8);
 }
 
 int DemosaicInterior16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
@@ -278,8 +334,7 @@ int DemosaicPass(FrameBuffer& destination, FrameBuffer& source, const BayerParam
         destination.Apply(DemosaicBorder16, source, nullptr, 0, 0, params, kernels.interior);
     } else {
         const DemosaicForm& interior = SelectDemosaicInterior(kernels, destination.BitsPerPixel(), params);
-        destination.Apply(DemosaicInterior, source, nullptr, 0, 0, params, interior);
-        destination.Apply(DemosaicBorder, source, nullptr, 0, 0, params, kernels.interior);
+        destination.Apply(DemosaicFrame, source, nullptr, 0, 0, params, interior, kernels.interior);
     }
     return 1;
 }

@@ -37,6 +37,10 @@ VectorForm FormOf(const detail::DemosaicRows& rows);
 int DemosaicInterior(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form);
 // The two outermost rows and columns, with same-colour samples four pixels inwards for missing ones.
 int DemosaicBorder(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form);
+// Both of the above in one walk over the rows (the interior in its form, the border in border's), with
+// the same bytes as DemosaicInterior followed by DemosaicBorder.
+int DemosaicFrame(const KernelFrame& f, const BayerParams& params, const DemosaicForm& interior,
+                  const DemosaicForm& border);
 // 10-bit samples in 16-bit words to 48/64 bits; red and blue 1023 when S x g > 0x1FFFFF.
 int DemosaicInterior16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form);
 int DemosaicBorder16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form);

@@ -268,23 +268,26 @@ ZELVIK_API const char* ZelvikLib_KernelForms(void);
 #define ZELVIK_REC_STOPPED 4       /* stopped from outside (StopPreview, Close, Release): left unfinished */
 #define ZELVIK_REC_FINISH_FAILED 5 /* the end of the file could not be written */
 
-/* Set size to sizeof(ZelvikRecordStatus) (40) before the call. */
+/* Set size to sizeof(ZelvikRecordStatus) (44) before the call. When the recording has ended,
+ * framesWritten + framesSkipped + framesQueued = framesProcessed. */
 typedef struct ZelvikRecordStatus {
     uint32_t size;
     int32_t recording;        /* 1 while a recording runs */
     int32_t end;              /* ZELVIK_REC_*: how the last recording ended */
     int32_t error;            /* errno behind ZELVIK_REC_WRITE_FAILED or ZELVIK_REC_FINISH_FAILED, else 0 */
     uint32_t framesWritten;   /* frames in the file */
-    uint32_t framesSkipped;   /* processed frames replaced by the next one before the recorder took them */
-    uint32_t framesProcessed; /* frames the capture thread finished since the recording started */
-    uint32_t elapsedMs;       /* from the first recorded frame to the last one written */
+    uint32_t framesSkipped;   /* processed frames not recorded: every slot of the recorder's queue was taken */
+    uint32_t framesProcessed; /* frames the capture thread finished for the recording (up to its last one) */
+    uint32_t elapsedMs;       /* from the first recorded frame's arrival to that of the last one written */
     uint32_t durationMs;      /* the requested time */
     uint32_t rateHundredths;  /* frames per second x 100 written into the file at the end (0 until then) */
+    uint32_t framesQueued;    /* frames waiting to be written; once ended, those left unwritten (a stop from
+                                 outside, a failed write). Filled only when size is 44 or more. */
 } ZelvikRecordStatus;
 
 /* Fills *status with the current or last recording of the camera: 1. 0 for an unregistered handle
- * (nothing reported) and, with error 9, for a null status or a size below 40. Any thread may call it
- * while a recording runs. */
+ * (nothing reported) and, with error 9, for a null status or a size below 40 (the layout before
+ * framesQueued, still served). Any thread may call it while a recording runs. */
 ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
 
 /* ---- Extension: frame timing ---- */

@@ -1,67 +1,106 @@
-// AviRecording: frame conversion, timing from the first frame, the measured rate and the end.
+// AviRecording: the frame queue, timing from the first frame, the measured rate and the end.
 #include "output/AviRecording.h"
 
-#include <new>
+#include <cstring>
 
 namespace zelvik {
 
 int AviRecording::Start(const char* path, int32_t width, int32_t height, uint32_t durationMs) {
     Stop();
     end_ = RecordingEnd::kStopped;
-    started_ = frameTaken_ = false;
+    started_ = false;
     start_ = last_ = rate_ = written_ = 0;
-    duration_ = durationMs;
+    head_ = 0;
+    tail_ = 0;
+    offered_ = 0;
+    skipped_ = 0;
     if (width <= 0 || height <= 0) return 0;
-    frame_.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(height) * 3]);
-    if (!frame_) return 0;
-    if (!writer_.Open(path, width, height, kNominalRate)) {
-        frame_.reset();
-        return 0;
-    }
+    const size_t frameBytes = size_t(width) * size_t(height) * 3;
+    const size_t stride = (frameBytes + AlignedBuffer::kAlignment - 1) / AlignedBuffer::kAlignment * AlignedBuffer::kAlignment;
+    AlignedBuffer slots(stride * kQueueSlots);
+    if (slots.empty()) return 0;
+    std::memset(slots.data(), 0, slots.size());
+    if (!writer_.Open(path, width, height, kNominalRate)) return 0;
     end_ = RecordingEnd::kRunning;
+    std::lock_guard lock(producerMutex_);
+    slots_ = std::move(slots);
+    slotStride_ = stride;
+    width_ = width;
+    height_ = height;
+    duration_ = durationMs;
+    clockStarted_ = false;
+    accepting_ = true;
     return 1;
 }
 
-bool AviRecording::Take(const ImageView& image) {
-    frameTaken_ = Running() && image.width == writer_.Width() && image.height == writer_.Height() &&
-                  ConvertToAviFrame(image, frame_.get());
-    return frameTaken_;
+FrameOffer AviRecording::Offer(const ImageView& image, uint32_t arrivalMs) {
+    if (!accepting_.load(std::memory_order_relaxed)) return FrameOffer::kNotRecording;
+    std::lock_guard lock(producerMutex_);
+    if (!accepting_.load(std::memory_order_relaxed)) return FrameOffer::kNotRecording;
+    offered_.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t tail = tail_.load(std::memory_order_relaxed);
+    // The writer gives a slot back only once its frame is in the file.
+    const bool full = tail - head_.load(std::memory_order_acquire) == kQueueSlots;
+    if (full || image.width != width_ || image.height != height_ || !ConvertToAviFrame(image, Slot(tail))) {
+        skipped_.fetch_add(1, std::memory_order_relaxed);
+        return FrameOffer::kSkipped;
+    }
+    if (!clockStarted_) {
+        clockStarted_ = true;
+        clockStart_ = arrivalMs;
+    }
+    // Taken on the wrapping clock as a difference, so a recording that spans the wrap still ends on time.
+    const bool last = arrivalMs - clockStart_ > duration_;
+    arrivalMs_[tail % kQueueSlots] = arrivalMs;
+    lastFrame_[tail % kQueueSlots] = last;
+    if (last) accepting_ = false;
+    tail_.store(tail + 1, std::memory_order_release);
+    return FrameOffer::kQueued;
 }
 
-RecordingEnd AviRecording::Append(uint32_t now) {
-    if (!Running() || !frameTaken_) return end_;
-    frameTaken_ = false;
+RecordingEnd AviRecording::AppendQueued() {
+    if (!Running()) return end_;
+    const uint32_t head = head_.load(std::memory_order_relaxed);
+    if (head == tail_.load(std::memory_order_acquire)) return end_;
+    const uint32_t now = arrivalMs_[head % kQueueSlots];
     if (!started_) {
         started_ = true;
         start_ = now;
     }
     last_ = now;
-    switch (writer_.AppendFrame(frame_.get())) {
+    switch (writer_.AppendFrame(Slot(head))) {
     case AviAppend::kWritten:
         ++written_;
         break;
     case AviAppend::kSizeLimit:
-        return Conclude(RecordingEnd::kSizeLimit, now);
+        return Conclude(RecordingEnd::kSizeLimit, now);  // the frame stays queued: never written
     default:
         return Conclude(RecordingEnd::kWriteFailed, now);
     }
-    // Taken on the wrapping clock as a difference, so a recording that spans the wrap still ends on time.
-    if (now - start_ > duration_) return Conclude(RecordingEnd::kTimeUp, now);
+    const bool last = lastFrame_[head % kQueueSlots];
+    head_.store(head + 1, std::memory_order_release);
+    if (last) return Conclude(RecordingEnd::kTimeUp, now);
     return RecordingEnd::kRunning;
 }
 
 RecordingEnd AviRecording::Conclude(RecordingEnd why, uint32_t now) {
+    CloseQueue();
     const uint32_t elapsed = now - start_;
     rate_ = elapsed == 0 ? 0 : static_cast<uint32_t>(uint64_t{written_} * 100000 / elapsed);
     end_ = writer_.Finish(rate_) ? why : RecordingEnd::kFinishFailed;
-    frame_.reset();
     return end_;
 }
 
+void AviRecording::CloseQueue() {
+    std::lock_guard lock(producerMutex_);
+    accepting_ = false;
+    slots_ = AlignedBuffer();
+}
+
 void AviRecording::Stop() {
+    CloseQueue();
     if (end_ == RecordingEnd::kRunning) end_ = RecordingEnd::kStopped;
     writer_.Reset();
-    frame_.reset();
 }
 
 }  // namespace zelvik

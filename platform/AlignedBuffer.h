@@ -64,6 +64,18 @@ public:
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
 
+    // Maps every page now (written, so the kernel has zeroed it). A fresh buffer is mapped page by page
+    // at its first use otherwise, which for a frame buffer means inside the first transfers into it.
+    void Populate() {
+        if (empty()) return;
+        const size_t length = (size_ + kAlignment - 1) / kAlignment * kAlignment;
+#ifdef MADV_POPULATE_WRITE
+        if (::madvise(data_.get(), length, MADV_POPULATE_WRITE) == 0) return;
+#endif
+        // Kernels before 5.14: one written byte per page (the pages read as zeros, so zeros are written).
+        for (size_t at = 0; at < length; at += kAlignment) static_cast<volatile uint8_t*>(data_.get())[at] = 0;
+    }
+
     static bool IsAligned(const void* pointer) {
         return reinterpret_cast<uintptr_t>(pointer) % kAlignment == 0;
     }

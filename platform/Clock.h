@@ -18,6 +18,9 @@ inline int64_t SteadyClockNs() {
     return static_cast<int64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// The millisecond clock's reading at a time of the steady clock in nanoseconds (SteadyClockNs).
+inline uint32_t MillisecondClockAt(int64_t steadyNs) { return static_cast<uint32_t>(steadyNs / 1000000); }
+
 // Fuzzing builds (FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION, set by fuzz/) do not wait out the protocol's
 // pauses, so that one input runs in microseconds; every other build sleeps.
 inline void SleepMs(int ms) {

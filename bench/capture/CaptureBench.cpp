@@ -5,14 +5,14 @@
 // delivered frame. Counters: app_fps (frames the application received per second), camera_fps (the
 // emulator's rate), cpu_ms_per_frame (user + system time of this process per frame, from getrusage).
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/CpuTime.h"
+#include "bench/capture/StreamingSupport.h"
 #include "include/ZelvikSdk.h"
 #include "tests/support/FuseEmulator.h"
 #include "tests/support/TempDir.h"
@@ -23,24 +23,9 @@
 
 namespace {
 
+using zelvik::bench::NextFrame;
+using zelvik::bench::ProcessCpuSeconds;
 using zelvik::test::FuseEmulator;
-
-double CpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Waits for the next delivered frame; false on an error message or after 10 s.
-bool NextFrame(ZELVIK_HWND queue) {
-    ZelvikMessage m;
-    while (ZelvikMsg_Get(queue, &m, 10000) == 1) {
-        if (m.message != MSG_CAMERA_FRAME) continue;
-        return m.lParam == 0;
-    }
-    return false;
-}
 
 // Colour mode (8, 24, 48 bits) as the first argument; the second: 0 = the sensor's own timing,
 // otherwise the emulator's fixed rate ("--fps N").
@@ -72,7 +57,7 @@ void StreamFullResolution(benchmark::State& state) {
         !NextFrame(queue)) {
         state.SkipWithError("streaming did not start");
     } else {
-        const double cpuStart = CpuSeconds();
+        const double cpuStart = ProcessCpuSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
         int64_t frames = 0;
         for (auto _ : state) {
@@ -84,12 +69,11 @@ void StreamFullResolution(benchmark::State& state) {
         }
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-        const double cpu = CpuSeconds() - cpuStart;
+        const double cpu = ProcessCpuSeconds() - cpuStart;
         state.counters["app_fps"] = frames / wall;
         state.counters["cpu_ms_per_frame"] = frames ? 1000.0 * cpu / frames : 0;
-        // The emulator's rate: the fixed one, or the sensor timing at full resolution (3508 x 1992 clocks
-        // at 96 MHz).
-        state.counters["camera_fps"] = fps > 0 ? fps : 96e6 / (3508.0 * 1992.0);
+        // The emulator's rate: the fixed one, or the sensor timing at full resolution.
+        state.counters["camera_fps"] = fps > 0 ? fps : 1.0 / zelvik::bench::kSensorFramePeriodSeconds;
     }
     Zelvik_StopPreview(h);
     Zelvik_Release(h);

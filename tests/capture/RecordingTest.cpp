@@ -1,8 +1,14 @@
 // Zelvik_Record(W), Zelvik_SaveImage(W) and ZelvikRec_GetStatus on the in-process emulated camera: refused
 // starts, a recording that ends by itself while streaming goes on, a stop from outside, gray modes, a
 // full disk, and still images of every colour mode read back by libpng.
-#include <cerrno>
+#include <fcntl.h>
 #include <png.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 #include "CaptureFixture.h"
 #include "OutputTestUtil.h"
@@ -12,8 +18,55 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The read end of a named pipe that a recording writes into, read only once Release() is called: until
+// then the recorder's first frame cannot go through (a frame is larger than a pipe holds) and its write
+// stalls, as one on a slow disk would. Bytes() is everything the pipe carried, once the writer closed it.
+class StalledPipe {
+public:
+    explicit StalledPipe(const fs::path& path) {
+        if (::mkfifo(path.c_str(), 0600) == 0) fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        reader_ = std::thread([this] { Read(); });
+    }
+    ~StalledPipe() {
+        Release();
+        if (reader_.joinable()) reader_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Ready() const { return fd_ >= 0; }
+    void Release() { released_ = true; }
+    const std::vector<uint8_t>& Bytes() {
+        Release();
+        if (reader_.joinable()) reader_.join();
+        return bytes_;
+    }
+
+private:
+    void Read() {
+        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::vector<uint8_t> chunk(1 << 16);
+        while (fd_ >= 0) {
+            pollfd p{fd_, POLLIN, 0};
+            ::poll(&p, 1, 100);
+            const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+            if (n > 0) bytes_.insert(bytes_.end(), chunk.begin(), chunk.begin() + n);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;  // the writer closed its end
+        }
+    }
+
+    int fd_ = -1;
+    std::atomic<bool> released_{false};
+    std::vector<uint8_t> bytes_;
+    std::thread reader_;
+};
+
 class RecordingTest : public CaptureFixture {
 protected:
+    // The pipe is released before the handles go, so that no recording thread stays stuck in a write.
+    void TearDown() override {
+        if (pipe_) pipe_->Release();
+        CaptureFixture::TearDown();
+    }
+
     static ZelvikRecordStatus Status(int h) {
         ZelvikRecordStatus s{};
         s.size = sizeof s;
@@ -42,6 +95,7 @@ protected:
     }
 
     TempDir dir_{"zelvik-record"};
+    std::unique_ptr<StalledPipe> pipe_;
 };
 
 TEST_F(RecordingTest, RefusedStartsReportTheirCodeAndLeaveNoFile) {
@@ -81,10 +135,14 @@ TEST_F(RecordingTest, RefusedStartsReportTheirCodeAndLeaveNoFile) {
     }
     EXPECT_FALSE(fs::exists(ok));
     ZelvikRecordStatus s{};
-    s.size = sizeof s - 1;
+    s.size = offsetof(ZelvikRecordStatus, framesQueued) - 1;  // below the 40 bytes of the first layout
     EXPECT_EQ(ZelvikRec_GetStatus(h, &s), 0);
     EXPECT_EQ(ZelvikRec_GetStatus(h, nullptr), 0);
     EXPECT_EQ(Errors(h), (std::vector<int>{ZELVIK_ERR_ARGUMENT, ZELVIK_ERR_ARGUMENT}));
+    s.size = offsetof(ZelvikRecordStatus, framesQueued);  // a caller built before framesQueued existed
+    s.framesQueued = 77;
+    EXPECT_EQ(ZelvikRec_GetStatus(h, &s), 1);
+    EXPECT_EQ(s.framesQueued, 77u);  // nothing written past its 40 bytes
 }
 
 TEST_F(RecordingTest, EndsByItselfWithTheMeasuredRateWhileStreamingGoesOn) {
@@ -100,7 +158,8 @@ TEST_F(RecordingTest, EndsByItselfWithTheMeasuredRateWhileStreamingGoesOn) {
     EXPECT_GT(s.elapsedMs, 300u);  // the frame after the requested time ends it
     ASSERT_GE(s.framesWritten, 2u);
     EXPECT_EQ(s.rateHundredths, uint64_t{s.framesWritten} * 100000 / s.elapsedMs);
-    EXPECT_LE(s.framesWritten + s.framesSkipped, s.framesProcessed + 1);
+    EXPECT_EQ(s.framesQueued, 0u);  // nothing is taken after the frame that ends it
+    EXPECT_EQ(s.framesWritten + s.framesSkipped, s.framesProcessed);
     EXPECT_EQ(Engine(h).Mode(), 1);  // streaming goes on
     EXPECT_TRUE(Reported(h).empty());
 
@@ -129,6 +188,7 @@ TEST_F(RecordingTest, StopPreviewLeavesTheUnfinishedFileAndASecondRecordIsRefuse
     const ZelvikRecordStatus s = Status(h);
     EXPECT_EQ(s.recording, 0);
     EXPECT_EQ(s.end, ZELVIK_REC_STOPPED);
+    EXPECT_EQ(s.framesWritten + s.framesSkipped + s.framesQueued, s.framesProcessed);
     const auto f = ReadFile(path);
     EXPECT_EQ(f.size(), 232 + size_t(s.framesWritten) * (8 + 64 * 48 * 3));
     EXPECT_EQ(Le32(f, 4), 0u);
@@ -170,7 +230,58 @@ TEST_F(RecordingTest, AFullDiskEndsTheRecordingWithAPlayableFileAndError12) {
     EXPECT_EQ(s.error, ENOSPC);
     EXPECT_EQ(Reported(h), std::vector<int>{ZELVIK_ERR_RECORDING});
     EXPECT_GT(s.framesWritten, 10u);
+    EXPECT_EQ(s.framesWritten + s.framesSkipped + s.framesQueued, s.framesProcessed);
     EXPECT_EQ(ProbeVideo(path), "64,48," + std::to_string(s.framesWritten));
+}
+
+// While the first frame's write stalls, the frames behind it wait in the recorder's queue instead of
+// replacing one another; once the write goes through, all of them follow in order. The counter scene
+// numbers the frames: frame n is level 16 + 29 n (mod 224) everywhere.
+TEST_F(RecordingTest, AStalledWriteLosesNoFrameWhileTheQueueHasRoom) {
+    emu::FirmwareOptions options;
+    options.scene = emu::CounterScene();
+    options.fps = 10;
+    MakeCamera(options);
+    const int h = Open();
+    constexpr int kWidth = 256, kHeight = 192;  // a frame of 147 456 bytes: more than a pipe holds
+    SetWindow(h, kWidth, kHeight);
+    ASSERT_EQ(Zelvik_SetColorMode(h, 8), 1);
+    const fs::path path = dir_.path() / "stalled.avi";
+    pipe_ = std::make_unique<StalledPipe>(path);
+    ASSERT_TRUE(pipe_->Ready());
+    ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
+
+    // Read between two frames: while the capture thread converts a frame, it counts as processed and not
+    // yet as queued.
+    const ZelvikRecordStatus stalled = WaitUntil(h, [](const ZelvikRecordStatus& s) {
+        return s.framesProcessed >= 3 && s.framesQueued + s.framesSkipped == s.framesProcessed;
+    });
+    ASSERT_GE(stalled.framesProcessed, 3u);
+    EXPECT_EQ(stalled.framesWritten, 0u);
+    // The stalled frame holds one of the slots; a frame is skipped only once all are taken.
+    const uint32_t slots = AviRecording::kQueueSlots;
+    EXPECT_EQ(stalled.framesSkipped, stalled.framesProcessed > slots ? stalled.framesProcessed - slots : 0);
+    EXPECT_EQ(stalled.framesQueued, stalled.framesProcessed - stalled.framesSkipped);
+    EXPECT_GE(stalled.framesQueued, 3u);  // the stalled frame and the two that arrived behind it
+
+    pipe_->Release();
+    ASSERT_GE(WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesWritten >= 6; }).framesWritten, 6u);
+    ASSERT_EQ(Zelvik_StopPreview(h), 1);
+    const ZelvikRecordStatus s = Status(h);
+    EXPECT_EQ(s.end, ZELVIK_REC_STOPPED);
+    EXPECT_EQ(s.framesWritten + s.framesSkipped + s.framesQueued, s.framesProcessed);
+
+    const std::vector<uint8_t>& f = pipe_->Bytes();
+    const size_t chunk = 8 + size_t{kWidth} * kHeight * 3;
+    ASSERT_EQ(f.size(), 232 + s.framesWritten * chunk);
+    // Each frame's number from its middle pixel; consecutive frames of the file follow one another.
+    const size_t middle = 8 + (size_t{kHeight / 2} * kWidth + kWidth / 2) * 3;
+    std::vector<int> numbers;
+    for (size_t k = 0; k < s.framesWritten; ++k) numbers.push_back((f[232 + k * chunk + middle] - 16 + 224) * 85 % 224);
+    for (size_t k = 1; k < numbers.size(); ++k) {
+        const int step = (numbers[k] - numbers[k - 1] + 224) % 224;
+        EXPECT_TRUE(step >= 1 && step <= 3) << "frame " << k << ": " << testing::PrintToString(numbers);
+    }
 }
 
 TEST_F(RecordingTest, SaveImageWritesTheLastCaptureInEveryColourMode) {

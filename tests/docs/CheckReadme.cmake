@@ -1,5 +1,6 @@
 # Compares the README's export table with the export table, and its error table with the header's codes
 # and the library's error texts.
+include(${CMAKE_CURRENT_LIST_DIR}/../support/ExportTable.cmake)
 file(STRINGS ${README} readme)
 
 # The export table: the rows after its heading up to the first line that is not a table row.
@@ -15,16 +16,8 @@ foreach(line IN LISTS readme)
     list(APPEND listed ${names})
   endif()
 endforeach()
-list(SORT listed)
-file(STRINGS ${EXPORTS} table REGEX "^[A-Za-z]")
-list(SORT table)
-if(NOT listed STREQUAL table)
-  set(extra ${listed})
-  list(REMOVE_ITEM extra ${table})
-  set(missing ${table})
-  list(REMOVE_ITEM missing ${listed})
-  message(FATAL_ERROR "README export table differs from api/exports\n  not exported: ${extra}\n  not in the README: ${missing}")
-endif()
+zelvik_expect_export_table(listed ${EXPORTS} "README export table differs from api/exports"
+                           "not exported" "not in the README")
 
 # The error table: "| code | `NAME` | text |" rows against the header's "#define NAME code" and the
 # library's table entry X(NAME without its prefix, constant, "text").

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -272,6 +273,37 @@ TEST(FirmwareFaults, PacedByteProtocolRaisesTheFlagOncePerFrameTime) {
     EXPECT_EQ(firmware.Counters().framesDelivered, 1u);
     firmware.SetFrameRate(0.01);  // the next frame is 100 s away
     EXPECT_EQ(wire.ReadStatus()[kReadyByte], 0);
+}
+
+// The frame log's source: every frame read is reported with its number and the grid point at which the
+// sensor finished it, which lies before the read returns and at most one period before the read began.
+TEST(FirmwareFaults, FrameObserverReportsEachFrameReadWithItsReadyTime) {
+    using Clock = std::chrono::steady_clock;
+    FirmwareOptions options;
+    options.fps = 200;  // a 5 ms grid
+    Firmware firmware(options);
+    Wire wire(firmware);
+    std::vector<std::pair<uint64_t, Clock::time_point>> reported;
+    firmware.ObserveFrames([&](uint64_t frame, Clock::time_point ready) { reported.emplace_back(frame, ready); });
+    const auto period = std::chrono::milliseconds(5);
+    for (int i = 0; i < 4; ++i) {
+        if (i == 3) std::this_thread::sleep_for(3 * period);  // a reader that fell behind gets the held frame
+        const Clock::time_point begun = Clock::now();
+        wire.ReadFrame(512);
+        const Clock::time_point done = Clock::now();
+        ASSERT_EQ(reported.size(), static_cast<size_t>(i + 1));
+        EXPECT_EQ(reported[i].first, static_cast<uint64_t>(i + 1));
+        EXPECT_LE(reported[i].second, done);
+        EXPECT_GT(reported[i].second, begun - period);
+        if (i > 0) {
+            const auto step = reported[i].second - reported[i - 1].second;
+            EXPECT_GT(step.count(), 0);
+            EXPECT_EQ(step % period, Clock::duration::zero()) << "ready times lie on the frame grid";
+        }
+    }
+    firmware.ObserveFrames(nullptr);
+    wire.ReadFrame(512);
+    EXPECT_EQ(reported.size(), 4u);
 }
 
 struct IdentityCase {

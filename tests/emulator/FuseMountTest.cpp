@@ -1,9 +1,11 @@
 // The zelvik-emulator program end to end: mount, discovery entries, sector I/O, faults, clean unmount.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -94,7 +96,8 @@ protected:
         ASSERT_TRUE(SaveGrayImage(dir_ + "/mosaic.pgm", fixture_));
         emulator_ = std::make_unique<zelvik::test::FuseEmulator>(
             ZELVIK_EMULATOR_PATH,
-            std::vector<std::string>{"--cameras", "2", "--mosaic", dir_ + "/mosaic.pgm", "--fps", "max"},
+            std::vector<std::string>{"--cameras", "2", "--mosaic", dir_ + "/mosaic.pgm", "--fps", "max",
+                                     "--frame-log", dir_ + "/frames.log"},
             [](const std::string& fault) { ADD_FAILURE() << fault; });
         ASSERT_TRUE(emulator_->Ready()) << emulator_->Error();
         mount_ = emulator_->Root().string();
@@ -163,6 +166,21 @@ TEST_F(EmulatorMount, ServesDiscoveryEntriesSectorsAndFramesThenUnmountsCleanly)
     ASSERT_EQ(disk.ReadFrame(frame.data(), 5039104), 5039104);
     EXPECT_EQ(std::memcmp(frame.data(), fixture_.pixels.data(), fixture_.pixels.size()), 0);
     EXPECT_TRUE(std::all_of(frame.data() + fixture_.pixels.size(), frame.data() + 5039104, [](uint8_t b) { return b == 0; }));
+
+    // The frame log: both frames read, camera 1, numbered in order, ready (unpaced: when read) on
+    // CLOCK_MONOTONIC before now.
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    std::ifstream log(dir_ + "/frames.log");
+    std::vector<std::array<long long, 3>> lines;
+    for (std::array<long long, 3> line{}; log >> line[0] >> line[1] >> line[2];) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0][0], 1);
+    EXPECT_EQ(lines[0][1], 1);
+    EXPECT_EQ(lines[1][1], 2);
+    EXPECT_LE(lines[0][2], lines[1][2]);
+    EXPECT_LE(lines[1][2], now.tv_sec * 1000000000LL + now.tv_nsec);
+    EXPECT_GT(lines[0][2], 0);
 
     StopAndExpectCleanUnmount();
 }

@@ -276,6 +276,38 @@ TEST_P(DemosaicForms, ThirtyTwoBitOutputKeepsEachPixelsFourthByte) {
         }
 }
 
+// The one-walk kernel of the frame path gives the bytes of the interior kernel followed by the border
+// kernel: the border columns' phases depend on the parity of the width and the height and on the mode,
+// and the destination's own bytes (the fourth of each 32-bit pixel) stay.
+TEST_P(DemosaicForms, OneWalkMatchesInteriorThenBorder) {
+    struct Size {
+        int w, h;
+    };
+    const Size sizes[] = {{5, 5}, {6, 7}, {7, 6}, {37, 11}, {70, 12}, {101, 9}};
+    std::mt19937 rng(41);
+    for (const Size& size : sizes) {
+        FrameBuffer src;
+        ASSERT_EQ(src.Create(size.w, size.h, 8), 1);
+        test::FillRandom(src, rng);
+        for (int bits : {24, 32}) {
+            for (int mode = 0; mode < 4; ++mode) {
+                for (const Form& form : Forms8()) {
+                    const BayerParams p{mode, 170, 100, 90};
+                    FrameBuffer one, two;
+                    ASSERT_EQ(one.Create(size.w, size.h, bits), 1);
+                    ASSERT_EQ(two.Create(size.w, size.h, bits), 1);
+                    test::FillRandom(one, rng);
+                    std::copy(one.Bits(), one.Bits() + size_t(one.Stride()) * size.h, two.Bits());
+                    ASSERT_EQ(one.Apply(DemosaicFrame, src, nullptr, 0, 0, p, form.demosaic, form.demosaic), 1);
+                    RunForm(form, two, src, p);
+                    ASSERT_EQ(std::memcmp(one.Bits(), two.Bits(), size_t(one.Stride()) * size.h), 0)
+                        << form.name << " " << size.w << "x" << size.h << " mode " << mode << " " << bits << " bits";
+                }
+            }
+        }
+    }
+}
+
 // Flat fields: (v, v, v) everywhere, borders included, in every form.
 TEST_P(DemosaicForms, FlatFieldsStayFlat) {
     for (const Form& form : Forms8()) {

@@ -39,11 +39,13 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
         AviRecording rec;
         ASSERT_EQ(rec.Start(path.c_str(), 16, 12, c.duration), 1);
         for (size_t i = 0; i < c.times.size(); ++i) {
-            ASSERT_TRUE(rec.Take(image.view));
-            const RecordingEnd end = rec.Append(c.times[i]);
+            ASSERT_EQ(rec.Offer(image.view, c.times[i]), FrameOffer::kQueued);
+            const RecordingEnd end = rec.AppendQueued();
             ASSERT_EQ(end, i + 1 < c.times.size() ? RecordingEnd::kRunning : RecordingEnd::kTimeUp) << "frame " << i;
         }
         EXPECT_EQ(rec.FramesWritten(), c.times.size());
+        EXPECT_EQ(rec.Offer(image.view, c.times.back() + 1), FrameOffer::kNotRecording);
+        EXPECT_EQ(rec.FramesOffered(), c.times.size());
         EXPECT_EQ(rec.ElapsedMs(), c.times.back() - c.times.front());
         EXPECT_EQ(rec.RateHundredths(), c.rate);
         const auto f = ReadFile(path);
@@ -54,16 +56,65 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
     }
 }
 
-TEST(AviRecording, AFrameOfAnotherSizeIsNotTaken) {
+TEST(AviRecording, AFrameOfAnotherSizeIsSkipped) {
     TempDir dir;
     AviRecording rec;
     ASSERT_EQ(rec.Start((dir.path() / "s.avi").c_str(), 16, 12, 100), 1);
-    EXPECT_FALSE(rec.Take(MakePattern(24, 16, 13).view));
-    EXPECT_EQ(rec.Append(10), RecordingEnd::kRunning);  // nothing taken, nothing written
+    EXPECT_EQ(rec.Offer(MakePattern(24, 16, 13).view, 0), FrameOffer::kSkipped);
+    EXPECT_FALSE(rec.HasQueued());
+    EXPECT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);  // nothing queued, nothing written
     EXPECT_EQ(rec.FramesWritten(), 0u);
-    EXPECT_TRUE(rec.Take(MakePattern(8, 16, 12).view));  // any colour mode of the right size
-    EXPECT_EQ(rec.Append(20), RecordingEnd::kRunning);
+    EXPECT_EQ(rec.Offer(MakePattern(8, 16, 12).view, 10), FrameOffer::kQueued);  // any colour mode of the right size
+    EXPECT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);
     EXPECT_EQ(rec.FramesWritten(), 1u);
+    EXPECT_EQ(rec.FramesSkipped(), 1u);
+    EXPECT_EQ(rec.FramesOffered(), 2u);
+}
+
+// The frames that arrive while the writer is busy wait in the queue, in order, each with its own arrival
+// time: the recording ends with the first frame that arrived past the requested time, however late the
+// writer gets to it. Only a frame that finds every slot taken is skipped.
+TEST(AviRecording, AQueueRidesOutASlowWriterAndFramesKeepTheirArrivalTimes) {
+    TempDir dir;
+    const fs::path path = dir.path() / "q.avi";
+    AviRecording rec;
+    ASSERT_EQ(rec.Start(path.c_str(), 8, 4, 450), 1);
+    // Frame i, arriving at 100 i ms, is a picture of its own: the pattern from row i on.
+    const PatternImage tall = MakePattern(24, 8, 4 + 6);
+    auto frame = [&](uint32_t i) {
+        ImageView v = tall.view;
+        v.bits += i * v.stride;
+        v.height = 4;
+        return v;
+    };
+    auto offer = [&](uint32_t i) { return rec.Offer(frame(i), 7000 + 100 * i); };
+    for (uint32_t i = 0; i < AviRecording::kQueueSlots; ++i)  // the writer is stuck in its first write
+        ASSERT_EQ(offer(i), FrameOffer::kQueued) << i;
+    EXPECT_EQ(offer(4), FrameOffer::kSkipped);  // every slot taken
+    EXPECT_EQ(rec.FramesQueued(), AviRecording::kQueueSlots);
+    EXPECT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);  // frame 0 at last
+    EXPECT_EQ(offer(5), FrameOffer::kQueued);                // 500 ms, past 450: the last frame
+    EXPECT_EQ(offer(6), FrameOffer::kNotRecording);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(rec.AppendQueued(), RecordingEnd::kRunning) << i;
+    EXPECT_EQ(rec.AppendQueued(), RecordingEnd::kTimeUp);
+    EXPECT_EQ(rec.FramesWritten(), 5u);
+    EXPECT_EQ(rec.FramesSkipped(), 1u);
+    EXPECT_EQ(rec.FramesQueued(), 0u);
+    EXPECT_EQ(rec.FramesOffered(), 6u);
+    EXPECT_EQ(rec.ElapsedMs(), 500u);
+    EXPECT_EQ(rec.RateHundredths(), 5u * 100000 / 500);
+
+    const auto f = ReadFile(path);
+    EXPECT_EQ(Le32(f, 48), 5u);
+    const size_t frameBytes = 8 * 4 * 3;
+    std::vector<uint8_t> expected(frameBytes);
+    const uint32_t inFile[] = {0, 1, 2, 3, 5};
+    for (size_t k = 0; k < std::size(inFile); ++k) {
+        ASSERT_TRUE(ConvertToAviFrame(frame(inFile[k]), expected.data()));
+        const size_t at = 232 + k * (8 + frameBytes) + 8;
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), f.begin() + at)) << "chunk " << k;
+    }
+    EXPECT_EQ(ProbeVideo(path), "8,4,5");
 }
 
 TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
@@ -74,11 +125,13 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
         ASSERT_EQ(rec.Start((dir.path() / "cap.avi").c_str(), 8, 4, 60000), 1);
         RecordingEnd end = RecordingEnd::kRunning;
         for (uint32_t t = 0; end == RecordingEnd::kRunning; t += 100) {
-            ASSERT_TRUE(rec.Take(image.view));
-            end = rec.Append(t);
+            ASSERT_EQ(rec.Offer(image.view, t), FrameOffer::kQueued);
+            end = rec.AppendQueued();
         }
         EXPECT_EQ(end, RecordingEnd::kSizeLimit);
         EXPECT_EQ(rec.FramesWritten(), 10u);
+        EXPECT_EQ(rec.FramesQueued(), 1u);  // the refused frame
+        EXPECT_EQ(rec.Offer(image.view, 2000), FrameOffer::kNotRecording);
         EXPECT_EQ(rec.RateHundredths(), 10u * 100000 / 1000);  // 10 frames in the 1000 ms up to the refused one
         EXPECT_EQ(ProbeVideo(dir.path() / "cap.avi"), "8,4,10");
     }
@@ -89,8 +142,8 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
         {
             FileSizeLimit limit(232 + 7 * 104 + 50);  // the eighth frame is cut off half way
             for (uint32_t t = 0; end == RecordingEnd::kRunning; t += 100) {
-                ASSERT_TRUE(rec.Take(image.view));
-                end = rec.Append(t);
+                ASSERT_EQ(rec.Offer(image.view, t), FrameOffer::kQueued);
+                end = rec.AppendQueued();
             }
         }
         EXPECT_EQ(end, RecordingEnd::kWriteFailed);
@@ -106,17 +159,19 @@ TEST(AviRecording, StopLeavesTheUnfinishedFile) {
     AviRecording rec;
     ASSERT_EQ(rec.Start(path.c_str(), 8, 4, 60000), 1);
     for (uint32_t t : {0u, 70u, 140u}) {
-        ASSERT_TRUE(rec.Take(MakePattern(48, 8, 4).view));
-        ASSERT_EQ(rec.Append(t), RecordingEnd::kRunning);
+        ASSERT_EQ(rec.Offer(MakePattern(48, 8, 4).view, t), FrameOffer::kQueued);
+        ASSERT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);
     }
+    ASSERT_EQ(rec.Offer(MakePattern(48, 8, 4).view, 210), FrameOffer::kQueued);  // not written before the stop
     rec.Stop();
     EXPECT_EQ(rec.End(), RecordingEnd::kStopped);
     EXPECT_EQ(rec.FramesWritten(), 3u);
+    EXPECT_EQ(rec.FramesQueued(), 1u);
     const auto f = ReadFile(path);
     EXPECT_EQ(f.size(), 232 + 3 * 104u);
     EXPECT_EQ(Le32(f, 4), 0u);
     EXPECT_EQ(Le32(f, 224), 0u);
-    EXPECT_FALSE(rec.Take(MakePattern(48, 8, 4).view));
+    EXPECT_EQ(rec.Offer(MakePattern(48, 8, 4).view, 280), FrameOffer::kNotRecording);
 }
 
 TEST(AviRecording, StartRefusesWhatItCannotOpen) {

@@ -88,6 +88,7 @@ int Record(Camera& camera, const std::string& path, double seconds, int subsampl
                 s.framesSkipped, s.rateHundredths / 100.0);
     if (elapsed > 0)
         std::printf(" (%u frames processed, %.2f frames/s)", s.framesProcessed, s.framesProcessed / elapsed);
+    if (s.framesQueued != 0) std::printf(", %u queued frames left unwritten", s.framesQueued);
     std::printf("\n");
     if (const char* why = EndText(s)) std::printf("%s\n", why);
     if (s.error != 0) std::fprintf(stderr, "record: %s\n", std::strerror(s.error));

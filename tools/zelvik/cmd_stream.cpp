@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Commands.h"
@@ -21,12 +22,24 @@ struct Counts {
     int delivered = 0;  // frame messages with a picture
     int errors = 0;     // frame messages with an error code, and error messages
     int skipped = 0;    // frame messages the full queue dropped
-    double processedFps = 0;  // the library's own measure of the frames it processed
+    double processedFps = 0;  // the library's own measure of the frames it processed; 0 until it has one
 };
+
+// The library measures its rate over its first whole second of frames: before that there is none to show.
+nlohmann::json ProcessedJson(const Counts& c) {
+    return c.processedFps > 0 ? nlohmann::json(c.processedFps) : nlohmann::json(nullptr);
+}
+
+std::string ProcessedText(const Counts& c) {
+    char text[32];
+    if (c.processedFps > 0) std::snprintf(text, sizeof text, "%5.1f fps", c.processedFps);
+    else std::snprintf(text, sizeof text, "%9s", "-");
+    return text;
+}
 
 nlohmann::json CountsJson(const char* type, double seconds, double deliveredFps, const Counts& c) {
     return {{"type", type},           {"seconds", seconds},      {"delivered", c.delivered},
-            {"delivered_fps", deliveredFps}, {"processed_fps", c.processedFps}, {"errors", c.errors},
+            {"delivered_fps", deliveredFps}, {"processed_fps", ProcessedJson(c)}, {"errors", c.errors},
             {"skipped", c.skipped}};
 }
 
@@ -92,8 +105,8 @@ int Stream(Tool& tool, int frames, int subsample) {
             if (tool.options.json)
                 std::printf("%s\n", CountsJson("progress", seconds, fps, counts).dump().c_str());
             else
-                std::printf("%6.1f s  delivered %5.1f fps  processed %5.1f fps  errors %d  skipped %d\n", seconds,
-                            fps, counts.processedFps, counts.errors, counts.skipped);
+                std::printf("%6.1f s  delivered %5.1f fps  processed %s  errors %d  skipped %d\n", seconds, fps,
+                            ProcessedText(counts).c_str(), counts.errors, counts.skipped);
             std::fflush(stdout);
             lastReport = now;
             reportedDelivered = counts.delivered;
@@ -112,10 +125,12 @@ int Stream(Tool& tool, int frames, int subsample) {
         summary["height"] = height;
         std::printf("%s\n", summary.dump().c_str());
     } else {
-        std::printf("%d frame(s) of %d x %d delivered in %.2f s (%.1f frames/s; processed %.1f; errors %d; "
-                    "skipped %d)\n",
-                    counts.delivered, width, height, seconds, fps, counts.processedFps, counts.errors,
-                    counts.skipped);
+        // Under a second of streaming the library has not measured its own rate yet.
+        char processed[40] = "";
+        if (counts.processedFps > 0)
+            std::snprintf(processed, sizeof processed, "; processed %.1f frames/s", counts.processedFps);
+        std::printf("%d frame(s) of %d x %d delivered in %.2f s (%.1f frames/s%s; errors %d; skipped %d)\n",
+                    counts.delivered, width, height, seconds, fps, processed, counts.errors, counts.skipped);
     }
     const bool complete = frames == 0 ? !lost && !stalled : counts.delivered == frames;
     return complete ? kExitOk : kExitFailed;

@@ -1,0 +1,279 @@
+// The per-frame budget of the 24-bit path, step by step, and the check that streaming costs little more
+// than its kernels: CPU per delivered frame <= 1.15 x (hot pixels + demosaic + copy-out timed alone).
+//
+// Run: frame_budget_bench [FRAMES] (needs /dev/fuse; default 200 frames, about 15 s). One emulator (the
+// colour bars at the sensor's rate) serves the phases of one run:
+//   1. the acquisition alone: the device streaming into its ring, a consumer polling every 10 ms (as the
+//      capture thread does) and taking each frame as the capture thread lands it (the newest slot lent,
+//      viewed in place): the acquisition = CPU of the process minus the consumer's, the landing = the
+//      consumer's CPU around the lease;
+//   2. streaming: a handle at full resolution, 24-bit, callback delivery, the library's default wait
+//      time; CPU of this process per delivered frame (getrusage), and per thread (/proc): the
+//      acquisition thread (the one found blocked in the frame read), the capture thread (the busiest
+//      other one) and the application's thread. After every second frame, while the capture thread
+//      waits for the next one, the application's thread times the frame path's steps alone on a frame
+//      of phase 1 (bench/capture/FrameSteps.h), so that both meet the same load; that CPU is left out;
+//   3. the same steps after the stream, back to back and from cold caches, for comparison.
+// Shares are of the streaming CPU per delivered frame; what no step accounts for is shown as the rest.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/CpuTime.h"
+#include "bench/capture/FrameSteps.h"
+#include "bench/capture/StreamingSupport.h"
+#include "device/CameraDevice.h"
+#include "imaging/FrameBuffer.h"
+#include "include/ZelvikSdk.h"
+#include "platform/DiskSystem.h"
+#include "tests/support/FuseEmulator.h"
+#include "tests/support/TempDir.h"
+
+#ifndef ZELVIK_EMULATOR_PATH
+#define ZELVIK_EMULATOR_PATH ""
+#endif
+
+namespace {
+
+using namespace zelvik::bench;
+
+std::vector<pid_t> ThreadIds() {
+    std::vector<pid_t> ids;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", ec))
+        ids.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    return ids;
+}
+
+// A thread's CPU time: the total to the nanosecond (schedstat: time on the CPU), the split between user
+// and system to the clock tick (stat).
+struct ThreadTimes {
+    double total = 0;
+    CpuSplit split;
+    ThreadTimes operator-(const ThreadTimes& o) const {
+        return {total - o.total, {split.user - o.split.user, split.system - o.split.system}};
+    }
+    ThreadTimes& operator+=(const ThreadTimes& o) {
+        total += o.total, split.user += o.split.user, split.system += o.split.system;
+        return *this;
+    }
+};
+
+ThreadTimes ThreadCpu(pid_t tid) {
+    const std::string task = "/proc/self/task/" + std::to_string(tid);
+    std::ifstream schedstat(task + "/schedstat");
+    double ns = 0;
+    schedstat >> ns;
+    return {ns / 1e9, StatCpu(task + "/stat")};
+}
+
+// True when the thread is blocked in a pread right now (the acquisition thread waiting for its frame).
+bool InFrameRead(pid_t tid) {
+    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    return file >> number && number == SYS_pread64;
+}
+
+struct Streaming {
+    int frames = 0;
+    double cpuMs = 0;  // per delivered frame, the whole process
+    ThreadTimes acquisition, capture, application, others;  // ms per delivered frame
+};
+
+// Phase 2: steps.Run() after every second frame, in the application's thread while the capture thread
+// waits for the next frame; that thread's CPU for it is left out of the streaming figures.
+bool Stream(int frames, FrameSteps& steps, Streaming& out) {
+    const ZELVIK_HWND queue = ZelvikMsg_CreateQueue();
+    const int h = Zelvik_Initialize(0);
+    Zelvik_SetColorMode(h, 24);
+    std::vector<uint8_t> buffer(static_cast<size_t>(kSensorWidth) * 3 * kSensorHeight);
+    bool ok = Zelvik_CallBackPreview(h, queue, buffer.data(), static_cast<int>(buffer.size()), 1) == 1;
+    for (int i = 0; ok && i < 5; ++i) ok = NextFrame(queue);  // the stream settles
+    // Right after a frame's message the acquisition thread waits in the read of the next frame: which
+    // thread it is, found before the timing starts.
+    std::map<pid_t, int> reading;
+    for (int i = 0; ok && i < 10; ++i) {
+        ok = NextFrame(queue);
+        for (pid_t tid : ThreadIds()) reading[tid] += InFrameRead(tid) ? 1 : 0;
+    }
+    const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
+    std::map<pid_t, ThreadTimes> before;
+    for (pid_t tid : ThreadIds()) before[tid] = ThreadCpu(tid);
+    const double cpuStart = ProcessCpuSeconds();
+    int received = 0;
+    double inSteps = 0;
+    for (; ok && received < frames; ++received) {
+        ok = NextFrame(queue);
+        if (ok && received % 2 == 1) {
+            const double start = ThreadCpuSeconds();
+            steps.Run();
+            inSteps += ThreadCpuSeconds() - start;
+        }
+    }
+    const double cpu = ProcessCpuSeconds() - cpuStart - inSteps;
+    std::map<pid_t, ThreadTimes> used;
+    for (pid_t tid : ThreadIds()) used[tid] = ThreadCpu(tid) - before[tid];
+    used[self].total -= inSteps;
+    Zelvik_StopPreview(h);
+    Zelvik_Release(h);
+    ZelvikMsg_DestroyQueue(queue);
+    if (!ok || received == 0) return false;
+
+    pid_t acquisition = 0, capture = 0;
+    for (const auto& [tid, count] : reading) {
+        if (tid != self && (acquisition == 0 || count > reading[acquisition])) acquisition = tid;
+    }
+    for (const auto& [tid, split] : used) {
+        if (tid != self && tid != acquisition && (capture == 0 || split.total > used[capture].total)) capture = tid;
+    }
+    const double perFrame = 1e3 / received;
+    out.frames = received;
+    out.cpuMs = cpu * perFrame;
+    for (const auto& [tid, times] : used) {
+        ThreadTimes& into = tid == self ? out.application : tid == acquisition ? out.acquisition
+                            : tid == capture ? out.capture : out.others;
+        into += ThreadTimes{times.total * perFrame, {times.split.user * perFrame, times.split.system * perFrame}};
+    }
+    return true;
+}
+
+struct Acquisition {
+    double acquisitionMs = 0;  // per frame: the process minus the consumer
+    double landingMs = 0;      // median, the consumer around the lease
+    std::vector<uint8_t> frame;
+};
+
+// Phase 1.
+bool AcquireAlone(int frames, Acquisition& out) {
+    std::unique_ptr<zelvik::CameraDevice> device = zelvik::CreateCameraDevice(zelvik::SystemDisks());
+    if (!device || device->GetDeviceCount() < 1 || !zelvik::Succeeded(device->StartContinuous())) return false;
+    zelvik::FrameBuffer view;
+    std::vector<double> landing;
+    // The first frames fill the ring's fresh pages: timed from the fourth frame on.
+    constexpr int kSettle = 3;
+    double processStart = 0, consumerStart = 0;
+    for (int i = 0; i < kSettle + frames; ++i) {
+        if (i == kSettle) processStart = ProcessCpuSeconds(), consumerStart = ThreadCpuSeconds();
+        zelvik::FrameStatus status;
+        while ((status = device->GetFrameStatus()) == zelvik::FrameStatus::NoNewFrame)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (status != zelvik::FrameStatus::NewFrame) return false;
+        const double start = ThreadCpuSeconds();
+        zelvik::FrameLease lease = device->LeaseLatestFrame();
+        const bool borrowed = lease && view.Borrow(lease.Bits(), kSensorWidth, kSensorHeight, 8) != 0;
+        view.Release();
+        if (i >= kSettle) landing.push_back(1e3 * (ThreadCpuSeconds() - start));
+        if (!borrowed) return false;
+        if (out.frame.empty()) out.frame.assign(lease.Bits(), lease.Bits() + lease.Bytes());
+    }
+    const double consumer = ThreadCpuSeconds() - consumerStart;
+    const double process = ProcessCpuSeconds() - processStart;
+    device->StopAcquisition();
+    out.acquisitionMs = 1e3 * (process - consumer) / frames;
+    out.landingMs = Median(landing);
+    return true;
+}
+
+void PrintStep(const char* step, double ms, double total) {
+    std::printf("  %-52s %8.3f %7.1f %%\n", step, ms, 100.0 * ms / total);
+}
+
+int Run(int frames) {
+    const std::string unavailable = zelvik::test::FuseEmulator::Unavailable();
+    if (!unavailable.empty()) {
+        std::fprintf(stderr, "frame_budget_bench: FUSE is not available here (%s)\n", unavailable.c_str());
+        return 0;
+    }
+    const zelvik::test::TempDir config("zelvik-budget-bench");
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    zelvik::test::FuseEmulator emulator(ZELVIK_EMULATOR_PATH, {});
+    if (!emulator.Ready()) {
+        std::fprintf(stderr, "frame_budget_bench: %s\n", emulator.Error().c_str());
+        return 1;
+    }
+    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
+
+    Streaming streaming;
+    Acquisition acquisition;
+    if (!AcquireAlone(std::max(20, frames / 4), acquisition) ||
+        acquisition.frame.size() < static_cast<size_t>(kSensorWidth) * kSensorHeight) {
+        std::fprintf(stderr, "frame_budget_bench: the acquisition alone failed\n");
+        return 1;
+    }
+    FrameSteps interleaved(acquisition.frame, kSensorWidth, kSensorHeight);
+    if (!interleaved.Ready()) {
+        std::fprintf(stderr, "frame_budget_bench: the frame path could not be set up\n");
+        return 1;
+    }
+    if (!Stream(frames, interleaved, streaming)) {
+        std::fprintf(stderr, "frame_budget_bench: streaming failed\n");
+        return 1;
+    }
+    const StepTimes steps = interleaved.Times();
+
+    const double total = streaming.cpuMs;
+    const double rest = steps.framePathRest;
+    const double sum = acquisition.acquisitionMs + acquisition.landingMs + steps.framePath + steps.copyOut;
+    std::printf("frame_budget_bench: %d x %d, 24-bit, callback delivery, camera at the sensor's rate (%.2f frames/s),"
+                " %d frames streamed\nkernels: %s\n\n",
+                kSensorWidth, kSensorHeight, 1.0 / kSensorFramePeriodSeconds, streaming.frames, ZelvikLib_KernelForms());
+    std::printf("  %-52s %8s %9s\n", "step (CPU per frame, each timed alone)", "ms", "share");
+    PrintStep("acquisition (the device's loop and frame read)", acquisition.acquisitionMs, total);
+    PrintStep("landing (the newest slot lent, viewed in place)", acquisition.landingMs, total);
+    PrintStep("hot pixels", steps.hotPixels, total);
+    PrintStep("demosaic 8 -> 24", steps.demosaic, total);
+    PrintStep("filters when neutral, automatic exposure off", rest, total);
+    PrintStep("copy-out into the application's buffer", steps.copyOut, total);
+    PrintStep("sum of the steps", sum, total);
+    PrintStep("rest: polling, messages, scheduling, caches", total - sum, total);
+    PrintStep("streaming: CPU of the process per delivered frame", total, total);
+    std::printf("\n  streaming, per thread (ms per delivered frame; user and system to the clock tick):\n");
+    auto thread = [&](const char* which, const ThreadTimes& t, bool split) {
+        std::printf("    %-30s %7.3f", which, t.total);
+        if (split) std::printf("   (%.3f user, %.3f system)", t.split.user, t.split.system);
+        std::printf("\n");
+    };
+    thread("acquisition thread", streaming.acquisition, true);
+    thread("capture thread", streaming.capture, true);
+    thread("application thread", streaming.application, false);  // without the steps timed in it
+    thread("other threads", streaming.others, true);
+
+    const double kernels = steps.Kernels();
+    const double ratio = total / kernels;
+    std::printf("\ncheck: CPU per delivered frame %.3f ms / (hot pixels + demosaic + copy-out alone %.3f ms) = %.3f "
+                "(goal <= 1.15): %s\n",
+                total, kernels, ratio, ratio <= 1.15 ? "holds" : "does not hold");
+    // The same steps after the stream: back to back, and each from cold caches.
+    const StepTimes warm = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 11);
+    const StepTimes cold = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 11, true);
+    std::printf("hot pixels + demosaic + copy-out after the stream: back to back %.3f ms (ratio %.3f), from cold "
+                "caches %.3f ms (ratio %.3f)\n",
+                warm.Kernels(), total / warm.Kernels(), cold.Kernels(), total / cold.Kernels());
+    const std::string fault = emulator.Stop();
+    if (!fault.empty()) {
+        std::fprintf(stderr, "frame_budget_bench: %s\n", fault.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int frames = argc > 1 ? std::atoi(argv[1]) : 200;
+    if (frames < 1) {
+        std::fprintf(stderr, "usage: frame_budget_bench [FRAMES]\n");
+        return 2;
+    }
+    return Run(frames);
+}

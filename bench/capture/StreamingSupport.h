@@ -1,0 +1,103 @@
+// What the streaming benchmarks share: waiting for frame messages, the emulator's frame log (when each
+// frame became ready in the camera), which logged frame a delivered picture of the counter scene is, and
+// percentiles.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "include/ZelvikSdk.h"
+
+namespace zelvik::bench {
+
+constexpr int kSensorWidth = 2592;
+constexpr int kSensorHeight = 1944;
+// The sensor's own rate at full resolution: 3508 x 1992 pixel clocks at 96 MHz.
+constexpr double kSensorFramePeriodSeconds = 3508.0 * 1992.0 / 96e6;
+
+// Waits for the next delivered frame; false on an error message or after 10 s.
+inline bool NextFrame(ZELVIK_HWND queue) {
+    ZelvikMessage m;
+    while (ZelvikMsg_Get(queue, &m, 10000) == 1) {
+        if (m.message != MSG_CAMERA_FRAME) continue;
+        return m.lParam == 0;
+    }
+    return false;
+}
+
+// The emulator's counter scene: every pixel of frame n is 16 + 29 n mod 224. The frame number mod 224
+// of a level, or -1 for a level the scene never gives.
+inline int CounterResidue(int level) {
+    for (int n = 0; n < 224; ++n) {
+        if (16 + n * 29 % 224 == level) return n;
+    }
+    return -1;
+}
+
+// A line of the emulator's frame log (zelvik-emulator --frame-log).
+struct ReadyFrame {
+    uint64_t frame = 0;
+    int64_t readyNs = 0;  // CLOCK_MONOTONIC
+};
+
+// The frames of one camera (numbered from 1) in the log, in the order they were read.
+inline std::vector<ReadyFrame> ReadFrameLog(const std::string& path, int camera) {
+    std::vector<ReadyFrame> frames;
+    std::ifstream log(path);
+    int which = 0;
+    ReadyFrame f;
+    while (log >> which >> f.frame >> f.readyNs) {
+        if (which == camera) frames.push_back(f);
+    }
+    return frames;
+}
+
+// The logged frame a delivered counter-scene picture shows: the newest one ready by `receivedNs` whose
+// number matches the picture's level (224 frames take 16 s at the sensor's rate, far longer than any
+// frame stays on its way). Null when none matches.
+inline const ReadyFrame* MatchFrame(const std::vector<ReadyFrame>& log, int level, int64_t receivedNs) {
+    const int residue = CounterResidue(level);
+    if (residue < 0) return nullptr;
+    for (auto it = log.rbegin(); it != log.rend(); ++it) {
+        if (it->readyNs <= receivedNs && static_cast<int>(it->frame % 224) == residue) return &*it;
+    }
+    return nullptr;
+}
+
+// The frames of one camera between the first and the last delivered one: how many the camera finished
+// (frame-period steps between their ready times), how many of them the host read, and how many reached
+// the application. Skipped frames are finished - delivered: finished - read never left the camera (the
+// read came after a newer frame was finished), read - delivered were replaced in the ring before the
+// capture thread took them.
+struct FrameAccount {
+    int64_t finished = 0;
+    int64_t read = 0;
+    int64_t delivered = 0;
+    int64_t Skipped() const { return finished - delivered; }
+};
+
+// delivered: the matched log entries of the delivered frames, in delivery order.
+inline FrameAccount AccountFrames(const std::vector<ReadyFrame>& delivered, double periodSeconds) {
+    FrameAccount account;
+    if (delivered.empty()) return account;
+    const ReadyFrame& first = delivered.front();
+    const ReadyFrame& last = delivered.back();
+    account.finished = std::llround(static_cast<double>(last.readyNs - first.readyNs) / (periodSeconds * 1e9)) + 1;
+    account.read = static_cast<int64_t>(last.frame - first.frame) + 1;
+    account.delivered = static_cast<int64_t>(delivered.size());
+    return account;
+}
+
+// The p-th percentile (0..100) by nearest rank; 0 for no values.
+inline double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
+    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+}  // namespace zelvik::bench

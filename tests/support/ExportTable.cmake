@@ -1,0 +1,16 @@
+# Fails the script when a list of names is not exactly the export table's names (the lines of TABLE_FILE
+# that begin with a letter), saying which names are extra and which are missing.
+#   zelvik_expect_export_table(<names-var> <table-file> <what> <extra-label> <missing-label>)
+function(zelvik_expect_export_table names_var table_file what extra_label missing_label)
+  set(names ${${names_var}})
+  list(SORT names)
+  file(STRINGS ${table_file} table REGEX "^[A-Za-z]")
+  list(SORT table)
+  if(NOT names STREQUAL table)
+    set(extra ${names})
+    list(REMOVE_ITEM extra ${table})
+    set(missing ${table})
+    list(REMOVE_ITEM missing ${names})
+    message(FATAL_ERROR "${what}\n  ${extra_label}: ${extra}\n  ${missing_label}: ${missing}")
+  endif()
+endfunction()
