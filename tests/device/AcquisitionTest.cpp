@@ -25,6 +25,12 @@ protected:
         ASSERT_EQ(device->SetFormat(0, 0, kWidth, kHeight, 0), DeviceResult::Done);
         disks.ClearTransfers();
     }
+    // A read left behind to the drive's worker ends on its own once unstalled; the fake disks it reads
+    // from must outlive it.
+    void TearDown() override {
+        device.reset();
+        EXPECT_TRUE(Eventually([&] { return disks.OpenHandles() == 0; }));
+    }
     std::vector<int> Sequences() {
         std::vector<int> sequences;
         for (const auto& slot : device->frameSlots) sequences.push_back(slot.sequence.load());
