@@ -131,6 +131,11 @@ std::shared_ptr<DriveSession> CameraDevice::CurrentSession() {
     return session;
 }
 
+bool CameraDevice::Stalled() {
+    const std::shared_ptr<DriveSession> current = CurrentSession();
+    return current && current->stalled.load();
+}
+
 void CameraDevice::ReplaceSession(std::shared_ptr<DriveSession> next) {
     std::shared_ptr<DriveSession> previous;
     {
@@ -279,6 +284,8 @@ DeviceResult CameraDevice::WriteRegister(int address, int value) {
         uint16_t readBack = 0;
         ReadWordRegister(address, &readBack);
         if (readBack == static_cast<uint16_t>(value)) return kDone;
+        // A stalled camera fails every exchange without I/O until it answers: retries would only wait.
+        if (Stalled()) return kFailed;
         SleepMs(kVerifyRetryMs);
     }
     return kFailed;

@@ -207,6 +207,8 @@ protected:
     // The open drive and its transfer worker; replaced under sessionMutex, and retired when replaced.
     std::shared_ptr<DriveSession> CurrentSession();
     void ReplaceSession(std::shared_ptr<DriveSession> next);
+    // The open drive's camera counts as stalled (see Exchange).
+    bool Stalled();
     // The probe's read of a drive's identification sector, bounded like an exchange.
     bool ReadIdentification(DriveSession& probe, protocol::Sector& identification);
     std::mutex sessionMutex;
