@@ -551,12 +551,20 @@ DeviceResult CameraDevice::CopyLatestFrame(void* destination) {
 
 FrameLease CameraDevice::LeaseLatestFrame() {
     FrameLease lease;
-    const int index = NewestSlot();
-    // Announced before the guard is taken: a loop choosing its next slot from now on passes this one by.
-    // A loop that chose it just before fills it first, and the lease then holds that whole, newer frame.
-    leasedSlot = index;
+    int index = 0;
+    std::unique_lock<std::mutex> hold;
+    for (;;) {
+        index = NewestSlot();
+        // Announced before the guard is taken: a loop choosing its next slot from now on passes this one by.
+        leasedSlot = index;
+        hold = std::unique_lock(frameSlots[static_cast<size_t>(index)].guard, std::try_to_lock);
+        if (hold.owns_lock()) break;
+        // A loop that chose this slot just before the announcement is filling it; waiting for that read
+        // could take as long as a stalled camera keeps it. The frame it replaced is no longer the newest:
+        // look again (a copy holding the guard is over in a moment).
+        std::this_thread::yield();
+    }
     FrameSlot& slot = frameSlots[static_cast<size_t>(index)];
-    std::unique_lock hold(slot.guard);
     if (slot.buffer.empty()) {
         leasedSlot = -1;
         return lease;
