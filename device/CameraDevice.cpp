@@ -29,6 +29,8 @@ constexpr int kPausedSleepMs = 10;
 constexpr int kVerifyAttempts = 10;
 constexpr int kVerifyRetryMs = 10;
 constexpr uint32_t kFrameRateWindowMs = 1000;
+// A stop lets a frame transfer this close to its end finish instead of leaving it behind.
+constexpr int kStopGraceMs = 250;
 
 constexpr int kStateIdle = 0;
 constexpr int kStateContinuous = 1;
@@ -63,34 +65,85 @@ bool IsIdentificationOf(const Sector& sector, uint8_t modelIdA, uint8_t modelIdB
 // (computed unsigned: an address of INT_MAX must not overflow).
 int NextAddress(int address) { return static_cast<int>((static_cast<uint32_t>(address) + 1u) & 0xFFFFu); }
 
+// The ring buffer the acquisition loop is filling, on the loop's thread only (null on every other thread):
+// the exchanges made there wait for their transfers until the stop, and hand this buffer to the drive
+// session's worker when they leave a read behind.
+thread_local AlignedBuffer* tLoopFrameBuffer = nullptr;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
 // Transport
 
-CameraDevice::Exchange::Exchange(CameraDevice& device) {
+CameraDevice::Exchange::Exchange(CameraDevice& device) : device_(device), session_(device.CurrentSession()) {
+    if (!session_) return;  // no drive: nothing to refuse, nothing to use
     const std::chrono::milliseconds stallLimit(device.transportStallMs.load());
-    if (!device.transportMutex.LockUnlessStalled(stallLimit)) return;
-    lock_ = std::unique_lock(device.transportMutex, std::adopt_lock);
-    drive_ = device.drive.get();
-    failed_ = &device.transferFailed;
+    deadline_ = DriveSession::Clock::now() + stallLimit;
+    // A stalled camera fails every exchange at once until it answers again; an exchange that finds the
+    // drive held past the limit is the first to see it stalled.
+    if (session_->stalled.load() || !session_->Hold().LockUnlessStalled(stallLimit)) {
+        session_->stalled = true;
+        refused_ = true;
+        return;
+    }
+    held_ = true;
+}
+
+CameraDevice::Exchange::~Exchange() {
+    if (held_) session_->Hold().unlock();
+}
+
+DriveSession::Patience CameraDevice::Exchange::Patience() const {
+    DriveSession::Patience patience;
+    patience.stallAt = deadline_;
+    if (tLoopFrameBuffer != nullptr) {
+        // The acquisition loop has nothing else to do than wait for its camera, however slow; a stop ends
+        // the wait (after a moment's grace for a transfer about to finish) and leaves the transfer behind.
+        patience.giveUpWhenStalled = false;
+        patience.stop = &device_.loopStopping;
+        patience.stopGrace = std::chrono::milliseconds(kStopGraceMs);
+        patience.owner = tLoopFrameBuffer;
+    }
+    return patience;
 }
 
 bool CameraDevice::Exchange::Command(const Sector& block) {
-    return Noted(drive_->WriteAt(kCommandOffset, block.data(), kSectorSize));
+    return held_ && Noted(session_->WriteSector(kCommandOffset, block, Patience()));
 }
 
 bool CameraDevice::Exchange::Status(Sector& sector) {
-    return Noted(drive_->ReadAt(kStatusOffset, sector.data(), kSectorSize));
+    return held_ && Noted(session_->ReadSector(kStatusOffset, sector, Patience()));
 }
 
 bool CameraDevice::Exchange::Image(void* buffer, size_t length) {
-    return Noted(drive_->ReadAt(kImageOffset, buffer, length));
+    return held_ && Noted(session_->Read(kImageOffset, buffer, length, Patience()));
 }
 
-bool CameraDevice::Exchange::Noted(bool transferred) {
-    if (!transferred) failed_->store(true);
-    return transferred;
+bool CameraDevice::Exchange::Noted(DriveSession::Outcome outcome) {
+    if (outcome == DriveSession::Outcome::Done) return true;
+    if (outcome == DriveSession::Outcome::Abandoned) held_ = false;  // the worker releases the drive
+    device_.transferFailed = true;
+    return false;
+}
+
+std::shared_ptr<DriveSession> CameraDevice::CurrentSession() {
+    std::lock_guard lock(sessionMutex);
+    return session;
+}
+
+bool CameraDevice::Stalled() {
+    const std::shared_ptr<DriveSession> current = CurrentSession();
+    return current && current->stalled.load();
+}
+
+void CameraDevice::ReplaceSession(std::shared_ptr<DriveSession> next) {
+    std::shared_ptr<DriveSession> previous;
+    {
+        std::lock_guard lock(sessionMutex);
+        previous = std::exchange(session, std::move(next));
+        driveOpen = session != nullptr;
+    }
+    if (previous) previous->Retire();
 }
 
 CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
@@ -110,11 +163,10 @@ void CameraDevice::CountDevices(const char* modelCode) {
 }
 
 DeviceResult CameraDevice::Open() {
-    if (!transportMutex.LockUnlessStalled(std::chrono::milliseconds(transportStallMs.load()))) return kNoAnswer;
-    std::unique_lock lock(transportMutex, std::adopt_lock);
     // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
-    drive.reset();
-    driveOpen = false;
+    // A transfer of the earlier drive still in the kernel finishes on its session's worker, apart from
+    // the new one.
+    ReplaceSession(nullptr);
     // A disk is the camera only when both its enumerated identity and its identification sector say so:
     // a disk of another kind is never opened, whatever its sectors hold, so nothing is ever written to it.
     const std::vector<std::string> identities = disks.DiskIdentities();
@@ -129,25 +181,43 @@ DeviceResult CameraDevice::Open() {
         if (!candidate) continue;
         // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
         if (identityOf(disks.DiskIdentities(), number) != identity) continue;
-        // The probe only reads.
+        // The probe only reads, through a session of its own, so that a camera that does not answer
+        // holds it up no longer than an exchange.
+        std::shared_ptr<DriveSession> probe = DriveSession::Start(std::move(candidate));
+        if (!probe) continue;
         Sector identification;
-        if (!candidate->ReadAt(kStatusOffset, identification.data(), kSectorSize)) continue;
-        if (!IsIdentificationOf(identification, modelIdA, modelIdB)) continue;
-        if (matches == deviceIndex) {
-            drive = RecordSession(std::move(candidate), identification.data());
-            driveOpen = true;
+        const bool camera =
+            ReadIdentification(*probe, identification) && IsIdentificationOf(identification, modelIdA, modelIdB);
+        if (camera && matches == deviceIndex) {
+            const bool wrapped = probe->WrapDrive([&](std::unique_ptr<DiskDrive> probed) {
+                return RecordSession(std::move(probed), identification.data());
+            });
+            if (!wrapped) {
+                probe->Retire();
+                return kFailed;
+            }
+            ReplaceSession(std::move(probe));
             return kDone;
         }
-        ++matches;
+        probe->Retire();
+        if (camera) ++matches;
     }
     return kFailed;
 }
 
+bool CameraDevice::ReadIdentification(DriveSession& probe, Sector& identification) {
+    const std::chrono::milliseconds stallLimit(transportStallMs.load());
+    if (!probe.Hold().LockUnlessStalled(stallLimit)) return false;
+    DriveSession::Patience patience;
+    patience.stallAt = DriveSession::Clock::now() + stallLimit;
+    const DriveSession::Outcome outcome = probe.ReadSector(kStatusOffset, identification, patience);
+    if (outcome != DriveSession::Outcome::Abandoned) probe.Hold().unlock();
+    return outcome == DriveSession::Outcome::Done;
+}
+
 void CameraDevice::Close() {
     StopAcquisition();
-    std::lock_guard lock(transportMutex);
-    drive.reset();
-    driveOpen = false;
+    ReplaceSession(nullptr);
 }
 
 DeviceResult CameraDevice::ReadFrame(void* buffer, int length) {
@@ -214,6 +284,8 @@ DeviceResult CameraDevice::WriteRegister(int address, int value) {
         uint16_t readBack = 0;
         ReadWordRegister(address, &readBack);
         if (readBack == static_cast<uint16_t>(value)) return kDone;
+        // A stalled camera fails every exchange without I/O until it answers: retries would only wait.
+        if (Stalled()) return kFailed;
         SleepMs(kVerifyRetryMs);
     }
     return kFailed;
@@ -392,8 +464,10 @@ void CameraDevice::AcquisitionLoop() {
                 slot.sequence = 0;
                 const int length = GetTransferSize();
                 // A window larger than the ring is never read into it.
+                tLoopFrameBuffer = &slot.buffer;
                 stored = length > 0 && static_cast<size_t>(length) <= slot.buffer.size() &&
                          Succeeded(ReadFrame(slot.buffer.data(), length));
+                tLoopFrameBuffer = nullptr;
                 if (stored) {
                     slot.arrivalNs = SteadyClockNs();
                     slot.sequence = ++frameCounter;
@@ -477,12 +551,20 @@ DeviceResult CameraDevice::CopyLatestFrame(void* destination) {
 
 FrameLease CameraDevice::LeaseLatestFrame() {
     FrameLease lease;
-    const int index = NewestSlot();
-    // Announced before the guard is taken: a loop choosing its next slot from now on passes this one by.
-    // A loop that chose it just before fills it first, and the lease then holds that whole, newer frame.
-    leasedSlot = index;
+    int index = 0;
+    std::unique_lock<std::mutex> hold;
+    for (;;) {
+        index = NewestSlot();
+        // Announced before the guard is taken: a loop choosing its next slot from now on passes this one by.
+        leasedSlot = index;
+        hold = std::unique_lock(frameSlots[static_cast<size_t>(index)].guard, std::try_to_lock);
+        if (hold.owns_lock()) break;
+        // A loop that chose this slot just before the announcement is filling it; waiting for that read
+        // could take as long as a stalled camera keeps it. The frame it replaced is no longer the newest:
+        // look again (a copy holding the guard is over in a moment).
+        std::this_thread::yield();
+    }
     FrameSlot& slot = frameSlots[static_cast<size_t>(index)];
-    std::unique_lock hold(slot.guard);
     if (slot.buffer.empty()) {
         leasedSlot = -1;
         return lease;
@@ -546,7 +628,11 @@ DeviceResult CameraDevice::StopAcquisition() {
 
 void CameraDevice::EndLoop() {
     state = kStateStop;
+    // The loop leaves a transfer the camera does not finish to the drive session's worker and returns.
+    loopStopping = true;
+    if (const std::shared_ptr<DriveSession> current = CurrentSession()) current->WakeWaiters();
     if (thread.joinable()) thread.join();
+    loopStopping = false;
     doneEvent.reset();
     ringFrameBytes = 0;
     state = kStateIdle;

@@ -13,7 +13,7 @@
 
 #include "device/DiskProtocol.h"
 #include "device/Sensor.h"
-#include "device/TransportMutex.h"
+#include "device/DriveSession.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/DiskSystem.h"
 #include "platform/Event.h"
@@ -150,26 +150,40 @@ public:
 protected:
     // Holds the drive for one exchange with the camera (a command block and the status or image
     // transfer that answers it), so that a register access from any thread never interleaves with a
-    // frame transfer. False when no drive is open, or when another exchange has held the drive for
-    // transportStallMs (a stalled camera): the operation then fails without I/O.
+    // frame transfer. False when no drive is open, or when the camera counts as stalled: an exchange or
+    // a transfer ran into transportStallMs and the camera has not answered since. The operation then
+    // fails without I/O.
+    //
+    // The transfers run on the drive session's worker. An exchange waits for the drive and for its
+    // transfers at most transportStallMs in all; then the camera counts as stalled, the transfer is left
+    // to the worker (with the hold on the drive) and the exchange fails. On the acquisition thread a
+    // transfer is waited for until it returns or the loop is stopped (see DriveSession::Patience).
     class Exchange {
     public:
         explicit Exchange(CameraDevice& device);
-        explicit operator bool() const { return drive_ != nullptr; }
-        bool Locked() const { return lock_.owns_lock(); }
+        ~Exchange();
+        Exchange(const Exchange&) = delete;
+        Exchange& operator=(const Exchange&) = delete;
+        explicit operator bool() const { return held_; }
+        // False when the drive was refused (stalled camera), true otherwise (also without a drive).
+        bool Locked() const { return !refused_; }
         bool Command(const protocol::Sector& block);
         bool Status(protocol::Sector& sector);
         bool Image(void* buffer, size_t length);
 
     private:
-        // Notes a failed transfer on the device (see transferFailed).
-        bool Noted(bool transferred);
+        DriveSession::Patience Patience() const;
+        // Notes the outcome: a failed transfer on the device (see transferFailed); a transfer left to the
+        // worker ends the exchange.
+        bool Noted(DriveSession::Outcome outcome);
 
-        std::unique_lock<TransportMutex> lock_;
-        DiskDrive* drive_ = nullptr;
-        std::atomic<bool>* failed_ = nullptr;
+        CameraDevice& device_;
+        std::shared_ptr<DriveSession> session_;
+        bool held_ = false;
+        bool refused_ = false;
+        DriveSession::Clock::time_point deadline_;
     };
-    // How long one exchange may hold the drive before the others take the camera as stalled.
+    // How long one exchange may take (the wait for the drive included) before the camera counts as stalled.
     std::atomic<int> transportStallMs{5000};
 
     bool IsWordProtocol() const { return chipId.load() == protocol::kWordProtocolChipId; }
@@ -190,9 +204,18 @@ protected:
     void ResumeAcquisition(Suspension suspended);
 
     DiskSystem& disks;
-    std::unique_ptr<DiskDrive> drive;  // replaced or released only under transportMutex
-    std::atomic<bool> driveOpen{false};  // drive != null, readable without the transport lock
-    TransportMutex transportMutex;
+    // The open drive and its transfer worker; replaced under sessionMutex, and retired when replaced.
+    std::shared_ptr<DriveSession> CurrentSession();
+    void ReplaceSession(std::shared_ptr<DriveSession> next);
+    // The open drive's camera counts as stalled (see Exchange).
+    bool Stalled();
+    // The probe's read of a drive's identification sector, bounded like an exchange.
+    bool ReadIdentification(DriveSession& probe, protocol::Sector& identification);
+    std::mutex sessionMutex;
+    std::shared_ptr<DriveSession> session;
+    std::atomic<bool> driveOpen{false};  // session != null, readable without sessionMutex
+    // Set by a stop while the acquisition loop may wait for a transfer: the wait then ends.
+    std::atomic<bool> loopStopping{false};
     uint8_t modelIdA = 0, modelIdB = 0;
     int pollOnly = 0;
     std::atomic<int> timeout{3000};

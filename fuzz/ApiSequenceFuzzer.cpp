@@ -7,6 +7,7 @@
 // thread or descriptor left behind.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/Exports.h"
@@ -159,6 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int h : handles) Zelvik_Release(h);  // 0 for one the sequence released already
         ZelvikMsg_DestroyQueue(queue);
     }
+    // A stop leaves a transfer stalled in the emulated camera (20 ms at most here) to its drive's worker,
+    // which closes the drive and ends once the transfer returns: give such a thread that long, and more.
+    const auto settled = [&] { return zelvik::test::ThreadsNow() == baseThreads && zelvik::test::DescriptorsNow() == baseFds; };
+    for (int wait = 0; wait < 200 && !settled(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     Check(zelvik::test::ThreadsNow() == baseThreads, "a thread outlived its handle");
     Check(zelvik::test::DescriptorsNow() == baseFds, "a descriptor outlived its handle");
     return 0;

@@ -126,7 +126,6 @@ class FuzzedDevice final : public Q77RXDevice {
 public:
     using Q77RXDevice::Q77RXDevice;
     using CameraDevice::CountDevices;
-    using CameraDevice::transportStallMs;
     using CameraDevice::verifyWrites;
 };
 
@@ -144,7 +143,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     ScriptedDisks disks(input);
     FuzzedDevice device(disks);
-    device.transportStallMs = 50;
     std::vector<uint8_t> frame;
     for (int step = 0; step < 64 && input.remaining_bytes() > 0; ++step) {
         switch (input.ConsumeIntegralInRange(0, 13)) {

@@ -1,9 +1,12 @@
 // Capture modes end to end on the in-process emulator: the mode guard, the capture thread's life,
 // delivery into application memory and the camera vanishing mid-stream.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "tests/capture/CaptureFixture.h"
@@ -23,13 +26,46 @@ class CaptureModeTest : public CaptureFixture {
 protected:
     // A 64 x 48 window of the colour bars at 50 frames per second, 8-bit gray.
     int OpenSmall() {
+        MakeSmallCamera();
+        return MadeSmall(Open());
+    }
+    // The same on a device that takes the camera as stalled after stallMs instead of 5 s.
+    int OpenSmallWithStallLimit(int stallMs) {
+        struct StallLimitDevice : Q77RXDevice {
+            StallLimitDevice(DiskSystem& disks, int limitMs) : Q77RXDevice(disks) { transportStallMs = limitMs; }
+        };
+        MakeSmallCamera();
+        emu::EmulatedDisks& disks = *disks_;
+        const ZELVIK_HWND notify = Notify();
+        const int h = InitializeHandle([&](CameraInstance& c) {
+            return c.InitializeWith(notify, std::make_unique<StallLimitDevice>(disks, stallMs));
+        });
+        handles_.push_back(h);
+        Drain(h);
+        return MadeSmall(h);
+    }
+    void MakeSmallCamera() {
         emu::FirmwareOptions options;
         options.fps = 50;
         MakeCamera(options);
-        const int h = Open();
+    }
+    int MadeSmall(int h) {
         SetWindow(h, 64, 48);
         EXPECT_EQ(Zelvik_SetColorMode(h, 8), 1);
         return h;
+    }
+    void Control(const char* command) {
+        std::string error;
+        ASSERT_TRUE(disks_->Control(command, &error)) << error;
+    }
+    // Waits (bounded, generously: a guard against hanging, not a timing check).
+    static bool Eventually(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
     }
 };
 
@@ -161,11 +197,11 @@ TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
 // error 2 (camera not present), and no stream starts that would report it lost a moment later.
 TEST_F(CaptureModeTest, StartWithoutAnOpenedCameraFailsWithError2) {
     const int h = OpenSmall();
-    const int base = ThreadCount();
     std::string error;
     ASSERT_TRUE(disks_->Control("ident 1 blank", &error)) << error;
     EXPECT_EQ(Zelvik_SetDeviceNumber(h, 0), 0);
     EXPECT_EQ(Codes(h), std::vector<int>{2});
+    const int base = ThreadCount();
     std::vector<uint8_t> frame(64 * 48);
     const struct {
         const char* what;
@@ -204,11 +240,72 @@ TEST_F(CaptureModeTest, StopsInterruptTheCaptureLoopsWait) {
         ASSERT_TRUE(WaitForFrame(Queue())) << s.what;
         ASSERT_EQ(Zelvik_SetWaitTime(h, 24 * 3600 * 1000), 1);
         EXPECT_EQ(s.stop(), 1) << s.what;
-        EXPECT_TRUE(WaitForThreads(base)) << s.what;
+        // Release also ends the thread that makes the transfers of the handle's open camera.
+        EXPECT_TRUE(WaitForThreads(s.what == std::string("Release") ? base - 1 : base)) << s.what;
         if (s.what != std::string("Release")) {
             ASSERT_EQ(Zelvik_SetWaitTime(h, 10), 1);
         }
     }
+}
+
+// A frame transfer that blocks in the kernel (the camera stops answering mid-read; 20 s here) does not
+// hold up a stop: StopPreview, Close and Release return while it is still blocked, and once it is over
+// the camera streams again (after Close on the same handle reselected, after Release on a new handle).
+TEST_F(CaptureModeTest, StopsLeaveAStalledFrameTransferBehindAndTheCameraStreamsAgain) {
+    int h = OpenSmall();
+    const struct {
+        const char* what;
+        std::function<int()> stop;
+        std::function<void()> reopen;
+    } stops[] = {
+        {"StopPreview", [&] { return Zelvik_StopPreview(h); }, [] {}},
+        {"Close", [&] { return Zelvik_Close(h); }, [&] { EXPECT_EQ(Zelvik_SetDeviceNumber(h, 0), 1); }},
+        {"Release", [&] { Release(h); return 1; }, [&] { h = MadeSmall(Open()); }},
+    };
+    for (const auto& s : stops) {
+        ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1) << s.what;
+        ASSERT_TRUE(WaitForFrame(Queue())) << s.what;
+        Control("stall 1 1 20000");
+        ASSERT_TRUE(Eventually([&] { return Firmware().Counters().stalledNow == 1; })) << s.what;
+        EXPECT_EQ(s.stop(), 1) << s.what;
+        EXPECT_EQ(Firmware().Counters().stalledNow, 1) << s.what << " waited for the stalled transfer";
+        Control("unstall 1");
+        s.reopen();
+        DrainMessages(Queue());
+        ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1) << s.what;
+        EXPECT_TRUE(WaitForFrame(Queue())) << s.what;
+        EXPECT_EQ(Zelvik_StopPreview(h), 1) << s.what;
+    }
+}
+
+// After the first exchange that times out, the camera counts as stalled: every later exchange of the
+// handle fails without I/O, so CallBackPreview and Release each wait at most one time-out instead of one
+// per exchange, until the camera answers again.
+TEST_F(CaptureModeTest, StalledCameraFailsEveryLaterExchangeAtOnceUntilItAnswersAgain) {
+    const int h = OpenSmallWithStallLimit(300);
+    // The next two transfers each block for 20 s.
+    Control("stall 1 2 20000");
+    EXPECT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 0);
+    EXPECT_EQ(Zelvik_WriteRegister(h, 0x35, 0x20), 0);
+    emu::FirmwareCounters counters = Firmware().Counters();
+    EXPECT_EQ(counters.stalledNow, 1);
+    EXPECT_EQ(counters.stallsPending, 1) << "only the first exchange reached the camera";
+
+    // The stalled transfer returns: the camera answers again, and exchanges are made again.
+    Control("unstall 1");
+    EXPECT_TRUE(Eventually([&] { return Zelvik_WriteRegister(h, 0x35, 0x20) == 1; }));
+    Drain(h);
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrame(Queue()));
+
+    // Stalled while streaming: Release leaves the stalled frame transfer behind and tries nothing else.
+    Control("stall 1 2 20000");
+    ASSERT_TRUE(Eventually([&] { return Firmware().Counters().stalledNow == 1; }));
+    Release(h);
+    counters = Firmware().Counters();
+    EXPECT_EQ(counters.stalledNow, 1) << "Release waited for the stalled transfer";
+    EXPECT_EQ(counters.stallsPending, 1);
+    Control("unstall 1");
 }
 
 TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {
@@ -223,7 +320,7 @@ TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {
     ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
     ASSERT_TRUE(WaitForFrame(Queue()));
     Release(h);
-    EXPECT_TRUE(WaitForThreads(base));
+    EXPECT_TRUE(WaitForThreads(base - 1)) << "the camera's transfer thread ends with the handle";
 }
 
 TEST_F(CaptureModeTest, DeliveredRowsFollowKeepRowOrder) {

@@ -1,6 +1,7 @@
 // The acquisition thread: ring order, single frames, error state, pausing for register traffic, stalls.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -23,6 +24,12 @@ protected:
         device = std::make_unique<TestDevice>(disks);
         ASSERT_EQ(device->SetFormat(0, 0, kWidth, kHeight, 0), DeviceResult::Done);
         disks.ClearTransfers();
+    }
+    // A read left behind to the drive's worker ends on its own once unstalled; the fake disks it reads
+    // from must outlive it.
+    void TearDown() override {
+        device.reset();
+        EXPECT_TRUE(Eventually([&] { return disks.OpenHandles() == 0; }));
     }
     std::vector<int> Sequences() {
         std::vector<int> sequences;
@@ -107,15 +114,12 @@ TEST_F(AcquisitionTest, SingleFrameThatFailsOrTimesOutIsReportedAndTheLoopStoppe
     });
     device->SetTimeout(50);
     ASSERT_EQ(device->StartSingleFrame(), DeviceResult::Done);
-    // Once the wait has run out the device asks the loop to stop (state 4); the stalled read then returns.
-    std::thread camera([&] {
-        disks.WaitForStall(1);
-        Eventually([&] { return device->GetState() == 4; });
-        disks.Unstall(1);
-    });
+    // Once the wait has run out the loop is stopped; the stalled read is left behind, still blocked.
+    disks.WaitForStall(1);
     EXPECT_NE(device->FinishSingleFrame(frame.data()), DeviceResult::Done);
-    camera.join();
     EXPECT_EQ(device->GetState(), 0) << "the loop does not run on";
+    EXPECT_EQ(disks.Inspect(1, [](FakeCameraDisk& d) { return d.stalledReads; }), 1);
+    disks.Unstall(1);
     EXPECT_EQ(frame[0], 0xEE);
 }
 
@@ -151,6 +155,36 @@ TEST_F(AcquisitionTest, RegisterAccessBehindAStalledTransferFailsInsteadOfHangin
     disks.Unstall(1);
     ASSERT_TRUE(Eventually([&] { return StoredFrames() >= 2; }));
     EXPECT_TRUE(Succeeded(device->WriteRegister(9, 5))) << "the camera answers again";
+    EXPECT_EQ(device->GetState(), 1);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
+}
+
+// A frame read the camera never finishes (stuck in the kernel) does not hold up a stop: the loop leaves it
+// to the drive session's worker, Close closes the camera, and a new selection opens it again while the
+// old read is still blocked. When the old read returns at last, it closes the old drive and touches
+// nothing of the new one.
+TEST_F(AcquisitionTest, StopLeavesAStalledFrameReadBehindAndTheCameraReopens) {
+    disks.Change(1, [](FakeCameraDisk& d) { d.stallImages = true; });
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
+    disks.WaitForStall(1);
+    std::atomic<bool> stopped{false};
+    std::thread application([&] {
+        device->StopAcquisition();
+        device->Close();
+        stopped = true;
+    });
+    EXPECT_TRUE(Eventually([&] { return stopped.load(); })) << "the stop waits for the stalled read";
+    EXPECT_EQ(disks.Inspect(1, [](FakeCameraDisk& d) { return d.stalledReads; }), 1) << "the read was left in the kernel";
+    EXPECT_FALSE(device->IsOpen());
+    EXPECT_TRUE(device->SelectDevice(0)) << "a new drive opens beside the one with the stalled read";
+    EXPECT_EQ(disks.OpenHandles(), 2);
+
+    disks.Unstall(1);
+    application.join();
+    EXPECT_TRUE(Eventually([&] { return disks.OpenHandles() == 1; })) << "the old drive closes once its read returned";
+    EXPECT_TRUE(Succeeded(device->WriteRegister(9, 7)));
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
+    EXPECT_TRUE(Eventually([&] { return StoredFrames() >= 2; }));
     EXPECT_EQ(device->GetState(), 1);
     EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
 }
