@@ -264,6 +264,7 @@ int CaptureEngine::GetImage(void* buffer, int size, int keepRowOrder) {
 void CaptureEngine::JoinCaptureThread() {
     runState_ = 0;
     captureWake_.Set();
+    if (camera_.HasDevice()) camera_.Device().WakeFrameWaiters();
     if (captureThread_.joinable()) captureThread_.join();
     captureWake_.Reset();
 }

@@ -1,5 +1,6 @@
 // The capture thread: polls the device for frames, then reads, processes, draws and delivers each one.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -16,6 +17,8 @@ namespace zelvik {
 namespace {
 
 constexpr uint32_t kRateWindowMs = 1000;
+// The longest single wait for a frame; a stop wakes it at once.
+constexpr std::chrono::milliseconds kFrameWaitSlice{100};
 
 // The device's window after subsampling.
 void DeviceFrameSize(CameraDevice& device, int& width, int& height) {
@@ -173,10 +176,17 @@ void CaptureEngine::StreamingLoop() {
     CameraDevice& device = camera_.Device();
     bool windowReported = false;
     while (runState_.load() != 0) {
-        // A stop ends the wait at once, however long the application made it.
+        // The pause of each pass, which keeps frames at least waitTime apart. A stop ends it at once,
+        // however long the application made it.
         captureWake_.WaitFor(settings.waitTime);
         if (runState_.load() != 1) continue;
-        const FrameStatus status = device.GetFrameStatus();
+        // After it, the next frame is taken the moment it is stored rather than at the end of a later
+        // pause: the wait for it adds nothing to the frame's age.
+        const auto stopping = [this] { return runState_.load() != 1; };
+        FrameStatus status = FrameStatus::NoNewFrame;
+        while (!stopping() && (status = device.WaitForFrame(kFrameWaitSlice, stopping)) == FrameStatus::NoNewFrame) {
+        }
+        if (stopping()) continue;
         if (status == FrameStatus::Error) {
             runState_ = 0;
             {

@@ -475,8 +475,10 @@ void CameraDevice::AcquisitionLoop() {
             }
             if (!stored) {
                 state = kStateError;
+                WakeFrameWaiters();
                 break;
             }
+            WakeFrameWaiters();
             if (current == kStateSingleFrame) {
                 int expected = kStateSingleFrame;
                 state.compare_exchange_strong(expected, kStateStop);
@@ -500,6 +502,21 @@ void CameraDevice::SignalLoopPass() {
     if (ackEvent.load() == nullptr) return;
     std::lock_guard lock(ackMutex);
     if (ManualResetEvent* ack = ackEvent.load()) ack->Set();
+}
+
+FrameStatus CameraDevice::WaitForFrame(std::chrono::milliseconds timeout, const std::function<bool()>& interrupted) {
+    FrameStatus status = FrameStatus::NoNewFrame;
+    std::unique_lock lock(frameWaitMutex);
+    frameArrived.wait_for(lock, timeout, [&] {
+        status = GetFrameStatus();
+        return status != FrameStatus::NoNewFrame || interrupted();
+    });
+    return status;
+}
+
+void CameraDevice::WakeFrameWaiters() {
+    { std::lock_guard lock(frameWaitMutex); }  // a waiter between its check and its wait is waiting now
+    frameArrived.notify_all();
 }
 
 int CameraDevice::NewestSlot() const {

@@ -3,8 +3,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -118,6 +121,12 @@ public:
     DeviceResult StartContinuous();
     DeviceResult StopAcquisition();
     FrameStatus GetFrameStatus();
+    // GetFrameStatus once it answers other than NoNewFrame (a frame stored since the last one delivered, or
+    // the loop failed), `interrupted` returns true or `timeout` passes, whichever comes first. `interrupted`
+    // is asked under the wait's lock: a caller that makes it true and then calls WakeFrameWaiters is
+    // never missed.
+    FrameStatus WaitForFrame(std::chrono::milliseconds timeout, const std::function<bool()>& interrupted);
+    void WakeFrameWaiters();
     // Copies the newest frame to destination (frame bytes of the format).
     DeviceResult CopyLatestFrame(void* destination);
     // Lends the newest frame in place (see FrameLease); an empty lease when no acquisition has allocated
@@ -248,6 +257,9 @@ protected:
     std::atomic<bool> transferFailed{false};
     std::atomic<int> lastDelivered{0};
     std::atomic<int> state{0};
+    // WaitForFrame's wait: the loop wakes it after each stored frame and after a failed read.
+    std::mutex frameWaitMutex;
+    std::condition_variable frameArrived;
     std::thread thread;
     std::unique_ptr<ManualResetEvent> doneEvent;
     // The loop signals ackEvent under ackMutex, so a waiter can release the event safely.

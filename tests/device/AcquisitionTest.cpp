@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -86,6 +87,58 @@ TEST_F(AcquisitionTest, FrameStatusReportsEachNewFrameOnce) {
     EXPECT_GT(frame[0], delivered);
     EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
     EXPECT_EQ(device->GetState(), 0);
+}
+
+// WaitForFrame ends when the loop stores a frame, when a read fails and when the waiter is interrupted.
+// Its time-out is far longer than any of these takes: a missed wake shows as a wait that runs it out.
+TEST_F(AcquisitionTest, WaitForFrameWakesForAFrameAFailedReadAndAnInterruption) {
+    using std::chrono::steady_clock;
+    constexpr std::chrono::seconds kLong(60);
+    const auto never = [] { return false; };
+    struct Wait {
+        FrameStatus status;
+        steady_clock::duration took;
+    };
+    const auto wait = [&](const std::function<bool()>& interrupted) {
+        const auto start = steady_clock::now();
+        const FrameStatus status = device->WaitForFrame(kLong, interrupted);
+        return Wait{status, steady_clock::now() - start};
+    };
+    // Acts from another thread once the waiter has had a moment to begin waiting.
+    const auto soon = [](std::function<void()> act) {
+        return std::thread([act] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            act();
+        });
+    };
+
+    disks.Change(1, [](FakeCameraDisk& d) { d.stallImages = true; });
+    ASSERT_EQ(device->StartContinuous(), DeviceResult::Done);
+    disks.WaitForStall(1);
+
+    std::atomic<bool> stop{false};
+    std::thread stopper = soon([&] {
+        stop = true;
+        device->WakeFrameWaiters();
+    });
+    const Wait interrupted = wait([&] { return stop.load(); });
+    stopper.join();
+    EXPECT_EQ(interrupted.status, FrameStatus::NoNewFrame);
+    EXPECT_LT(interrupted.took, kLong / 2);
+
+    std::thread camera = soon([&] { disks.Unstall(1); });
+    const Wait stored = wait(never);
+    camera.join();
+    EXPECT_EQ(stored.status, FrameStatus::NewFrame);
+    EXPECT_LT(stored.took, kLong / 2);
+
+    std::vector<uint8_t> frame(kFrameBytes);
+    disks.Change(1, [](FakeCameraDisk& d) { d.failImageReadFrom = 1; });
+    Wait failed;
+    while ((failed = wait(never)).status == FrameStatus::NewFrame) ASSERT_EQ(device->CopyLatestFrame(frame.data()), DeviceResult::Done);
+    EXPECT_EQ(failed.status, FrameStatus::Error);
+    EXPECT_LT(failed.took, kLong / 2);
+    EXPECT_EQ(device->StopAcquisition(), DeviceResult::Done);
 }
 
 TEST_F(AcquisitionTest, SingleFrameIsReadIntoSlotZeroAndCopied) {
