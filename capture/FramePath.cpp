@@ -17,7 +17,6 @@ namespace zelvik {
 namespace {
 
 constexpr int32_t kHotPixelThreshold = 40;
-constexpr int32_t kNeutralSiteGain = 128;
 constexpr int32_t kMaxWhiteBalanceGain = 200;
 constexpr int kAutoIrisByExposure = 1;
 constexpr int kAutoIrisByGain = 2;

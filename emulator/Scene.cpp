@@ -55,9 +55,9 @@ std::vector<uint8_t> Mosaic(int width, int height, ColourAt colourAt) {
 std::shared_ptr<const Scene> BuildColourBars() {
     static constexpr Rgb kBars[8] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
                                      {191, 0, 191},   {191, 0, 0},   {0, 0, 191},   {96, 96, 96}};
-    const int barRows = kSensorHeight * 3 / 4;
-    auto colourAt = [barRows](int x, int y) -> Rgb {
-        if (y < barRows) return kBars[x * 8 / kSensorWidth];
+    constexpr int kBarRows = kSensorHeight * 3 / 4;
+    auto colourAt = [](int x, int y) -> Rgb {
+        if (y < kBarRows) return kBars[x * 8 / kSensorWidth];
         const auto level = static_cast<uint8_t>(16 + x * 224 / kSensorWidth);
         return {level, level, level};
     };

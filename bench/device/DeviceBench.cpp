@@ -14,9 +14,9 @@
 //   Every buffer is mapped before the timing starts, as the device maps its ring at StartContinuous.
 //   RawFrameRead/buffers:3/copy:1  ... and each frame copied into an application buffer afterwards, as
 //                                  CopyLatestFrame does (in the reading thread here).
-//   AcquisitionPath/copy:0         CameraDevice::StartContinuous, then per frame GetFrameStatus until it
-//                                  answers 3 and LeaseLatestFrame: the slot handed over and returned, as
-//                                  the capture engine takes it (the figure with the goal).
+//   AcquisitionPath/copy:0         CameraDevice::StartContinuous, then per frame WaitForFrame until a new
+//                                  one is stored and LeaseLatestFrame: the slot handed over and returned,
+//                                  as the capture engine takes it (the figure with the goal).
 //   AcquisitionPath/copy:1         ... CopyLatestFrame into an application buffer instead.
 //
 // Counters: cpu_cores = CPU time of this process and of the emulator per second of wall time (how much of
@@ -52,9 +52,8 @@ constexpr int kSensorHeight = 1944;
 constexpr size_t kFrameBytes = size_t{kSensorWidth} * kSensorHeight;
 constexpr size_t kTransferBytes =
     (kFrameBytes + protocol::kSectorSize - 1) / protocol::kSectorSize * protocol::kSectorSize;
-// How long the consumer sleeps between two frame-status polls when no new frame is there (an
-// application's polling loop; the acquisition thread reads on regardless).
-constexpr std::chrono::microseconds kPollInterval{100};
+// The consumer waits for each frame as the capture thread does (woken by the loop when it stores one).
+constexpr std::chrono::milliseconds kFrameWait{100};
 
 zelvik::test::FuseEmulator* g_emulator = nullptr;
 
@@ -127,8 +126,8 @@ void AcquisitionPath(benchmark::State& state) {
     const Accounting accounting;
     for (auto _ : state) {
         zelvik::FrameStatus status;
-        while ((status = device->GetFrameStatus()) == zelvik::FrameStatus::NoNewFrame)
-            std::this_thread::sleep_for(kPollInterval);
+        while ((status = device->WaitForFrame(kFrameWait, [] { return false; })) == zelvik::FrameStatus::NoNewFrame) {
+        }
         bool handed = false;
         if (status == zelvik::FrameStatus::NewFrame) {
             if (copy) {
