@@ -1,8 +1,6 @@
 // AviRecording: the frame queue, timing from the first frame, the measured rate and the end.
 #include "output/AviRecording.h"
 
-#include <cstring>
-
 namespace zelvik {
 
 int AviRecording::Start(const char* path, int32_t width, int32_t height, uint32_t durationMs) {
@@ -16,10 +14,10 @@ int AviRecording::Start(const char* path, int32_t width, int32_t height, uint32_
     skipped_ = 0;
     if (width <= 0 || height <= 0) return 0;
     const size_t frameBytes = size_t(width) * size_t(height) * 3;
-    const size_t stride = (frameBytes + AlignedBuffer::kAlignment - 1) / AlignedBuffer::kAlignment * AlignedBuffer::kAlignment;
+    const size_t stride = AlignedBuffer::RoundUp(frameBytes);
     AlignedBuffer slots(stride * kQueueSlots);
     if (slots.empty()) return 0;
-    std::memset(slots.data(), 0, slots.size());
+    slots.Populate();
     if (!writer_.Open(path, width, height, kNominalRate)) return 0;
     end_ = RecordingEnd::kRunning;
     std::lock_guard lock(producerMutex_);

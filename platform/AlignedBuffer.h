@@ -22,6 +22,10 @@ public:
     // Direct I/O wants buffers aligned to the logical block size; a page covers every block size in use.
     static constexpr size_t kAlignment = 4096;
     static constexpr size_t kHugePage = size_t{2} << 20;
+    // bytes rounded up to a whole number of alignment units.
+    static constexpr size_t RoundUp(size_t bytes, size_t alignment = kAlignment) {
+        return (bytes + alignment - 1) / alignment * alignment;
+    }
 
     AlignedBuffer() = default;
     // Allocation failure leaves the buffer empty (data() null, size() 0) instead of throwing.
@@ -35,7 +39,7 @@ public:
         // Frame-sized buffers sit on huge pages where the system offers them: a direct transfer then
         // pins a few pages instead of a thousand, and the copies that follow miss the TLB less.
         const size_t alignment = size >= kHugePage ? kHugePage : kAlignment;
-        const size_t rounded = (size + alignment - 1) / alignment * alignment;
+        const size_t rounded = RoundUp(size, alignment);
         const size_t mapped = rounded + (alignment - kAlignment);
         void* map = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (map == MAP_FAILED) return;
@@ -68,7 +72,7 @@ public:
     // at its first use otherwise, which for a frame buffer means inside the first transfers into it.
     void Populate() {
         if (empty()) return;
-        const size_t length = (size_ + kAlignment - 1) / kAlignment * kAlignment;
+        const size_t length = RoundUp(size_);
 #ifdef MADV_POPULATE_WRITE
         if (::madvise(data_.get(), length, MADV_POPULATE_WRITE) == 0) return;
 #endif

@@ -259,12 +259,7 @@ int Run(int frames) {
     std::printf("hot pixels + demosaic + copy-out after the stream: back to back %.3f ms (ratio %.3f), from cold "
                 "caches %.3f ms (ratio %.3f)\n",
                 warm.Kernels(), total / warm.Kernels(), cold.Kernels(), total / cold.Kernels());
-    const std::string fault = emulator.Stop();
-    if (!fault.empty()) {
-        std::fprintf(stderr, "frame_budget_bench: %s\n", fault.c_str());
-        return 1;
-    }
-    return 0;
+    return StopEmulator(emulator, "frame_budget_bench");
 }
 
 }  // namespace

@@ -148,12 +148,7 @@ int Run(int frames, int waitMs) {
                 steps.hotPixels, steps.demosaic, steps.copyOut, steps.Kernels());
     std::printf("goal: p99 %.2f ms <= frame period %.2f ms + frame path %.2f ms = %.2f ms: %s\n", p99, periodMs,
                 steps.Kernels(), goalMs, p99 <= goalMs ? "holds" : "does not hold");
-    const std::string fault = emulator.Stop();
-    if (!fault.empty()) {
-        std::fprintf(stderr, "latency_bench: %s\n", fault.c_str());
-        return 1;
-    }
-    return 0;
+    return StopEmulator(emulator, "latency_bench");
 }
 
 }  // namespace

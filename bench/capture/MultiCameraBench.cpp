@@ -157,12 +157,7 @@ int Run(double seconds, int cameras) {
                 delivered ? 1e3 * emulatorWaited / static_cast<double>(delivered) : 0.0);
     std::printf("goal: every frame delivered, none skipped: %s (%lld skipped)\n", skipped == 0 ? "holds" : "does not hold",
                 static_cast<long long>(skipped));
-    const std::string fault = emulator.Stop();
-    if (!fault.empty()) {
-        std::fprintf(stderr, "multi_camera_bench: %s\n", fault.c_str());
-        return 1;
-    }
-    return 0;
+    return StopEmulator(emulator, "multi_camera_bench");
 }
 
 }  // namespace

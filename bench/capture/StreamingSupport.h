@@ -1,16 +1,18 @@
 // What the streaming benchmarks share: waiting for frame messages, the emulator's frame log (when each
-// frame became ready in the camera), which logged frame a delivered picture of the counter scene is, and
-// percentiles.
+// frame became ready in the camera), which logged frame a delivered picture of the counter scene is,
+// percentiles, and the emulator's end.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "include/ZelvikSdk.h"
+#include "tests/support/FuseEmulator.h"
 
 namespace zelvik::bench {
 
@@ -98,6 +100,15 @@ inline double Percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const auto rank = static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
     return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+// Unmounts the emulator at the end of a run: the program's exit status, 1 (the emulator's fault on stderr)
+// when the emulator did not end cleanly.
+inline int StopEmulator(test::FuseEmulator& emulator, const char* program) {
+    const std::string fault = emulator.Stop();
+    if (fault.empty()) return 0;
+    std::fprintf(stderr, "%s: %s\n", program, fault.c_str());
+    return 1;
 }
 
 }  // namespace zelvik::bench
