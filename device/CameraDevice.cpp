@@ -119,6 +119,10 @@ bool CameraDevice::Exchange::Image(void* buffer, size_t length) {
     return held_ && Noted(session_->Read(kImageOffset, buffer, length, Patience()));
 }
 
+bool CameraDevice::Exchange::CommandThenImage(const Sector& block, void* buffer, size_t length) {
+    return held_ && Noted(session_->CommandThenRead(kCommandOffset, block, kImageOffset, buffer, length, Patience()));
+}
+
 bool CameraDevice::Exchange::Noted(DriveSession::Outcome outcome) {
     if (outcome == DriveSession::Outcome::Done) return true;
     if (outcome == DriveSession::Outcome::Abandoned) held_ = false;  // the worker releases the drive

@@ -179,6 +179,8 @@ protected:
         bool Command(const protocol::Sector& block);
         bool Status(protocol::Sector& sector);
         bool Image(void* buffer, size_t length);
+        // A command and the image it answers, handed to the drive's worker as one job.
+        bool CommandThenImage(const protocol::Sector& block, void* buffer, size_t length);
 
     private:
         DriveSession::Patience Patience() const;

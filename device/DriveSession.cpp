@@ -67,8 +67,11 @@ void DriveSession::Work() {
         running_ = true;
         const Job job = job_;
         lock.unlock();
-        const bool succeeded = job.write ? drive_->WriteAt(job.offset, job.bytes, job.length)
-                                         : drive_->ReadAt(job.offset, job.bytes, job.length);
+        bool succeeded = !job.command || drive_->WriteAt(job.commandOffset, sector_.data(), protocol::kSectorSize);
+        if (succeeded) {
+            succeeded = job.write ? drive_->WriteAt(job.offset, job.bytes, job.length)
+                                  : drive_->ReadAt(job.offset, job.bytes, job.length);
+        }
         lock.lock();
         running_ = false;
         done_ = true;
@@ -142,18 +145,35 @@ DriveSession::Outcome DriveSession::ReadSector(uint64_t offset, protocol::Sector
 DriveSession::Outcome DriveSession::Read(uint64_t offset, void* buffer, size_t length, const Patience& patience) {
     std::unique_lock lock(mutex_);
     if (retired_ || pending_ || running_) return Outcome::Failed;
+    return ReadJob(lock, Job{false, offset, nullptr, length}, buffer, patience);
+}
+
+DriveSession::Outcome DriveSession::CommandThenRead(uint64_t commandOffset, const protocol::Sector& block,
+                                                    uint64_t offset, void* buffer, size_t length,
+                                                    const Patience& patience) {
+    std::unique_lock lock(mutex_);
+    if (retired_ || pending_ || running_) return Outcome::Failed;
+    sector_ = block;
+    return ReadJob(lock, Job{false, offset, nullptr, length, true, commandOffset}, buffer, patience);
+}
+
+DriveSession::Outcome DriveSession::ReadJob(std::unique_lock<std::mutex>& lock, Job job, void* buffer,
+                                            const Patience& patience) {
     AlignedBuffer* owner = patience.owner;
-    if (owner != nullptr && buffer == owner->data() && length <= owner->size())
-        return Run(lock, Job{false, offset, owner->data(), length}, patience);
+    if (owner != nullptr && buffer == owner->data() && job.length <= owner->size()) {
+        job.bytes = owner->data();
+        return Run(lock, job, patience);
+    }
     // Memory the session does not own could be gone when an abandoned read returns: read into its own.
-    if (bounce_.size() < length) {
-        bounce_ = AlignedBuffer(length);
+    if (bounce_.size() < job.length) {
+        bounce_ = AlignedBuffer(job.length);
         if (bounce_.empty()) return Outcome::Failed;
     }
+    job.bytes = bounce_.data();
     Patience ownBuffer = patience;
     ownBuffer.owner = nullptr;
-    const Outcome outcome = Run(lock, Job{false, offset, bounce_.data(), length}, ownBuffer);
-    if (outcome == Outcome::Done) std::memcpy(buffer, bounce_.data(), length);
+    const Outcome outcome = Run(lock, job, ownBuffer);
+    if (outcome == Outcome::Done) std::memcpy(buffer, bounce_.data(), job.length);
     return outcome;
 }
 

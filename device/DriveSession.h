@@ -86,6 +86,10 @@ public:
     // Reads straight into patience.owner's memory when `buffer` is it, otherwise through a buffer of the
     // session's own that is copied out.
     Outcome Read(uint64_t offset, void* buffer, size_t length, const Patience& patience);
+    // Writes `block` at commandOffset, then reads as Read does, both in one job of the worker: a frame
+    // request and the image it answers cost one hand-over instead of two.
+    Outcome CommandThenRead(uint64_t commandOffset, const protocol::Sector& block, uint64_t offset, void* buffer,
+                            size_t length, const Patience& patience);
 
 private:
     struct Job {
@@ -93,12 +97,17 @@ private:
         uint64_t offset = 0;
         uint8_t* bytes = nullptr;
         size_t length = 0;
+        // A read can be preceded by the write of the session's sector (the command it answers).
+        bool command = false;
+        uint64_t commandOffset = 0;
     };
 
     explicit DriveSession(std::unique_ptr<DiskDrive> drive) : drive_(std::move(drive)) {}
     void Work();
     // Hands the job to the worker and waits as patience says; on Done the job's bytes are there to copy.
     Outcome Run(std::unique_lock<std::mutex>& lock, const Job& job, const Patience& patience);
+    // Read and CommandThenRead: `job` without its bytes, which are the owner's or the bounce buffer.
+    Outcome ReadJob(std::unique_lock<std::mutex>& lock, Job job, void* buffer, const Patience& patience);
 
     std::unique_ptr<DiskDrive> drive_;
     TransportMutex hold_;
