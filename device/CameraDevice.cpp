@@ -120,7 +120,8 @@ bool CameraDevice::Exchange::Image(void* buffer, size_t length) {
 }
 
 bool CameraDevice::Exchange::CommandThenImage(const Sector& block, void* buffer, size_t length) {
-    return held_ && Noted(session_->CommandThenRead(kCommandOffset, block, kImageOffset, buffer, length, Patience()));
+    return held_ &&
+           Noted(session_->CommandThenRead(kCommandOffset, block, kImageOffset, buffer, length, Patience()));
 }
 
 bool CameraDevice::Exchange::Noted(DriveSession::Outcome outcome) {

@@ -67,7 +67,8 @@ void DriveSession::Work() {
         running_ = true;
         const Job job = job_;
         lock.unlock();
-        bool succeeded = !job.command || drive_->WriteAt(job.commandOffset, sector_.data(), protocol::kSectorSize);
+        bool succeeded =
+            !job.command || drive_->WriteAt(job.commandOffset, sector_.data(), protocol::kSectorSize);
         if (succeeded) {
             succeeded = job.write ? drive_->WriteAt(job.offset, job.bytes, job.length)
                                   : drive_->ReadAt(job.offset, job.bytes, job.length);

@@ -88,8 +88,8 @@ public:
     Outcome Read(uint64_t offset, void* buffer, size_t length, const Patience& patience);
     // Writes `block` at commandOffset, then reads as Read does, both in one job of the worker: a frame
     // request and the image it answers cost one hand-over instead of two.
-    Outcome CommandThenRead(uint64_t commandOffset, const protocol::Sector& block, uint64_t offset, void* buffer,
-                            size_t length, const Patience& patience);
+    Outcome CommandThenRead(uint64_t commandOffset, const protocol::Sector& block, uint64_t offset,
+                            void* buffer, size_t length, const Patience& patience);
 
 private:
     struct Job {

@@ -87,8 +87,10 @@ bool InFrameRead(pid_t tid) {
 
 struct Streaming {
     int frames = 0;
-    double cpuMs = 0;        // per delivered frame, the whole process: the mean over the run
-    double cpuMedianMs = 0;  // ... the median of the frames (a moment of the machine's other load weighs less)
+    // CPU per delivered frame, the whole process: the mean over the run, and the median of the frames (on
+    // which a moment of the machine's other load weighs less).
+    double cpuMs = 0;
+    double cpuMedianMs = 0;
     ThreadTimes acquisition, capture, application, others;  // ms per delivered frame
 };
 
@@ -263,9 +265,10 @@ int Run(int frames) {
 
     const double kernels = steps.Kernels();
     const double ratio = total / kernels;
-    std::printf("\ncheck: CPU per delivered frame %.3f ms / (hot pixels + demosaic + copy-out alone %.3f ms) = %.3f "
-                "(goal <= 1.15): %s; with the mean, %.3f\n",
-                total, kernels, ratio, ratio <= 1.15 ? "holds" : "does not hold", streaming.cpuMs / kernels);
+    std::printf(
+        "\ncheck: CPU per delivered frame %.3f ms / (hot pixels + demosaic + copy-out alone %.3f ms) = %.3f "
+        "(goal <= 1.15): %s; with the mean, %.3f\n",
+        total, kernels, ratio, ratio <= 1.15 ? "holds" : "does not hold", streaming.cpuMs / kernels);
     // The same steps after the stream: back to back, and each from cold caches.
     const StepTimes warm = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 11);
     const StepTimes cold = TimeStepsAlone(acquisition.frame, kSensorWidth, kSensorHeight, 11, true);

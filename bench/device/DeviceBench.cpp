@@ -157,9 +157,19 @@ void AcquisitionPath(benchmark::State& state) {
 }
 
 void Configure(benchmark::internal::Benchmark* b) {
-    b->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(0.3)->Repetitions(21)->ReportAggregatesOnly(true);
+    b->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.3)
+        ->Repetitions(21)
+        ->ReportAggregatesOnly(true);
 }
-BENCHMARK(RawFrameRead)->ArgNames({"buffers", "copy"})->Args({1, 0})->Args({2, 0})->Args({3, 0})->Args({3, 1})->Apply(Configure);
+BENCHMARK(RawFrameRead)
+    ->ArgNames({"buffers", "copy"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({3, 0})
+    ->Args({3, 1})
+    ->Apply(Configure);
 BENCHMARK(AcquisitionPath)->ArgName("copy")->Arg(0)->Arg(1)->Apply(Configure);
 
 // The console output, plus each benchmark's median time per frame for the summary.
@@ -185,21 +195,23 @@ void PrintSummary(const std::map<std::string, double>& secondsPerFrame) {
     const double mb = static_cast<double>(kFrameBytes) / 1e6;
     std::printf("\nmedians, %d x %d frames of %zu bytes:\n", kSensorWidth, kSensorHeight, kFrameBytes);
     for (const auto& [name, seconds] : secondsPerFrame) {
-        std::printf("  %-32s %8.1f frames/s %8.1f MB/s %6.1f %% of the one-buffer read\n", name.c_str(), 1.0 / seconds,
-                    mb / seconds, 100.0 * raw->second / seconds);
+        std::printf("  %-32s %8.1f frames/s %8.1f MB/s %6.1f %% of the one-buffer read\n", name.c_str(),
+                    1.0 / seconds, mb / seconds, 100.0 * raw->second / seconds);
     }
     std::printf("acquisition path / raw read into one buffer: %.1f %%\n", 100.0 * raw->second / path->second);
     const auto two = secondsPerFrame.find("RawFrameRead/buffers:2/copy:0");
     if (two != secondsPerFrame.end()) {
-        std::printf("acquisition path / raw read into two buffers in turn (the fewest a ring can have): %.1f %%\n",
-                    100.0 * two->second / path->second);
+        std::printf(
+            "acquisition path / raw read into two buffers in turn (the fewest a ring can have): %.1f %%\n",
+            100.0 * two->second / path->second);
     }
     // The ring reads into three buffers in turn: the raw read with as many buffers is the like-for-like figure.
     const auto ring = secondsPerFrame.find("RawFrameRead/buffers:3/copy:0");
     if (ring != secondsPerFrame.end()) {
-        std::printf("acquisition path / raw read into three buffers in turn, as the ring: %.1f %% (goal: at least "
-                    "95 %%)\n",
-                    100.0 * ring->second / path->second);
+        std::printf(
+            "acquisition path / raw read into three buffers in turn, as the ring: %.1f %% (goal: at least "
+            "95 %%)\n",
+            100.0 * ring->second / path->second);
     }
 }
 
