@@ -87,6 +87,9 @@ public:
         copy_.push_back(Timed([&] { std::memcpy(application_.data(), output.Bits(), application_.size()); }));
     }
 
+    // Hot pixels + demosaic + copy-out of the last repetition.
+    double LastKernels() const { return hot_.empty() ? 0 : hot_.back() + demosaic_.back() + copy_.back(); }
+
     // Medians of the repetitions so far.
     StepTimes Times() const { return {Median(hot_), Median(demosaic_), Median(whole_), Median(rest_), Median(copy_)}; }
 
