@@ -67,6 +67,7 @@ struct FakeCameraDisk {
     std::set<int> stuckRegisters;  // word registers that ignore writes
     int readyAfterPolls = 0;       // byte protocol: status polls before the frame-ready flag rises; -1 never
     bool unplugged = false;        // every transfer fails
+    bool refuseCommands = false;   // every command write fails, other transfers work
     int failImageReadFrom = 0;     // this image read (1-based) and every later one fail; 0 never
     bool stallImages = false;      // image reads block until Unstall()
     int imageReadDelayMs = 0;      // paces a streaming loop so that the transfer log stays small
@@ -225,7 +226,8 @@ private:
         }
         transfers_.push_back(t);
         FakeCameraDisk& disk = disks_.at(number);
-        if (disk.unplugged || offset != protocol::kCommandOffset || length != protocol::kSectorSize)
+        if (disk.unplugged || disk.refuseCommands || offset != protocol::kCommandOffset ||
+            length != protocol::kSectorSize)
             return false;
         if (block[0] == protocol::kRegisterWrite && disk.vanishAtRegisterWrite) {
             disk.vanishAtRegisterWrite = false;

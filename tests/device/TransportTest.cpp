@@ -278,6 +278,13 @@ TEST_F(WordProtocolTest, FrameReadIsAnAllZeroRequestThenOneImageTransfer) {
               (std::vector<Transfer>{Command(1, kFrameRequest, 0, 0, 0), ImageRead(1, 78848)}));
     EXPECT_EQ(frame.front(), 1);
     EXPECT_EQ(frame.back(), 1);
+
+    // The request and the read are one job of the drive's worker: a refused request reads nothing.
+    disks.Change(1, [](FakeCameraDisk& d) { d.refuseCommands = true; });
+    disks.ClearTransfers();
+    EXPECT_FALSE(Succeeded(device->ReadFrame(frame.data(), 78848)));
+    EXPECT_EQ(disks.Transfers(), (std::vector<Transfer>{Command(1, kFrameRequest, 0, 0, 0)}));
+    EXPECT_EQ(frame.front(), 1);
 }
 
 TEST_F(WordProtocolTest, VanishedDiskMakesEveryOperationFail) {
