@@ -195,6 +195,11 @@ int RunModal(DialogKind kind, DialogHost& host, uintptr_t parent) {
     PlaceOver(*dialog, parent, foreign);
     OpenDialog view(dialog.get());
     host.DialogOpened(&view);
+    // The pages read the settings when they were built; what the frame path changed since then (the
+    // automatic exposure/gain control, white balance) reached no dialog. From here on its reports come
+    // through the view, so one look now leaves nothing out.
+    if (auto* analog = qobject_cast<AnalogSheet*>(dialog.get())) analog->Page()->ShowControlValues();
+    if (auto* image = qobject_cast<ImageSheet*>(dialog.get())) image->ShowCurrentSettings();
     const int result = dialog->exec();
     host.DialogClosed();
     return result == kDialogOk ? kDialogOk : kDialogCancel;

@@ -202,6 +202,14 @@ void AnalogPage::TypeValue(int editId, int value) {
         if (s.triple->Edit() == controls_.Find(editId)) s.triple->WriteEdit(value);
 }
 
+void AnalogPage::ShowControlValues() {
+    for (std::size_t index : {kGlobalSlider, kExposureSlider}) {
+        const Slider& s = sliders_[index];
+        const int current = host_.AnalogSetting(s.slot);
+        if (s.triple->EditValue() != current) s.triple->WriteEdit(current);
+    }
+}
+
 // ---- Image page ----
 
 // ---- Image and gray pages ----

@@ -64,6 +64,9 @@ public:
     void Collect() override;
     // The automatic exposure/gain control's new value, written into edit 1015 or 1027 as typed text.
     void TypeValue(int editId, int value);
+    // The global gain and exposure the settings hold now, typed into their edits where they differ from
+    // what the page shows: what the control wrote before the open dialog could be told of it.
+    void ShowControlValues();
 
 private:
     void EditChanged(std::size_t index, int value);
