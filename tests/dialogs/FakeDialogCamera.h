@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,7 +65,11 @@ public:
     std::mutex viewMutex;
     DialogView* view = nullptr;
     std::atomic<int> opened{0};
+    // Runs as the dialog is registered: stands for the frame path changing the settings after the pages
+    // read them and before it could reach the dialog.
+    std::function<void()> whileRegistering;
     void DialogOpened(DialogView* v) override {
+        if (whileRegistering) whileRegistering();
         std::lock_guard lock(viewMutex);
         view = v;
         ++opened;

@@ -461,6 +461,26 @@ TEST(LiveRefresh, ImageSettingsChangedByTheFramePathReachTheOpenPages) {
     EXPECT_EQ(camera.image[kGrayGainG2], 77);
 }
 
+TEST(LiveRefresh, WhatTheFramePathChangedBeforeTheDialogWasRegisteredIsShown) {
+    // OK collects the edits: without a look after the registration they hold what the pages read first.
+    FakeDialogCamera analog;
+    analog.whileRegistering = [&] {
+        analog.analog[kExposure] = 2475;  // as the automatic exposure/gain control writes
+        analog.analog[kGlobalGain] = 30;
+    };
+    EXPECT_EQ(RunWithCaptureThread(analog, DialogKind::kAnalog, [](DialogView& view) { view.Close(kDialogOk); }),
+              kDialogOk);
+    EXPECT_EQ(analog.analog[kExposure], 2475);
+    EXPECT_EQ(analog.analog[kGlobalGain], 30);
+    EXPECT_EQ(analog.analog[kGainB], 30) << "the colour gains follow the global gain";
+
+    FakeDialogCamera image;
+    image.whileRegistering = [&] { image.image[kBayerGainRed] = 150; };  // as the white balance measures
+    EXPECT_EQ(RunWithCaptureThread(image, DialogKind::kImage, [](DialogView& view) { view.Close(kDialogOk); }),
+              kDialogOk);
+    EXPECT_EQ(image.image[kBayerGainRed], 150);
+}
+
 TEST(LiveRefresh, AutoIrisValuesActAsTypedIntoTheAnalogPage) {
     FakeDialogCamera camera;
     const int result = RunWithCaptureThread(camera, DialogKind::kAnalog, [&](DialogView& view) {
