@@ -65,10 +65,9 @@ DeviceResult Q77RXDevice::ReadFrame(void* buffer, int length) {
     if (buffer == nullptr || length <= 0) return kFailed;
     // The word-protocol firmware answers a frame request with the image data directly: no status poll.
     Exchange exchange(*this);
-    return exchange &&
-                   exchange.CommandThenImage(CommandBlock(kFrameRequest), buffer, static_cast<size_t>(length))
-               ? kDone
-               : kFailed;
+    const bool read =
+        exchange && exchange.CommandThenImage(CommandBlock(kFrameRequest), buffer, static_cast<size_t>(length));
+    return read ? kDone : kFailed;
 }
 
 DeviceResult Q77RXDevice::WriteWordRegister(int address, int value) {

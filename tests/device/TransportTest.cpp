@@ -1,10 +1,14 @@
 // Camera discovery, the drive probe and both register protocols, checked as bytes on the wire.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "device/TransportMutex.h"
 #include "tests/device/FakeCamera.h"
 
 namespace zelvik::test {
@@ -299,6 +303,55 @@ TEST_F(WordProtocolTest, VanishedDiskMakesEveryOperationFail) {
     EXPECT_EQ(device->StartContinuous(), DeviceResult::NoAnswer) << "the frame request cannot be written";
     EXPECT_EQ(device->GetState(), 0);
     EXPECT_FALSE(device->SelectDevice(0));
+}
+
+// The acquisition loop takes the drive again a moment after each frame; a register exchange waiting
+// behind it must get it first.
+TEST(TransportMutexTest, UnlockHandsTheDriveToTheFirstWaiterBeforeAnyoneWhoComesLater) {
+    constexpr std::chrono::milliseconds kNoStall(60000);
+    TransportMutex drive;
+    std::mutex orderMutex;
+    std::vector<std::string> order;
+    auto note = [&](const char* who) {
+        std::lock_guard lock(orderMutex);
+        order.push_back(who);
+    };
+    for (int round = 0; round < 20; ++round) {
+        order.clear();
+        ASSERT_TRUE(drive.LockUnlessStalled(kNoStall));
+        std::thread waiter([&] {
+            ASSERT_TRUE(drive.LockUnlessStalled(kNoStall));
+            note("waiter");
+            drive.unlock();
+        });
+        while (drive.Waiters() == 0) std::this_thread::yield();
+        drive.unlock();
+        ASSERT_TRUE(drive.LockUnlessStalled(kNoStall));  // at once again, as the loop does
+        note("loop");
+        drive.unlock();
+        waiter.join();
+        EXPECT_EQ(order, (std::vector<std::string>{"waiter", "loop"})) << "round " << round;
+    }
+}
+
+TEST(TransportMutexTest, WaitersBehindAStalledHolderGiveUpAndTheNextOneInLineGetsTheDrive) {
+    TransportMutex drive;
+    ASSERT_TRUE(drive.LockUnlessStalled(std::chrono::milliseconds(60000)));
+    bool first = true, second = false;
+    std::thread impatient([&] { first = drive.LockUnlessStalled(std::chrono::milliseconds(50)); });
+    while (drive.Waiters() < 1) std::this_thread::yield();
+    std::thread patient([&] {
+        second = drive.LockUnlessStalled(std::chrono::milliseconds(60000));
+        if (second) drive.unlock();
+    });
+    impatient.join();
+    EXPECT_FALSE(first) << "the holder kept the drive past the waiter's limit";
+    while (drive.Waiters() < 1) std::this_thread::yield();
+    drive.unlock();  // goes to the waiter still in line, not to the one that left
+    patient.join();
+    EXPECT_TRUE(second);
+    EXPECT_TRUE(drive.LockUnlessStalled(std::chrono::milliseconds(0))) << "free again";
+    drive.unlock();
 }
 
 }  // namespace
