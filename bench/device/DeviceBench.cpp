@@ -198,20 +198,21 @@ void PrintSummary(const std::map<std::string, double>& secondsPerFrame) {
         std::printf("  %-32s %8.1f frames/s %8.1f MB/s %6.1f %% of the one-buffer read\n", name.c_str(),
                     1.0 / seconds, mb / seconds, 100.0 * raw->second / seconds);
     }
-    std::printf("acquisition path / raw read into one buffer: %.1f %%\n", 100.0 * raw->second / path->second);
-    const auto two = secondsPerFrame.find("RawFrameRead/buffers:2/copy:0");
-    if (two != secondsPerFrame.end()) {
-        std::printf(
-            "acquisition path / raw read into two buffers in turn (the fewest a ring can have): %.1f %%\n",
-            100.0 * two->second / path->second);
-    }
     // The ring reads into three buffers in turn: the raw read with as many buffers is the like-for-like figure.
-    const auto ring = secondsPerFrame.find("RawFrameRead/buffers:3/copy:0");
-    if (ring != secondsPerFrame.end()) {
-        std::printf(
-            "acquisition path / raw read into three buffers in turn, as the ring: %.1f %% (goal: at least "
-            "95 %%)\n",
-            100.0 * ring->second / path->second);
+    const struct {
+        const char* reference;
+        const char* label;
+        const char* note;
+    } ratios[] = {
+        {"RawFrameRead/buffers:1/copy:0", "one buffer", ""},
+        {"RawFrameRead/buffers:2/copy:0", "two buffers in turn (the fewest a ring can have)", ""},
+        {"RawFrameRead/buffers:3/copy:0", "three buffers in turn, as the ring", " (goal: at least 95 %)"},
+    };
+    for (const auto& ratio : ratios) {
+        const auto reference = secondsPerFrame.find(ratio.reference);
+        if (reference == secondsPerFrame.end()) continue;
+        std::printf("acquisition path / raw read into %s: %.1f %%%s\n", ratio.label,
+                    100.0 * reference->second / path->second, ratio.note);
     }
 }
 
