@@ -2,6 +2,7 @@
 // register numbers. Nothing above device/ writes a register number.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace zelvik::sensor {
@@ -12,6 +13,12 @@ constexpr int kHeight = 1944;
 constexpr int kMinWidth = 4;
 constexpr int kMinHeight = 3;
 constexpr int kMaxSubsample = 3;
+
+// One side of the window after subsampling: subsample 0..3 keeps every 1st, 2nd, 4th or 8th pixel
+// (values outside clamp to that range).
+constexpr int Subsampled(int length, int subsample) {
+    return length / (1 << std::clamp(subsample, 0, kMaxSubsample));
+}
 
 // Ranges the API offers for the analog settings (GetCameraInfo, the filter values).
 constexpr int kGainMin = 0;
