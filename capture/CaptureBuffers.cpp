@@ -30,7 +30,6 @@ bool CaptureBuffers::Build(int mode, int width, int height) {
     if (!IsValidColorMode(mode)) return false;
     // raw8 receives the camera's 8-bit frame in every mode (in mode 1 it is also the preview's gray copy).
     if (!raw8_.Create(width, height, 8)) return false;
-    raw8_.SetColorTable(kColorTableGray, nullptr, 0, 256);
     // The output buffer of the mode; in modes 0, 1 and 3..5 rgb24 is also built, as the demosaic target of
     // gray mode 2 and the preview's colour copy. The wide modes widen into raw16.
     if (IsWideColorMode(mode) && !raw16_.Create(width, height, 16)) return false;

@@ -12,8 +12,6 @@ public:
     // The camera delivers one byte per pixel in every mode: each frame lands in raw8, and the 16-bit
     // modes widen it into raw16 in the frame path.
     FrameBuffer& Landing() { return raw8_; }
-    // The mosaic the kernels of a mode work on: raw16 for the wide modes (1, 4, 5), else raw8.
-    FrameBuffer& RawOf(int mode) { return IsWideColorMode(mode) ? raw16_ : raw8_; }
     // The finished image of a mode (raw8, raw16, rgb24, rgb32, rgb48 or rgb64 for modes 0..5).
     FrameBuffer& OutputOf(int mode);
     // rgb24: the output of mode 2, the demosaic target of gray mode 2 in mode 0.

@@ -26,8 +26,8 @@ class CameraInstance;
 // success and 0 for failure, and report the reason on the instance's error stack.
 //
 // The recording thread (Recording.cpp) is started by Record and joined in StopCapture after the capture
-// thread; it writes the frames the capture thread converted into the recorder's queue (under
-// outputMutex_, right after the frame path).
+// thread. The capture thread converts each finished image into the recorder's queue (under outputMutex_,
+// right after the frame path); the recording thread appends the queued frames to the file.
 // The preview window (PreviewWindow) lives here: placed by SetPreviewWindow, created by Preview,
 // CallBackPreview and OpenPreviewWindow (the recorder's showWindow), drawn by the capture thread between
 // the frame path and the delivery, left in place by StopPreview, destroyed by Close after the capture
@@ -71,7 +71,8 @@ public:
     // are both non-zero. Streaming: error 1; outside single-shot mode each call repeats the capture setup.
     int SnapShot(void* buffer, int size, int keepRowOrder);
     // Copies the newest finished image. 0 without an error when no image arrived since the last call;
-    // error 5 for a missing buffer, an image-less engine or a buffer too small.
+    // error 1 without a device or a colour mode 0..5 to read; error 5 for a missing buffer, an image-less
+    // engine or a buffer too small.
     int GetImage(void* buffer, int size, int keepRowOrder);
     // Zelvik_Close: the device leaves its capture mode, streaming stops, then the preview window goes.
     // Always 1.
@@ -86,8 +87,8 @@ public:
     // first recorded frame, on the recording thread; streaming goes on after the file is finished.
     // 1 when the recording runs. Errors: 9 for a null or empty path or a negative duration; 12 while a
     // recording runs, or when streaming cannot start or the file cannot be created (the capture is then
-    // closed); 3 when the thread cannot start (closed as well). showWindow: no preview window exists in
-    // this build; the recording runs without one.
+    // closed); 3 when the thread cannot start (closed as well). showWindow non-zero: the preview window
+    // is opened first (OpenPreviewWindow; 0 with error 4 when it cannot be made, nothing started).
     int Record(const char* path, int durationMs, int showWindow);
     // The same with a wide path, converted to UTF-8 (not text, or longer than 1023 bytes: error 12).
     int RecordW(const wchar_t* path, int durationMs, int showWindow);
@@ -115,9 +116,6 @@ public:
         std::atomic<uint64_t> dropped{0};    // frames discarded because the sensor window changed under them
     };
     const Counters& FrameCounters() const { return counters_; }
-    // Readers of a whole image (GetImage, SaveImage, a recorder) hold this while they copy
-    // CapturedOutput(); the frame path holds it from the raw copy to the last filter.
-    std::mutex& OutputMutex() { return outputMutex_; }
     // The output buffer of the colour mode of the last capture setup (the current colour mode before any
     // setup); null when that mode is not 0..5.
     FrameBuffer* CapturedOutput();
@@ -165,11 +163,16 @@ private:
     // Set by the capture thread (and SnapShot) when an image is finished; taken by GetImage (exchange).
     std::atomic<int32_t> imageReady_{0};
 
-    // Held while the frame path writes the output image and while GetImage (and later readers of whole
-    // images) copy it, so that no reader sees a half-written image.
+    // Held by the frame path from the frame's read to the recorder's copy, and by every reader of the
+    // output image on another thread (GetImage, SaveImage's copy, Record's picture size), so that no
+    // reader sees a half-written image.
     std::mutex outputMutex_;
-    // Built at setup (application's thread, outputMutex_ held); written by the one thread that runs the
-    // frame path, always under outputMutex_.
+    // Built at setup (application's thread, outputMutex_ held, no capture thread running). Written only
+    // by the thread that runs the frame path (the capture thread while streaming, the application's
+    // thread in SnapShot): the output image under outputMutex_; the preview's display copies (raw8 in
+    // mode 1, rgb24 in modes 3..5) by preview_.Draw after the mutex is released. Other threads read only
+    // the output image of the mode, under outputMutex_; the capture thread's own delivery reads it
+    // without the mutex, as its one writer.
     CaptureBuffers buffers_;
     FramePath framePath_;
     // The capture thread's view of a leased ring slot while the frame path works in it (empty otherwise).
@@ -218,7 +221,8 @@ private:
     // until JoinRecordingThread has joined that thread. Its frame counters may be read at any time.
     AviRecording recorder_;
     // What ZelvikRec_GetStatus reports besides the recorder's frame counters: written by the recording
-    // thread; Record resets them before the thread starts. Relaxed atomics.
+    // thread (and by JoinRecordingThread once it has joined that thread); Record resets them before the
+    // thread starts. Relaxed atomics.
     struct RecordCounters {
         std::atomic<int32_t> end{0}, error{0};
         std::atomic<uint32_t> written{0}, elapsedMs{0}, durationMs{0}, rate{0};

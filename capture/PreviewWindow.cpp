@@ -75,11 +75,6 @@ void PreviewWindow::Destroy() {
     lossReported_ = false;
 }
 
-bool PreviewWindow::HasWindow() {
-    std::lock_guard lock(mutex_);
-    return window_ != nullptr;
-}
-
 bool PreviewWindow::Draw(CaptureBuffers& buffers, int mode) {
     std::lock_guard lock(mutex_);
     if (!window_ || lossReported_) return true;

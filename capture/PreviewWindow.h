@@ -28,7 +28,6 @@ public:
     bool Create(int pictureWidth, int pictureHeight);
     // Zelvik_Close: the window goes away (after the capture thread has ended) with the connection.
     void Destroy();
-    bool HasWindow();
 
     // Draws the finished frame of colour mode mode. Nothing when there is no window or it is hidden; false
     // only the first time the window is found lost (the caller reports error 4 once).

@@ -117,16 +117,9 @@ int RunAnalogDialog(DialogCamera& camera, uintptr_t parent, const DialogRunner& 
 
     const int result = run(DialogKind::kAnalog, camera, parent);
     if (result == kDialogCancel) {
-        camera.DeviceSetGlobalGain(analog[kGlobalGain]);
-        camera.DeviceSetColorGain(0x2B, analog[kGainG1]);
-        camera.DeviceSetColorGain(0x2D, analog[kGainR]);
-        camera.DeviceSetColorGain(0x2C, analog[kGainB]);
-        camera.DeviceSetColorGain(0x2E, analog[kGainG2]);
-        camera.DeviceSetExposure(analog[kExposure]);
-        camera.DeviceSetMirrorV(analog[kMirrorV]);
-        camera.DeviceSetMirrorH(analog[kMirrorH]);
         for (int slot = 0; slot < kAnalogSlotCount; ++slot) camera.SetAnalogSetting(slot, analog[slot]);
         camera.SetImageSetting(kBayerMode, bayerMode);
+        camera.ApplyAnalogSettings();
     }
     return Outcome(camera, result);
 }

@@ -21,6 +21,9 @@ public:
     virtual void RestartCapture(int mode) = 0;
     // Reads the stored video format and stream settings again, after the camera dialog's OK.
     virtual void ReloadVideoFormat() = 0;
+    // Writes the analog slots to the sensor as a capture setup does: global gain, colour gains G1, R, B,
+    // G2, exposure, mirror V, mirror H. Nothing without a device.
+    virtual void ApplyAnalogSettings() = 0;
 
 protected:
     ~DialogCamera() = default;

@@ -72,6 +72,9 @@ public:
         LoadVideoFormat(settings_, report);
         LoadStreamSettings(settings_, report);
     }
+    void ApplyAnalogSettings() override {
+        if (camera_.HasDevice()) camera_.ApplyAnalogSettings();
+    }
 
 private:
     OpenDialogs::Kind Which() const {

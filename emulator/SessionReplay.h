@@ -32,8 +32,6 @@ public:
     // Back to the start of the recording, as a camera that was just plugged in: each open of the disk.
     void Rewind();
 
-    size_t RecordCount() const { return records_.size(); }
-
 private:
     explicit SessionReplay(std::vector<SessionRecord> records);
 

@@ -77,9 +77,6 @@ int CopyBgrFlipped(const KernelFrame& f) {
 int Gray16To8(const KernelFrame& f) {
     return ForEachPixel<false>(f, 1, 2, kGray16To8);
 }
-int Gray16To8Flipped(const KernelFrame& f) {
-    return ForEachPixel<true>(f, 1, 2, kGray16To8);
-}
 int Bgr48To24(const KernelFrame& f) {
     return ForEachPixel<false>(f, 3, 6, kBgr48To24);
 }

@@ -16,7 +16,6 @@ int FlipRows(const KernelFrame& f);                // whole rows, min(strides) b
 int CopyBgr(const KernelFrame& f);                 // 24/32 -> 24
 int CopyBgrFlipped(const KernelFrame& f);          // 24/32 -> 24, reversed
 int Gray16To8(const KernelFrame& f);               // 16 -> 8
-int Gray16To8Flipped(const KernelFrame& f);        // 16 -> 8, reversed
 int Bgr48To24(const KernelFrame& f);               // 48/64 -> 24
 int Bgr48To24Flipped(const KernelFrame& f);        // 48/64 -> 24, reversed
 int BgrToRgb24(const KernelFrame& f);              // 24/32 -> 24/32, bytes 0 and 2 swapped

@@ -7,51 +7,39 @@ using filter_detail::HueSaturationCurrent;
 
 FilterContext::FilterContext(const FilterForms& forms) : forms_(forms) {}
 
-const uint8_t* FilterContext::Gamma8(int32_t gamma) {
-    if (gamma8_.key != gamma) {
-        uint16_t wide[256];
-        BuildGammaTable(gamma, 255, wide);
-        gamma8_.table.assign(wide, wide + 256);
-        gamma8_.key = gamma;
+template <class T>
+template <class Build>
+const T* FilterContext::Cached<T>::For(int32_t setting, size_t entries, Build build) {
+    if (key != setting) {
+        uint16_t built[1024] = {};  // the builders write 16-bit entries; 8-bit tables take them narrowed
+        build(built);
+        table.assign(built, built + entries);
+        key = setting;
     }
-    return gamma8_.table.data();
+    return table.data();
+}
+
+const uint8_t* FilterContext::Gamma8(int32_t gamma) {
+    return gamma8_.For(gamma, 256, [&](uint16_t* t) { BuildGammaTable(gamma, 255, t); });
 }
 
 const uint16_t* FilterContext::Gamma16(int32_t gamma) {
-    if (gamma16_.key != gamma) {
-        gamma16_.table.resize(1024);
-        BuildGammaTable(gamma, 1023, gamma16_.table.data());
-        gamma16_.key = gamma;
-    }
-    return gamma16_.table.data();
+    return gamma16_.For(gamma, 1024, [&](uint16_t* t) { BuildGammaTable(gamma, 1023, t); });
 }
 
 const uint8_t* FilterContext::Contrast8(int32_t contrast) {
-    if (contrast8_.key != contrast) {
-        uint16_t wide[256];
-        BuildContrastTable(contrast, ContrastRule::k8, wide);
-        contrast8_.table.assign(wide, wide + 256);
-        contrast8_.key = contrast;
-    }
-    return contrast8_.table.data();
+    return contrast8_.For(contrast, 256,
+                          [&](uint16_t* t) { BuildContrastTable(contrast, ContrastRule::k8, t); });
 }
 
 const uint16_t* FilterContext::ContrastGray16(int32_t contrast) {
-    if (contrastGray16_.key != contrast) {
-        contrastGray16_.table.resize(1024);
-        BuildContrastTable(contrast, ContrastRule::kGray16, contrastGray16_.table.data());
-        contrastGray16_.key = contrast;
-    }
-    return contrastGray16_.table.data();
+    return contrastGray16_.For(contrast, 1024,
+                               [&](uint16_t* t) { BuildContrastTable(contrast, ContrastRule::kGray16, t); });
 }
 
 const uint16_t* FilterContext::ContrastColor16(int32_t contrast) {
-    if (contrastColor16_.key != contrast) {
-        contrastColor16_.table.resize(1024);
-        BuildContrastTable(contrast, ContrastRule::kColor16, contrastColor16_.table.data());
-        contrastColor16_.key = contrast;
-    }
-    return contrastColor16_.table.data();
+    return contrastColor16_.For(
+        contrast, 1024, [&](uint16_t* t) { BuildContrastTable(contrast, ContrastRule::kColor16, t); });
 }
 
 const HueSaturationTables& FilterContext::HueSaturation8(int32_t saturation, int32_t lightness) {

@@ -82,10 +82,14 @@ public:
     const FilterForms& Forms() const { return forms_; }
 
 private:
+    // The table of one kind, built for the setting in key and kept until another setting is asked for.
     template <class T>
     struct Cached {
         std::optional<int32_t> key;
         std::vector<T> table;
+        // The table of entries values for setting; build(uint16_t*) fills them when the setting changed.
+        template <class Build>
+        const T* For(int32_t setting, size_t entries, Build build);
     };
     FilterForms forms_;
     Cached<uint8_t> gamma8_, contrast8_;

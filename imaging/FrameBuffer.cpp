@@ -1,4 +1,4 @@
-// FrameBuffer: geometry, the surface or heap pixel memory, and the two kernel runners.
+// FrameBuffer: geometry, pixel memory and the two kernel runners.
 #include "imaging/FrameBuffer.h"
 
 #include <algorithm>
@@ -25,8 +25,7 @@ uint32_t FrameStride(int64_t width, uint32_t bitsPerPixel) {
     return static_cast<uint32_t>(stride);
 }
 
-
-FrameBuffer::FrameBuffer(DisplaySurfaceProvider* provider) : provider_(provider) { ResetHeader(); }
+FrameBuffer::FrameBuffer() { ResetHeader(); }
 
 FrameBuffer::~FrameBuffer() { Release(); }
 
@@ -54,7 +53,7 @@ int FrameBuffer::Create(int32_t width, int32_t height, int32_t bitsPerPixel) {
     height_ = height;
     bitsPerPixel_ = static_cast<uint16_t>(bitsPerPixel);
     stride_ = FrameStride(width, bitsPerPixel_);
-    return BuildPixels(nullptr);
+    return BuildPixels();
 }
 
 int FrameBuffer::Borrow(uint8_t* bits, int32_t width, int32_t height, int32_t bitsPerPixel) {
@@ -70,7 +69,7 @@ int FrameBuffer::Borrow(uint8_t* bits, int32_t width, int32_t height, int32_t bi
     height_ = height;
     bitsPerPixel_ = static_cast<uint16_t>(bitsPerPixel);
     stride_ = stride;
-    if (bitsPerPixel_ == 8) SetColorTable(kColorTableGray, nullptr, 0, 256);
+    if (bitsPerPixel_ == 8) FillGrayTable();
     bits_ = bits;
     return 1;
 }
@@ -84,28 +83,16 @@ int FrameBuffer::CreateLike(const FrameBuffer* other) {
     height_ = other->height_;
     stride_ = other->stride_;
     bitsPerPixel_ = other->bitsPerPixel_;
-    return BuildPixels(other->surface_.get());
+    return BuildPixels();
 }
 
-int FrameBuffer::BuildPixels(const DisplaySurface* reference) {
-    if (bitsPerPixel_ == 8) SetColorTable(kColorTableGray, nullptr, 0, 256);
+int FrameBuffer::BuildPixels() {
+    if (bitsPerPixel_ == 8) FillGrayTable();
     const uint64_t bytes = static_cast<uint64_t>(stride_) * static_cast<uint64_t>(height_);
     if (stride_ == 0 || bytes > std::numeric_limits<size_t>::max() / 2) {
         Release();
         return 0;
     }
-    if (provider_ != nullptr) {
-        surface_ = provider_->CreateSurface(info_, reference);
-        if (surface_) {
-            bits_ = surface_->Pixels();
-            if (bits_ == nullptr || !surface_->AttachContext()) {
-                Release();
-                return 0;
-            }
-            return 1;
-        }
-    }
-    // Heap path: no surface, zeroed memory; blits from or to this buffer do nothing.
     // Pages mapped for this buffer alone (zeroed by the system): buffers are rebuilt at every capture
     // start, and memory taken from malloc's arenas would stay with the process after they go.
     heap_ = AlignedBuffer(static_cast<size_t>(bytes));
@@ -118,7 +105,6 @@ int FrameBuffer::BuildPixels(const DisplaySurface* reference) {
 }
 
 int FrameBuffer::Release() {
-    surface_.reset();
     heap_ = AlignedBuffer();
     bits_ = nullptr;
     width_ = height_ = 0;
@@ -126,25 +112,6 @@ int FrameBuffer::Release() {
     bitsPerPixel_ = 0;
     ResetHeader();
     return 0;
-}
-
-int FrameBuffer::SetColorTable(int32_t kind, const RgbQuad* table, uint32_t start, uint32_t count) {
-    if (kind == kColorTableGray) {
-        FillGrayTable();
-        if (surface_) surface_->LoadColorTable(0, 256, info_.colorTable);
-    } else if (kind == kColorTableEntries && surface_ && table != nullptr && start < 256) {
-        surface_->LoadColorTable(start, std::min<uint32_t>(count, 256 - start), table);
-    }
-    return 1;
-}
-
-int FrameBuffer::Blit(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y) {
-    if (!surface_ || !source.surface_) return 0;
-    if (rect != nullptr) {
-        return surface_->CopyFrom(*source.surface_, rect->left, rect->top, rect->right - rect->left,
-                                  rect->bottom - rect->top, x, y);
-    }
-    return surface_->CopyFrom(*source.surface_, 0, 0, source.width_, source.height_, x, y);
 }
 
 int FrameBuffer::ClipRects(const FrameBuffer& source, Rect& rect, int32_t& x, int32_t& y) const {

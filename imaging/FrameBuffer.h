@@ -1,13 +1,11 @@
-// FrameBuffer: a pixel array with 4-byte-padded rows that can also live in a display surface.
+// FrameBuffer: a pixel array with 4-byte-padded rows, its bitmap header and colour table.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
 
-#include "imaging/DisplaySurface.h"
 #include "platform/AlignedBuffer.h"
 #include "imaging/FrameKernel.h"
 
@@ -42,12 +40,6 @@ struct BitmapInfo {
     RgbQuad colorTable[256];
 };
 
-// Colour-table kinds of SetColorTable.
-enum ColorTableKind : int32_t {
-    kColorTableGray = 0,     // gray ramp into the buffer's table and the surface
-    kColorTableEntries = 2,  // caller's entries into the surface only
-};
-
 // Stride rule: width x bytes per pixel, rounded up to a multiple of 4 (bytes per pixel = bits / 8).
 // 0 when the row does not fit 32 bits.
 uint32_t FrameStride(int64_t width, uint32_t bitsPerPixel);
@@ -57,14 +49,14 @@ uint32_t FrameStride(int64_t width, uint32_t bitsPerPixel);
 // same in 16-bit words. Not safe for concurrent use; the capture engine decides who touches which buffer.
 class FrameBuffer {
 public:
-    // Without a provider the buffer always takes the heap path.
-    explicit FrameBuffer(DisplaySurfaceProvider* provider = nullptr);
+    FrameBuffer();
     ~FrameBuffer();
     FrameBuffer(const FrameBuffer&) = delete;
     FrameBuffer& operator=(const FrameBuffer&) = delete;
 
     // Builds width x height pixels of bitsPerPixel, dropping the previous contents. 0 and untouched when
-    // width <= 0, height <= 0 or bitsPerPixel is 0 (or not a bit count a header can carry).
+    // width <= 0, height <= 0 or bitsPerPixel is 0 (or not a bit count a header can carry). An 8-bit
+    // buffer (built, created like another or borrowed) gets the gray ramp as its colour table.
     int Create(int32_t width, int32_t height, int32_t bitsPerPixel);
     // Builds the geometry of other (header copied, colour table not), pixels not copied.
     int CreateLike(const FrameBuffer* other);
@@ -72,15 +64,8 @@ public:
     // while the buffer refers to it (rows at the stride rule); nothing is allocated or freed. 0 and empty
     // for a geometry Create refuses or a null bits.
     int Borrow(uint8_t* bits, int32_t width, int32_t height, int32_t bitsPerPixel);
-    // Frees the pixels and surface; the buffer becomes empty. Always 0.
+    // Frees the pixels; the buffer becomes empty. Always 0.
     int Release();
-    // kColorTableGray: gray ramp; kColorTableEntries: count entries of table at start into the surface
-    // only. Always 1.
-    int SetColorTable(int32_t kind, const RgbQuad* table, uint32_t start, uint32_t count);
-
-    // Copies from source's surface to this one's at (x, y); whole source when rect is null. 0 (and
-    // nothing done) unless both buffers live in surfaces.
-    int Blit(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y);
     // Clips rect (display coordinates, default: whole source) and (x, y), then runs kernel once with this
     // buffer as destination and the parameters as given (their types are the kernel's, so a parameter
     // block cannot be passed as the wrong thing). 0 without calling it when the clip is empty or kernel
@@ -110,19 +95,15 @@ public:
     const BitmapInfo& Info() const { return info_; }
     const BitmapInfoHeader& Header() const { return info_.header; }
     const RgbQuad* ColorTable() const { return info_.colorTable; }
-    // The surface the pixels live in, or null on the heap path.
-    DisplaySurface* Surface() const { return surface_.get(); }
 
 private:
     // The kernel's frame for Apply, or nothing when the clip is empty.
     std::optional<KernelFrame> ClippedFrame(const FrameBuffer& source, const Rect* rect, int32_t x, int32_t y);
-    int BuildPixels(const DisplaySurface* reference);
+    int BuildPixels();
     void FillGrayTable();
     void ResetHeader();
 
     BitmapInfo info_{};
-    DisplaySurfaceProvider* provider_;
-    std::unique_ptr<DisplaySurface> surface_;
     AlignedBuffer heap_;  // pages of their own, returned to the system when the buffer goes
     uint8_t* bits_ = nullptr;
     int32_t width_ = 0;

@@ -27,10 +27,6 @@ public:
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled_; });
     }
-    bool IsSet() {
-        std::lock_guard lock(mutex_);
-        return signalled_;
-    }
 
 private:
     std::mutex mutex_;

@@ -81,8 +81,6 @@ public:
     // placed at negative coordinates. Closing it from the window manager destroys it.
     std::unique_ptr<X11Window> CreateTopLevelWindow(int32_t width, int32_t height, const std::string& title);
 
-    int32_t ScreenWidth() const { return screenWidth_; }
-    int32_t ScreenHeight() const { return screenHeight_; }
     // True when frames travel through shared memory.
     bool UsesSharedMemory() const;
     // True once the connection to the server is broken.

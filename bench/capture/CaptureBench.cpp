@@ -14,39 +14,25 @@
 #include "bench/CpuTime.h"
 #include "bench/capture/StreamingSupport.h"
 #include "include/ZelvikSdk.h"
-#include "tests/support/FuseEmulator.h"
-#include "tests/support/TempDir.h"
-
-#ifndef ZELVIK_EMULATOR_PATH
-#define ZELVIK_EMULATOR_PATH ""
-#endif
 
 namespace {
 
+using zelvik::bench::EmulatorRun;
 using zelvik::bench::NextFrame;
 using zelvik::bench::ProcessCpuSeconds;
-using zelvik::test::FuseEmulator;
 
 // Colour mode (8, 24, 48 bits) as the first argument; the second: 0 = the sensor's own timing,
 // otherwise the emulator's fixed rate ("--fps N").
 void StreamFullResolution(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     const int fps = static_cast<int>(state.range(1));
-    const std::string why = FuseEmulator::Unavailable();
-    if (!why.empty()) {
+    std::vector<std::string> options;
+    if (fps > 0) options = {"--fps", std::to_string(fps)};
+    EmulatorRun run("zelvik-bench-config");
+    if (const std::string why = run.Start(options); !why.empty()) {
         state.SkipWithError(why.c_str());
         return;
     }
-    const zelvik::test::TempDir config("zelvik-bench-config");
-    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    std::vector<std::string> options;
-    if (fps > 0) options = {"--fps", std::to_string(fps)};
-    FuseEmulator emulator(ZELVIK_EMULATOR_PATH, options);
-    if (!emulator.Ready()) {
-        state.SkipWithError("zelvik-emulator did not mount");
-        return;
-    }
-    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
     const ZELVIK_HWND queue = ZelvikMsg_CreateQueue();
     const int h = Zelvik_Initialize(0);
     Zelvik_SetColorMode(h, bits);

@@ -37,12 +37,6 @@
 #include "imaging/FrameBuffer.h"
 #include "include/ZelvikSdk.h"
 #include "platform/DiskSystem.h"
-#include "tests/support/FuseEmulator.h"
-#include "tests/support/TempDir.h"
-
-#ifndef ZELVIK_EMULATOR_PATH
-#define ZELVIK_EMULATOR_PATH ""
-#endif
 
 namespace {
 
@@ -206,19 +200,11 @@ void PrintStep(const char* step, double ms, double total) {
 }
 
 int Run(int frames) {
-    const std::string unavailable = zelvik::test::FuseEmulator::Unavailable();
-    if (!unavailable.empty()) {
-        std::fprintf(stderr, "frame_budget_bench: FUSE is not available here (%s)\n", unavailable.c_str());
-        return 0;
+    EmulatorRun run("zelvik-budget-bench");
+    if (const std::string why = run.Start({}); !why.empty()) {
+        std::fprintf(stderr, "frame_budget_bench: %s\n", why.c_str());
+        return run.FuseMissing() ? 0 : 1;
     }
-    const zelvik::test::TempDir config("zelvik-budget-bench");
-    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    zelvik::test::FuseEmulator emulator(ZELVIK_EMULATOR_PATH, {});
-    if (!emulator.Ready()) {
-        std::fprintf(stderr, "frame_budget_bench: %s\n", emulator.Error().c_str());
-        return 1;
-    }
-    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
 
     Streaming streaming;
     Acquisition acquisition;
@@ -281,7 +267,7 @@ int Run(int frames) {
     std::printf("hot pixels + demosaic + copy-out after the stream: back to back %.3f ms (ratio %.3f), from cold "
                 "caches %.3f ms (ratio %.3f)\n",
                 warm.Kernels(), total / warm.Kernels(), cold.Kernels(), total / cold.Kernels());
-    return StopEmulator(emulator, "frame_budget_bench");
+    return run.Stop("frame_budget_bench");
 }
 
 }  // namespace

@@ -22,12 +22,6 @@
 #include "bench/capture/FrameSteps.h"
 #include "bench/capture/StreamingSupport.h"
 #include "include/ZelvikSdk.h"
-#include "tests/support/FuseEmulator.h"
-#include "tests/support/TempDir.h"
-
-#ifndef ZELVIK_EMULATOR_PATH
-#define ZELVIK_EMULATOR_PATH ""
-#endif
 
 namespace {
 
@@ -45,20 +39,12 @@ void PrintRow(const char* what, const std::vector<double>& ms) {
 }
 
 int Run(int frames, int waitMs) {
-    const std::string unavailable = zelvik::test::FuseEmulator::Unavailable();
-    if (!unavailable.empty()) {
-        std::fprintf(stderr, "latency_bench: FUSE is not available here (%s)\n", unavailable.c_str());
-        return 0;
+    EmulatorRun run("zelvik-latency-bench");
+    const std::string log = (run.Scratch() / "frames.log").string();
+    if (const std::string why = run.Start({"--scene", "counter", "--frame-log", log}); !why.empty()) {
+        std::fprintf(stderr, "latency_bench: %s\n", why.c_str());
+        return run.FuseMissing() ? 0 : 1;
     }
-    const zelvik::test::TempDir scratch("zelvik-latency-bench");
-    ::setenv("XDG_CONFIG_HOME", scratch.path().c_str(), 1);
-    const std::string log = (scratch.path() / "frames.log").string();
-    zelvik::test::FuseEmulator emulator(ZELVIK_EMULATOR_PATH, {"--scene", "counter", "--frame-log", log});
-    if (!emulator.Ready()) {
-        std::fprintf(stderr, "latency_bench: %s\n", emulator.Error().c_str());
-        return 1;
-    }
-    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
 
     const ZELVIK_HWND queue = ZelvikMsg_CreateQueue();
     const int h = Zelvik_Initialize(0);
@@ -71,7 +57,7 @@ int Run(int frames, int waitMs) {
     bool ok = Zelvik_CallBackPreview(h, queue, buffer.data(), static_cast<int>(buffer.size()), 1) == 1;
     for (int i = 0; ok && i < 5; ++i) ok = NextFrame(queue);  // the stream settles
     const double cpuStart = ProcessCpuSeconds();
-    const double waitStart = RunQueueWaitSeconds(), emulatorWaitStart = RunQueueWaitSeconds(emulator.Pid());
+    const double waitStart = RunQueueWaitSeconds(), emulatorWaitStart = RunQueueWaitSeconds(run.Pid());
     while (ok && static_cast<int>(samples.size()) < frames) {
         pollfd fd{ZelvikMsg_Fd(queue), POLLIN, 0};
         if (::poll(&fd, 1, 10000) <= 0) {
@@ -92,7 +78,7 @@ int Run(int frames, int waitMs) {
     }
     const double cpu = ProcessCpuSeconds() - cpuStart;
     const double waited = RunQueueWaitSeconds() - waitStart;
-    const double emulatorWaited = RunQueueWaitSeconds(emulator.Pid()) - emulatorWaitStart;
+    const double emulatorWaited = RunQueueWaitSeconds(run.Pid()) - emulatorWaitStart;
     Zelvik_StopPreview(h);
     Zelvik_Release(h);
     ZelvikMsg_DestroyQueue(queue);
@@ -148,7 +134,7 @@ int Run(int frames, int waitMs) {
                 steps.hotPixels, steps.demosaic, steps.copyOut, steps.Kernels());
     std::printf("goal: p99 %.2f ms <= frame period %.2f ms + frame path %.2f ms = %.2f ms: %s\n", p99, periodMs,
                 steps.Kernels(), goalMs, p99 <= goalMs ? "holds" : "does not hold");
-    return StopEmulator(emulator, "latency_bench");
+    return run.Stop("latency_bench");
 }
 
 }  // namespace

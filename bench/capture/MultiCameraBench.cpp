@@ -19,12 +19,6 @@
 #include "bench/CpuTime.h"
 #include "bench/capture/StreamingSupport.h"
 #include "include/ZelvikSdk.h"
-#include "tests/support/FuseEmulator.h"
-#include "tests/support/TempDir.h"
-
-#ifndef ZELVIK_EMULATOR_PATH
-#define ZELVIK_EMULATOR_PATH ""
-#endif
 
 namespace {
 
@@ -71,21 +65,14 @@ void Serve(std::vector<Stream>& streams, double seconds, bool record) {
 }
 
 int Run(double seconds, int cameras) {
-    const std::string unavailable = zelvik::test::FuseEmulator::Unavailable();
-    if (!unavailable.empty()) {
-        std::fprintf(stderr, "multi_camera_bench: FUSE is not available here (%s)\n", unavailable.c_str());
-        return 0;
+    EmulatorRun run("zelvik-multi-camera-bench");
+    const std::string log = (run.Scratch() / "frames.log").string();
+    if (const std::string why =
+            run.Start({"--cameras", std::to_string(cameras), "--scene", "counter", "--frame-log", log});
+        !why.empty()) {
+        std::fprintf(stderr, "multi_camera_bench: %s\n", why.c_str());
+        return run.FuseMissing() ? 0 : 1;
     }
-    const zelvik::test::TempDir scratch("zelvik-multi-camera-bench");
-    ::setenv("XDG_CONFIG_HOME", scratch.path().c_str(), 1);
-    const std::string log = (scratch.path() / "frames.log").string();
-    zelvik::test::FuseEmulator emulator(
-        ZELVIK_EMULATOR_PATH, {"--cameras", std::to_string(cameras), "--scene", "counter", "--frame-log", log});
-    if (!emulator.Ready()) {
-        std::fprintf(stderr, "multi_camera_bench: %s\n", emulator.Error().c_str());
-        return 1;
-    }
-    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
 
     // Every camera is opened before any streams: opening a handle writes the stored settings to the
     // first camera.
@@ -103,13 +90,13 @@ int Run(double seconds, int cameras) {
     }
     if (ok) Serve(streams, 2.0, false);  // the streams settle
     const double cpuStart = ProcessCpuSeconds();
-    const double emulatorStart = ProcessCpuSeconds(emulator.Pid());
-    const double waitStart = RunQueueWaitSeconds(), emulatorWaitStart = RunQueueWaitSeconds(emulator.Pid());
+    const double emulatorStart = ProcessCpuSeconds(run.Pid());
+    const double waitStart = RunQueueWaitSeconds(), emulatorWaitStart = RunQueueWaitSeconds(run.Pid());
     if (ok) Serve(streams, seconds, true);
     const double cpu = ProcessCpuSeconds() - cpuStart;
-    const double emulatorCpu = ProcessCpuSeconds(emulator.Pid()) - emulatorStart;
+    const double emulatorCpu = ProcessCpuSeconds(run.Pid()) - emulatorStart;
     const double waited = RunQueueWaitSeconds() - waitStart;
-    const double emulatorWaited = RunQueueWaitSeconds(emulator.Pid()) - emulatorWaitStart;
+    const double emulatorWaited = RunQueueWaitSeconds(run.Pid()) - emulatorWaitStart;
     for (Stream& s : streams) {
         Zelvik_StopPreview(s.handle);
         Zelvik_Release(s.handle);
@@ -157,7 +144,7 @@ int Run(double seconds, int cameras) {
                 delivered ? 1e3 * emulatorWaited / static_cast<double>(delivered) : 0.0);
     std::printf("goal: every frame delivered, none skipped: %s (%lld skipped)\n", skipped == 0 ? "holds" : "does not hold",
                 static_cast<long long>(skipped));
-    return StopEmulator(emulator, "multi_camera_bench");
+    return run.Stop("multi_camera_bench");
 }
 
 }  // namespace

@@ -16,14 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/capture/StreamingSupport.h"
 #include "include/ZelvikSdk.h"
 #include "output/AviWriter.h"
-#include "tests/support/FuseEmulator.h"
-#include "tests/support/TempDir.h"
-
-#ifndef ZELVIK_EMULATOR_PATH
-#define ZELVIK_EMULATOR_PATH ""
-#endif
 
 namespace {
 
@@ -65,19 +60,11 @@ std::filesystem::path Place(int place) {
 void RecordFullResolution(benchmark::State& state) {
     const int place = static_cast<int>(state.range(0));
     const int seconds = 10;
-    const std::string why = zelvik::test::FuseEmulator::Unavailable();
-    if (!why.empty()) {
+    zelvik::bench::EmulatorRun run("zelvik-bench-config");
+    if (const std::string why = run.Start({}); !why.empty()) {
         state.SkipWithError(why.c_str());
         return;
     }
-    const zelvik::test::TempDir config("zelvik-bench-config");
-    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    zelvik::test::FuseEmulator emulator(ZELVIK_EMULATOR_PATH, {});
-    if (!emulator.Ready()) {
-        state.SkipWithError("zelvik-emulator did not mount");
-        return;
-    }
-    ::setenv("ZELVIK_ROOT", emulator.Root().c_str(), 1);
     const int h = Zelvik_Initialize(0);
     Zelvik_SetColorMode(h, 24);
     Zelvik_SetWaitTime(h, 10);

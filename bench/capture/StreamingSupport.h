@@ -1,18 +1,27 @@
-// What the streaming benchmarks share: waiting for frame messages, the emulator's frame log (when each
-// frame became ready in the camera), which logged frame a delivered picture of the counter scene is,
-// percentiles, and the emulator's end.
+// What the streaming benchmarks share: the emulated camera they run against, waiting for frame messages,
+// the emulator's frame log (when each frame became ready in the camera), which logged frame a delivered
+// picture of the counter scene is, percentiles, and the emulator's end.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "include/ZelvikSdk.h"
 #include "tests/support/FuseEmulator.h"
+#include "tests/support/TempDir.h"
+
+#ifndef ZELVIK_EMULATOR_PATH
+#define ZELVIK_EMULATOR_PATH ""
+#endif
 
 namespace zelvik::bench {
 
@@ -110,5 +119,43 @@ inline int StopEmulator(test::FuseEmulator& emulator, const char* program) {
     std::fprintf(stderr, "%s: %s\n", program, fault.c_str());
     return 1;
 }
+
+// The camera of one run: a settings home of its own (XDG_CONFIG_HOME) in a scratch directory, and
+// zelvik-emulator mounted as the library's system root (ZELVIK_ROOT). The emulator is unmounted before
+// the scratch directory goes.
+class EmulatorRun {
+public:
+    // scratchPrefix: the scratch directory's name before its random part.
+    explicit EmulatorRun(const std::string& scratchPrefix) : scratch_(scratchPrefix) {
+        ::setenv("XDG_CONFIG_HOME", scratch_.path().c_str(), 1);
+    }
+
+    const std::filesystem::path& Scratch() const { return scratch_.path(); }
+
+    // Mounts the emulator with options (they may name files in Scratch()) and points the library at it.
+    // Empty when it runs; otherwise why not, and FuseMissing() tells a machine without FUSE (nothing to
+    // measure) from an emulator that failed.
+    std::string Start(std::vector<std::string> options) {
+        if (const std::string why = test::FuseEmulator::Unavailable(); !why.empty()) {
+            fuseMissing_ = true;
+            return "FUSE is not available here (" + why + ")";
+        }
+        emulator_.emplace(ZELVIK_EMULATOR_PATH, std::move(options));
+        if (!emulator_->Ready()) return emulator_->Error();
+        ::setenv("ZELVIK_ROOT", emulator_->Root().c_str(), 1);
+        return std::string();
+    }
+    bool FuseMissing() const { return fuseMissing_; }
+
+    // The emulator's process id (after a successful Start).
+    pid_t Pid() const { return emulator_->Pid(); }
+    // StopEmulator for this run's emulator (after a successful Start).
+    int Stop(const char* program) { return StopEmulator(*emulator_, program); }
+
+private:
+    test::TempDir scratch_;
+    std::optional<test::FuseEmulator> emulator_;
+    bool fuseMissing_ = false;
+};
 
 }  // namespace zelvik::bench

@@ -21,8 +21,6 @@ public:
     CameraDialog(DialogHost& host, Language language, QWidget* parent = nullptr);
 
     const ControlRegistry& Controls() const { return controls_; }
-    // The dialog's working copy, as last loaded or collected.
-    const SizeListData& Data() const { return data_; }
 
     // Results: kDialogOk after OK, kDialogCancel after Cancel or closing.
     void accept() override;

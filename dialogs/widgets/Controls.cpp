@@ -133,10 +133,6 @@ int UpDown::Position() const {
     return std::clamp(ParseSigned(buddy_->text()), min_, max_);
 }
 
-void UpDown::SetPosition(int value) {
-    buddy_->setText(QString::number(std::clamp(value, min_, max_)));
-}
-
 void UpDown::Step(int steps) {
     if (!buddy_->isEnabled()) return;
     const int64_t next = static_cast<int64_t>(Position()) + steps;

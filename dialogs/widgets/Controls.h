@@ -71,11 +71,9 @@ public:
     int Maximum() const { return max_; }
     // The position: the edit's number, held within the range.
     int Position() const;
-    void SetPosition(int value);
     void Step(int steps);
 
     QToolButton* UpButton() const { return up_; }
-    QToolButton* DownButton() const { return down_; }
 
 private:
     QLineEdit* buddy_;

@@ -1,7 +1,6 @@
 // Cameras on the in-process emulator behind real handles, message helpers and a mosaic fixture maker.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,19 +20,10 @@
 #include "include/ZelvikSdk.h"
 #include "instance/CameraInstance.h"
 #include "tests/support/ErrorStack.h"
+#include "tests/support/ProcessStats.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace zelvik::test {
-
-// Threads of this process (the capture and acquisition threads are counted here).
-inline int ThreadCount() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
-        ::closedir(dir);
-    }
-    return count;
-}
 
 // A mosaic of width x height whose sample at (column c, row r) is f(c, r).
 inline emu::Image MakeMosaic(int width, int height, const std::function<uint8_t(int, int)>& f) {
@@ -143,7 +133,7 @@ protected:
     static bool WaitForThreads(int count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (ThreadCount() == count) return true;
+            if (ThreadsNow() == count) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;

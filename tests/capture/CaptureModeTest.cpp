@@ -71,12 +71,12 @@ protected:
 
 TEST_F(CaptureModeTest, StartPreviewTwiceRunsOneCaptureThread) {
     const int h = OpenSmall();
-    const int base = ThreadCount();
+    const int base = ThreadsNow();
     ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
     ASSERT_TRUE(WaitForFrame(Queue()));
-    EXPECT_EQ(ThreadCount(), base + 2) << "the capture thread and the device's acquisition thread";
+    EXPECT_EQ(ThreadsNow(), base + 2) << "the capture thread and the device's acquisition thread";
     EXPECT_EQ(Zelvik_StartPreview(h), 1);
-    EXPECT_EQ(ThreadCount(), base + 2);
+    EXPECT_EQ(ThreadsNow(), base + 2);
     EXPECT_EQ(Codes(h), std::vector<int>{});
     EXPECT_EQ(Zelvik_StopPreview(h), 1);
     EXPECT_TRUE(WaitForThreads(base));
@@ -178,7 +178,7 @@ TEST_F(CaptureModeTest, ApplicationBufferOneByteShortFailsEveryFrame) {
 
 TEST_F(CaptureModeTest, UnpluggedCameraEndsTheStreamWithError13) {
     const int h = OpenSmall();
-    const int base = ThreadCount();
+    const int base = ThreadsNow();
     ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
     ASSERT_TRUE(WaitForFrame(Queue()));
     Firmware().Unplug();
@@ -201,7 +201,7 @@ TEST_F(CaptureModeTest, StartWithoutAnOpenedCameraFailsWithError2) {
     ASSERT_TRUE(disks_->Control("ident 1 blank", &error)) << error;
     EXPECT_EQ(Zelvik_SetDeviceNumber(h, 0), 0);
     EXPECT_EQ(Codes(h), std::vector<int>{2});
-    const int base = ThreadCount();
+    const int base = ThreadsNow();
     std::vector<uint8_t> frame(64 * 48);
     const struct {
         const char* what;
@@ -217,7 +217,7 @@ TEST_F(CaptureModeTest, StartWithoutAnOpenedCameraFailsWithError2) {
         const std::vector<int> codes = Codes(h);
         EXPECT_NE(std::find(codes.begin(), codes.end(), 2), codes.end()) << s.what;
         EXPECT_EQ(std::find(codes.begin(), codes.end(), 13), codes.end()) << s.what;
-        EXPECT_EQ(ThreadCount(), base) << s.what << ": no capture thread runs";
+        EXPECT_EQ(ThreadsNow(), base) << s.what << ": no capture thread runs";
         EXPECT_EQ(Engine(h).Mode(), kCaptureIdle) << s.what;
     }
 }
@@ -226,7 +226,7 @@ TEST_F(CaptureModeTest, StartWithoutAnOpenedCameraFailsWithError2) {
 // would hang the test until its time-out.
 TEST_F(CaptureModeTest, StopsInterruptTheCaptureLoopsWait) {
     const int h = OpenSmall();
-    const int base = ThreadCount();
+    const int base = ThreadsNow();
     const struct {
         const char* what;
         std::function<int()> stop;
@@ -310,7 +310,7 @@ TEST_F(CaptureModeTest, StalledCameraFailsEveryLaterExchangeAtOnceUntilItAnswers
 
 TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {
     const int h = OpenSmall();
-    const int base = ThreadCount();
+    const int base = ThreadsNow();
     ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1);
     ASSERT_TRUE(WaitForFrame(Queue()));
     EXPECT_EQ(Zelvik_Close(h), 1);

@@ -1,15 +1,74 @@
 // The three dialog exports end to end on the in-process emulated camera: the dialog module with its own
 // QApplication (offscreen), live sensor writes, undo, the capture thread's refresh, stop and restart.
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "instance/OpenDialogs.h"
+#include "platform/DiskSystem.h"
 #include "tests/capture/CaptureFixture.h"
 
 namespace zelvik::test {
 namespace {
+
+// Disks that pass everything to the emulated ones and keep every write (offset and bytes) made while
+// recording: the register traffic, command block by command block.
+class RecordedDisks final : public DiskSystem {
+public:
+    using Write = std::pair<uint64_t, std::vector<uint8_t>>;
+
+    explicit RecordedDisks(DiskSystem& disks) : disks_(disks) {}
+    std::vector<std::string> DiskIdentities() override { return disks_.DiskIdentities(); }
+    std::unique_ptr<DiskDrive> OpenDrive(int number) override {
+        std::unique_ptr<DiskDrive> drive = disks_.OpenDrive(number);
+        if (!drive) return nullptr;
+        return std::make_unique<Drive>(std::move(drive), *this);
+    }
+
+    void Start() {
+        std::lock_guard lock(mutex_);
+        writes_.clear();
+        recording_ = true;
+    }
+    std::vector<Write> Stop() {
+        std::lock_guard lock(mutex_);
+        recording_ = false;
+        return std::move(writes_);
+    }
+
+private:
+    class Drive final : public DiskDrive {
+    public:
+        Drive(std::unique_ptr<DiskDrive> drive, RecordedDisks& owner)
+            : drive_(std::move(drive)), owner_(owner) {}
+        bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+            return drive_->ReadAt(offset, buffer, length);
+        }
+        bool WriteAt(uint64_t offset, const void* buffer, size_t length) override {
+            {
+                std::lock_guard lock(owner_.mutex_);
+                const auto* bytes = static_cast<const uint8_t*>(buffer);
+                if (owner_.recording_)
+                    owner_.writes_.emplace_back(offset, std::vector<uint8_t>(bytes, bytes + length));
+            }
+            return drive_->WriteAt(offset, buffer, length);
+        }
+
+    private:
+        std::unique_ptr<DiskDrive> drive_;
+        RecordedDisks& owner_;
+    };
+
+    DiskSystem& disks_;
+    std::mutex mutex_;
+    bool recording_ = false;
+    std::vector<Write> writes_;
+};
 
 class DialogExportTest : public CaptureFixture {
 protected:
@@ -33,6 +92,18 @@ protected:
         ASSERT_EQ(Zelvik_StartPreview(h), 1);
         ASSERT_TRUE(WaitForFrame(Queue()));
     }
+    // A handle like Open()'s whose camera traffic recorded_ can record.
+    int OpenRecorded() {
+        if (!disks_) MakeCamera();
+        recorded_ = std::make_unique<RecordedDisks>(*disks_);
+        const int h = InitializeHandle(
+            [&](CameraInstance& c) { return c.InitializeWith(Notify(), CreateCameraDevice(*recorded_)); });
+        handles_.push_back(h);
+        Drain(h);
+        return h;
+    }
+    std::unique_ptr<RecordedDisks> recorded_;  // outlives the handles, which TearDown releases
+
     // The sensor register a colour gain setter writes for `value` (read back after setting it directly).
     static int RegisterFor(int h, int reg, int (*set)(int, int), int value) {
         set(h, value);
@@ -84,6 +155,37 @@ TEST_F(DialogExportTest, AnalogCancelPutsTheSensorBack) {
     });
     EXPECT_EQ(Zelvik_GetColorGainGreen1(h, &ok), gainBefore);
     EXPECT_EQ(Zelvik_ReadRegister(h, 0x2B, &ok), before);
+}
+
+// Cancel puts back on the sensor exactly what the analog slots held before the dialog: the global gain,
+// the colour gains G1, R, B and G2, the exposure, mirror V and mirror H, in this order, and nothing else.
+TEST_F(DialogExportTest, AnalogCancelWritesTheAnalogSettingsAndNothingElse) {
+    const int h = OpenRecorded();
+    // A value of its own in each slot, so that every write shows which slot it came from.
+    auto& analog = Instance(h).Settings().analogSettings;
+    const int values[kAnalogSlotCount] = {21, 22, 23, 24, 25, 1234, 1, 1, 0};
+    for (int slot = 0; slot < kAnalogSlotCount; ++slot) analog[slot] = values[slot];
+    const int result = WhileOpen(h, OpenDialogs::kAnalog, Zelvik_SetAnalogDlg, [&](auto reach) {
+        recorded_->Start();
+        reach([](DialogLink& dialog) { dialog.Close(2); });
+    });
+    const std::vector<RecordedDisks::Write> cancel = recorded_->Stop();
+    EXPECT_EQ(result, 1);
+
+    CameraDevice& device = Instance(h).Device();
+    recorded_->Start();
+    device.SetGlobalGain(values[kGlobalGain]);
+    device.SetColorGain(sensor::GainSite::Green1, values[kGainG1]);
+    device.SetColorGain(sensor::GainSite::Red, values[kGainR]);
+    device.SetColorGain(sensor::GainSite::Blue, values[kGainB]);
+    device.SetColorGain(sensor::GainSite::Green2, values[kGainG2]);
+    device.SetExposure(values[kExposure]);
+    device.SetMirrorV(values[kMirrorV]);
+    device.SetMirrorH(values[kMirrorH]);
+    const std::vector<RecordedDisks::Write> direct = recorded_->Stop();
+    ASSERT_FALSE(direct.empty());
+    EXPECT_TRUE(cancel == direct) << cancel.size() << " writes on Cancel, " << direct.size()
+                                  << " made directly";
 }
 
 TEST_F(DialogExportTest, OneShotWhiteBalanceMeasuredWhileOpenIsWhatOkKeeps) {

@@ -97,6 +97,17 @@ public:
         captureMode = mode;
     }
     void ReloadVideoFormat() override { events.push_back("reload"); }
+    // As the instance does it: the analog slots through the sensor writes above, in its order.
+    void ApplyAnalogSettings() override {
+        DeviceSetGlobalGain(analog[kGlobalGain]);
+        DeviceSetColorGain(0x2B, analog[kGainG1]);
+        DeviceSetColorGain(0x2D, analog[kGainR]);
+        DeviceSetColorGain(0x2C, analog[kGainB]);
+        DeviceSetColorGain(0x2E, analog[kGainG2]);
+        DeviceSetExposure(analog[kExposure]);
+        DeviceSetMirrorV(analog[kMirrorV]);
+        DeviceSetMirrorH(analog[kMirrorH]);
+    }
 
 private:
     void Log(const std::string& what, int v) { writes.push_back(what + " " + std::to_string(v)); }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ConfigHome.h"
 #include "tests/support/FuseEmulator.h"
 
 namespace zelvik::test {
@@ -52,10 +53,7 @@ protected:
     void SetUp() override {
         const std::string why = FuseEmulator::Unavailable();
         if (!why.empty()) GTEST_SKIP() << why;
-        char pattern[] = "/tmp/zelvik-gst-config-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        config_ = pattern;
-        ::setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+        config_.emplace();
     }
 
     // The pipeline goes before the emulator, so that no file of the mount is open when it unmounts.
@@ -66,8 +64,7 @@ protected:
             EXPECT_EQ(fault, "");
             emulator_.reset();
         }
-        std::error_code ec;
-        if (!config_.empty()) std::filesystem::remove_all(config_, ec);
+        config_.reset();
     }
 
     void StartEmulator(const std::vector<std::string>& options = {}) {
@@ -126,7 +123,7 @@ protected:
     }
 
     std::optional<FuseEmulator> emulator_;
-    std::string config_;
+    std::optional<ConfigHome> config_;
     GstElement* pipeline_ = nullptr;
     GstElement* src_ = nullptr;
     GstElement* sink_ = nullptr;

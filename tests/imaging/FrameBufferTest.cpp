@@ -1,8 +1,7 @@
-// FrameBuffer: stride rule, lifecycle, colour table, surface and heap paths, clipping and the runners.
+// FrameBuffer: stride rule, lifecycle, colour table, clipping and the runners.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "imaging/FrameBuffer.h"
@@ -61,8 +60,6 @@ TEST(FrameBuffer, ReleaseLeavesOnlyHeaderSize) {
 TEST(FrameBuffer, EightBitBuffersGetGrayTableEvenWhenCreatedLike) {
     FrameBuffer a, b;
     ASSERT_EQ(a.Create(4, 4, 8), 1);
-    RgbQuad red{0, 0, 255, 0};
-    a.SetColorTable(kColorTableEntries, &red, 3, 1);  // surfaces only: own table unchanged
     ASSERT_EQ(b.CreateLike(&a), 1);
     for (int i : {0, 3, 128, 255}) {
         EXPECT_EQ(b.ColorTable()[i].blue, i);
@@ -73,63 +70,6 @@ TEST(FrameBuffer, EightBitBuffersGetGrayTableEvenWhenCreatedLike) {
     EXPECT_EQ(b.Stride(), a.Stride());
     EXPECT_EQ(std::memcmp(&b.Header(), &a.Header(), 40), 0);
     EXPECT_EQ(b.CreateLike(nullptr), 0);
-}
-
-// A surface provider that can refuse, fail the context, or give surfaces that record copies.
-struct FakeSurface : DisplaySurface {
-    std::vector<uint8_t> memory;
-    bool attach;
-    std::vector<std::array<int32_t, 6>>* copies;
-    uint32_t tableLoads = 0;
-    FakeSurface(size_t bytes, bool a, std::vector<std::array<int32_t, 6>>* c) : memory(bytes, 0xAB), attach(a), copies(c) {}
-    uint8_t* Pixels() override { return memory.data(); }
-    bool AttachContext() override { return attach; }
-    void LoadColorTable(uint32_t, uint32_t count, const RgbQuad*) override { tableLoads += count; }
-    int CopyFrom(const DisplaySurface&, int32_t sx, int32_t sy, int32_t w, int32_t h, int32_t x, int32_t y) override {
-        copies->push_back({sx, sy, w, h, x, y});
-        return 1;
-    }
-};
-struct FakeProvider : DisplaySurfaceProvider {
-    enum Mode { kGive, kRefuse, kNoContext } mode = kGive;
-    std::vector<std::array<int32_t, 6>> copies;
-    std::unique_ptr<DisplaySurface> CreateSurface(const BitmapInfo& info, const DisplaySurface*) override {
-        if (mode == kRefuse) return nullptr;
-        const size_t bytes = FrameStride(info.header.biWidth, info.header.biBitCount) * size_t(info.header.biHeight);
-        return std::make_unique<FakeSurface>(bytes, mode == kGive, &copies);
-    }
-};
-
-TEST(FrameBuffer, SurfacePathAndHeapFallback) {
-    FakeProvider provider;
-    FrameBuffer shown(&provider), other(&provider), heap;
-    ASSERT_EQ(shown.Create(4, 2, 8), 1);
-    ASSERT_NE(shown.Surface(), nullptr);
-    EXPECT_EQ(shown.Bits(), static_cast<FakeSurface*>(shown.Surface())->memory.data());
-    ASSERT_EQ(other.Create(4, 2, 24), 1);
-    ASSERT_EQ(heap.Create(4, 2, 24), 1);
-
-    Rect r{1, 0, 3, 2};
-    EXPECT_EQ(shown.Blit(other, &r, 5, 6), 1);
-    EXPECT_EQ(shown.Blit(other, nullptr, 0, 0), 1);
-    ASSERT_EQ(provider.copies.size(), 2u);
-    EXPECT_EQ(provider.copies[0], (std::array<int32_t, 6>{1, 0, 2, 2, 5, 6}));
-    EXPECT_EQ(provider.copies[1], (std::array<int32_t, 6>{0, 0, 4, 2, 0, 0}));
-    EXPECT_EQ(shown.Blit(heap, nullptr, 0, 0), 0);  // heap buffers take no part in blits
-    EXPECT_EQ(heap.Blit(other, nullptr, 0, 0), 0);
-    EXPECT_EQ(provider.copies.size(), 2u);
-
-    provider.mode = FakeProvider::kRefuse;  // the platform refuses: zeroed heap memory, no surface
-    FrameBuffer refused(&provider);
-    ASSERT_EQ(refused.Create(6, 3, 8), 1);
-    EXPECT_EQ(refused.Surface(), nullptr);
-    for (int i = 0; i < 3 * 8; ++i) EXPECT_EQ(refused.Bits()[i], 0);
-
-    provider.mode = FakeProvider::kNoContext;  // a section without a context is a failed build
-    FrameBuffer failed(&provider);
-    EXPECT_EQ(failed.Create(6, 3, 8), 0);
-    EXPECT_EQ(failed.Bits(), nullptr);
-    EXPECT_EQ(failed.Width(), 0);
 }
 
 struct Call {

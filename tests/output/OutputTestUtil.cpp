@@ -153,18 +153,14 @@ std::vector<uint8_t> DecodeVideoBgr(const std::filesystem::path& path) {
     return {out.begin(), out.end()};
 }
 
-SmallDisk::SmallDisk(size_t bytes) {
-    char pattern[] = "/tmp/zelvik-disk-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
+SmallDisk::SmallDisk(size_t bytes) : dir_("zelvik-disk") {
     const std::string options = "size=" + std::to_string(bytes);
-    mounted_ = ::mount("tmpfs", dir_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
     if (!mounted_) why_ = std::string("mounting a tmpfs: ") + std::strerror(errno);
 }
 
 SmallDisk::~SmallDisk() {
-    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);  // before dir_ removes the mount point
 }
 
 FileSizeLimit::FileSizeLimit(uint64_t bytes) {

@@ -97,10 +97,10 @@ public:
     ~SmallDisk();
     bool Mounted() const { return mounted_; }
     const std::string& Why() const { return why_; }
-    std::filesystem::path Path() const { return dir_; }
+    std::filesystem::path Path() const { return dir_.path(); }
 
 private:
-    std::filesystem::path dir_;
+    TempDir dir_;
     bool mounted_ = false;
     std::string why_;
 };

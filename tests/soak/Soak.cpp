@@ -40,6 +40,7 @@
 #include "settings/Persistence.h"
 #include "settings/Store.h"
 #include "settings/StoreFormat.h"
+#include "tests/support/ConfigHome.h"
 #include "tests/support/ProcessStats.h"
 
 namespace {
@@ -82,13 +83,6 @@ private:
     int over_ = 0;
 };
 
-// A private settings home, so that soak runs never touch the user's store.
-void PrivateSettingsHome() {
-    char pattern[] = "/tmp/zelvik-soak-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) std::exit(2);
-    ::setenv("XDG_CONFIG_HOME", pattern, 1);
-}
-
 // A handle on the in-process emulated camera, with its errors arriving on a queue.
 struct EmulatedCamera {
     zelvik::emu::EmulatedDisks disks{1};
@@ -127,7 +121,7 @@ struct EmulatedCamera {
 };
 
 int Unplug(int cycles, bool strict) {
-    PrivateSettingsHome();
+    const zelvik::test::ConfigHome home;  // soak runs never touch the user's store
     CallTimes times;
     std::vector<uint8_t> buffer(2592 * 1944 * 3);
     const int size = static_cast<int>(buffer.size());
@@ -206,7 +200,7 @@ int Unplug(int cycles, bool strict) {
 // One child saves the settings groups in a loop; the parent kills it at a random moment, then checks that
 // the file reads as a good file, that no lock is left held, and that the next save works.
 int Kill(int cycles) {
-    PrivateSettingsHome();
+    const zelvik::test::ConfigHome home;  // soak runs never touch the user's store
     const std::filesystem::path file = zelvik::SettingsFilePath();
     std::mt19937 random(12345);
     int damaged = 0, lockHeld = 0, failedSaves = 0;
@@ -258,7 +252,7 @@ int Kill(int cycles) {
 }
 
 int Stream(int seconds, bool strict) {
-    PrivateSettingsHome();
+    const zelvik::test::ConfigHome home;  // soak runs never touch the user's store
     CallTimes times;
     std::vector<uint8_t> buffer(2592 * 1944 * 3);
     double firstRss = 0, peakRss = 0, lastRss = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/FuseEmulator.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -42,17 +43,14 @@ std::string Slurp(const fs::path& file) {
 class Tool : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zelvik-tool-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ASSERT_FALSE(scratch_.path().empty());
+        dir_ = scratch_.path();
         root_ = dir_ / "empty-root";
         fs::create_directories(root_);
         fs::create_directories(dir_ / "config");
     }
     void TearDown() override {
         emulator_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     // Runs the tool with `arguments`; `environment` is prepended to the command ("NAME='value' ...").
@@ -82,6 +80,7 @@ protected:
     }
 #endif
 
+    zelvik::test::TempDir scratch_{"zelvik-tool"};
     fs::path dir_, root_;
     std::optional<zelvik::test::FuseEmulator> emulator_;
 };
