@@ -34,7 +34,7 @@ int SubsampledSize(int size, int subsample) {
 }  // namespace
 
 CaptureEngine::CaptureEngine(CameraInstance& camera)
-    : camera_(camera), framePath_(camera), rateWindowStart_(MillisecondClock()) {
+    : camera_(camera), framePath_(camera), rateMeter_(MillisecondClock()) {
     frameInfo_.size = sizeof(ZelvikFrameInfo);
 }
 

@@ -16,7 +16,6 @@
 namespace zelvik {
 namespace {
 
-constexpr uint32_t kRateWindowMs = 1000;
 // The longest single wait for a frame; a stop wakes it at once.
 constexpr std::chrono::milliseconds kFrameWaitSlice{100};
 
@@ -24,9 +23,8 @@ constexpr std::chrono::milliseconds kFrameWaitSlice{100};
 void DeviceFrameSize(CameraDevice& device, int& width, int& height) {
     int x = 0, y = 0, w = 0, h = 0, subsample = 0;
     device.GetFormat(&x, &y, &w, &h, &subsample);
-    const int step = 1 << std::clamp(subsample, 0, 3);
-    width = w / step;
-    height = h / step;
+    width = sensor::Subsampled(w, subsample);
+    height = sensor::Subsampled(h, subsample);
 }
 
 // Writes a field of the frame record only when it changes: the application may be reading the record
@@ -68,13 +66,8 @@ CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease
 }
 
 void CaptureEngine::MeasureFrameRate() {
-    ++frameCount_;
-    const uint32_t elapsed = MillisecondClock() - rateWindowStart_;
-    if (elapsed > kRateWindowMs) {
-        frameRate_ = static_cast<int32_t>(frameCount_ * 10000.0 / elapsed);
-        frameCount_ = 0;
-        rateWindowStart_ = MillisecondClock();
-    }
+    // The frame record holds tenths of a frame per second.
+    if (rateMeter_.Count(MillisecondClock())) frameRate_ = static_cast<int32_t>(rateMeter_.PerSecond(10));
 }
 
 // Copy-out into the application's buffer (when it gave one), then the frame message.
