@@ -13,8 +13,8 @@ namespace zelvik {
 
 namespace {
 
-// How long a pause waits for the loop's frame after the last pause, and then for its acknowledgement.
-constexpr std::chrono::milliseconds kLoopPassWait{1000};
+// How long a pause waits for the loop to park after the read in progress.
+constexpr std::chrono::milliseconds kParkWait{1000};
 
 }  // namespace
 
@@ -67,10 +67,11 @@ void FrameRing::Loop() {
     for (;;) {
         const AcquisitionState current = state_.load();
         if (current == AcquisitionState::Stopping || current == AcquisitionState::Error) break;
-        if (current == AcquisitionState::Paused) {
-            SignalLoopPass();
-            std::unique_lock lock(loopMutex_);
-            loopChanged_.wait(lock, [this] { return state_.load() != AcquisitionState::Paused; });
+        // A pause asked for right after the last one ended still gets the frame it owes the stream (the
+        // read in progress, or else this one) before the loop parks: back-to-back setters cannot starve
+        // the stream, and none waits for a second frame.
+        if (current == AcquisitionState::Paused && frameCounter_.load() != resumedAtFrame_.load()) {
+            Park();
             continue;
         }
         // Fill the slot after the newest; sequence 0 marks it as being filled, so the newest complete
@@ -100,7 +101,6 @@ void FrameRing::Loop() {
             state_.compare_exchange_strong(expected, AcquisitionState::Stopping);
         }
         if (rate.Count(MillisecondClock())) frameRate_ = static_cast<float>(rate.PerSecond());
-        SignalLoopPass();
     }
     {
         std::lock_guard lock(loopMutex_);
@@ -292,26 +292,20 @@ void FrameLease::Return() {
 // The pause
 
 FrameRing::Pause::Pause(FrameRing& ring) : ring_(ring) {
-    // Setters called back to back (an exposure loop, a slider) would pause the loop again as soon as it
-    // resumed, before it read anything: the loop reads one frame after each pause before the next one.
-    const int resumedAt = ring.resumedAtFrame_.load();
-    if (resumedAt >= 0) {
-        std::unique_lock lock(ring.loopMutex_);
-        ring.loopChanged_.wait_for(lock, kLoopPassWait, [&] {
-            return ring.frameCounter_.load() != resumedAt ||
-                   ring.state_.load() != AcquisitionState::Continuous || ring.loopEnded_;
-        });
-    }
     AcquisitionState expected = AcquisitionState::Continuous;
     if (!ring.state_.compare_exchange_strong(expected, AcquisitionState::Paused)) return;
     failuresBefore_ = ring.transport_.FailedTransfers();
-    if (ring.WaitLoopPass()) {
+    // The loop parks after the read in progress; when it owes the stream a frame since the last pause,
+    // after that frame too, so the wait allows for both.
+    const bool frameOwed = ring.frameCounter_.load() == ring.resumedAtFrame_.load();
+    if (ring.WaitParked(frameOwed ? 2 * kParkWait : kParkWait)) {
         outcome_ = Outcome::Paused;
         return;
     }
-    // No acknowledgement: streaming goes on and the caller leaves the registers alone.
+    // A loop that ended meanwhile (a failed read, a stop) streams no more: the registers are free.
     expected = AcquisitionState::Paused;
-    ring.state_.compare_exchange_strong(expected, AcquisitionState::Continuous);
+    if (!ring.state_.compare_exchange_strong(expected, AcquisitionState::Continuous)) return;
+    // No acknowledgement: streaming goes on and the caller leaves the registers alone.
     ring.NotifyLoop();
     outcome_ = Outcome::NoAck;
 }
@@ -322,25 +316,32 @@ FrameRing::Pause::~Pause() {
     // Only a pause is lifted: a stop or an error that happened meanwhile stands. A transfer that failed
     // during the register traffic means the camera is gone: the stream ends as after a failed frame read.
     const bool cameraLost = ring_.transport_.FailedTransfers() != failuresBefore_;
-    AcquisitionState expected = AcquisitionState::Paused;
-    ring_.state_.compare_exchange_strong(expected,
-                                         cameraLost ? AcquisitionState::Error : AcquisitionState::Continuous);
-    ring_.NotifyLoop();
-}
-
-void FrameRing::SignalLoopPass() {
     {
-        std::lock_guard lock(loopMutex_);
-        ++loopPasses_;
+        std::lock_guard lock(ring_.loopMutex_);
+        AcquisitionState expected = AcquisitionState::Paused;
+        ring_.state_.compare_exchange_strong(
+            expected, cameraLost ? AcquisitionState::Error : AcquisitionState::Continuous);
+        // The parked loop leaves its wait even when the next pause sets Paused again before it wakes: that
+        // pause is acknowledged only after the loop parked anew, with the frame it owes read.
+        ++ring_.resumes_;
+        ring_.parked_ = false;
     }
-    loopChanged_.notify_all();
+    ring_.loopChanged_.notify_all();
 }
 
-bool FrameRing::WaitLoopPass() {
+void FrameRing::Park() {
     std::unique_lock lock(loopMutex_);
-    const uint64_t seen = loopPasses_;
-    loopChanged_.wait_for(lock, kLoopPassWait, [&] { return loopPasses_ != seen || loopEnded_; });
-    return loopPasses_ != seen;
+    const uint64_t resumes = resumes_;
+    parked_ = true;
+    loopChanged_.notify_all();
+    loopChanged_.wait(lock, [&] { return state_.load() != AcquisitionState::Paused || resumes_ != resumes; });
+    parked_ = false;
+}
+
+bool FrameRing::WaitParked(std::chrono::milliseconds wait) {
+    std::unique_lock lock(loopMutex_);
+    loopChanged_.wait_for(lock, wait, [this] { return parked_ || loopEnded_; });
+    return parked_;
 }
 
 void FrameRing::NotifyLoop() {

@@ -173,11 +173,11 @@ private:
     // The slot the loop fills next: neither the newest nor a leased one.
     int SlotToFill() const;
     int CurrentFrameBytes();
-    // The loop's passes: it counts one after each frame (and each pass while paused) and when it ends.
-    void SignalLoopPass();
-    // True when the loop passed once within a second.
-    bool WaitLoopPass();
-    // Wakes a loop waiting in the paused state and the pause's waits after a change of state_.
+    // The loop waits, parked, while the state is Paused.
+    void Park();
+    // True when the loop parked within `wait`.
+    bool WaitParked(std::chrono::milliseconds wait);
+    // Wakes a parked loop and the pause's waits after a change of state_.
     void NotifyLoop();
 
     FrameTransport& transport_;
@@ -189,7 +189,8 @@ private:
     // Written by the loop: frames stored since the start, and the measured rate.
     std::atomic<int> frameCounter_{0};
     std::atomic<float> frameRate_{0.0f};
-    // Written by a pause as it ends: frameCounter_ then (-1 before any). The next pause waits for a frame.
+    // Written by a pause as it ends: frameCounter_ then (-1 before any). The loop reads a frame after it
+    // before it parks again.
     std::atomic<int> resumedAtFrame_{-1};
     // Written by the consumer: the sequence of the last frame it took.
     std::atomic<int> lastDelivered_{0};
@@ -200,10 +201,12 @@ private:
     // WaitForFrame's wait: the loop wakes it after each stored frame and after a failed read.
     std::mutex frameWaitMutex_;
     std::condition_variable frameArrived_;
-    // The loop's passes and its end, under loopMutex_; waited for by a pause and FinishSingleFrame.
+    // Whether the loop is parked, and its end, under loopMutex_: waited for by a pause and
+    // FinishSingleFrame. A parked loop waits there for the state to change.
     std::mutex loopMutex_;
     std::condition_variable loopChanged_;
-    uint64_t loopPasses_ = 0;
+    bool parked_ = false;
+    uint64_t resumes_ = 0;  // pauses lifted
     bool loopEnded_ = false;
     std::thread thread_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -30,6 +31,8 @@ public:
     std::atomic<bool> acceptRequest{true};
     // Counted as transfers failed elsewhere (a setter's register exchange).
     std::atomic<uint64_t> failures{0};
+    // How long a read lets through takes: a paced camera.
+    std::atomic<int> readMs{0};
 
     // Lets `count` more reads through.
     void Allow(int count) {
@@ -77,6 +80,11 @@ public:
             return false;  // left behind: the ring must not count it as a frame
         }
         --budget_;
+        if (const int ms = readMs.load(); ms > 0) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            lock.lock();
+        }
         if (failFrom != 0 && read >= failFrom) return false;
         std::memset(slot.data(), read & 0xFF, length);
         return true;
@@ -213,6 +221,30 @@ TEST_F(FrameRingTest, PauseHoldsTheLoopBetweenTwoReads) {
         ring->Stop();
         transport.Hold();
     }
+}
+
+// Setters called back to back: between two pauses the loop reads one frame, so the stream goes on at
+// the setters' pace, and a pause costs that one frame, not the frame after it too.
+TEST_F(FrameRingTest, BackToBackPausesCostOneFrameEach) {
+    transport.readMs = 3;
+    transport.AllowAll();
+    ASSERT_EQ(ring->StartContinuous(), DeviceResult::Done);
+    const auto stored = [&] {
+        const std::array<int, 3> sequences = ring->SlotSequences();
+        return *std::max_element(sequences.begin(), sequences.end());
+    };
+    ASSERT_TRUE(Eventually([&] { return stored() >= 1; }));
+    constexpr int kPauses = 20;
+    const int before = stored();
+    for (int i = 0; i < kPauses; ++i) {
+        const FrameRing::Pause pause(*ring);
+        ASSERT_TRUE(pause) << i;
+        EXPECT_EQ(ring->State(), AcquisitionState::Paused);
+    }
+    const int frames = stored() - before;
+    EXPECT_GE(frames, kPauses - 1) << "a frame between two pauses";
+    EXPECT_LE(frames, kPauses + 1) << "a pause waited for a second frame";
+    ring->Stop();
 }
 
 TEST_F(FrameRingTest, SingleFrameGoesToSlotZeroOrIsReportedMissing) {
