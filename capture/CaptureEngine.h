@@ -128,6 +128,7 @@ private:
 
     // Capture.cpp: setup, access, copy-out, delivery target.
     CaptureAccess CheckAndSetUp(CaptureOp op);
+    CameraDevice* DeviceIfAny();
     int RunCaptureSetup();
     int StartStreamingWithDelivery();
     void SetDeliveryTarget(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder);

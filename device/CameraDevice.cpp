@@ -1,6 +1,7 @@
-// The camera device base class: discovery, the disk transport, the byte register protocol and the sensor setters.
+// The camera device base class: discovery, the disk transport, the byte register protocol, the sensor setters.
 #include "device/CameraDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -71,15 +72,39 @@ thread_local const LoopRead* tLoopRead = nullptr;
 // A stop of the ring reached the frame read on this thread.
 bool LoopReadStopped() { return tLoopRead != nullptr && tLoopRead->stop->load(); }
 
+// The innermost CallBudget of this thread (null: none).
+thread_local CameraDevice::CallBudget* tCallBudget = nullptr;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
 // Transport
 
+CameraDevice::CallBudget::CallBudget(CameraDevice* device)
+    : device_(device),
+      remaining_(std::chrono::milliseconds(device != nullptr ? device->transportStallMs.load() : 0)),
+      outer_(tCallBudget) {
+    tCallBudget = this;
+}
+
+CameraDevice::CallBudget::~CallBudget() { tCallBudget = outer_; }
+
 CameraDevice::Exchange::Exchange(CameraDevice& device) : device_(device), session_(device.CurrentSession()) {
     if (!session_) return;  // no drive: nothing to refuse, nothing to use
     const std::chrono::milliseconds stallLimit(device.transportStallMs.load());
-    deadline_ = DriveSession::Clock::now() + stallLimit;
+    start_ = DriveSession::Clock::now();
+    deadline_ = start_ + stallLimit;
+    // The outermost budget with this device is the one in force; its rest bounds the transfers.
+    for (CallBudget* budget = tCallBudget; budget != nullptr; budget = budget->outer_) {
+        if (budget->device_ == &device) budget_ = budget;
+    }
+    if (budget_ != nullptr) {
+        if (budget_->remaining_ <= std::chrono::nanoseconds::zero()) {
+            refused_ = true;  // the operation has spent its time-out
+            return;
+        }
+        deadline_ = std::min(deadline_, start_ + budget_->remaining_);
+    }
     // A stalled camera fails every exchange at once until it answers again; an exchange that finds the
     // drive held past the limit is the first to see it stalled.
     if (session_->stalled.load() || !session_->Hold().LockUnlessStalled(stallLimit)) {
@@ -92,6 +117,7 @@ CameraDevice::Exchange::Exchange(CameraDevice& device) : device_(device), sessio
 
 CameraDevice::Exchange::~Exchange() {
     if (held_) session_->Hold().unlock();
+    if (budget_ != nullptr) budget_->remaining_ -= DriveSession::Clock::now() - start_;
 }
 
 DriveSession::Patience CameraDevice::Exchange::Patience() const {

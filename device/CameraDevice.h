@@ -107,6 +107,26 @@ public:
     // A camera disk is open (Open matched one, and no Close or failed probe came since).
     bool IsOpen() const { return driveOpen.load(); }
 
+    // Makes the exchanges this thread has with this device while the budget lives share one stall limit:
+    // an operation of many exchanges (a capture start) then gives up after one time-out also when the
+    // camera answers every transfer, only slowly. What the exchanges took counts, not the operation's own
+    // waits between them. Once it is spent, every further exchange fails without I/O (the camera is not
+    // marked as stalled for that: no transfer is left behind). An inner budget leaves the outer one in force.
+    // Without a device (null) it bounds nothing.
+    class CallBudget {
+    public:
+        explicit CallBudget(CameraDevice* device);
+        ~CallBudget();
+        CallBudget(const CallBudget&) = delete;
+        CallBudget& operator=(const CallBudget&) = delete;
+
+    private:
+        friend class CameraDevice;
+        CameraDevice* device_;
+        std::chrono::nanoseconds remaining_;
+        CallBudget* outer_;
+    };
+
 protected:
     // Holds the drive for one exchange with the camera (a command block and the status or image
     // transfer that answers it), so that a register access from any thread never interleaves with a
@@ -143,7 +163,9 @@ protected:
         std::shared_ptr<DriveSession> session_;
         bool held_ = false;
         bool refused_ = false;
+        DriveSession::Clock::time_point start_;
         DriveSession::Clock::time_point deadline_;
+        CallBudget* budget_ = nullptr;  // the calling thread's budget with this device, if any
     };
     // How long one exchange may take (the wait for the drive included) before the camera counts as stalled.
     std::atomic<int> transportStallMs{5000};
