@@ -34,7 +34,7 @@ int SubsampledSize(int size, int subsample) {
 }  // namespace
 
 CaptureEngine::CaptureEngine(CameraInstance& camera)
-    : camera_(camera), framePath_(camera), rateWindowStart_(MillisecondClock()) {
+    : camera_(camera), framePath_(camera), rateMeter_(MillisecondClock()) {
     frameInfo_.size = sizeof(ZelvikFrameInfo);
 }
 
@@ -148,7 +148,12 @@ CaptureAccess CaptureEngine::CheckAndSetUp(CaptureOp op) {
     return access;
 }
 
+// A capture start's exchanges with the camera share one time-out: the setup's format and analog settings
+// and the start's frame request (the acquisition's frame reads run on its own thread, outside it).
+CameraDevice* CaptureEngine::DeviceIfAny() { return camera_.HasDevice() ? &camera_.Device() : nullptr; }
+
 int CaptureEngine::StartPreview() {
+    const CameraDevice::CallBudget budget(DeviceIfAny());
     const CaptureAccess access = CheckAndSetUp(CaptureOp::StartPreview);
     if (access != CaptureAccess::SetUp) return access == CaptureAccess::Done ? 1 : 0;
     runState_ = 1;
@@ -205,6 +210,7 @@ int CaptureEngine::CallBackPreview(ZELVIK_HWND window, void* buffer, int size, i
 }
 
 int CaptureEngine::Capture() {
+    const CameraDevice::CallBudget budget(DeviceIfAny());
     const CaptureAccess access = CheckAndSetUp(CaptureOp::Capture);
     if (access != CaptureAccess::SetUp) return access == CaptureAccess::Done ? 1 : 0;
     captureMode_ = kCaptureSingleShot;
@@ -212,6 +218,7 @@ int CaptureEngine::Capture() {
 }
 
 int CaptureEngine::SnapShot(void* buffer, int size, int keepRowOrder) {
+    const CameraDevice::CallBudget budget(DeviceIfAny());
     if (CheckAndSetUp(CaptureOp::SnapShot) == CaptureAccess::Refused) return 0;
     const int mode = setupColorMode_.load();
     CameraDevice& device = camera_.Device();

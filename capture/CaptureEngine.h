@@ -15,6 +15,7 @@
 #include "include/ZelvikSdk.h"
 #include "output/AviRecording.h"
 #include "platform/Event.h"
+#include "platform/RateMeter.h"
 
 namespace zelvik {
 
@@ -125,6 +126,7 @@ private:
 
     // Capture.cpp: setup, access, copy-out, delivery target.
     CaptureAccess CheckAndSetUp(CaptureOp op);
+    CameraDevice* DeviceIfAny();
     int RunCaptureSetup();
     int StartStreamingWithDelivery();
     void SetDeliveryTarget(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder);
@@ -195,8 +197,7 @@ private:
     int64_t landedArrivalNs_ = 0;
     // The frame rate in tenths of frames per second: written and read by the capture thread only.
     int32_t frameRate_ = 0;
-    int32_t frameCount_ = 0;
-    uint32_t rateWindowStart_ = 0;
+    RateMeter rateMeter_;
     // Incremented by the capture thread, read by anyone (relaxed counters).
     Counters counters_;
 

@@ -17,7 +17,6 @@
 namespace zelvik {
 namespace {
 
-constexpr uint32_t kRateWindowMs = 1000;
 // The longest single wait for a frame; a stop wakes it at once.
 constexpr std::chrono::milliseconds kFrameWaitSlice{100};
 
@@ -68,13 +67,8 @@ CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease
 }
 
 void CaptureEngine::MeasureFrameRate() {
-    ++frameCount_;
-    const uint32_t elapsed = MillisecondClock() - rateWindowStart_;
-    if (elapsed > kRateWindowMs) {
-        frameRate_ = static_cast<int32_t>(frameCount_ * 10000.0 / elapsed);
-        frameCount_ = 0;
-        rateWindowStart_ = MillisecondClock();
-    }
+    // The frame record holds tenths of a frame per second.
+    if (rateMeter_.Count(MillisecondClock())) frameRate_ = static_cast<int32_t>(rateMeter_.PerSecond(10));
 }
 
 // Copy-out into the application's buffer (when it gave one), then the frame message.

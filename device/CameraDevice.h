@@ -1,80 +1,30 @@
-// The camera device interface: disk transport, sensor registers and the acquisition thread's frame ring.
+// The camera device interface: discovery, the disk transport, the register protocol and the sensor setters.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "device/DeviceResult.h"
 #include "device/DiskProtocol.h"
-#include "device/Sensor.h"
 #include "device/DriveSession.h"
+#include "device/FrameRing.h"
+#include "device/Sensor.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/DiskSystem.h"
-#include "platform/Event.h"
 
 namespace zelvik {
 
-// The one result type of the device operations.
-enum class DeviceResult {
-    Done,
-    Failed,    // refused (bad argument, no ring, a feature this model lacks) or the transfer failed
-    NoAnswer,  // the camera did not answer in time (busy drive, no loop acknowledgement, frame timeout)
-};
-inline bool Succeeded(DeviceResult result) { return result == DeviceResult::Done; }
-
-// What the acquisition loop holds for a consumer.
-enum class FrameStatus { Error, NoNewFrame, NewFrame };
-
-class CameraDevice;
-
-// The newest finished frame of the ring, lent to the consumer in place. While the lease lives, the slot's
-// guard is held and the acquisition loop fills the other two slots, so the frame stays whole and the loop
-// never waits for the consumer. Moving hands the slot on; destruction returns it.
-class FrameLease {
-public:
-    FrameLease() = default;
-    FrameLease(FrameLease&& other) noexcept;
-    FrameLease& operator=(FrameLease&& other) noexcept;
-    FrameLease(const FrameLease&) = delete;
-    FrameLease& operator=(const FrameLease&) = delete;
-    ~FrameLease() { Return(); }
-
-    explicit operator bool() const { return bits_ != nullptr; }
-    // The frame's packed rows (frame bytes of the format): writable, the slot is the consumer's alone
-    // until it is returned.
-    uint8_t* Bits() const { return bits_; }
-    size_t Bytes() const { return bytes_; }
-    int Sequence() const { return sequence_; }
-    // When the acquisition read of this frame finished (steady clock, nanoseconds).
-    int64_t ArrivalNs() const { return arrivalNs_; }
-    // Gives the slot back to the ring now.
-    void Return();
-
-private:
-    friend class CameraDevice;
-    CameraDevice* device_ = nullptr;
-    int slot_ = -1;
-    std::unique_lock<std::mutex> hold_;
-    uint8_t* bits_ = nullptr;
-    size_t bytes_ = 0;
-    int sequence_ = 0;
-    int64_t arrivalNs_ = 0;
-};
-
-// Base class of every camera model. It owns the open drive, the three ring buffers and the acquisition
-// thread. Model-specific requests answer DeviceResult::Failed ("not done") here; a model class overrides
-// them. A model class calls Close() in its destructor, so that the acquisition thread ends while the
-// model's overrides exist.
-class CameraDevice {
+// Base class of every camera model. It owns the open drive (its session) and the frame ring with the
+// acquisition thread, which reads frames through this class's transport. Model-specific requests answer
+// DeviceResult::Failed ("not done") here; a model class overrides them. A model class calls Close() in its
+// destructor, so that the acquisition thread ends while the model's overrides exist.
+class CameraDevice : private FrameTransport {
 public:
     // Devices look for cameras on the given disks (the system's by default); the disks outlive the device.
     explicit CameraDevice(DiskSystem& disks = SystemDisks());
@@ -114,26 +64,30 @@ public:
     void SetTimeout(int value);
     int GetTimeout();
 
-    // --- acquisition ---
-    DeviceResult StartSingleFrame();
-    // Waits for the single frame and copies it to destination (frame bytes of the format).
-    DeviceResult FinishSingleFrame(void* destination);
-    DeviceResult StartContinuous();
-    DeviceResult StopAcquisition();
-    FrameStatus GetFrameStatus();
-    // GetFrameStatus once it answers other than NoNewFrame (a frame stored since the last one delivered, or
-    // the loop failed), `interrupted` returns true or `timeout` passes, whichever comes first. `interrupted`
-    // is asked under the wait's lock: a caller that makes it true and then calls WakeFrameWaiters is
-    // never missed.
-    FrameStatus WaitForFrame(std::chrono::milliseconds timeout, const std::function<bool()>& interrupted);
-    void WakeFrameWaiters();
-    // Copies the newest frame to destination (frame bytes of the format).
-    DeviceResult CopyLatestFrame(void* destination);
-    // Lends the newest frame in place (see FrameLease); an empty lease when no acquisition has allocated
-    // the ring. The frame counts as delivered.
-    FrameLease LeaseLatestFrame();
-    float GetFrameRate();
+    // --- acquisition (the frame ring, device/FrameRing.h) ---
+    DeviceResult StartSingleFrame() { return ring.StartSingleFrame(); }
+    // Waits for the single frame (the frame timeout) and copies it to destination (frame bytes of the format).
+    DeviceResult FinishSingleFrame(void* destination) { return ring.FinishSingleFrame(destination, timeout.load()); }
+    DeviceResult StartContinuous() { return ring.StartContinuous(); }
+    DeviceResult StopAcquisition() {
+        ring.Stop();
+        return DeviceResult::Done;
+    }
+    FrameStatus GetFrameStatus() const { return ring.Status(); }
+    FrameStatus WaitForFrame(std::chrono::milliseconds wait, const std::function<bool()>& interrupted) {
+        return ring.WaitForFrame(wait, interrupted);
+    }
+    void WakeFrameWaiters() { ring.WakeFrameWaiters(); }
+    DeviceResult CopyLatestFrame(void* destination) { return ring.CopyLatestFrame(destination); }
+    FrameLease LeaseLatestFrame() { return ring.LeaseLatestFrame(); }
+    float GetFrameRate() const { return ring.FrameRate(); }
+    // The acquisition state's number (AcquisitionState).
+    int GetState() const { return static_cast<int>(ring.State()); }
+    // Frame bytes of the current format (one byte per pixel, before padding to 512).
+    int GetFrameBytes();
+    // The transfer that carries a frame: frame bytes rounded up to whole sectors.
     int GetTransferSize();
+    // Frame bytes with each row padded to four bytes.
     int GetImageSize();
 
     // --- registers: the transport's four accesses and the entry points above them ---
@@ -145,16 +99,33 @@ public:
     // Entry points for everything above the transport (exported register functions, sensor setters).
     DeviceResult WriteRegister(int address, int value);
     DeviceResult ReadRegister(int address, uint16_t* value);
-    // Sensor setters (each pauses a running acquisition around its register traffic).
+    // Sensor setters (each holds a FrameRing::Pause around its register traffic).
     DeviceResult SetColorGain(sensor::GainSite site, int value);
     DeviceResult SetGlobalGain(int value);
     DeviceResult SetExposure(int value);
 
-    // Frame bytes of the current format (one byte per pixel, before padding to 512).
-    int GetFrameBytes();
-    int GetState() const { return state.load(); }
     // A camera disk is open (Open matched one, and no Close or failed probe came since).
     bool IsOpen() const { return driveOpen.load(); }
+
+    // Makes the exchanges this thread has with this device while the budget lives share one stall limit:
+    // an operation of many exchanges (a capture start) then gives up after one time-out also when the
+    // camera answers every transfer, only slowly. What the exchanges took counts, not the operation's own
+    // waits between them. Once it is spent, every further exchange fails without I/O (the camera is not
+    // marked as stalled for that: no transfer is left behind). An inner budget leaves the outer one in force.
+    // Without a device (null) it bounds nothing.
+    class CallBudget {
+    public:
+        explicit CallBudget(CameraDevice* device);
+        ~CallBudget();
+        CallBudget(const CallBudget&) = delete;
+        CallBudget& operator=(const CallBudget&) = delete;
+
+    private:
+        friend class CameraDevice;
+        CameraDevice* device_;
+        std::chrono::nanoseconds remaining_;
+        CallBudget* outer_;
+    };
 
 protected:
     // Holds the drive for one exchange with the camera (a command block and the status or image
@@ -184,7 +155,7 @@ protected:
 
     private:
         DriveSession::Patience Patience() const;
-        // Notes the outcome: a failed transfer on the device (see transferFailed); a transfer left to the
+        // Notes the outcome: a failed transfer on the device (failedTransfers); a transfer left to the
         // worker ends the exchange.
         bool Noted(DriveSession::Outcome outcome);
 
@@ -192,27 +163,19 @@ protected:
         std::shared_ptr<DriveSession> session_;
         bool held_ = false;
         bool refused_ = false;
+        DriveSession::Clock::time_point start_;
         DriveSession::Clock::time_point deadline_;
+        CallBudget* budget_ = nullptr;  // the calling thread's budget with this device, if any
     };
     // How long one exchange may take (the wait for the drive included) before the camera counts as stalled.
     std::atomic<int> transportStallMs{5000};
 
     bool IsWordProtocol() const { return chipId.load() == protocol::kWordProtocolChipId; }
-    // Frame bytes of a window: one byte per pixel after subsampling by 1, 2, 4 or 8.
-    static int FrameBytesOf(int width, int height, int subsample);
-    // Frames are transferred in whole sectors.
-    static int TransferSizeOf(int frameBytes);
     // The byte protocol's word access: the register pair A (high byte), A+1 (low byte).
     DeviceResult WriteBytePair(int address, int value);
     DeviceResult ReadBytePair(int address, uint16_t* value);
     // Counts the attached cameras of a model (identity strings naming it) and selects index 0.
     void CountDevices(const char* modelCode);
-
-    // How a setter found the acquisition: not running, paused for it, or running without acknowledging
-    // the pause (the setter then leaves the registers alone).
-    enum class Suspension { NotRunning, Paused, NoAck };
-    Suspension SuspendAcquisition();
-    void ResumeAcquisition(Suspension suspended);
 
     DiskSystem& disks;
     // The open drive and its transfer worker; replaced under sessionMutex, and retired when replaced.
@@ -225,67 +188,29 @@ protected:
     std::mutex sessionMutex;
     std::shared_ptr<DriveSession> session;
     std::atomic<bool> driveOpen{false};  // session != null, readable without sessionMutex
-    // Set by a stop while the acquisition loop may wait for a transfer: the wait then ends.
-    std::atomic<bool> loopStopping{false};
+    // Transfers that failed, counted by every exchange: a setter's pause ends the stream when one failed.
+    std::atomic<uint64_t> failedTransfers{0};
     uint8_t modelIdA = 0, modelIdB = 0;
-    int pollOnly = 0;
     std::atomic<int> timeout{3000};
-    std::atomic<float> frameRate{0.0f};
     // The window fields change together (SetFormat) and are read by the acquisition thread.
     mutable std::mutex formatMutex;
     int originX = 0, originY = 0, width = 0, height = 0, subsample = 0;
     int mirrorV = 0;
     int deviceCount = 0, deviceIndex = 0;
     std::string countedModel;  // the model code CountDevices looked for; Open takes only disks naming it
-    // The loop fills a slot and a consumer copies one under the slot's guard. The loop fills the slot
-    // after the newest, so the guard is contended only when a copy is overtaken by two further frames;
-    // the copy then waits for the fill instead of reading a torn frame.
-    struct FrameSlot {
-        std::mutex guard;
-        AlignedBuffer buffer;  // page-aligned so that frames go straight from a direct-I/O disk
-        std::atomic<int> sequence{0};
-        std::atomic<int64_t> arrivalNs{0};  // when the read that filled it finished
-    };
-    std::array<FrameSlot, 3> frameSlots;
-    // The slot a FrameLease holds (-1: none). The loop fills neither it nor the newest slot.
-    std::atomic<int> leasedSlot{-1};
-    // Frame bytes of the format the running acquisition's ring was sized for; 0 when no thread runs.
-    std::atomic<int> ringFrameBytes{0};
-    std::atomic<int> frameCounter{0};
-    // frameCounter when a setter last resumed the loop; -1 before any. The next pause waits for a frame.
-    std::atomic<int> resumedAtFrame{-1};
-    // Set by any exchange whose transfer failed; cleared when a setter pauses the loop, and looked at when
-    // it resumes it.
-    std::atomic<bool> transferFailed{false};
-    std::atomic<int> lastDelivered{0};
-    std::atomic<int> state{0};
-    // WaitForFrame's wait: the loop wakes it after each stored frame and after a failed read.
-    std::mutex frameWaitMutex;
-    std::condition_variable frameArrived;
-    std::thread thread;
-    std::unique_ptr<ManualResetEvent> doneEvent;
-    // The loop signals ackEvent under ackMutex, so a waiter can release the event safely.
-    std::mutex ackMutex;
-    std::atomic<ManualResetEvent*> ackEvent{nullptr};
     std::atomic<uint16_t> chipId{0};
+    // Set around a format's register writes: each is read back and retried (the word protocol only).
     std::atomic<int> verifyWrites{0};
-    int rowStart = 0, columnStart = 0, rowSize = 0, columnSize = 0;
+    // Declared last: destroyed first, while the transport it reads through is whole.
+    FrameRing ring{static_cast<FrameTransport&>(*this)};
 
 private:
-    friend class FrameLease;
-    DeviceResult StartAcquisition(int mode);
-    void AcquisitionLoop();
-    // True when the loop passed once within a second.
-    bool WaitLoopPass();
-    // Ends the loop (state 4), joins the thread and releases the events; the ring is kept.
-    void EndLoop();
-    void ReleaseRing();
-    int NewestSlot() const;
-    // The slot the loop fills next: neither the newest nor a leased one.
-    int SlotToFill() const;
-    // Copies the frame bytes of a slot; the copied frame's sequence, or -1 when the ring is released.
-    int CopySlot(int slot, void* destination);
-    void SignalLoopPass();
+    // The ring's transport: frames go through the exchanges above.
+    FrameSize CurrentFrameSize() override;
+    bool RequestFirstFrame() override;
+    bool ReadFrameInto(AlignedBuffer& slot, size_t length, const std::atomic<bool>& stop) override;
+    void WakeFrameRead() override;
+    uint64_t FailedTransfers() override { return failedTransfers.load(); }
 };
 
 // The device of this library's one camera model: window, subsampling, mirror, gains, exposure.

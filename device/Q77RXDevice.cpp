@@ -1,5 +1,6 @@
 // The Q77RX model: identification, sensor geometry, the word register protocol and the sensor window.
 #include <cstdint>
+#include <mutex>
 
 #include "device/CameraDevice.h"
 #include "platform/Clock.h"
@@ -95,24 +96,19 @@ DeviceResult Q77RXDevice::ReadWordRegister(int address, uint16_t* value) {
 }
 
 DeviceResult Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
-    const Suspension suspended = SuspendAcquisition();
-    if (suspended == Suspension::NoAck) return kNoAnswer;
+    const FrameRing::Pause pause(ring);
+    if (!pause) return kNoAnswer;
     const bool insideSensor = x >= 0 && y >= 0 && w >= kMinWidth && h >= kMinHeight &&
                               int64_t{x} + w <= kWidth && int64_t{y} + h <= kHeight && s >= 0 &&
                               s <= kMaxSubsample;
     // While an acquisition runs, its ring (and the consumers' buffers) were sized for the format it
     // started with: a window with more frame bytes waits for the next start.
-    const int ring = ringFrameBytes.load();
-    if (!insideSensor || (ring != 0 && FrameBytesOf(w, h, s) > ring)) {
-        ResumeAcquisition(suspended);
-        return kFailed;
-    }
+    const int ringBytes = ring.RingFrameBytes();
+    if (!insideSensor || (ringBytes != 0 && Subsampled(w, s) * Subsampled(h, s) > ringBytes)) return kFailed;
 
     uint16_t rowMode = 0, columnMode = 0;
     ReadRegister(kRowAddressModeRegister, &rowMode);
     ReadRegister(kColumnAddressModeRegister, &columnMode);
-    rowMode = WithSkip(rowMode, s);
-    columnMode = WithSkip(columnMode, s);
     {
         std::lock_guard lock(formatMutex);
         originX = x;
@@ -120,45 +116,38 @@ DeviceResult Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
         width = w;
         height = h;
         subsample = s;
-        rowStart = y + kRowOffset;
-        columnStart = x + kColumnOffset;
-        rowSize = h - 1;
-        columnSize = w - 1;
     }
     // Each write is read back and retried; a write that never sticks does not fail the format, which
     // is stored regardless.
     verifyWrites = 1;
-    WriteRegister(kRowStartRegister, rowStart);
-    WriteRegister(kColumnStartRegister, columnStart);
-    WriteRegister(kRowSizeRegister, rowSize);
-    WriteRegister(kColumnSizeRegister, columnSize);
+    WriteRegister(kRowStartRegister, y + kRowOffset);
+    WriteRegister(kColumnStartRegister, x + kColumnOffset);
+    WriteRegister(kRowSizeRegister, h - 1);
+    WriteRegister(kColumnSizeRegister, w - 1);
     WriteRegister(kHorizontalBlankRegister, kHorizontalBlanking);
     WriteRegister(kVerticalBlankRegister, kVerticalBlanking);
-    WriteRegister(kRowAddressModeRegister, rowMode);
-    WriteRegister(kColumnAddressModeRegister, columnMode);
+    WriteRegister(kRowAddressModeRegister, WithSkip(rowMode, s));
+    WriteRegister(kColumnAddressModeRegister, WithSkip(columnMode, s));
     verifyWrites = 0;
-    ResumeAcquisition(suspended);
     return kDone;
 }
 
 DeviceResult Q77RXDevice::SetMirrorV(int flag) {
-    const Suspension suspended = SuspendAcquisition();
-    if (suspended == Suspension::NoAck) return kNoAnswer;
+    const FrameRing::Pause pause(ring);
+    if (!pause) return kNoAnswer;
     uint16_t readMode = 0;
     ReadRegister(kReadModeRegister, &readMode);
     readMode = static_cast<uint16_t>(flag != 0 ? readMode | kMirrorVBit : readMode & ~kMirrorVBit);
     WriteRegister(kReadModeRegister, readMode);
     mirrorV = flag;
-    ResumeAcquisition(suspended);
     return kDone;
 }
 
 int Q77RXDevice::GetMirrorV() {
-    const Suspension suspended = SuspendAcquisition();
-    if (suspended == Suspension::NoAck) return mirrorV;
+    const FrameRing::Pause pause(ring);
+    if (!pause) return mirrorV;
     uint16_t readMode = 0;
     if (Succeeded(ReadRegister(kReadModeRegister, &readMode))) mirrorV = (readMode & kMirrorVBit) != 0 ? 1 : 0;
-    ResumeAcquisition(suspended);
     return mirrorV;
 }
 

@@ -308,6 +308,22 @@ TEST_F(CaptureModeTest, StalledCameraFailsEveryLaterExchangeAtOnceUntilItAnswers
     Control("unstall 1");
 }
 
+// A camera that answers every transfer, only slowly (each exchange alone in time), holds a capture start
+// no longer than one time-out: the start's exchanges share it, and the start fails once it is spent. The
+// transfers that reached the camera are counted, not the time.
+TEST_F(CaptureModeTest, SlowTransfersCostACaptureStartOneTimeOut) {
+    const int h = OpenSmallWithStallLimit(300);
+    // Each of the next 40 transfers takes 100 ms; the start makes more than 40.
+    Control("stall 1 40 100");
+    EXPECT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 0);
+    EXPECT_GE(Firmware().Counters().stallsPending, 36) << "the start went on after its time-out was spent";
+    Control("unstall 1");
+    Drain(h);
+    ASSERT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 1) << "the camera answers again";
+    EXPECT_TRUE(WaitForFrame(Queue()));
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+}
+
 TEST_F(CaptureModeTest, CloseAndReleaseWhileStreamingEndEveryThread) {
     const int h = OpenSmall();
     const int base = ThreadsNow();

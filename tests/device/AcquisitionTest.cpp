@@ -1,6 +1,7 @@
 // The acquisition thread: ring order, single frames, error state, pausing for register traffic, stalls.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -33,9 +34,8 @@ protected:
         EXPECT_TRUE(Eventually([&] { return disks.OpenHandles() == 0; }));
     }
     std::vector<int> Sequences() {
-        std::vector<int> sequences;
-        for (const auto& slot : device->frameSlots) sequences.push_back(slot.sequence.load());
-        return sequences;
+        const std::array<int, 3> sequences = device->ring.SlotSequences();
+        return {sequences.begin(), sequences.end()};
     }
     int StoredFrames() {
         int newest = 0;

@@ -265,7 +265,7 @@ private:
 class TestDevice : public Q77RXDevice {
 public:
     using CameraDevice::chipId;
-    using CameraDevice::frameSlots;
+    using CameraDevice::ring;
     using CameraDevice::transportStallMs;
     using CameraDevice::verifyWrites;
     using Q77RXDevice::Q77RXDevice;
