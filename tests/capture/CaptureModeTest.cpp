@@ -30,6 +30,9 @@ protected:
         return MadeSmall(Open());
     }
     // The same on a device that takes the camera as stalled after stallMs instead of 5 s.
+    // A time-out short enough for quick tests, long enough that a whole capture start on a loaded machine
+    // (all its exchanges share one time-out) fits in it when the camera answers.
+    static constexpr int kTestStallLimitMs = 2000;
     int OpenSmallWithStallLimit(int stallMs) {
         struct StallLimitDevice : Q77RXDevice {
             StallLimitDevice(DiskSystem& disks, int limitMs) : Q77RXDevice(disks) { transportStallMs = limitMs; }
@@ -282,7 +285,7 @@ TEST_F(CaptureModeTest, StopsLeaveAStalledFrameTransferBehindAndTheCameraStreams
 // handle fails without I/O, so CallBackPreview and Release each wait at most one time-out instead of one
 // per exchange, until the camera answers again.
 TEST_F(CaptureModeTest, StalledCameraFailsEveryLaterExchangeAtOnceUntilItAnswersAgain) {
-    const int h = OpenSmallWithStallLimit(300);
+    const int h = OpenSmallWithStallLimit(kTestStallLimitMs);
     // The next two transfers each block for 20 s.
     Control("stall 1 2 20000");
     EXPECT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 0);
@@ -312,9 +315,9 @@ TEST_F(CaptureModeTest, StalledCameraFailsEveryLaterExchangeAtOnceUntilItAnswers
 // no longer than one time-out: the start's exchanges share it, and the start fails once it is spent. The
 // transfers that reached the camera are counted, not the time.
 TEST_F(CaptureModeTest, SlowTransfersCostACaptureStartOneTimeOut) {
-    const int h = OpenSmallWithStallLimit(300);
-    // Each of the next 40 transfers takes 100 ms; the start makes more than 40.
-    Control("stall 1 40 100");
+    const int h = OpenSmallWithStallLimit(kTestStallLimitMs);
+    // Each of the next 40 transfers takes a quarter of the time-out; the start makes more than 40.
+    Control("stall 1 40 500");
     EXPECT_EQ(Zelvik_CallBackPreview(h, Queue(), nullptr, 0, 1), 0);
     EXPECT_GE(Firmware().Counters().stallsPending, 36) << "the start went on after its time-out was spent";
     Control("unstall 1");

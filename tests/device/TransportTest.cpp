@@ -1,6 +1,7 @@
 // Camera discovery, the drive probe and both register protocols, checked as bytes on the wire.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <mutex>
@@ -338,8 +339,14 @@ TEST(TransportMutexTest, WaitersBehindAStalledHolderGiveUpAndTheNextOneInLineGet
     TransportMutex drive;
     ASSERT_TRUE(drive.LockUnlessStalled(std::chrono::milliseconds(60000)));
     bool first = true, second = false;
-    std::thread impatient([&] { first = drive.LockUnlessStalled(std::chrono::milliseconds(50)); });
-    while (drive.Waiters() < 1) std::this_thread::yield();
+    std::atomic<bool> impatientDone{false};
+    std::thread impatient([&] {
+        first = drive.LockUnlessStalled(std::chrono::milliseconds(50));
+        impatientDone = true;
+    });
+    // The patient waiter lines up behind the impatient one, unless a loaded machine kept this thread away
+    // until the impatient one had already left (then only the hand-over below is tested).
+    while (drive.Waiters() < 1 && !impatientDone.load()) std::this_thread::yield();
     std::thread patient([&] {
         second = drive.LockUnlessStalled(std::chrono::milliseconds(60000));
         if (second) drive.unlock();
