@@ -12,6 +12,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "instance/ColorModes.h"
+
 namespace zelvik::dialogs {
 namespace {
 
@@ -80,7 +82,8 @@ void CheckOnly(QButtonGroup* group, int first, int value) {
 
 ImageEnableFlags EnableFlagsFor(int colorMode) {
     ImageEnableFlags flags{};
-    const bool monochrome = colorMode == 0 || colorMode == 1;
+    const ColorModeInfo* mode = FindColorMode(colorMode);
+    const bool monochrome = mode != nullptr && !mode->color;
     for (int i = 0; i < 9; ++i) flags[i] = true;
     if (monochrome) {
         for (int i : {kHue, kSaturation, kBayerGainRed, kBayerGainGreen, kBayerGainBlue}) flags[i] = false;
