@@ -6,6 +6,7 @@
 
 #include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
+#include "device/Sensor.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Scale.h"
 #include "instance/CameraInstance.h"
@@ -24,9 +25,8 @@ constexpr std::chrono::milliseconds kFrameWaitSlice{100};
 void DeviceFrameSize(CameraDevice& device, int& width, int& height) {
     int x = 0, y = 0, w = 0, h = 0, subsample = 0;
     device.GetFormat(&x, &y, &w, &h, &subsample);
-    const int step = 1 << std::clamp(subsample, 0, 3);
-    width = w / step;
-    height = h / step;
+    width = sensor::Subsampled(w, subsample);
+    height = sensor::Subsampled(h, subsample);
 }
 
 // Writes a field of the frame record only when it changes: the application may be reading the record
