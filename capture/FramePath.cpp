@@ -193,7 +193,7 @@ int FramePath::AutoIris(FrameBuffer* raw) {
         int32_t gain = Scaled(current, factor);
         gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, sensor::kGainMax);
         camera_.Device().SetGlobalGain(gain);
-        for (int slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) analog[slot] = gain;
+        SetGlobalGainSlots(analog, gain);
         camera_.Dialogs().AutoIrisWrote(kGlobalGainEdit, gain);
         return 1;
     }
