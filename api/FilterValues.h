@@ -73,6 +73,9 @@ struct FilterValueInfo {
     int slot;
     int min, max;
     FilterAction action;
+
+    // Whether a set refuses values outside min..max: the packed gains and the switch take any value.
+    constexpr bool RangeChecked() const { return action != FilterAction::PackedRgb && action != FilterAction::Switch; }
 };
 
 inline constexpr FilterValueInfo kFilterValues[] = {

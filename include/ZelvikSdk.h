@@ -259,6 +259,53 @@ ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue);
  * A static string, valid for the life of the process. */
 ZELVIK_API const char* ZelvikLib_KernelForms(void);
 
+/* ---- Extension: the library's tables, for bindings and tools that would otherwise copy them ---- */
+/* The name ("ZELVIK_ERR_NO_CAMERA") and the text ("camera not present") of an error code the library
+ * reports; NULL for any other code (10 included). Static strings, valid for the life of the process. */
+ZELVIK_API const char* ZelvikLib_ErrorName(int code);
+ZELVIK_API const char* ZelvikLib_ErrorText(int code);
+
+/* One indexed filter value of Zelvik_SetFilterValue and Zelvik_GetFilterValue. */
+typedef struct ZelvikFilterInfo {
+    uint32_t size;        /* sizeof(ZelvikFilterInfo) */
+    int32_t index;        /* 1..27 */
+    int32_t rangeChecked; /* 1: a set accepts min..max (both included) and refuses others with error 9;
+                             0: a set takes any value (6 packs three gains, 10 is a switch); min = max = 0 */
+    int32_t min, max;
+    const char* name;     /* of the property exports: "ExposureTime" for Zelvik_SetExposureTime */
+    const char* toolName; /* the zelvik tool's name: "exposure" */
+} ZelvikFilterInfo;
+/* Set info->size to sizeof(ZelvikFilterInfo) before the call. 1 and *info filled for index 1..27; 0 for
+ * any other index, a null info or a smaller size (nothing written). The strings are static. */
+ZELVIK_API int ZelvikLib_FilterInfo(int index, ZelvikFilterInfo* info);
+
+/* One colour mode: what Zelvik_SetColorMode takes and what its frames hold. */
+typedef struct ZelvikColorModeInfo {
+    uint32_t size;           /* sizeof(ZelvikColorModeInfo) */
+    int32_t bits;            /* Zelvik_SetColorMode's value and the frames' bits per pixel */
+    int32_t reportedDepth;   /* what Zelvik_GetColorMode answers in this mode */
+    int32_t color;           /* 1: blue, green, red samples (and an unused fourth); 0: gray */
+    int32_t samplesPerPixel; /* 1, 3 or 4 */
+    int32_t bitsPerSample;   /* 8, or 16 for words that hold 10-bit samples */
+} ZelvikColorModeInfo;
+/* Set info->size first. 1 and *info filled for mode n (0..5: 8, 16, 24, 32, 48 and 64 bits); 0 for any
+ * other n, a null info or a smaller size (nothing written). */
+ZELVIK_API int ZelvikLib_ColorMode(int n, ZelvikColorModeInfo* info);
+
+/* The sensor: its size and the smallest capture window it takes. */
+typedef struct ZelvikSensorInfo {
+    uint32_t size;               /* sizeof(ZelvikSensorInfo) */
+    int32_t width, height;       /* 2592 x 1944 */
+    int32_t minWidth, minHeight; /* 4 x 3 */
+} ZelvikSensorInfo;
+/* Set info->size first. 1 and *info filled; 0 for a null info or a smaller size (nothing written). */
+ZELVIK_API int ZelvikLib_SensorInfo(ZelvikSensorInfo* info);
+
+/* Microseconds one sensor line takes for a capture window `width` pixels wide (before subsampling) at
+ * subsample 0..2, as Zelvik_GetRealExposureTime counts it: its answer is the exposure in line periods
+ * times this, truncated. */
+ZELVIK_API double ZelvikLib_LinePeriodUs(int width, int subsample);
+
 /* ---- Extension: the state of a camera's recording (Zelvik_Record) ---- */
 /* How the last recording ended (ZelvikRecordStatus.end). */
 #define ZELVIK_REC_NONE 0          /* no recording has ended yet, or one is running */
