@@ -344,6 +344,34 @@ ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
  * frame. Read it when the message arrives: the next frame's message replaces it. */
 ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds);
 
+/* ---- Extension: cameras on disks the program provides ---- */
+/* Disks a handle looks for its cameras on instead of the system's USB disks: an emulator in the process,
+ * a replay, a test. The library applies the same rules as to the system's disks (identity, drives 1..4,
+ * the identification sector) and calls the functions from its own threads as well, one call at a time
+ * per drive. */
+typedef struct ZelvikDiskSet {
+    uint32_t size;  /* sizeof(ZelvikDiskSet) */
+    void* context;  /* given to identity and open */
+    /* The identity of USB disk `index` (0 first, in drive order: drive number index + 1) as the system's
+     * disks would give it, "USBSTOR\Disk&Ven_<vendor>&Prod_<model>&Rev_<revision>\<serial>": written
+     * NUL-terminated into out (size bytes, cut to fit) and its whole length returned; -1 past the last
+     * disk. A length of size or more is asked again with room for all of it. */
+    int (*identity)(void* context, int index, char* out, int size);
+    /* Opens drive `number` (1..4) for reading and writing: a drive, or NULL. */
+    void* (*open)(void* context, int number);
+    /* Transfers `length` bytes at byte `offset` of the drive: 1 when all of them were transferred. */
+    int (*read)(void* drive, uint64_t offset, void* buffer, size_t length);
+    int (*write)(void* drive, uint64_t offset, const void* buffer, size_t length);
+    /* Closes a drive open returned (NULL: nothing to do). */
+    void (*close)(void* drive);
+} ZelvikDiskSet;
+
+/* As Zelvik_Initialize, with the cameras looked for on `disks` (the record is copied). The context and
+ * every drive must stay usable until each drive the library opened is closed: at Zelvik_Release at the
+ * latest, or, for a transfer the drive still holds then, when that transfer returns. 0 for a null set or
+ * a size below sizeof(ZelvikDiskSet); otherwise as Zelvik_Initialize. */
+ZELVIK_API int ZelvikDisk_Initialize(ZELVIK_HWND notifyWindow, const ZelvikDiskSet* disks);
+
 #ifdef __cplusplus
 }
 #endif
