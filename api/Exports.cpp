@@ -57,6 +57,10 @@ R WithEngine(int handle, R failure, Op&& op) {
 }  // namespace
 
 int InitializeHandle(const std::function<int(CameraInstance&)>& init) {
+    return InitializeEntry([&init](HandleEntry& e) { return init(*e.instance); });
+}
+
+int InitializeEntry(const std::function<int(HandleEntry&)>& init) {
     std::shared_ptr<HandleEntry> entry;
     try {
         entry = std::make_shared<HandleEntry>();
@@ -67,7 +71,7 @@ int InitializeHandle(const std::function<int(CameraInstance&)>& init) {
     const int key = Registry().Insert(entry);
     std::lock_guard lock(entry->calls);
     try {
-        init(*entry->instance);  // its result reaches the application only through the error stack
+        init(*entry);  // its result reaches the application only through the error stack
     } catch (const std::bad_alloc&) {
         entry->instance->reportError(kErrMemory);
     } catch (...) {

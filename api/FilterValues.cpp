@@ -48,7 +48,7 @@ int SetFilterValue(CameraInstance& camera, int index, int value) {
     using sensor::GainSite;
     switch (e->action) {
         case FilterAction::GlobalGain:
-            for (int s : {kGainG1, kGainR, kGainB, kGainG2}) camera.Settings().analogSettings[s] = value;
+            SetGlobalGainSlots(camera.Settings().analogSettings, value);
             device.SetGlobalGain(value);
             break;
         case FilterAction::ColorGainGreen1:

@@ -7,6 +7,7 @@
 
 #include "capture/CaptureEngine.h"
 #include "instance/CameraInstance.h"
+#include "platform/DiskSystem.h"
 
 namespace zelvik {
 
@@ -14,6 +15,9 @@ namespace zelvik {
 // `calls` while they run, so a handle is never used by two exported calls at once and is never destroyed
 // under a running call.
 struct HandleEntry {
+    // The disks of a handle made on disks the application provides (ZelvikDisk_Initialize), else null.
+    // Declared first: it outlives the instance, whose device looks at it.
+    std::unique_ptr<DiskSystem> disks;
     // Both or neither: created together, released together (engine first: its threads end before the
     // instance saves the settings they write and closes the device they read).
     std::unique_ptr<CameraInstance> instance;  // null once released

@@ -6,6 +6,7 @@
 
 #include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
+#include "device/Sensor.h"
 #include "instance/CameraInstance.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
@@ -17,19 +18,6 @@ namespace {
 constexpr int kCaptureDeviceTimeout = 12000;
 // The sensor settles around a format change.
 constexpr int kFormatSettleMs = 100;
-
-int SubsampledSize(int size, int subsample) {
-    switch (subsample) {
-        case 1:
-            return size / 2;
-        case 2:
-            return size / 4;
-        case 3:
-            return size / 8;
-        default:
-            return size;
-    }
-}
 
 }  // namespace
 
@@ -61,8 +49,8 @@ int CaptureEngine::RunCaptureSetup() {
         return 0;
     }
     const CaptureWindow window = settings.captureWindow;
-    const int width = SubsampledSize(window.EH, settings.subsample);
-    const int height = SubsampledSize(window.EV, settings.subsample);
+    const int width = sensor::Subsampled(window.EH, settings.subsample);
+    const int height = sensor::Subsampled(window.EV, settings.subsample);
     const int mode = settings.colorMode;
     {
         std::lock_guard lock(outputMutex_);
@@ -187,8 +175,8 @@ void CaptureEngine::SetPreviewWindow(ZELVIK_HWND parent, int x, int y, int width
 
 int CaptureEngine::OpenPreviewWindow() {
     const CameraSettings& settings = camera_.Settings();
-    const int width = SubsampledSize(settings.captureWindow.EH, settings.subsample);
-    const int height = SubsampledSize(settings.captureWindow.EV, settings.subsample);
+    const int width = sensor::Subsampled(settings.captureWindow.EH, settings.subsample);
+    const int height = sensor::Subsampled(settings.captureWindow.EV, settings.subsample);
     if (preview_.Create(width, height)) return 1;
     camera_.reportError(kErrWindow);
     return 0;

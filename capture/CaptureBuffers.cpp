@@ -27,16 +27,16 @@ FrameBuffer& CaptureBuffers::OutputOf(int mode) {
 }
 
 bool CaptureBuffers::Build(int mode, int width, int height) {
-    if (!IsValidColorMode(mode)) return false;
-    // raw8 receives the camera's 8-bit frame in every mode (in mode 1 it is also the preview's gray copy).
+    const ColorModeInfo* info = FindColorMode(mode);
+    if (!info) return false;
+    // raw8 receives the camera's 8-bit frame in every mode (and is the preview's gray copy of 16-bit gray).
     if (!raw8_.Create(width, height, 8)) return false;
-    // The output buffer of the mode; in modes 0, 1 and 3..5 rgb24 is also built, as the demosaic target of
-    // gray mode 2 and the preview's colour copy. The wide modes widen into raw16.
-    if (IsWideColorMode(mode) && !raw16_.Create(width, height, 16)) return false;
-    if (mode != 1 && !rgb24_.Create(width, height, 24)) return false;
-    const ColorBuffer output = kColorModes[mode].output;
-    if (output != ColorBuffer::Raw8 && output != ColorBuffer::Raw16 && output != ColorBuffer::Rgb24 &&
-        !Of(output).Create(width, height, kColorModes[mode].bits)) {
+    if (info->Wide() && !raw16_.Create(width, height, 16)) return false;
+    if (info->NeedsRgb24() && !rgb24_.Create(width, height, 24)) return false;
+    // The output, unless it is one of the buffers above.
+    const ColorBuffer output = info->output;
+    if (output != ColorBuffer::Raw8 && output != info->raw && output != ColorBuffer::Rgb24 &&
+        !Of(output).Create(width, height, info->bits)) {
         return false;
     }
     return work_.CreateLike(&OutputOf(mode)) != 0;

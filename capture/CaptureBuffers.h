@@ -12,9 +12,11 @@ public:
     // The camera delivers one byte per pixel in every mode: each frame lands in raw8, and the 16-bit
     // modes widen it into raw16 in the frame path.
     FrameBuffer& Landing() { return raw8_; }
-    // The finished image of a mode (raw8, raw16, rgb24, rgb32, rgb48 or rgb64 for modes 0..5).
+    // The finished image of a mode (raw8, raw16, rgb24, rgb32, rgb48 or rgb64 for modes 0..5; raw8 for an
+    // invalid mode).
     FrameBuffer& OutputOf(int mode);
-    // rgb24: the output of mode 2, the demosaic target of gray mode 2 in mode 0.
+    // rgb24: an output, the preview's colour copy, or the demosaic target of the gray mode that turns the
+    // colour picture back into gray.
     FrameBuffer& Rgb24() { return rgb24_; }
     FrameBuffer& Raw16() { return raw16_; }
     // A copy of the output for the filters that read the unfiltered picture (sharpening).

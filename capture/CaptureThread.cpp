@@ -42,9 +42,9 @@ void Update(int32_t& field, int32_t value) {
 //
 // The frame stays in its ring slot (lent by the lease until the frame path is done) whenever the mode's
 // finished image is another buffer and the packed rows already meet the 4-byte row stride; it is copied
-// into the landing buffer only in mode 0, whose finished image is that buffer itself (GetImage and the
-// readers of whole images read it after the slot went back to the ring), and for widths that are not a
-// multiple of 4, whose rows must be spread to the stride.
+// into the landing buffer only when the mode's finished image is that buffer itself (8-bit gray: GetImage
+// and the readers of whole images read it after the slot went back to the ring), and for widths that are
+// not a multiple of 4, whose rows must be spread to the stride.
 CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease, FrameBuffer*& mosaic) {
     if (!LandingMatchesDevice()) return Intake::Dropped;
     lease = camera_.Device().LeaseLatestFrame();
@@ -54,7 +54,8 @@ CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease
     // A window change just before the lease may have left a frame of another window in the slot.
     if (!LandingMatchesDevice() || lease.Bytes() < frameBytes) return Intake::Dropped;
     landedArrivalNs_ = lease.ArrivalNs();
-    const bool inPlace = mode != 0 && landing.Stride() == static_cast<uint32_t>(landing.Width());
+    const bool inPlace =
+        &buffers_.OutputOf(mode) != &landing && landing.Stride() == static_cast<uint32_t>(landing.Width());
     if (inPlace && slotView_.Borrow(lease.Bits(), landing.Width(), landing.Height(), 8) != 0) {
         mosaic = &slotView_;
     } else {

@@ -72,19 +72,10 @@ void WidenTo10Bits(const FrameBuffer& raw8, FrameBuffer& raw16) {
     }
 }
 
-// The samples of a colour mode's output: gray 8, gray 16, colour 8, colour 16.
-FilterSamples SamplesOf(int mode) {
-    switch (mode) {
-        case 0:
-            return FilterSamples::kGray8;
-        case 1:
-            return FilterSamples::kGray16;
-        case 2:
-        case 3:
-            return FilterSamples::kColor8;
-        default:
-            return FilterSamples::kColor16;
-    }
+// The samples of a colour mode's output: gray or colour, 8 or 16 bits.
+FilterSamples SamplesOf(const ColorModeInfo& mode) {
+    if (mode.color) return mode.Wide() ? FilterSamples::kColor16 : FilterSamples::kColor8;
+    return mode.Wide() ? FilterSamples::kGray16 : FilterSamples::kGray8;
 }
 
 }  // namespace
@@ -130,7 +121,7 @@ void FramePath::DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& 
     DemosaicPass(destination, raw, CurrentBayerParams(s), kernels_.demosaic);
 }
 
-// Colour mode 0: gray mode 1 balances the four mosaic sites (measuring them while the countdown runs),
+// The 8-bit gray mosaic: gray mode 1 balances the four mosaic sites (measuring them while the countdown runs),
 // gray mode 2 turns the demosaiced colour picture back into gray.
 void FramePath::GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8) {
     auto& s = camera_.Settings().imageSettings;
@@ -155,10 +146,10 @@ void FramePath::GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8) {
     }
 }
 
-void FramePath::ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode) {
+void FramePath::ApplyFilters(FrameBuffer& output, FrameBuffer& work, const ColorModeInfo& mode) {
     const auto& s = camera_.Settings().imageSettings;
     const FilterTarget target{SamplesOf(mode), filterContext_.get()};
-    if (mode >= 2 && (s[kHue] != 0 || s[kSaturation] != 0)) {
+    if (mode.color && (s[kHue] != 0 || s[kSaturation] != 0)) {
         HueSaturationParams params{s[kHue], 0, s[kSaturation], 10};
         output.Apply(HueSaturation, output, nullptr, 0, 0, params, target);
     }
@@ -202,7 +193,7 @@ int FramePath::AutoIris(FrameBuffer* raw) {
         int32_t gain = Scaled(current, factor);
         gain = factor > 1 && gain <= kGainFloor ? kGainFloor : std::clamp(gain, 0, sensor::kGainMax);
         camera_.Device().SetGlobalGain(gain);
-        for (int slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) analog[slot] = gain;
+        SetGlobalGainSlots(analog, gain);
         camera_.Dialogs().AutoIrisWrote(kGlobalGainEdit, gain);
         return 1;
     }
@@ -221,20 +212,21 @@ int FramePath::AutoIris(FrameBuffer* raw) {
 }
 
 void FramePath::Process(CaptureBuffers& buffers, FrameBuffer& mosaic, int mode) {
+    const ColorModeInfo* info = FindColorMode(mode);
+    if (!info) return;
     // The camera's 8-bit frame is measured and corrected before any widening: the 10-bit form carries
     // the same levels, and the hot-pixel rule is defined on 8-bit samples.
     AutoIris(&mosaic);
     CorrectHotPixels(mosaic);
-    const bool wide = IsWideColorMode(mode);
-    if (wide) WidenTo10Bits(mosaic, buffers.Raw16());
+    if (info->Wide()) WidenTo10Bits(mosaic, buffers.Raw16());
 
     FrameBuffer& output = buffers.OutputOf(mode);
-    if (mode == 0) {
+    if (info->HasGrayModes()) {
         GrayModeStep(buffers, mosaic);
-    } else if (mode >= 2) {
-        DemosaicWithWhiteBalance(output, wide ? buffers.Raw16() : mosaic);
+    } else if (info->color) {
+        DemosaicWithWhiteBalance(output, info->Wide() ? buffers.Raw16() : mosaic);
     }
-    ApplyFilters(output, buffers.Work(), mode);
+    ApplyFilters(output, buffers.Work(), *info);
 }
 
 }  // namespace zelvik

@@ -26,9 +26,9 @@ public:
     bool Prepare();
 
     // Runs, in this order: automatic exposure/gain, hot-pixel correction, (16-bit modes) widening of the
-    // 8-bit frame to 10-bit samples, the gray-mode step (mode 0) or the demosaic with white balance
-    // (modes 2..5), then the filters on the output buffer of mode. mosaic is the camera's 8-bit frame:
-    // the landing buffer, or (modes 1..5, whose output is another buffer) the frame ring's slot itself;
+    // 8-bit frame to 10-bit samples, the gray-mode step (8-bit gray) or the demosaic with white balance
+    // (colour modes), then the filters on the output buffer of mode. An invalid mode is not processed. mosaic is the camera's 8-bit frame:
+    // the landing buffer, or (modes whose output is another buffer) the frame ring's slot itself;
     // hot pixels are corrected in it.
     void Process(CaptureBuffers& buffers, FrameBuffer& mosaic, int mode);
 
@@ -40,7 +40,7 @@ private:
     void CorrectHotPixels(FrameBuffer& raw8);
     void DemosaicWithWhiteBalance(FrameBuffer& destination, FrameBuffer& raw);
     void GrayModeStep(CaptureBuffers& buffers, FrameBuffer& raw8);
-    void ApplyFilters(FrameBuffer& output, FrameBuffer& work, int mode);
+    void ApplyFilters(FrameBuffer& output, FrameBuffer& work, const ColorModeInfo& mode);
 
     CameraInstance& camera_;
     CpuInfo cpu_{};

@@ -11,24 +11,24 @@ namespace {
 constexpr const char* kChildTitle = "ActiveMovie Window";
 constexpr const char* kTopLevelTitle = "Active Window";
 
-// The picture of a colour mode at display depth: modes 0 and 2 show their output as it is; the others
-// are first converted into the 8-bit (mode 1) or 24-bit copy the capture setup built for the preview.
-FrameBuffer& DisplaySource(CaptureBuffers& buffers, int mode) {
-    FrameBuffer& output = buffers.OutputOf(mode);
-    switch (mode) {
-        case 1:
+// The picture of a colour mode at display depth: the output as it is, or the 8-bit (16-bit gray) or
+// 24-bit (32-, 48- and 64-bit colour) copy the capture setup built for the preview.
+FrameBuffer& DisplaySource(CaptureBuffers& buffers, const ColorModeInfo& mode) {
+    FrameBuffer& output = buffers.OutputOf(mode.code);
+    switch (mode.preview) {
+        case PreviewCopy::Gray16To8:
             buffers.Landing().Apply(Gray16To8, output, nullptr, 0, 0);
             return buffers.Landing();
-        case 3:
+        case PreviewCopy::Bgr32To24:
             buffers.Rgb24().Apply(CopyBgr, output, nullptr, 0, 0);
             return buffers.Rgb24();
-        case 4:
-        case 5:
+        case PreviewCopy::Bgr48To24:
             buffers.Rgb24().Apply(Bgr48To24, output, nullptr, 0, 0);
             return buffers.Rgb24();
-        default:
-            return output;
+        case PreviewCopy::None:
+            break;
     }
+    return output;
 }
 
 }  // namespace
@@ -77,12 +77,14 @@ void PreviewWindow::Destroy() {
 
 bool PreviewWindow::Draw(CaptureBuffers& buffers, int mode) {
     std::lock_guard lock(mutex_);
-    if (!window_ || lossReported_) return true;
+    const ColorModeInfo* info = FindColorMode(mode);
+    if (!window_ || lossReported_ || !info) return true;
     ScreenImage image;
     ShowResult result = window_->BeginFrame(image);
     if (result == ShowResult::kReady) {
-        // In colour mode 1 the picture always takes the scaled path, even at the window's own size.
-        if (DrawPreview(DisplaySource(buffers, mode), mode == 1, scaled_, image) == PreviewPath::kNone) return true;
+        // 16-bit gray always takes the scaled path, even at the window's own size.
+        const bool alwaysScaled = info->preview == PreviewCopy::Gray16To8;
+        if (DrawPreview(DisplaySource(buffers, *info), alwaysScaled, scaled_, image) == PreviewPath::kNone) return true;
         result = window_->ShowFrame();
     }
     if (result != ShowResult::kLost) return true;

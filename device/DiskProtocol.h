@@ -5,22 +5,22 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/CameraIdentity.h"
 #include "platform/AlignedBuffer.h"
 
 namespace zelvik::protocol {
 
-constexpr size_t kSectorSize = 512;
+constexpr size_t kSectorSize = identity::kIdentificationSize;
 // Byte offsets from the start of the camera disk (sectors 256, 257 and 258).
-constexpr uint64_t kStatusOffset = 0x20000;   // identification/status sector, read
+constexpr uint64_t kStatusOffset = identity::kIdentificationOffset;  // identification/status sector, read
 constexpr uint64_t kCommandOffset = 0x20200;  // command sector, written
 constexpr uint64_t kImageOffset = 0x20400;    // image data, one read of the whole transfer
 
-// Identification sector: only the first 21 characters of the signature are compared; the version text
-// after them is free.
-constexpr char kSignature[] = "MOVANE USB 3.0 Camera";
-constexpr size_t kSignatureLength = sizeof(kSignature) - 1;
-constexpr size_t kModelIdAByte = 26;
-constexpr size_t kModelIdBByte = 27;
+// Identification sector (device/CameraIdentity.h).
+using identity::kModelIdAByte;
+using identity::kModelIdBByte;
+using identity::kSignature;
+using identity::kSignatureLength;
 // Status fields in the same sector.
 constexpr size_t kFrameReadyByte = 256;  // 1 when a frame can be read (byte protocol)
 constexpr size_t kByteResultByte = 257;  // result of a byte-register read

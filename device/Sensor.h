@@ -20,6 +20,19 @@ constexpr int Subsampled(int length, int subsample) {
     return length / (1 << std::clamp(subsample, 0, kMaxSubsample));
 }
 
+// Line timing: a line takes the window's width after subsampling plus the overhead, in clocks of the
+// pixel clock.
+constexpr int kLineOverheadClocks = 916;
+constexpr int kPixelClockMHz = 96;
+
+// Pixel clocks per line as the exposure read-out counts them: the width halved for subsample 1, quartered
+// for 2 and whole for any other value (3 included), plus the overhead; kept in 16 bits as the read-out
+// keeps it.
+constexpr uint16_t LineClocks(int64_t width, int subsample) {
+    const int64_t counted = subsample == 1 ? width / 2 : subsample == 2 ? width / 4 : width;
+    return static_cast<uint16_t>(counted + kLineOverheadClocks);
+}
+
 // Ranges the API offers for the analog settings (GetCameraInfo, the filter values).
 constexpr int kGainMin = 0;
 constexpr int kGainMax = 63;

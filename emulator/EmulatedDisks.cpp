@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "emulator/RegisterMap.h"
+#include "platform/UsbIdentity.h"
 
 namespace zelvik::emu {
 namespace {
@@ -79,13 +80,7 @@ bool ParseSwitch(const std::string& text, bool* on) {
 
 }  // namespace
 
-std::string EmulatedDisk::IdentityString() const {
-    auto underscores = [](std::string text) {
-        std::replace(text.begin(), text.end(), ' ', '_');
-        return text;
-    };
-    return "USBSTOR\\Disk&Ven_" + underscores(vendor) + "&Prod_" + underscores(model) + "&Rev_" + rev + "\\" + serial;
-}
+std::string EmulatedDisk::IdentityString() const { return UsbDiskIdentity(vendor, model, rev, serial); }
 
 UsbPort UsbPort::OfSpeed(int mbps) {
     UsbPort port;

@@ -25,8 +25,6 @@
 GST_DEBUG_CATEGORY_STATIC(zelvik_src_debug);
 #define GST_CAT_DEFAULT zelvik_src_debug
 
-#define SENSOR_WIDTH 2592
-#define SENSOR_HEIGHT 1944
 #define FORMATS "{ BGR, BGRx, GRAY8, GRAY16_LE }"
 /* Preferred first: the camera is a colour camera. */
 static const char* const kFormatOrder[] = {"BGR", "BGRx", "GRAY8", "GRAY16_LE"};
@@ -49,16 +47,31 @@ enum {
     PROP_GRAY_MODE,
 };
 
-/* Filter value indexes of the library's settings table. */
-enum {
-    FILTER_WB_RED = 7,
-    FILTER_WB_GREEN = 8,
-    FILTER_WB_BLUE = 9,
-    FILTER_GAMMA = 11,
-    FILTER_GAIN = 13,
-    FILTER_EXPOSURE = 18,
-    FILTER_GRAY_MODE = 19
-};
+/* The library's filter values the properties set, found by name in its table at class initialisation:
+ * their indexes and ranges are the library's. */
+typedef struct {
+    const char* name; /* of the library's property exports: Zelvik_Set<name> */
+    ZelvikFilterInfo info;
+} Filter;
+enum { FILTER_WB_RED, FILTER_WB_GREEN, FILTER_WB_BLUE, FILTER_GAMMA, FILTER_GAIN, FILTER_EXPOSURE, FILTER_GRAY_MODE };
+static Filter filters[] = {{"BayerGainRed", {0}}, {"BayerGainGreen", {0}}, {"BayerGainBlue", {0}}, {"Gamma", {0}},
+                           {"GlobalGain", {0}},   {"ExposureTime", {0}},   {"GrayMode", {0}}};
+static ZelvikSensorInfo sensor;
+
+static void read_library_tables(void) {
+    for (size_t f = 0; f < G_N_ELEMENTS(filters); ++f) {
+        ZelvikFilterInfo info = {sizeof info, 0, 0, 0, 0, NULL, NULL};
+        for (int index = 1; ZelvikLib_FilterInfo(index, &info); ++index) {
+            if (strcmp(info.name, filters[f].name) == 0) {
+                filters[f].info = info;
+                break;
+            }
+        }
+        if (filters[f].info.index == 0) g_error("zelviksrc: the camera library has no filter value %s", filters[f].name);
+    }
+    sensor.size = sizeof sensor;
+    if (!ZelvikLib_SensorInfo(&sensor)) g_error("zelviksrc: the camera library does not describe its sensor");
+}
 
 /* The library's gray modes of the 8-bit frame: the sensor's mosaic as read, the mosaic with per-site gains,
  * or luminance from the demosaiced colour picture. */
@@ -73,10 +86,17 @@ static GType gray_mode_type(void) {
     return type;
 }
 
-static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
-    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-raw, format = (string) " FORMATS ", width = (int) [ 4, 2592 ], "
-                    "height = (int) [ 3, 1944 ], framerate = (fraction) [ 0/1, MAX ]"));
+/* Every size from the sensor's smallest window to the whole sensor. */
+static GstPadTemplate* src_template(void) {
+    gchar* text = g_strdup_printf("video/x-raw, format = (string) " FORMATS ", width = (int) [ %d, %d ], "
+                                  "height = (int) [ %d, %d ], framerate = (fraction) [ 0/1, MAX ]",
+                                  sensor.minWidth, sensor.width, sensor.minHeight, sensor.height);
+    GstCaps* caps = gst_caps_from_string(text);
+    GstPadTemplate* pad = gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, caps);
+    gst_caps_unref(caps);
+    g_free(text);
+    return pad;
+}
 
 G_DEFINE_TYPE(GstZelvikSrc, gst_zelvik_src, GST_TYPE_PUSH_SRC);
 
@@ -105,9 +125,9 @@ static int bits_of_format(GstVideoFormat format) {
 
 /* Sends one setting that was given as a property (a negative value leaves the camera's own). Called
  * without the object lock, which posting a warning takes; the library serialises calls on one handle. */
-static void apply_filter(GstZelvikSrc* self, int index, int value, const char* name) {
+static void apply_filter(GstZelvikSrc* self, int filter, int value, const char* name) {
     if (self->handle == 0 || value < 0) return;
-    if (!Zelvik_SetFilterValue(self->handle, index, value))
+    if (!Zelvik_SetFilterValue(self->handle, filters[filter].info.index, value))
         GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("The camera refused %s %d.", name, value),
                             ("error %d", pop_error(self->handle)));
 }
@@ -126,21 +146,21 @@ static void apply_settings(GstZelvikSrc* self) {
 
 /* The window and subsampling properties, sent when the camera opens. */
 static gboolean apply_geometry(GstZelvikSrc* self) {
-    const int width = self->roi_width > 0 ? self->roi_width : SENSOR_WIDTH - self->roi_x;
-    const int height = self->roi_height > 0 ? self->roi_height : SENSOR_HEIGHT - self->roi_y;
+    const int width = self->roi_width > 0 ? self->roi_width : sensor.width - self->roi_x;
+    const int height = self->roi_height > 0 ? self->roi_height : sensor.height - self->roi_y;
     const int subsample = self->subsample == 4 ? 2 : self->subsample == 2 ? 1 : 0;
     const int factor = self->subsample;
-    /* The sensor delivers at least 4 x 3 pixels; the caps say so too. */
-    if (self->roi_x + width > SENSOR_WIDTH || self->roi_y + height > SENSOR_HEIGHT || width / factor < 4 ||
-        height / factor < 3) {
+    /* The sensor delivers at least its smallest window; the caps say so too. */
+    if (self->roi_x + width > sensor.width || self->roi_y + height > sensor.height ||
+        width / factor < sensor.minWidth || height / factor < sensor.minHeight) {
         GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
-                          ("The window %d,%d %dx%d is not inside the %dx%d sensor, or gives frames smaller than 4x3 "
-                           "at subsampling %d.", self->roi_x, self->roi_y, width, height, SENSOR_WIDTH,
-                           SENSOR_HEIGHT, factor), (NULL));
+                          ("The window %d,%d %dx%d is not inside the %dx%d sensor, or gives frames smaller than "
+                           "%dx%d at subsampling %d.", self->roi_x, self->roi_y, width, height, sensor.width,
+                           sensor.height, sensor.minWidth, sensor.minHeight, factor), (NULL));
         return FALSE;
     }
     if (!Zelvik_SetSubSample(self->handle, subsample) ||
-        !Zelvik_SetCaptureWindowEx(self->handle, SENSOR_WIDTH, self->roi_x, width, SENSOR_HEIGHT, self->roi_y, height)) {
+        !Zelvik_SetCaptureWindowEx(self->handle, sensor.width, self->roi_x, width, sensor.height, self->roi_y, height)) {
         GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("The camera refused the window."),
                           ("error %d", pop_error(self->handle)));
         return FALSE;
@@ -477,14 +497,14 @@ static void gst_zelvik_src_set_property(GObject* object, guint id, const GValue*
         apply_settings(self);
 }
 
-static int read_filter(GstZelvikSrc* self, int index, int fallback) {
+static int read_filter(GstZelvikSrc* self, int filter, int fallback) {
     int ok = 0;
-    const int value = self->handle != 0 ? Zelvik_GetFilterValue(self->handle, index, &ok) : 0;
+    const int value = self->handle != 0 ? Zelvik_GetFilterValue(self->handle, filters[filter].info.index, &ok) : 0;
     return ok ? value : fallback;
 }
 
-static double read_factor(GstZelvikSrc* self, int index, double fallback) {
-    const int value = read_filter(self, index, -1);
+static double read_factor(GstZelvikSrc* self, int filter, double fallback) {
+    const int value = read_filter(self, filter, -1);
     return value >= 0 ? value / 100.0 : fallback;
 }
 
@@ -533,39 +553,46 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
     const GParamFlags live = rw | GST_PARAM_MUTABLE_PLAYING;
     const GParamFlags at_start = rw | GST_PARAM_MUTABLE_READY;
 
+    read_library_tables();
     object->set_property = gst_zelvik_src_set_property;
     object->get_property = gst_zelvik_src_get_property;
     g_object_class_install_property(object, PROP_CAMERA,
         g_param_spec_int("camera", "Camera", "Index of the camera (0 is the first attached)", 0, 9, 0, at_start));
     g_object_class_install_property(object, PROP_EXPOSURE,
         g_param_spec_int("exposure", "Exposure", "Exposure in line periods (-1: the camera's stored value)", -1,
-                         16383, -1, live));
+                         filters[FILTER_EXPOSURE].info.max, -1, live));
     g_object_class_install_property(object, PROP_GAIN,
-        g_param_spec_int("gain", "Gain", "Global analog gain, 16 is unity (-1: the camera's stored value)", -1, 63,
-                         -1, live));
+        g_param_spec_int("gain", "Gain", "Global analog gain, 16 is unity (-1: the camera's stored value)", -1,
+                         filters[FILTER_GAIN].info.max, -1, live));
+    /* The factors are the library's percent values. */
     g_object_class_install_property(object, PROP_GAMMA,
-        g_param_spec_double("gamma", "Gamma", "Gamma, 1.0 is linear (-1: the camera's stored value)", -1, 2, -1,
-                            live));
+        g_param_spec_double("gamma", "Gamma", "Gamma, 1.0 is linear (-1: the camera's stored value)", -1,
+                            filters[FILTER_GAMMA].info.max / 100.0, -1, live));
     g_object_class_install_property(object, PROP_WB_RED,
         g_param_spec_double("white-balance-red", "White balance red",
-                            "Red gain, 1.0 leaves it (-1: the camera's stored value)", -1, 2, -1, live));
+                            "Red gain, 1.0 leaves it (-1: the camera's stored value)", -1,
+                            filters[FILTER_WB_RED].info.max / 100.0, -1, live));
     g_object_class_install_property(object, PROP_WB_GREEN,
         g_param_spec_double("white-balance-green", "White balance green",
-                            "Green gain, 1.0 leaves it (-1: the camera's stored value)", -1, 2, -1, live));
+                            "Green gain, 1.0 leaves it (-1: the camera's stored value)", -1,
+                            filters[FILTER_WB_GREEN].info.max / 100.0, -1, live));
     g_object_class_install_property(object, PROP_WB_BLUE,
         g_param_spec_double("white-balance-blue", "White balance blue",
-                            "Blue gain, 1.0 leaves it (-1: the camera's stored value)", -1, 2, -1, live));
+                            "Blue gain, 1.0 leaves it (-1: the camera's stored value)", -1,
+                            filters[FILTER_WB_BLUE].info.max / 100.0, -1, live));
     g_object_class_install_property(object, PROP_ROI_X,
-        g_param_spec_int("roi-x", "Window left", "First sensor column of the window", 0, SENSOR_WIDTH - 4, 0,
+        g_param_spec_int("roi-x", "Window left", "First sensor column of the window", 0,
+                         sensor.width - sensor.minWidth, 0,
                          at_start));
     g_object_class_install_property(object, PROP_ROI_Y,
-        g_param_spec_int("roi-y", "Window top", "First sensor row of the window", 0, SENSOR_HEIGHT - 3, 0, at_start));
+        g_param_spec_int("roi-y", "Window top", "First sensor row of the window", 0,
+                         sensor.height - sensor.minHeight, 0, at_start));
     g_object_class_install_property(object, PROP_ROI_WIDTH,
         g_param_spec_int("roi-width", "Window width", "Window width in sensor columns (0: to the right edge)", 0,
-                         SENSOR_WIDTH, 0, at_start));
+                         sensor.width, 0, at_start));
     g_object_class_install_property(object, PROP_ROI_HEIGHT,
         g_param_spec_int("roi-height", "Window height", "Window height in sensor rows (0: to the bottom edge)", 0,
-                         SENSOR_HEIGHT, 0, at_start));
+                         sensor.height, 0, at_start));
     g_object_class_install_property(object, PROP_SUBSAMPLE,
         g_param_spec_int("subsample", "Subsampling", "Subsampling factor in both directions: 1, 2 or 4", 1, 4, 1,
                          at_start));
@@ -580,7 +607,7 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
     gst_element_class_set_static_metadata(element, "Zelvik Q77RX camera source", "Source/Video",
                                           "Streams frames from a Zelvik Q77RX camera",
                                           "Zelvik Q77RX camera library");
-    gst_element_class_add_static_pad_template(element, &src_template);
+    gst_element_class_add_pad_template(element, src_template());
 
     base->start = gst_zelvik_src_start;
     base->stop = gst_zelvik_src_stop;

@@ -259,6 +259,53 @@ ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue);
  * A static string, valid for the life of the process. */
 ZELVIK_API const char* ZelvikLib_KernelForms(void);
 
+/* ---- Extension: the library's tables, for bindings and tools that would otherwise copy them ---- */
+/* The name ("ZELVIK_ERR_NO_CAMERA") and the text ("camera not present") of an error code the library
+ * reports; NULL for any other code (10 included). Static strings, valid for the life of the process. */
+ZELVIK_API const char* ZelvikLib_ErrorName(int code);
+ZELVIK_API const char* ZelvikLib_ErrorText(int code);
+
+/* One indexed filter value of Zelvik_SetFilterValue and Zelvik_GetFilterValue. */
+typedef struct ZelvikFilterInfo {
+    uint32_t size;        /* sizeof(ZelvikFilterInfo) */
+    int32_t index;        /* 1..27 */
+    int32_t rangeChecked; /* 1: a set accepts min..max (both included) and refuses others with error 9;
+                             0: a set takes any value (6 packs three gains, 10 is a switch); min = max = 0 */
+    int32_t min, max;
+    const char* name;     /* of the property exports: "ExposureTime" for Zelvik_SetExposureTime */
+    const char* toolName; /* the zelvik tool's name: "exposure" */
+} ZelvikFilterInfo;
+/* Set info->size to sizeof(ZelvikFilterInfo) before the call. 1 and *info filled for index 1..27; 0 for
+ * any other index, a null info or a smaller size (nothing written). The strings are static. */
+ZELVIK_API int ZelvikLib_FilterInfo(int index, ZelvikFilterInfo* info);
+
+/* One colour mode: what Zelvik_SetColorMode takes and what its frames hold. */
+typedef struct ZelvikColorModeInfo {
+    uint32_t size;           /* sizeof(ZelvikColorModeInfo) */
+    int32_t bits;            /* Zelvik_SetColorMode's value and the frames' bits per pixel */
+    int32_t reportedDepth;   /* what Zelvik_GetColorMode answers in this mode */
+    int32_t color;           /* 1: blue, green, red samples (and an unused fourth); 0: gray */
+    int32_t samplesPerPixel; /* 1, 3 or 4 */
+    int32_t bitsPerSample;   /* 8, or 16 for words that hold 10-bit samples */
+} ZelvikColorModeInfo;
+/* Set info->size first. 1 and *info filled for mode n (0..5: 8, 16, 24, 32, 48 and 64 bits); 0 for any
+ * other n, a null info or a smaller size (nothing written). */
+ZELVIK_API int ZelvikLib_ColorMode(int n, ZelvikColorModeInfo* info);
+
+/* The sensor: its size and the smallest capture window it takes. */
+typedef struct ZelvikSensorInfo {
+    uint32_t size;               /* sizeof(ZelvikSensorInfo) */
+    int32_t width, height;       /* 2592 x 1944 */
+    int32_t minWidth, minHeight; /* 4 x 3 */
+} ZelvikSensorInfo;
+/* Set info->size first. 1 and *info filled; 0 for a null info or a smaller size (nothing written). */
+ZELVIK_API int ZelvikLib_SensorInfo(ZelvikSensorInfo* info);
+
+/* Microseconds one sensor line takes for a capture window `width` pixels wide (before subsampling) at
+ * subsample 0..2, as Zelvik_GetRealExposureTime counts it: its answer is the exposure in line periods
+ * times this, truncated. */
+ZELVIK_API double ZelvikLib_LinePeriodUs(int width, int subsample);
+
 /* ---- Extension: the state of a camera's recording (Zelvik_Record) ---- */
 /* How the last recording ended (ZelvikRecordStatus.end). */
 #define ZELVIK_REC_NONE 0          /* no recording has ended yet, or one is running */
@@ -296,6 +343,34 @@ ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
  * clock_gettime(CLOCK_MONOTONIC) minus it. 0 for an unknown handle, a null pointer or before the first
  * frame. Read it when the message arrives: the next frame's message replaces it. */
 ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds);
+
+/* ---- Extension: cameras on disks the program provides ---- */
+/* Disks a handle looks for its cameras on instead of the system's USB disks: an emulator in the process,
+ * a replay, a test. The library applies the same rules as to the system's disks (identity, drives 1..4,
+ * the identification sector) and calls the functions from its own threads as well, one call at a time
+ * per drive. */
+typedef struct ZelvikDiskSet {
+    uint32_t size;  /* sizeof(ZelvikDiskSet) */
+    void* context;  /* given to identity and open */
+    /* The identity of USB disk `index` (0 first, in drive order: drive number index + 1) as the system's
+     * disks would give it, "USBSTOR\Disk&Ven_<vendor>&Prod_<model>&Rev_<revision>\<serial>": written
+     * NUL-terminated into out (size bytes, cut to fit) and its whole length returned; -1 past the last
+     * disk. A length of size or more is asked again with room for all of it. */
+    int (*identity)(void* context, int index, char* out, int size);
+    /* Opens drive `number` (1..4) for reading and writing: a drive, or NULL. */
+    void* (*open)(void* context, int number);
+    /* Transfers `length` bytes at byte `offset` of the drive: 1 when all of them were transferred. */
+    int (*read)(void* drive, uint64_t offset, void* buffer, size_t length);
+    int (*write)(void* drive, uint64_t offset, const void* buffer, size_t length);
+    /* Closes a drive open returned (NULL: nothing to do). */
+    void (*close)(void* drive);
+} ZelvikDiskSet;
+
+/* As Zelvik_Initialize, with the cameras looked for on `disks` (the record is copied). The context and
+ * every drive must stay usable until each drive the library opened is closed: at Zelvik_Release at the
+ * latest, or, for a transfer the drive still holds then, when that transfer returns. 0 for a null set or
+ * a size below sizeof(ZelvikDiskSet); otherwise as Zelvik_Initialize. */
+ZELVIK_API int ZelvikDisk_Initialize(ZELVIK_HWND notifyWindow, const ZelvikDiskSet* disks);
 
 #ifdef __cplusplus
 }

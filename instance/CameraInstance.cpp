@@ -308,16 +308,12 @@ int CameraInstance::GetIOPort(unsigned char* out) {
 
 int CameraInstance::CalculateExposure() {
     const CaptureWindow& window = settings_.captureWindow;
-    clockPeriod_ = 1.0 / 96.0;
-    // A refused window is kept, so EH may be any int: the sum is formed in 64 bits and kept as 16, and a
+    clockPeriod_ = 1.0 / sensor::kPixelClockMHz;
+    // A refused window is kept, so EH may be any int: the line is formed in 64 bits and kept as 16, and a
     // product beyond the int range (a stored exposure near INT_MAX) saturates instead of wrapping.
-    const int64_t eh = window.EH;
-    int64_t line = eh + 916;
-    if (settings_.subsample == 1) line = eh / 2 + 916;
-    if (settings_.subsample == 2) line = eh / 4 + 916;
-    lineLength_ = static_cast<uint16_t>(line);
-    const double exposure =
-        std::trunc(static_cast<double>(lineLength_) * settings_.analogSettings[kExposure] / 96.0);
+    lineLength_ = sensor::LineClocks(window.EH, settings_.subsample);
+    const double exposure = std::trunc(static_cast<double>(lineLength_) * settings_.analogSettings[kExposure] /
+                                       sensor::kPixelClockMHz);
     realExposure_ = static_cast<int32_t>(std::clamp(exposure, double{INT32_MIN}, double{INT32_MAX}));
     return realExposure_;
 }

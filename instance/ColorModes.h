@@ -3,23 +3,54 @@
 
 namespace zelvik {
 
-// The finished image of a mode lives in one of the capture engine's buffers.
+// The capture engine's buffers a mode's mosaic and finished image live in.
 enum class ColorBuffer { Raw8, Raw16, Rgb24, Rgb32, Rgb48, Rgb64 };
+
+// How the preview window shows a mode's finished image: as it is, or through a copy at display depth.
+enum class PreviewCopy {
+    None,       // drawn as it is (8-bit gray, 24-bit colour)
+    Gray16To8,  // narrowed into the 8-bit landing buffer, and always drawn through the scaled path
+    Bgr32To24,  // copied into rgb24
+    Bgr48To24,  // 48- and 64-bit colour narrowed into rgb24
+};
 
 struct ColorModeInfo {
     int code;           // stored as "Color", kept in CameraSettings::colorMode
     int bits;           // what Zelvik_SetColorMode takes; bits per pixel of the output buffer
     int reportedDepth;  // what Zelvik_GetColorMode answers: the significant bits
-    bool wide;          // 10-bit samples in 16-bit words (the frame path widens the camera's bytes)
+    // The mosaic the frame path works on: raw16 holds 10-bit samples in 16-bit words, which the frame path
+    // widens from the camera's bytes; raw8 is the camera's frame itself.
+    ColorBuffer raw;
     ColorBuffer output;
+    bool color;  // the output is the demosaiced colour picture; else it is the gray mosaic itself
+    PreviewCopy preview;
+
+    // 16-bit samples: the camera is switched to its wide transfer and the frame path widens the frame.
+    constexpr bool Wide() const { return raw == ColorBuffer::Raw16; }
+    // The gray modes (site gains, luminance) act on the 8-bit gray mosaic only.
+    constexpr bool HasGrayModes() const { return !color && raw == ColorBuffer::Raw8; }
+    // rgb24 is built as the output, as the preview's colour copy, or as the demosaic target of the gray
+    // mode that turns the colour picture back into gray.
+    constexpr bool NeedsRgb24() const {
+        return output == ColorBuffer::Rgb24 || preview == PreviewCopy::Bgr32To24 ||
+               preview == PreviewCopy::Bgr48To24 || HasGrayModes();
+    }
 };
 
 inline constexpr ColorModeInfo kColorModes[] = {
-    {0, 8, 8, false, ColorBuffer::Raw8},    {1, 16, 10, true, ColorBuffer::Raw16},
-    {2, 24, 24, false, ColorBuffer::Rgb24}, {3, 32, 32, false, ColorBuffer::Rgb32},
-    {4, 48, 42, true, ColorBuffer::Rgb48},  {5, 64, 58, true, ColorBuffer::Rgb64},
+    {0, 8, 8, ColorBuffer::Raw8, ColorBuffer::Raw8, false, PreviewCopy::None},
+    {1, 16, 10, ColorBuffer::Raw16, ColorBuffer::Raw16, false, PreviewCopy::Gray16To8},
+    {2, 24, 24, ColorBuffer::Raw8, ColorBuffer::Rgb24, true, PreviewCopy::None},
+    {3, 32, 32, ColorBuffer::Raw8, ColorBuffer::Rgb32, true, PreviewCopy::Bgr32To24},
+    {4, 48, 42, ColorBuffer::Raw16, ColorBuffer::Rgb48, true, PreviewCopy::Bgr48To24},
+    {5, 64, 58, ColorBuffer::Raw16, ColorBuffer::Rgb64, true, PreviewCopy::Bgr48To24},
 };
 inline constexpr int kColorModeCount = static_cast<int>(sizeof kColorModes / sizeof kColorModes[0]);
+static_assert([] {
+    for (int i = 0; i < kColorModeCount; ++i)
+        if (kColorModes[i].code != i) return false;
+    return true;
+}(), "a mode's code is its place in the table");
 
 inline bool IsValidColorMode(int code) { return code >= 0 && code < kColorModeCount; }
 // The entry of a mode code, or null.
@@ -30,7 +61,7 @@ inline const ColorModeInfo* ColorModeOfBits(int bits) {
         if (m.bits == bits) return &m;
     return nullptr;
 }
-inline bool IsWideColorMode(int code) { return IsValidColorMode(code) && kColorModes[code].wide; }
+inline bool IsWideColorMode(int code) { return IsValidColorMode(code) && kColorModes[code].Wide(); }
 // 8, 16, 24, 32, 48 or 64 for modes 0..5; 0 for anything else.
 inline int BitsPerPixelOfColorMode(int code) { return IsValidColorMode(code) ? kColorModes[code].bits : 0; }
 

@@ -13,6 +13,7 @@
 
 #include "platform/AlignedBuffer.h"
 #include "platform/DiskSystem.h"
+#include "platform/UsbIdentity.h"
 
 namespace zelvik {
 namespace {
@@ -50,11 +51,6 @@ std::string ReadAttribute(const fs::path& file) {
     const size_t length = std::fread(text, 1, sizeof(text) - 1, stream);
     std::fclose(stream);
     return TrimSpace(std::string(text, length));
-}
-
-std::string SpacesToUnderscores(std::string text) {
-    std::replace(text.begin(), text.end(), ' ', '_');
-    return text;
 }
 
 // The directory of the first "usb*" component of `device` below `root` (the host's root hub), or an
@@ -98,9 +94,8 @@ std::vector<UsbDisk> ScanUsbDisks(const fs::path& root) {
 
         std::string serial = UsbSerial(device, hub);
         if (serial.empty()) serial = name;
-        disks.push_back({name, "USBSTOR\\Disk&Ven_" + SpacesToUnderscores(ReadAttribute(device / "vendor")) +
-                                   "&Prod_" + SpacesToUnderscores(ReadAttribute(device / "model")) + "&Rev_" +
-                                   ReadAttribute(device / "rev") + "\\" + serial});
+        disks.push_back({name, UsbDiskIdentity(ReadAttribute(device / "vendor"), ReadAttribute(device / "model"),
+                                               ReadAttribute(device / "rev"), serial)});
     }
     std::sort(disks.begin(), disks.end(), [](const UsbDisk& a, const UsbDisk& b) {
         return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;

@@ -37,6 +37,17 @@ enum AnalogSlot : int {
 using ImageSettings = std::array<SharedSetting, kImageSlotCount>;
 using AnalogSettings = std::array<SharedSetting, kAnalogSlotCount>;
 
+// A global gain sets the four colour gains as well: set(slot, value) for the global gain's slot, then
+// for each colour gain's. Every writer of a global gain (the filter value, the automatic gain control,
+// the analog dialog's defaults) goes through here.
+template <typename SetSlot>
+void SetGlobalGainSlots(int value, SetSlot&& set) {
+    for (AnalogSlot slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) set(slot, value);
+}
+inline void SetGlobalGainSlots(AnalogSettings& analog, int value) {
+    SetGlobalGainSlots(value, [&analog](AnalogSlot slot, int v) { analog[slot] = v; });
+}
+
 // One handle's settings. The slots and the wait time are SharedSettings because the capture thread reads
 // them while the application writes them, and the frame path writes measured gains and exposure back
 // (relaxed atomics: each value stands alone). The window, colour mode, subsample and clock are written

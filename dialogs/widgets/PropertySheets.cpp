@@ -53,7 +53,7 @@ void AnalogSheet::CollectPages() {
 
 void AnalogSheet::RestoreDefaults() {
     // Gains and exposure only: the mirrors and the automatic exposure/gain choice stay.
-    for (int slot : {kGlobalGain, kGainG1, kGainR, kGainB, kGainG2}) host_.SetAnalogSetting(slot, 16);
+    SetGlobalGainSlots(16, [this](int slot, int value) { host_.SetAnalogSetting(slot, value); });
     host_.SetAnalogSetting(kExposure, 1100);
     host_.DeviceSetGlobalGain(16);
     for (int reg : {0x2B, 0x2D, 0x2C, 0x2E}) host_.DeviceSetColorGain(reg, 16);

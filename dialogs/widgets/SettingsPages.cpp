@@ -12,45 +12,78 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "instance/ColorModes.h"
+#include "settings/FilterValueTable.h"
+
 namespace zelvik::dialogs {
 namespace {
 
-// Analog page: analogSettings slots; the four colour gains are the sensor registers beside them.
+// A slider over a filter value's whole range: the dialogs show what the filter table accepts.
+constexpr SliderSpec FilterSlider(SliderTriple::Ids ids, const char* label, int index, int tickFrequency) {
+    const FilterValueInfo& f = *FindFilterValue(index);
+    return {ids, label, f.min, f.max, tickFrequency, f.slot};
+}
+
+// Analog page: analogSettings slots; the four colour gains are the sensor registers beside them. The
+// exposure slider spans the sensor's exposures (1..16383); the filter value also takes 0, which the
+// sensor raises to 1.
 constexpr SliderSpec kAnalogSliders[] = {
-    {{1014, 1015, 1038}, "&Global Gain", 0, 63, 7, kGlobalGain},
-    {{1018, 1019, 1039}, "&Color Gain G1", 0, 63, 7, kGainG1},
-    {{1020, 1021, 1040}, "&Color Gain R", 0, 63, 7, kGainR},
-    {{1022, 1023, 1041}, "&Color Gain B", 0, 63, 7, kGainB},
-    {{1024, 1025, 1042}, "&Color Gain G2", 0, 63, 7, kGainG2},
-    {{1026, 1027, 1043}, "&Exposure", 1, 16383, 2047, kExposure},
+    FilterSlider({1014, 1015, 1038}, "&Global Gain", kFilterGlobalGain, 7),
+    FilterSlider({1018, 1019, 1039}, "&Color Gain G1", kFilterColorGainGreen1, 7),
+    FilterSlider({1020, 1021, 1040}, "&Color Gain R", kFilterColorGainRed, 7),
+    FilterSlider({1022, 1023, 1041}, "&Color Gain B", kFilterColorGainBlue, 7),
+    FilterSlider({1024, 1025, 1042}, "&Color Gain G2", kFilterColorGainGreen2, 7),
+    {{1026, 1027, 1043}, "&Exposure", sensor::kExposureMin, sensor::kExposureMax, 2047, kExposure},
 };
 constexpr int kColorGainRegisters[] = {0x2B, 0x2D, 0x2C, 0x2E};  // G1, R, B, G2: sliders 1..4
 constexpr std::size_t kGlobalSlider = 0, kExposureSlider = 5;
 
 // Image page: imageSettings slots 0..8, enabled by flags 0..8 in this order.
 constexpr SliderSpec kImageSliders[] = {
-    {{2001, 2002, 2004}, "&Brightness", -255, 255, 64, kBrightness},
-    {{2011, 2012, 2014}, "&Contrast", -127, 127, 32, kContrast},
-    {{2021, 2022, 2024}, "&Hue", -360, 360, 90, kHue},
-    {{2031, 2032, 2034}, "&Saturation", -255, 255, 64, kSaturation},
-    {{2041, 2042, 2044}, "Shar&pness", 0, 30, 4, kSharpness},
-    {{2051, 2052, 2054}, "&R Gain", 0, 200, 32, kBayerGainRed},
-    {{2061, 2062, 2063}, "&G Gain", 0, 200, 32, kBayerGainGreen},
-    {{2071, 2072, 2073}, "&B Gain", 0, 200, 32, kBayerGainBlue},
-    {{2081, 2082, 2084}, "&Gamma", 0, 200, 32, kGamma},
+    FilterSlider({2001, 2002, 2004}, "&Brightness", kFilterBrightness, 64),
+    FilterSlider({2011, 2012, 2014}, "&Contrast", kFilterContrast, 32),
+    FilterSlider({2021, 2022, 2024}, "&Hue", kFilterHue, 90),
+    FilterSlider({2031, 2032, 2034}, "&Saturation", kFilterSaturation, 64),
+    FilterSlider({2041, 2042, 2044}, "Shar&pness", kFilterSharpness, 4),
+    FilterSlider({2051, 2052, 2054}, "&R Gain", kFilterBayerGainRed, 32),
+    FilterSlider({2061, 2062, 2063}, "&G Gain", kFilterBayerGainGreen, 32),
+    FilterSlider({2071, 2072, 2073}, "&B Gain", kFilterBayerGainBlue, 32),
+    FilterSlider({2081, 2082, 2084}, "&Gamma", kFilterGamma, 32),
 };
 
-// Gray page: four gains, then four offsets, slots 12..19.
+// Gray page: four gains, then four offsets, slots 12..19. The gain sliders span 0..200 with the neutral
+// 128 inside; the filter values take up to 255, which a gain set through the API or typed may use (the
+// trackbar then shows its end).
+constexpr int kGrayGainSliderMax = 200;
+constexpr SliderSpec GrayGainSlider(SliderTriple::Ids ids, const char* label, int index) {
+    SliderSpec spec = FilterSlider(ids, label, index, 32);
+    spec.maximum = kGrayGainSliderMax;
+    return spec;
+}
 constexpr SliderSpec kGraySliders[] = {
-    {{2100, 2101, 2102}, "Red", 0, 200, 32, kGrayGainR},
-    {{2103, 2104, 2105}, "Green1", 0, 200, 32, kGrayGainG1},
-    {{2106, 2107, 2108}, "Green2", 0, 200, 32, kGrayGainG2},
-    {{2109, 2110, 2111}, "Blue", 0, 200, 32, kGrayGainB},
-    {{2112, 2113, 2114}, "Red", -255, 255, 32, kGrayOffsetR},
-    {{2115, 2116, 2117}, "Green1", -255, 255, 32, kGrayOffsetG1},
-    {{2118, 2119, 2120}, "Green2", -255, 255, 32, kGrayOffsetG2},
-    {{2121, 2122, 2123}, "Blue", -255, 255, 32, kGrayOffsetB},
+    GrayGainSlider({2100, 2101, 2102}, "Red", kFilterGrayGainR),
+    GrayGainSlider({2103, 2104, 2105}, "Green1", kFilterGrayGainG1),
+    GrayGainSlider({2106, 2107, 2108}, "Green2", kFilterGrayGainG2),
+    GrayGainSlider({2109, 2110, 2111}, "Blue", kFilterGrayGainB),
+    FilterSlider({2112, 2113, 2114}, "Red", kFilterGrayOffsetR, 32),
+    FilterSlider({2115, 2116, 2117}, "Green1", kFilterGrayOffsetG1, 32),
+    FilterSlider({2118, 2119, 2120}, "Green2", kFilterGrayOffsetG2, 32),
+    FilterSlider({2121, 2122, 2123}, "Blue", kFilterGrayOffsetB, 32),
 };
+
+// Every slider stays inside what its filter value accepts: a trackbar never offers a value the library
+// would refuse.
+template <std::size_t N>
+constexpr bool InsideTheFilterRanges(const SliderSpec (&sliders)[N], FilterBlock block) {
+    for (const SliderSpec& s : sliders) {
+        const FilterValueInfo* f = FindFilterValueOfSlot(block, s.slot);
+        if (f == nullptr || s.minimum < f->min || s.maximum > f->max || s.minimum > s.maximum) return false;
+    }
+    return true;
+}
+static_assert(InsideTheFilterRanges(kAnalogSliders, FilterBlock::Analog));
+static_assert(InsideTheFilterRanges(kImageSliders, FilterBlock::Image));
+static_assert(InsideTheFilterRanges(kGraySliders, FilterBlock::Image));
 
 constexpr int kBayerRadioFirstId = 1030;   // radios 1030..1033: Bayer modes 0..3
 constexpr int kGrayModeRadioFirstId = 1045;  // radios 1045..1047: gray modes 0..2
@@ -80,7 +113,8 @@ void CheckOnly(QButtonGroup* group, int first, int value) {
 
 ImageEnableFlags EnableFlagsFor(int colorMode) {
     ImageEnableFlags flags{};
-    const bool monochrome = colorMode == 0 || colorMode == 1;
+    const ColorModeInfo* mode = FindColorMode(colorMode);
+    const bool monochrome = mode != nullptr && !mode->color;
     for (int i = 0; i < 9; ++i) flags[i] = true;
     if (monochrome) {
         for (int i : {kHue, kSaturation, kBayerGainRed, kBayerGainGreen, kBayerGainBlue}) flags[i] = false;

@@ -9,34 +9,17 @@ import weakref
 
 import numpy as np
 
-from . import _lib
+from . import _lib, _tables
 from ._lib import MSG_CAMERA_FRAME, library
 
-ERROR_TEXTS = {
-    0: "automatic exposure/gain control is off",
-    1: "no device, or not allowed in the current capture mode",
-    2: "camera not present",
-    3: "thread or event creation failed",
-    4: "window, display or settings-store failure",
-    5: "memory or buffer failure, buffer too small",
-    6: "device command failed",
-    7: "invalid capture window",
-    8: "frame transfer failed",
-    9: "invalid argument",
-    11: "function not supported",
-    12: "recording failed to start or stopped early, or stored settings missing",
-    13: "camera lost during streaming",
-}
+# What each error code means, as the library words it (a read-only mapping, asked from the library).
+ERROR_TEXTS = _tables.ErrorTexts()
 
+# The public header's error codes the package names.
 NOT_ALLOWED, NO_CAMERA, MEMORY, TRANSFER, CAMERA_LOST = 1, 2, 5, 8, 13
 
-# The colour mode a frame is set up for, by the value Zelvik_GetColorMode answers: bits per pixel as set.
-_BITS_BY_MODE = {8: 8, 10: 16, 24: 24, 32: 32, 42: 48, 58: 64}
 # Subsampling as a factor, by the library's value (0 full, 1 half, 2 quarter).
 _FACTORS = (1, 2, 4)
-_SENSOR_WIDTH, _SENSOR_HEIGHT = 2592, 1944
-# The sensor reads a line in (window width after subsampling + 916) clocks of 96 MHz.
-_LINE_OVERHEAD_CLOCKS, _PIXEL_CLOCK_MHZ = 916, 96.0
 
 _FORMATS = {".bmp": 0, ".raw": 1, ".png": 5, ".tif": 6, ".tiff": 6}
 _JPEG_QUALITY = {"high": 2, "normal": 3, "low": 4}
@@ -48,11 +31,18 @@ class ZelvikError(Exception):
 
     def __init__(self, code, text=None, action=None):
         self.code = code
-        self.text = text or ERROR_TEXTS.get(code, "failed without a reported reason")
+        self.text = text or _error_text(code)
         self.action = action
         where = f"{action}: " if action else ""
         number = f" (error {code})" if code is not None else ""
         super().__init__(f"{where}{self.text}{number}")
+
+
+def _error_text(code):
+    try:
+        return ERROR_TEXTS.get(code, "failed without a reported reason")
+    except OSError:  # no library to ask
+        return "failed without a reported reason"
 
 
 def _pop_error(lib, handle):
@@ -70,10 +60,11 @@ def _pop_error(lib, handle):
 def frame_geometry(width, height, bits):
     """(shape, dtype, stride, channels) of a frame of the library's layout: rows padded to 4 bytes,
     colour as blue, green, red (and a fourth sample in the 32- and 64-bit modes)."""
-    channels = {8: 1, 16: 1, 24: 3, 32: 4, 48: 3, 64: 4}[bits]
-    dtype = np.uint16 if bits in (16, 48, 64) else np.uint8
+    mode = _tables.color_mode(bits)
+    channels = mode.samples_per_pixel
+    dtype = np.uint16 if mode.bits_per_sample == 16 else np.uint8
     stride = (width * (bits // 8) + 3) & ~3
-    shape = (height, width) if channels == 1 else (height, width, 3)
+    shape = (height, width, 3) if mode.color else (height, width)
     return shape, dtype, stride, channels
 
 
@@ -124,21 +115,36 @@ def cameras():
     return [raw[i * 256 : (i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
 
 
-class _Filter:
-    """A camera property kept in the library's filter table (index 1..27), as an int or scaled."""
+def _filter_index(name):
+    """The index of the library's filter value whose property exports are Zelvik_Set<name>/Get<name>."""
+    return _tables.filters()[name].index
 
-    def __init__(self, index, scale=None, doc=None):
-        self.index, self.scale = index, scale
-        self.__doc__ = doc
+
+# A camera property kept in the library's filter table, named as its property exports name it
+# ("ExposureTime"), as an int or scaled (`scale` library units make 1.0). Its documentation states the
+# range the library gives.
+class _Filter:
+
+    def __init__(self, name, scale=None, doc=None):
+        self.name, self.scale, self._doc = name, scale, doc
+
+    @property
+    def __doc__(self):
+        try:
+            entry = _tables.filters()[self.name]
+        except OSError:  # no library to ask
+            return self._doc
+        low, high = (entry.min / self.scale, entry.max / self.scale) if self.scale else (entry.min, entry.max)
+        return f"{self._doc} {low}..{high} (filter value {entry.index}, {self.name})."
 
     def __get__(self, camera, owner=None):
         if camera is None:
             return self
-        value = camera._get_filter(self.index)
+        value = camera._get_filter(_filter_index(self.name))
         return value / self.scale if self.scale else value
 
     def __set__(self, camera, value):
-        camera._set_filter(self.index, round(value * self.scale) if self.scale else int(value))
+        camera._set_filter(_filter_index(self.name), round(value * self.scale) if self.scale else int(value))
 
 
 class _Closing:
@@ -232,7 +238,8 @@ class Camera(_Closing):
     def bits(self):
         """Bits per pixel of the frames: 8 (gray), 16 (gray, 10-bit samples), 24, 32 (colour), 48, 64
         (colour, 10-bit samples). Takes effect when a capture starts."""
-        return _BITS_BY_MODE[self._value(self._lib.Zelvik_GetColorMode)]
+        depth = self._value(self._lib.Zelvik_GetColorMode)
+        return next(mode.bits for mode in _tables.color_modes() if mode.reported_depth == depth)
 
     @bits.setter
     def bits(self, value):
@@ -249,13 +256,14 @@ class Camera(_Closing):
     @roi.setter
     def roi(self, window):
         x, y, width, height = (int(v) for v in window)
+        sensor = _tables.sensor()
         # The library keeps a window it refuses; a refused window is never handed to it.
-        if not (0 <= x and 0 <= y and 4 <= width and 3 <= height and x + width <= _SENSOR_WIDTH
-                and y + height <= _SENSOR_HEIGHT):
-            raise ValueError(f"window {window} is not inside the {_SENSOR_WIDTH} x {_SENSOR_HEIGHT} sensor "
-                             "or smaller than 4 x 3")
+        if not (0 <= x and 0 <= y and sensor.min_width <= width and sensor.min_height <= height
+                and x + width <= sensor.width and y + height <= sensor.height):
+            raise ValueError(f"window {window} is not inside the {sensor.width} x {sensor.height} sensor "
+                             f"or smaller than {sensor.min_width} x {sensor.min_height}")
         self._call(f"setting the window {window}", self._lib.Zelvik_SetCaptureWindowEx,
-                   _SENSOR_WIDTH, x, width, _SENSOR_HEIGHT, y, height)
+                   sensor.width, x, width, sensor.height, y, height)
 
     @property
     def subsample(self):
@@ -296,38 +304,42 @@ class Camera(_Closing):
 
     @exposure_us.setter
     def exposure_us(self, microseconds):
-        line_us = (self.size[0] + _LINE_OVERHEAD_CLOCKS) / _PIXEL_CLOCK_MHZ
+        width = self._call("reading the width", self._lib.Zelvik_Width)
+        line_us = _tables.line_period_us(width, self._value(self._lib.Zelvik_GetSubSample))
         self.exposure_lines = max(1, round(microseconds / line_us))
 
-    exposure_lines = _Filter(18, doc="Exposure in line periods, 0..16383.")
-    gain = _Filter(13, doc="Global analog gain 0..63 (also sets the four colour gains); 16 is unity.")
-    gamma = _Filter(11, scale=100, doc="Gamma 0.0..2.0; 1.0 is linear.")
-    brightness = _Filter(1, doc="Brightness -255..255.")
-    contrast = _Filter(2, doc="Contrast -127..127.")
-    hue = _Filter(3, doc="Hue -360..360.")
-    saturation = _Filter(4, doc="Saturation -255..255.")
-    sharpness = _Filter(5, doc="Sharpness 0..30.")
-    bayer_mode = _Filter(12, doc="Bayer phase 0..3 of the window's first pixel.")
+    exposure_lines = _Filter("ExposureTime", doc="Exposure in line periods,")
+    gain = _Filter("GlobalGain", doc="Global analog gain (also sets the four colour gains; 16 is unity),")
+    gamma = _Filter("Gamma", scale=100, doc="Gamma (1.0 is linear),")
+    brightness = _Filter("Brightness", doc="Brightness")
+    contrast = _Filter("Contrast", doc="Contrast")
+    hue = _Filter("Hue", doc="Hue")
+    saturation = _Filter("Saturation", doc="Saturation")
+    sharpness = _Filter("Sharpness", doc="Sharpness")
+    bayer_mode = _Filter("BayerMode", doc="Bayer phase of the window's first pixel,")
+
+    _WHITE_BALANCE = ("BayerGainRed", "BayerGainGreen", "BayerGainBlue")
 
     @property
     def white_balance(self):
-        """White balance gains (red, green, blue), each 0.0..2.0; 1.0 leaves a channel as it is."""
-        return tuple(self._get_filter(i) / 100 for i in (7, 8, 9))
+        """White balance gains (red, green, blue) as factors (1.0 leaves a channel as it is), each within
+        the range the library gives BayerGainRed, BayerGainGreen and BayerGainBlue, divided by 100."""
+        return tuple(self._get_filter(_filter_index(name)) / 100 for name in self._WHITE_BALANCE)
 
     @white_balance.setter
     def white_balance(self, gains):
         red, green, blue = gains
-        for index, gain in zip((7, 8, 9), (red, green, blue)):
-            self._set_filter(index, round(gain * 100))
+        for name, gain in zip(self._WHITE_BALANCE, (red, green, blue)):
+            self._set_filter(_filter_index(name), round(gain * 100))
 
     @property
     def auto_white_balance(self):
         """True: the white balance is measured and applied on every frame."""
-        return bool(self._get_filter(10))
+        return bool(self._get_filter(_filter_index("BayerGainAuto")))
 
     @auto_white_balance.setter
     def auto_white_balance(self, on):
-        self._set_filter(10, 1 if on else 0)
+        self._set_filter(_filter_index("BayerGainAuto"), 1 if on else 0)
 
     _GRAY = ("bayer", "site-gains", "luminance")
 
@@ -336,13 +348,13 @@ class Camera(_Closing):
         """What 8-bit frames show: "bayer" (the sensor's colour mosaic as read), "site-gains" (the mosaic
         with per-site gains) or "luminance" (gray from the colour picture). 16-bit frames always carry the
         mosaic."""
-        return self._GRAY[self._get_filter(19)]
+        return self._GRAY[self._get_filter(_filter_index("GrayMode"))]
 
     @gray_mode.setter
     def gray_mode(self, mode):
         if mode not in self._GRAY:
             raise ValueError(f"gray mode {mode!r} is not one of {self._GRAY}")
-        self._set_filter(19, self._GRAY.index(mode))
+        self._set_filter(_filter_index("GrayMode"), self._GRAY.index(mode))
 
     _AUTO = ("off", "exposure", "gain")
 

@@ -40,6 +40,39 @@ class CameraInfo(ctypes.Structure):
     ]
 
 
+class FilterInfo(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("index", ctypes.c_int32),
+        ("rangeChecked", ctypes.c_int32),
+        ("min", ctypes.c_int32),
+        ("max", ctypes.c_int32),
+        ("name", ctypes.c_char_p),
+        ("toolName", ctypes.c_char_p),
+    ]
+
+
+class ColorModeInfo(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("bits", ctypes.c_int32),
+        ("reportedDepth", ctypes.c_int32),
+        ("color", ctypes.c_int32),
+        ("samplesPerPixel", ctypes.c_int32),
+        ("bitsPerSample", ctypes.c_int32),
+    ]
+
+
+class SensorInfo(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("width", ctypes.c_int32),
+        ("height", ctypes.c_int32),
+        ("minWidth", ctypes.c_int32),
+        ("minHeight", ctypes.c_int32),
+    ]
+
+
 class Message(ctypes.Structure):
     _fields_ = [
         ("message", ctypes.c_uint32),
@@ -80,6 +113,12 @@ _PROTOTYPES = {
     "Zelvik_ReadRegisterEx": (_int, [_int, _int, _pint]),
     "Zelvik_SetFilterValue": (_int, [_int, _int, _int]),
     "Zelvik_GetFilterValue": (_int, [_int, _int, _pint]),
+    "ZelvikLib_ErrorName": (ctypes.c_char_p, [_int]),
+    "ZelvikLib_ErrorText": (ctypes.c_char_p, [_int]),
+    "ZelvikLib_FilterInfo": (_int, [_int, ctypes.POINTER(FilterInfo)]),
+    "ZelvikLib_ColorMode": (_int, [_int, ctypes.POINTER(ColorModeInfo)]),
+    "ZelvikLib_SensorInfo": (_int, [ctypes.POINTER(SensorInfo)]),
+    "ZelvikLib_LinePeriodUs": (ctypes.c_double, [_int, _int]),
     "ZelvikMsg_CreateQueue": (HWND, []),
     "ZelvikMsg_Get": (_int, [HWND, ctypes.POINTER(Message), _int]),
     "ZelvikMsg_Fd": (_int, [HWND]),

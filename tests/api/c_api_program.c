@@ -1,6 +1,7 @@
 /* A C99 program that uses the library through its public header only. */
 #include <ZelvikSdk.h>
 #include <stdio.h>
+#include <string.h>
 
 #define CHECK(cond)                                                  \
     do {                                                             \
@@ -13,9 +14,23 @@
 int main(void) {
     ZELVIK_HWND queue = ZelvikMsg_CreateQueue();
     ZelvikMessage message;
+    ZelvikFilterInfo filter;
+    ZelvikColorModeInfo mode;
+    ZelvikSensorInfo sensor;
     int handle, ok = 0;
 
     CHECK(Zelvik_GetDllVersion() == 19793177);
+    /* The table extensions. */
+    CHECK(strcmp(ZelvikLib_ErrorName(ZELVIK_ERR_NO_CAMERA), "ZELVIK_ERR_NO_CAMERA") == 0);
+    CHECK(strcmp(ZelvikLib_ErrorText(ZELVIK_ERR_NO_CAMERA), "camera not present") == 0);
+    CHECK(ZelvikLib_ErrorText(10) == NULL);
+    filter.size = sizeof filter;
+    CHECK(ZelvikLib_FilterInfo(18, &filter) == 1 && filter.max == 16383 && strcmp(filter.name, "ExposureTime") == 0);
+    mode.size = sizeof mode;
+    CHECK(ZelvikLib_ColorMode(4, &mode) == 1 && mode.bits == 48 && mode.reportedDepth == 42);
+    sensor.size = sizeof sensor;
+    CHECK(ZelvikLib_SensorInfo(&sensor) == 1 && sensor.width == 2592 && sensor.minHeight == 3);
+    CHECK(ZelvikLib_LinePeriodUs(2592, 0) > 36.5 && ZelvikLib_LinePeriodUs(2592, 0) < 36.6);
     CHECK(queue != 0);
     handle = Zelvik_Initialize(queue);
     CHECK(handle != 0);

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/CameraIdentity.h"
 #include "device/TransportMutex.h"
 #include "tests/device/FakeCamera.h"
 
@@ -48,6 +49,8 @@ TEST(DeviceDiscovery, CountsIdentitiesThatNameTheModelAndNotDS) {
         Q77RXDevice device(disks);
         EXPECT_EQ(device.GetDeviceCount(), 2 * c.counted) << c.identity;
         EXPECT_EQ(device.GetDeviceIndex(), 0);
+        // The shared rule (the zelvik tool's doctor applies it) counts as the device does.
+        EXPECT_EQ(identity::IsCameraIdentity(c.identity), c.counted == 1) << c.identity;
     }
 }
 
@@ -70,6 +73,18 @@ protected:
     }
     FakeDisks disks;
 };
+
+// The shared identification rule (the zelvik tool's doctor applies it) takes the drives the probe takes.
+TEST_F(ProbeTest, TheSharedIdentificationRuleTakesTheDrivesTheProbeTakes) {
+    TestDevice device(disks);
+    ASSERT_TRUE(device.SelectDevice(1));  // the probe read every drive up to the second camera, drive 4
+    for (int number = 1; number <= 4; ++number) {
+        const bool camera = disks.Inspect(number, [](const FakeCameraDisk& d) {
+            return identity::IsIdentificationOf(d.identification.data());
+        });
+        EXPECT_EQ(camera, number == 2 || number == 4) << number;
+    }
+}
 
 TEST_F(ProbeTest, CamerasOnDrivesTwoAndFourAreIndexesZeroAndOne) {
     TestDevice device(disks);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FakeSystemRoot.h"
 #include "tests/support/FuseEmulator.h"
 #include "tests/support/TempDir.h"
 
@@ -232,6 +233,22 @@ TEST_F(Tool, DoctorGivesBothReasonsWhenTheIdentificationDisagrees) {
         EXPECT_NE(text.find(c.says), std::string::npos) << text;
         EXPECT_EQ(Run("info").exitCode, 3);
     }
+}
+
+// doctor judges a disk's identity by the library's rule on the whole identity string: a serial with "DS"
+// in it (another product line's) makes no camera, for doctor as for `list`.
+TEST_F(Tool, DoctorJudgesTheWholeIdentityAsTheLibraryDoes) {
+    zelvik::test::FakeSystemRoot fake(root_);
+    fake.AddDisk("sdb", true, "MOVANE", "USB3.0 Q77RX", "Q77RX0001", true, std::string(1, '\0'));
+    fake.AddDisk("sdc", true, "MOVANE", "USB3.0 Q77RX", "DS000002", true, std::string(1, '\0'));
+    const Result list = Run("--json list");
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.Json()["cameras"].size(), 1u);
+    const json disks = Run("--json doctor").Json()["disks"];
+    ASSERT_EQ(disks.size(), 2u);
+    EXPECT_EQ(disks[0]["identity_names_camera"], true);
+    EXPECT_EQ(disks[1]["identity_names_camera"], false);
+    EXPECT_EQ(disks[1]["answers_as_camera"], true);  // its sector is a camera's all the same
 }
 
 TEST_F(Tool, DoctorFindsNothingWrongOnAUsb3Port) {

@@ -19,16 +19,13 @@ const char kExitCodeHelp[] =
     "  4  doctor found a problem";
 
 std::string ErrorText(int code) {
-    const char* name = ZelvikEmulated_ErrorName(code);
-    return std::to_string(code) +
-           (name ? std::string(" ") + name + " (" + ZelvikEmulated_ErrorMessage(code) + ")" : "");
+    const char* name = ZelvikLib_ErrorName(code);
+    return std::to_string(code) + (name ? std::string(" ") + name + " (" + ZelvikLib_ErrorText(code) + ")" : "");
 }
 
 nlohmann::json ErrorJson(int code) {
-    const char* name = ZelvikEmulated_ErrorName(code);
-    return {{"code", code},
-            {"name", name ? name : ""},
-            {"message", name ? ZelvikEmulated_ErrorMessage(code) : "unknown error"}};
+    const char* name = ZelvikLib_ErrorName(code);
+    return {{"code", code}, {"name", name ? name : ""}, {"message", name ? ZelvikLib_ErrorText(code) : "unknown error"}};
 }
 
 Camera::Camera(bool emulated) : queue_(ZelvikMsg_CreateQueue()) {
@@ -57,7 +54,7 @@ Camera& Tool::camera() {
 }
 
 int Tool::NoCamera(bool printJson) {
-    const char* message = ZelvikEmulated_ErrorMessage(ZELVIK_ERR_NO_CAMERA);
+    const char* message = ZelvikLib_ErrorText(ZELVIK_ERR_NO_CAMERA);
     if (options.json && printJson) {
         PrintJson({{"error", ErrorJson(ZELVIK_ERR_NO_CAMERA)}, {"camera", options.camera}});
     }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "Commands.h"
-#include "EmulatedCamera.h"
 
 namespace zelvik_tool {
 namespace {
@@ -24,8 +23,10 @@ std::vector<std::pair<std::string, int>> Settings(int h) {
     Zelvik_GetCaptureWindowEx(h, &window[0], &window[1], &window[2], &window[3], &window[4], &window[5]);
     const char* windowNames[6] = {"window-th", "window-ehs", "window-eh", "window-tv", "window-evs", "window-ev"};
     for (int i = 0; i < 6; ++i) s.emplace_back(windowNames[i], window[i]);
-    for (int index = 1; const char* name = ZelvikEmulated_FilterName(index); ++index)
-        s.emplace_back(name, Zelvik_GetFilterValue(h, index, &ok));
+    ZelvikFilterInfo info{};
+    info.size = sizeof info;
+    for (int index = 1; ZelvikLib_FilterInfo(index, &info); ++index)
+        s.emplace_back(info.toolName, Zelvik_GetFilterValue(h, index, &ok));
     return s;
 }
 

@@ -15,20 +15,18 @@
 #include <vector>
 
 #include "Commands.h"
+#include "device/CameraIdentity.h"
+#include "device/Sensor.h"
+#include "platform/UsbIdentity.h"
 
 namespace zelvik_tool {
 namespace {
 
 namespace fs = std::filesystem;
 
-// What the camera's identification sector holds at its byte offset 0x20000: a 21-character signature
-// and the two model bytes at 26 and 27.
-constexpr uint64_t kIdentificationOffset = 0x20000;
-constexpr char kSignature[] = "MOVANE USB 3.0 Camera";
-constexpr unsigned char kModelA = 0x50, kModelB = 0x02;
-// The identity words a camera's disk carries; an identity with "DS" in it is never a camera.
-constexpr const char* kIdentityWords[] = {"MOVANE", "USB3.0", "Q77RX"};
-constexpr int kSensorWidth = 2592, kSensorHeight = 1944;
+// Which disks are cameras, by the library's own rules (device/CameraIdentity.h).
+namespace identity = zelvik::identity;
+constexpr int kSensorWidth = zelvik::sensor::kWidth, kSensorHeight = zelvik::sensor::kHeight;
 // Sustained throughput of a USB mass-storage read: about 350 MB/s on a 5000 Mbit/s link, 35 MB/s on USB 2.
 constexpr double kUsb3BytesPerSecond = 350e6, kUsb2BytesPerSecond = 35e6;
 constexpr char kRuleFix[] =
@@ -93,7 +91,7 @@ bool UnderUsb(const fs::path& device, const fs::path& root) {
 void ReadIdentification(Disk& disk, const fs::path& node) {
     // Direct I/O, as the library reads, so that the camera itself answers; a page-aligned buffer for it.
     struct alignas(4096) Sector {
-        unsigned char bytes[512];
+        unsigned char bytes[identity::kIdentificationSize];
     };
     const auto sector = std::make_unique<Sector>();
     int fd = ::open(node.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
@@ -102,21 +100,23 @@ void ReadIdentification(Disk& disk, const fs::path& node) {
         disk.identification = std::string("not read: ") + std::strerror(errno);
         return;
     }
-    const ssize_t n = ::pread(fd, sector->bytes, sizeof sector->bytes, kIdentificationOffset);
+    const ssize_t n = ::pread(fd, sector->bytes, sizeof sector->bytes, identity::kIdentificationOffset);
     const int readError = errno;
     ::close(fd);
     const unsigned char* bytes = sector->bytes;
-    if (n != 512) {
+    const unsigned a = bytes[identity::kModelIdAByte], b = bytes[identity::kModelIdBByte];
+    char text[80];
+    if (n != static_cast<ssize_t>(sizeof sector->bytes)) {
         disk.identification = n < 0 ? std::string("not read: ") + std::strerror(readError) : "not read: disk too small";
-    } else if (std::memcmp(bytes, kSignature, sizeof kSignature - 1) != 0) {
+    } else if (std::memcmp(bytes, identity::kSignature, identity::kSignatureLength) != 0) {
         disk.identification = "no camera signature";
-    } else if (bytes[26] != kModelA || bytes[27] != kModelB) {
-        char text[80];
-        std::snprintf(text, sizeof text, "camera signature, but model bytes %02X %02X (this model: %02X %02X)",
-                      bytes[26], bytes[27], kModelA, kModelB);
+    } else if (!identity::IsIdentificationOf(bytes)) {
+        std::snprintf(text, sizeof text, "camera signature, but model bytes %02X %02X (this model: %02X %02X)", a, b,
+                      identity::kModelIdA, identity::kModelIdB);
         disk.identification = text;
     } else {
-        disk.identification = "\"MOVANE USB 3.0 Camera\", model 50 02";
+        std::snprintf(text, sizeof text, "\"%s\", model %02X %02X", identity::kSignature, a, b);
+        disk.identification = text;
         disk.answersAsCamera = true;
     }
 }
@@ -139,18 +139,16 @@ std::vector<Disk> ScanUsbDisks(const fs::path& root) {
             disk.speedMbps = IntAttribute(usb / "speed");
         disk.maxSectorsKb = IntAttribute(it->path() / "queue/max_sectors_kb");
         disk.maxHwSectorsKb = IntAttribute(it->path() / "queue/max_hw_sectors_kb");
-        std::string identity = "Ven_" + disk.vendor + "&Prod_" + disk.model;
-        std::replace(identity.begin(), identity.end(), ' ', '_');
-        disk.identityNamesCamera = identity.find("DS") == std::string::npos &&
-                                   std::all_of(std::begin(kIdentityWords), std::end(kIdentityWords), [&](const char* w) {
-                                       return identity.find(w) != std::string::npos;
-                                   });
+        // The identity the library enumerates the disk by (a disk without a serial goes by its name).
+        disk.identityNamesCamera = identity::IsCameraIdentity(
+            zelvik::UsbDiskIdentity(disk.vendor, disk.model, disk.rev, disk.serial.empty() ? name : disk.serial));
         disks.push_back(disk);
     }
     std::sort(disks.begin(), disks.end(), [](const Disk& a, const Disk& b) {
         return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
     });
-    for (size_t i = 0; i < disks.size() && i < 4; ++i) disks[i].drive = static_cast<int>(i) + 1;
+    constexpr size_t kDrives = identity::kLastDrive - identity::kFirstDrive + 1;
+    for (size_t i = 0; i < disks.size() && i < kDrives; ++i) disks[i].drive = identity::kFirstDrive + static_cast<int>(i);
     for (Disk& disk : disks) {
         const fs::path node = root / "dev" / disk.name;
         disk.accessible = ::access(node.c_str(), R_OK | W_OK) == 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "device/Sensor.h"
 
 namespace zelvik_tool {
 namespace {
@@ -56,7 +57,8 @@ int Preview(Camera& camera) {
     const int h = camera.handle();
     Zelvik_SetSubSample(h, subsample);
     Zelvik_SetColorMode(h, colorBits);
-    const int width = Zelvik_Width(h) >> subsample, height = Zelvik_Height(h) >> subsample;
+    const int width = zelvik::sensor::Subsampled(Zelvik_Width(h), subsample);
+    const int height = zelvik::sensor::Subsampled(Zelvik_Height(h), subsample);
     // A child window fills the picture's size at the parent's corner; a top-level one takes that size anyway.
     Zelvik_SetPreviewWindow(h, parent, 0, 0, width, height);
     const ZELVIK_HWND frames = ZelvikMsg_CreateQueue();

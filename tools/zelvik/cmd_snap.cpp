@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "device/Sensor.h"
 
 namespace zelvik_tool {
 namespace {
@@ -66,7 +67,8 @@ int Snap(Camera& camera, const std::string& path, int subsample, int bits, const
     const int h = camera.handle();
     Zelvik_SetSubSample(h, subsample);
     if (!Zelvik_SetColorMode(h, bits)) return camera.ReportErrors("snap"), 1;
-    const int width = Zelvik_Width(h) >> subsample, height = Zelvik_Height(h) >> subsample;
+    const int width = zelvik::sensor::Subsampled(Zelvik_Width(h), subsample);
+    const int height = zelvik::sensor::Subsampled(Zelvik_Height(h), subsample);
     const int rowBytes = (width * (bits / 8) + 3) & ~3;
     std::vector<unsigned char> buffer(static_cast<size_t>(rowBytes) * height);
     if (!Zelvik_SnapShot(h, buffer.data(), static_cast<int>(buffer.size()), 1)) return camera.ReportErrors("snap"), 1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "device/Sensor.h"
 
 namespace zelvik_tool {
 namespace {
@@ -51,7 +52,8 @@ int Stream(Tool& tool, int frames, int subsample) {
     const int h = camera.handle();
     Zelvik_SetSubSample(h, subsample);
     Zelvik_SetColorMode(h, 24);
-    const int width = Zelvik_Width(h) >> subsample, height = Zelvik_Height(h) >> subsample;
+    const int width = zelvik::sensor::Subsampled(Zelvik_Width(h), subsample);
+    const int height = zelvik::sensor::Subsampled(Zelvik_Height(h), subsample);
     std::vector<unsigned char> buffer(static_cast<size_t>((width * 3 + 3) & ~3) * height);
     const ZELVIK_HWND callbacks = ZelvikMsg_CreateQueue();
     // Only errors of the stream itself count: what the start-up and the set-up posted is already reported.

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "Commands.h"
-#include "EmulatedCamera.h"
 
 namespace zelvik_tool {
 namespace {
@@ -17,11 +16,11 @@ int Plain(int h, int* ok) {
 
 std::vector<Setting> MakeSettings() {
     std::vector<Setting> settings;
-    for (int index = 1; const char* name = ZelvikEmulated_FilterName(index); ++index) {
-        int min = 0, max = 0;
-        ZelvikEmulated_FilterRange(index, &min, &max);
-        settings.push_back({name, index, nullptr, nullptr,
-                            std::to_string(min) + ".." + std::to_string(max) + " (filter value " +
+    ZelvikFilterInfo info{};
+    info.size = sizeof info;
+    for (int index = 1; ZelvikLib_FilterInfo(index, &info); ++index) {
+        settings.push_back({info.toolName, index, nullptr, nullptr,
+                            std::to_string(info.min) + ".." + std::to_string(info.max) + " (filter value " +
                                 std::to_string(index) + ")"});
     }
     const Setting sensor[] = {
