@@ -17,10 +17,6 @@ using namespace protocol;
 
 namespace {
 
-constexpr int kFirstDrive = 1;  // drive 0 is the system's own disk and is never touched
-constexpr int kLastDrive = 4;
-// Identity strings come from a 256-byte enumeration buffer, terminator included; longer ones are skipped.
-constexpr size_t kIdentityLimit = 256;
 constexpr int kTimeoutMin = 1;
 constexpr int kTimeoutMax = 10000;
 constexpr int kVerifyAttempts = 10;
@@ -33,22 +29,6 @@ constexpr DeviceResult kFailed = DeviceResult::Failed;
 constexpr DeviceResult kNoAnswer = DeviceResult::NoAnswer;
 
 DeviceResult ResultOf(bool done) { return done ? kDone : kFailed; }
-
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
-// The enumeration's rule: an identity names the maker, the USB 3.0 product and the model, fits the
-// 256-byte enumeration entry, and does not contain "DS" (another product line), all case-sensitive.
-bool IsCameraIdentity(std::string_view identity, std::string_view modelCode) {
-    return identity.size() < kIdentityLimit && Contains(identity, "MOVANE") && Contains(identity, "USB3.0") &&
-           Contains(identity, modelCode) && !Contains(identity, "DS");
-}
-
-bool IsIdentificationOf(const Sector& sector, uint8_t modelIdA, uint8_t modelIdB) {
-    return std::memcmp(sector.data(), kSignature, kSignatureLength) == 0 &&
-           sector[kModelIdAByte] == modelIdA && sector[kModelIdBByte] == modelIdB;
-}
 
 // The byte register after `address`; only the low 16 bits go on the wire, so the sum wraps there
 // (computed unsigned: an address of INT_MAX must not overflow).
@@ -184,12 +164,12 @@ CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
 // keeps the thread from outliving the object.
 CameraDevice::~CameraDevice() { CameraDevice::Close(); }
 
-void CameraDevice::CountDevices(const char* modelCode) {
+void CameraDevice::CountDevices(std::string_view modelCode) {
     deviceCount = 0;
-    if (modelCode != nullptr) {
+    if (!modelCode.empty()) {
         countedModel = modelCode;
-        for (const std::string& identity : disks.DiskIdentities())
-            if (IsCameraIdentity(identity, countedModel)) ++deviceCount;
+        for (const std::string& diskIdentity : disks.DiskIdentities())
+            if (identity::IsCameraIdentity(diskIdentity, countedModel)) ++deviceCount;
     }
     deviceIndex = 0;
 }
@@ -206,20 +186,20 @@ DeviceResult CameraDevice::Open() {
         return static_cast<size_t>(number) <= list.size() ? list[static_cast<size_t>(number - 1)] : std::string();
     };
     int matches = 0;
-    for (int number = kFirstDrive; number <= kLastDrive; ++number) {
-        const std::string identity = identityOf(identities, number);
-        if (!IsCameraIdentity(identity, countedModel)) continue;
+    for (int number = identity::kFirstDrive; number <= identity::kLastDrive; ++number) {
+        const std::string diskIdentity = identityOf(identities, number);
+        if (!identity::IsCameraIdentity(diskIdentity, countedModel)) continue;
         std::unique_ptr<DiskDrive> candidate = disks.OpenDrive(number);
         if (!candidate) continue;
         // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
-        if (identityOf(disks.DiskIdentities(), number) != identity) continue;
+        if (identityOf(disks.DiskIdentities(), number) != diskIdentity) continue;
         // The probe only reads, through a session of its own, so that a camera that does not answer
         // holds it up no longer than an exchange.
         std::shared_ptr<DriveSession> probe = DriveSession::Start(std::move(candidate));
         if (!probe) continue;
         Sector identification;
-        const bool camera =
-            ReadIdentification(*probe, identification) && IsIdentificationOf(identification, modelIdA, modelIdB);
+        const bool camera = ReadIdentification(*probe, identification) &&
+                            identity::IsIdentificationOf(identification.data(), modelIdA, modelIdB);
         if (camera && matches == deviceIndex) {
             const bool wrapped = probe->WrapDrive([&](std::unique_ptr<DiskDrive> probed) {
                 return RecordSession(std::move(probed), identification.data());

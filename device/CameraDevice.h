@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "device/DeviceResult.h"
 #include "device/DiskProtocol.h"
@@ -175,7 +176,7 @@ protected:
     DeviceResult WriteBytePair(int address, int value);
     DeviceResult ReadBytePair(int address, uint16_t* value);
     // Counts the attached cameras of a model (identity strings naming it) and selects index 0.
-    void CountDevices(const char* modelCode);
+    void CountDevices(std::string_view modelCode);
 
     DiskSystem& disks;
     // The open drive and its transfer worker; replaced under sessionMutex, and retired when replaced.

@@ -12,10 +12,6 @@ using namespace sensor;
 
 namespace {
 
-constexpr char kModelCode[] = "Q77RX";
-constexpr uint8_t kModelIdA = 0x50;
-constexpr uint8_t kModelIdB = 0x02;
-
 // The sensor's array starts 54 rows and 16 columns before the first active pixel.
 constexpr int kRowOffset = 54;
 constexpr int kColumnOffset = 16;
@@ -40,11 +36,11 @@ uint16_t WithSkip(uint16_t addressMode, int subsample) {
 }  // namespace
 
 Q77RXDevice::Q77RXDevice(DiskSystem& disks) : CameraDevice(disks) {
-    modelIdA = kModelIdA;
-    modelIdB = kModelIdB;
+    modelIdA = identity::kModelIdA;
+    modelIdB = identity::kModelIdB;
     width = kWidth;
     height = kHeight;
-    CountDevices(kModelCode);
+    CountDevices(identity::kModelCode);
     if (IsValidDevice(0)) {
         deviceIndex = 0;
         Open();

@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 9: device.SetColorGain(static_cast<sensor::GainSite>(input.ConsumeIntegralInRange(0, 3)), AnyInt(input)); break;
             case 10: device.SetExposure(AnyInt(input)); break;
             case 11: device.SelectDevice(input.ConsumeIntegralInRange(-1, 5)); break;
-            case 12: device.CountDevices(input.ConsumeBool() ? "Q77RX" : nullptr); break;
+            case 12: device.CountDevices(input.ConsumeBool() ? "Q77RX" : ""); break;
             default: {
                 // One frame through the acquisition thread, on a small window so that the ring stays small,
                 // with a short frame wait so that an input stays quick.
