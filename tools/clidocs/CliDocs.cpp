@@ -1,3 +1,4 @@
+// Writes a CLI11 app's manual page (roff) and bash completion script.
 #include "CliDocs.h"
 
 #include <iostream>
@@ -59,6 +60,13 @@ std::string Roff(const std::string& text) {
         lineStart = c == '\n';
     }
     return out;
+}
+
+// A macro argument: roff text in double quotes, a quote inside doubled.
+std::string Argument(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : Roff(text)) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
 }
 
 std::string Bold(const std::string& text) { return "\\fB" + Roff(text) + "\\fR"; }
@@ -143,7 +151,7 @@ std::string Alternatives(const std::vector<std::string>& patterns) {
 
 std::string ManPage(const CLI::App& app, const ManPageInfo& info) {
     std::ostringstream out;
-    out << ".TH " << Upper(Roff(info.name)) << " 1 \"\" " << Quoted(Roff(info.name + " " + info.version))
+    out << ".TH " << Upper(Roff(info.name)) << " 1 \"\" " << Argument(info.name + " " + info.version)
         << " \"User Commands\"\n";
     out << ".SH NAME\n" << Roff(info.name) << " \\- " << Roff(info.summary) << "\n";
     out << ".SH SYNOPSIS\n" << Bold(info.name) << " " << Usage(app) << "\n";
@@ -155,7 +163,7 @@ std::string ManPage(const CLI::App& app, const ManPageInfo& info) {
     if (!commands.empty()) {
         out << ".SH COMMANDS\n";
         for (const CLI::App* command : commands) {
-            out << ".SS " << Quoted(Roff(command->get_name())) << "\n";
+            out << ".SS " << Argument(command->get_name()) << "\n";
             out << Bold(info.name + " " + command->get_name()) << " " << Usage(*command) << "\n.PP\n"
                 << Roff(command->get_description()) << "\n";
             for (const CLI::Option* o : Options(*command, false))
@@ -166,7 +174,7 @@ std::string ManPage(const CLI::App& app, const ManPageInfo& info) {
         }
     }
     if (!app.get_footer().empty()) {
-        out << ".SH " << Quoted(Roff(info.footerHeading)) << "\n";
+        out << ".SH " << Argument(info.footerHeading) << "\n";
         WriteVerbatim(out, app.get_footer());
     }
     if (!info.seeAlso.empty()) out << ".SH \"SEE ALSO\"\n" << Roff(info.seeAlso) << "\n";
