@@ -2,7 +2,6 @@
 #define FUSE_USE_VERSION 312
 #include <fuse.h>
 #include <fuse_lowlevel.h>
-#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "CliDocs.h"
 
 #include "emulator/EmulatedDisks.h"
 #include "emulator/RegisterMap.h"
@@ -227,27 +229,6 @@ int Truncate(const char* path, off_t, fuse_file_info*) {
     return node->kind == TreeNode::Kind::Control || node->kind == TreeNode::Kind::Disk ? 0 : -EACCES;
 }
 
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: zelvik-emulator [options] MOUNTPOINT\n"
-                 "  -n, --cameras N        emulated cameras, 1..4 (default 1)\n"
-                 "  -p, --protocol P       register protocol: word (default) or byte\n"
-                 "  -f, --fps N            frames per second; 'max' for no pacing (default: sensor timing)\n"
-                 "  -s, --scene S          bars (default), moving, counter, or a PNG/PPM file\n"
-                 "  -m, --mosaic FILE      an 8-bit binary PGM mosaic delivered as it stands\n"
-                 "  -u, --usb-speed N      link speed of the cameras' USB ports in Mbit/s (default 5000; 480 is USB 2)\n"
-                 "  -r, --replay SESSION   one camera that answers as the recorded session did\n"
-                 "                         (recorded with ZELVIK_RECORD_SESSION=SESSION)\n"
-                 "  -P, --plain-disk V:M   also attach a USB disk that is not a camera (vendor V, model M)\n"
-                 "  -l, --frame-log FILE   append a line per frame read: camera, frame number, ready time (ns)\n"
-                 "  -o OPTIONS             mount options passed to FUSE (e.g. allow_other)\n"
-                 "  -d, --debug            FUSE debug output\n"
-                 "  -h, --help             this text\n"
-                 "Runs in the foreground until SIGINT or SIGTERM, then unmounts.\n"
-                 "Faults: write commands to MOUNTPOINT/control, e.g. 'unplug 1', 'replug 1', 'stall 1 3',\n"
-                 "'unstall 1', 'mismatch 1 on', 'noready 1 on', 'ident 1 model', 'fps 1 30'; read it for status.\n");
-}
-
 // Owners of the FUSE handles, released in reverse order of acquisition.
 struct FuseArgs {
     fuse_args args = FUSE_ARGS_INIT(0, nullptr);
@@ -276,83 +257,81 @@ struct LoopConfig {
     ~LoopConfig() { fuse_loop_cfg_destroy(config); }
 };
 
+// "max" or a rate above 0.
+std::string CheckFps(const std::string& text) {
+    if (text == "max") return {};
+    char* end = nullptr;
+    const double fps = std::strtod(text.c_str(), &end);
+    return *end == '\0' && fps > 0 && fps <= 100000 ? std::string() : "a rate above 0 or 'max'";
+}
+
+std::string CheckPlainDisk(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    return colon != std::string::npos && colon > 0 && colon + 1 < text.size() ? std::string() : "VENDOR:MODEL";
+}
+
 int Run(int argc, char** argv) {
-    static const option kOptions[] = {
-        {"cameras", required_argument, nullptr, 'n'}, {"protocol", required_argument, nullptr, 'p'},
-        {"fps", required_argument, nullptr, 'f'},     {"scene", required_argument, nullptr, 's'},
-        {"mosaic", required_argument, nullptr, 'm'},  {"debug", no_argument, nullptr, 'd'},
-        {"usb-speed", required_argument, nullptr, 'u'}, {"plain-disk", required_argument, nullptr, 'P'},
-        {"replay", required_argument, nullptr, 'r'}, {"frame-log", required_argument, nullptr, 'l'},
-        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0},
-    };
     int cameras = 1;
     FirmwareOptions options;
     Emulator::Layout layout;
-    std::string scene, mosaic, fuseOptions, replay, frameLogPath;
+    std::string protocol = "word", fps, scene, mosaic, replay, frameLogPath, mountpoint;
+    std::vector<std::string> plainDisks, fuseOptionList;
     bool debug = false;
-    for (int c; (c = getopt_long(argc, argv, "n:p:f:s:m:o:u:P:r:l:dh", kOptions, nullptr)) != -1;) {
-        char* end = nullptr;
-        switch (c) {
-            case 'n':
-                cameras = static_cast<int>(std::strtol(optarg, &end, 10));
-                if (*end != '\0' || cameras < 1 || cameras > 4) {
-                    std::fprintf(stderr, "zelvik-emulator: --cameras takes 1..4\n");
-                    return 2;
-                }
-                break;
-            case 'p':
-                if (std::strcmp(optarg, "word") == 0) {
-                    options.protocol = Protocol::Word;
-                } else if (std::strcmp(optarg, "byte") == 0) {
-                    options.protocol = Protocol::Byte;
-                } else {
-                    std::fprintf(stderr, "zelvik-emulator: --protocol takes word or byte\n");
-                    return 2;
-                }
-                break;
-            case 'f':
-                if (std::strcmp(optarg, "max") == 0) {
-                    options.paced = false;
-                } else {
-                    options.fps = std::strtod(optarg, &end);
-                    if (*end != '\0' || !(options.fps > 0 && options.fps <= 100000)) {
-                        std::fprintf(stderr, "zelvik-emulator: --fps takes a rate above 0 or 'max'\n");
-                        return 2;
-                    }
-                }
-                break;
-            case 'u':
-                layout.cameraPortSpeed = static_cast<int>(std::strtol(optarg, &end, 10));
-                if (*end != '\0' || layout.cameraPortSpeed < 1 || layout.cameraPortSpeed > 100000) {
-                    std::fprintf(stderr, "zelvik-emulator: --usb-speed takes Mbit/s, e.g. 480 or 5000\n");
-                    return 2;
-                }
-                break;
-            case 'P': {
-                const char* colon = std::strchr(optarg, ':');
-                if (colon == nullptr || colon == optarg || colon[1] == '\0' || layout.plainDisks.size() >= 3) {
-                    std::fprintf(stderr, "zelvik-emulator: --plain-disk takes VENDOR:MODEL (at most 3 disks)\n");
-                    return 2;
-                }
-                layout.plainDisks.emplace_back(std::string(optarg, static_cast<size_t>(colon - optarg)), std::string(colon + 1));
-                break;
-            }
-            case 'r': replay = optarg; break;
-            case 'l': frameLogPath = optarg; break;
-            case 's': scene = optarg; break;
-            case 'm': mosaic = optarg; break;
-            case 'o': fuseOptions += (fuseOptions.empty() ? "" : ",") + std::string(optarg); break;
-            case 'd': debug = true; break;
-            case 'h': Usage(stdout); return 0;
-            default: Usage(stderr); return 2;
-        }
+
+    CLI::App app{"Presents 1 to 4 emulated Zelvik Q77RX cameras through FUSE, as the USB disks of a system root "
+                 "mounted at MOUNTPOINT; programs find them with ZELVIK_ROOT=MOUNTPOINT. Runs in the foreground "
+                 "until SIGINT or SIGTERM, then unmounts."};
+    app.footer("Faults: write commands to MOUNTPOINT/control, e.g. 'unplug 1', 'replug 1', 'stall 1 3',\n"
+               "'unstall 1', 'mismatch 1 on', 'noready 1 on', 'ident 1 model', 'fps 1 30'; read it for status.\n"
+               "Exit status: 0 after a clean unmount, 1 when a scene or session file cannot be read or the\n"
+               "mount fails, 2 for a wrong command line.");
+    app.set_version_flag("--version", "zelvik-emulator " ZELVIK_VERSION);
+    app.add_option("-n,--cameras", cameras, "emulated cameras")->check(CLI::Range(1, 4));
+    app.add_option("-p,--protocol", protocol, "register protocol")->check(CLI::IsMember({"word", "byte"}));
+    app.add_option("-f,--fps", fps, "frames per second; 'max' for no pacing (default: the sensor timing)")
+        ->check(CheckFps, "RATE");
+    auto* sceneOption = app.add_option("-s,--scene", scene, "bars (default), moving, counter, or a PNG/PPM file");
+    app.add_option("-m,--mosaic", mosaic, "an 8-bit binary PGM mosaic delivered as it stands")
+        ->type_name("FILE")
+        ->excludes(sceneOption);
+    app.add_option("-u,--usb-speed", layout.cameraPortSpeed,
+                   "link speed of the cameras' USB ports in Mbit/s (480 is USB 2)")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("-r,--replay", replay,
+                   "one camera that answers as the recorded session did (recorded with ZELVIK_RECORD_SESSION=SESSION)")
+        ->type_name("SESSION");
+    app.add_option("-P,--plain-disk", plainDisks,
+                   "also attach a USB disk that is not a camera, vendor V, model M (up to 3)")
+        ->check(CheckPlainDisk, "V:M")
+        ->allow_extra_args(false);
+    app.add_option("-l,--frame-log", frameLogPath,
+                   "append a line per frame read: camera, frame number, ready time (ns)")
+        ->type_name("FILE");
+    app.add_option("-o", fuseOptionList, "mount options passed to FUSE (e.g. allow_other)")
+        ->type_name("OPTIONS")
+        ->allow_extra_args(false);
+    app.add_flag("-d,--debug", debug, "FUSE debug output");
+    app.add_option("MOUNTPOINT", mountpoint, "the directory the system root is mounted on")->required();
+    zelvik_cli::ShowDefaults(app);
+    zelvik_cli::AddDocumentationFlags(
+        app, {"zelvik-emulator", ZELVIK_VERSION, "emulated Zelvik Q77RX cameras through FUSE", "NOTES", "zelvik(1)"});
+    try {
+        app.parse(argc, argv);
+        if (plainDisks.size() > 3) throw CLI::ValidationError("--plain-disk", "at most 3 disks");
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
-    if (optind != argc - 1 || (!scene.empty() && !mosaic.empty())) {
-        if (!scene.empty() && !mosaic.empty()) std::fprintf(stderr, "zelvik-emulator: --scene or --mosaic, not both\n");
-        Usage(stderr);
-        return 2;
+    options.protocol = protocol == "byte" ? Protocol::Byte : Protocol::Word;
+    if (fps == "max")
+        options.paced = false;
+    else if (!fps.empty())
+        options.fps = std::strtod(fps.c_str(), nullptr);
+    for (const std::string& disk : plainDisks) {
+        const std::size_t colon = disk.find(':');
+        layout.plainDisks.emplace_back(disk.substr(0, colon), disk.substr(colon + 1));
     }
-    const char* mountpoint = argv[optind];
+    std::string fuseOptions;
+    for (const std::string& o : fuseOptionList) fuseOptions += (fuseOptions.empty() ? "" : ",") + o;
 
     std::string error;
     if (!scene.empty()) options.scene = LoadScene(scene, &error);
@@ -416,7 +395,7 @@ int Run(int argc, char** argv) {
     FuseInstance instance{fuse_new(&args.args, &ops, sizeof ops, &emulator)};
     if (!instance.handle) return 1;
     FuseMount mount;
-    if (fuse_mount(instance.handle, mountpoint) != 0) return 1;
+    if (fuse_mount(instance.handle, mountpoint.c_str()) != 0) return 1;
     mount.handle = instance.handle;
     SignalHandlers signals;
     if (fuse_set_signal_handlers(fuse_get_session(instance.handle)) != 0) return 1;
@@ -424,7 +403,8 @@ int Run(int argc, char** argv) {
 
     const std::string picture = !mosaic.empty() ? "mosaic " + mosaic : "scene " + (scene.empty() ? "bars" : scene);
     std::printf("zelvik-emulator: %d camera%s (%s protocol, %s) at %s; faults through %s/control\n", cameras,
-                cameras == 1 ? "" : "s", ProtocolName(options.protocol), picture.c_str(), mountpoint, mountpoint);
+                cameras == 1 ? "" : "s", ProtocolName(options.protocol), picture.c_str(), mountpoint.c_str(),
+                mountpoint.c_str());
     std::fflush(stdout);
 
     // Once the session is told to exit, end every wait in the firmware, so that a transfer stalled for

@@ -1,5 +1,6 @@
 // The zelvik-emulator program end to end: mount, discovery entries, sector I/O, faults, clean unmount.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <time.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -236,3 +238,27 @@ TEST_F(EmulatorMount, ControlFileUnplugsAndReplugsACamera) {
 
 }  // namespace
 }  // namespace zelvik::emu::test
+
+// A wrong command line is refused with status 2 before anything is mounted; --help and --version answer 0.
+TEST(EmulatorCommandLine, WrongArgumentsExitTwoAndNothingIsMounted) {
+    zelvik::test::TempDir dir{"zelvik-emulator-args"};
+    ASSERT_FALSE(dir.path().empty());
+    const std::string mount = (dir.path() / "root").string(), program = ZELVIK_EMULATOR_PATH;
+    std::filesystem::create_directory(mount);
+    const auto run = [&](const std::string& arguments) {
+        const int status = std::system((program + " " + arguments + " >/dev/null 2>&1 </dev/null").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    for (const std::string arguments :
+         {"", "--cameras 5", "--cameras two", "--protocol nibble", "--fps 0", "--fps fast", "--usb-speed 0",
+          "--plain-disk nocolon", "--plain-disk :model", "-P a:1 -P a:2 -P a:3 -P a:4",
+          "--scene bars --mosaic none.pgm", "--bogus"}) {
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(run(arguments + (arguments.empty() ? "" : " " + mount)), 2);
+    }
+    EXPECT_EQ(run(mount + " " + mount), 2) << "one mount point";
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(run("--version"), 0);
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);) EXPECT_EQ(line.find(mount), std::string::npos) << line;
+}

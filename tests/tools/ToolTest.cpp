@@ -111,6 +111,22 @@ TEST_F(Tool, UsageErrorsExitTwoBeforeAnyCameraIsOpened) {
     const Result help = Run("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("3  no camera found"), std::string::npos) << help.out;
+    // Options that need not be given show their defaults; a required value shows none.
+    EXPECT_NE(Run("snap --help").out.find("=normal"), std::string::npos);
+    EXPECT_NE(Run("--help").out.find("INT in [1 - 10]=1"), std::string::npos);
+    EXPECT_EQ(Run("reg --help").out.find("INT="), std::string::npos);
+}
+
+TEST_F(Tool, VersionNamesTheToolAndTheLibraryWithoutACamera) {
+    const Result version = Run("--version");
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out, "zelvik " ZELVIK_VERSION ", library 1.46.5.25\n");
+    const Result info = Run("--emulated info");
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("library version    1.46.5.25 (19793177)\n"), std::string::npos) << info.out;
+    const json j = Run("--emulated --json info").Json();
+    EXPECT_EQ(j["library_version"], 19793177);
+    EXPECT_EQ(j["library_version_text"], "1.46.5.25");
 }
 
 TEST_F(Tool, InfoAndGetAsJsonOnTheEmulatedCamera) {

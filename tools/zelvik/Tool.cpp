@@ -18,6 +18,12 @@ const char kExitCodeHelp[] =
     "  3  no camera found (\"camera not present\"; `zelvik doctor` says why)\n"
     "  4  doctor found a problem";
 
+std::string LibraryVersionText(int version) {
+    const auto v = static_cast<unsigned>(version);
+    return std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 0xFF) + "." +
+           std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
+}
+
 std::string ErrorText(int code) {
     const char* name = ZelvikLib_ErrorName(code);
     return std::to_string(code) + (name ? std::string(" ") + name + " (" + ZelvikLib_ErrorText(code) + ")" : "");

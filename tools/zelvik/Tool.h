@@ -32,6 +32,10 @@ struct Options {
     bool json = false;      // machine-readable output on stdout
 };
 
+// The library version as people read it: Zelvik_GetDllVersion's four bytes, most significant first, as
+// "major.minor.release.build" (0x012E0519 is "1.46.5.25").
+std::string LibraryVersionText(int version);
+
 // "2 ZELVIK_ERR_NO_CAMERA (camera not present)"; only the number for a code the library never reports.
 std::string ErrorText(int code);
 // {"code": 2, "name": "ZELVIK_ERR_NO_CAMERA", "message": "camera not present"}.

@@ -21,6 +21,7 @@ int ShowInfo(Tool& tool) {
             {"camera", tool.options.camera},
             {"name", name},
             {"library_version", Zelvik_GetDllVersion()},
+            {"library_version_text", LibraryVersionText(Zelvik_GetDllVersion())},
             {"sensor", {{"width", info.maxWidth}, {"height", info.maxHeight}}},
             {"global_gain_range", {info.globalGainMin, info.globalGainMax}},
             {"color_gain_range", {info.colorGainMin, info.colorGainMax}},
@@ -32,7 +33,8 @@ int ShowInfo(Tool& tool) {
         return kExitOk;
     }
     std::printf("camera             %d  %s\n", tool.options.camera, name);
-    std::printf("library version    %d\n", Zelvik_GetDllVersion());
+    std::printf("library version    %s (%d)\n", LibraryVersionText(Zelvik_GetDllVersion()).c_str(),
+                Zelvik_GetDllVersion());
     std::printf("kernel forms       %s\n", ZelvikLib_KernelForms());
     std::printf("sensor             %d x %d\n", info.maxWidth, info.maxHeight);
     std::printf("capture window     %d x %d at (%d, %d), subsample %d\n", eh, ev, ehs, evs,

@@ -1,6 +1,7 @@
 // zelvik: the command-line tool. Lists cameras, reads and sets their values and registers, streams
 // frames, checks the system for a camera, on the attached cameras or on the built-in emulated camera
 // (--emulated, or `demo`). Each command lives in its own cmd_*.cpp file and registers itself with the Tool.
+#include "CliDocs.h"
 #include "Tool.h"
 
 int main(int argc, char** argv) {
@@ -8,6 +9,8 @@ int main(int argc, char** argv) {
     CLI::App app{"Zelvik Q77RX camera tool. Cameras are looked for under $ZELVIK_ROOT (default /)."};
     app.require_subcommand(1);
     app.footer(kExitCodeHelp);
+    app.set_version_flag("--version",
+                         "zelvik " ZELVIK_VERSION ", library " + LibraryVersionText(Zelvik_GetDllVersion()));
     Tool tool;
     app.add_flag("--emulated", tool.options.emulated,
                  "use the built-in emulated camera instead of attached cameras");
@@ -15,6 +18,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 10));
     app.add_flag("--json", tool.options.json, "print the result as JSON (list, info, get, stream, doctor)");
     AddCommands(app, tool);
+    zelvik_cli::ShowDefaults(app);
+    zelvik_cli::AddDocumentationFlags(
+        app, {"zelvik", ZELVIK_VERSION, "the Zelvik Q77RX camera tool", "EXIT STATUS", "zelvik-emulator(1)"});
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
