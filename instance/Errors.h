@@ -21,7 +21,7 @@ namespace zelvik {
     X(TRANSFER, kErrTransfer, "frame transfer failed")                                        \
     X(ARGUMENT, kErrArgument, "invalid argument")                                             \
     X(UNSUPPORTED, kErrUnsupported, "function not supported")                                 \
-    X(RECORDING, kErrRecording, "recording failed to start or stopped early, or stored settings missing") \
+    X(RECORDING, kErrRecording, "recording or image file failed, or stored settings missing or out of range") \
     X(CAMERA_LOST, kErrCameraLost, "camera lost during streaming")
 
 enum ErrorCode : int {
