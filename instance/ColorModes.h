@@ -1,6 +1,8 @@
 // The colour modes: one table of what each mode code means to the API, the store and the capture engine.
 #pragma once
 
+#include "settings/CameraSettings.h"
+
 namespace zelvik {
 
 // The finished image of a mode lives in one of the capture engine's buffers.
@@ -20,6 +22,7 @@ inline constexpr ColorModeInfo kColorModes[] = {
     {4, 48, 42, true, ColorBuffer::Rgb48},  {5, 64, 58, true, ColorBuffer::Rgb64},
 };
 inline constexpr int kColorModeCount = static_cast<int>(sizeof kColorModes / sizeof kColorModes[0]);
+static_assert(kColorModeCount == kColorModeCodes, "the settings store checks stored codes against this table");
 
 inline bool IsValidColorMode(int code) { return code >= 0 && code < kColorModeCount; }
 // The entry of a mode code, or null.
