@@ -254,7 +254,7 @@ TEST_F(StoreTest, ASaveNeverWritesAFileTheStoreWouldRefuse) {
     const std::string before = home.ReadFile();
     SettingsKey big;
     ASSERT_TRUE(big.Create("Other\\Big"));
-    for (int i = 0; i < 5000; ++i) ASSERT_TRUE(big.Set("Value" + std::to_string(i), i));
+    for (int i = 0; i < 600; ++i) ASSERT_TRUE(big.Set(std::string(100, 'v') + std::to_string(i), i));
     EXPECT_FALSE(big.Close());
     EXPECT_EQ(home.ReadFile(), before);
 }
