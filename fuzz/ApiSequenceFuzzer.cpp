@@ -1,5 +1,7 @@
 // Fuzzes random sequences of C API calls, with random handles, sizes and values, against the in-process
-// emulated camera (and its faults: unplug, replug, stalls, a damaged identification sector).
+// emulated camera (and its faults: unplug, replug, stalls, a damaged identification sector), with still
+// images and recordings sent to hostile places (directories, pipes without a reader, links planted by
+// another user, names of the input's own bytes) in any format.
 //
 // Every buffer handed to the library is as large as the size passed with it (the contract of the C API);
 // everything else is the input's choice. Beyond the sanitizers: results stay within what the interface
@@ -7,6 +9,7 @@
 // thread or descriptor left behind.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -17,6 +20,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "api/Exports.h"
 #include "device/CameraDevice.h"
@@ -46,6 +54,75 @@ const std::string& ScratchDir() {
     return dir;
 }
 
+// Hostile places to save an image or a recording, made once below the scratch directory: a directory,
+// a FIFO nobody reads, links (to the null device, to a directory, dangling), the null device's node, and,
+// as root, a link another user planted in a sticky world-writable directory pointing at a file that must
+// never change. Nothing here names a disk: every target is harmless if written.
+struct OutputTargets {
+    std::vector<std::string> paths;
+    std::string victim;  // the planted link's target; empty when the link could not be planted
+    static constexpr char kVictimText[] = "not yours";
+};
+const OutputTargets& Targets(const std::string& dir) {
+    static const OutputTargets targets = [&] {
+        OutputTargets t;
+        const std::string folder = dir + "/folder", fifo = dir + "/fifo", shared = dir + "/shared", keep = dir + "/keep";
+        ::mkdir(folder.c_str(), 0755);
+        ::mkfifo(fifo.c_str(), 0600);
+        ::symlink("/dev/null", (dir + "/to-null").c_str());
+        ::symlink(folder.c_str(), (dir + "/to-folder").c_str());
+        ::symlink((dir + "/nowhere/x").c_str(), (dir + "/dangling").c_str());
+        ::mknod((dir + "/null-node").c_str(), S_IFCHR | 0600, makedev(1, 3));
+        t.paths = {dir + "/out.bmp", dir + "/out.avi", folder, folder + "/", dir + "/missing/x.png", fifo,
+                   dir + "/to-null", dir + "/to-folder", dir + "/dangling", dir + "/null-node", "/dev/null",
+                   dir + "/" + std::string(300, 'n'), dir + "/" + std::string(5000, 'd'), ""};
+        ::mkdir(shared.c_str(), 0700);
+        ::chmod(shared.c_str(), 01777);
+        // In a folder of its own: no name of the input's bytes (no separator) can reach it.
+        ::mkdir(keep.c_str(), 0755);
+        const std::string victim = keep + "/victim", planted = shared + "/planted.avi";
+        if (FILE* f = std::fopen(victim.c_str(), "w")) {
+            std::fputs(OutputTargets::kVictimText, f);
+            std::fclose(f);
+        }
+        if (::symlink(victim.c_str(), planted.c_str()) == 0 && ::lchown(planted.c_str(), 4343, 4343) == 0) {
+            t.victim = victim;
+            t.paths.push_back(planted);
+        }
+        return t;
+    }();
+    return targets;
+}
+
+// Removes the images and recordings an input wrote (regular files at the top of the scratch directory),
+// so that ten million inputs do not fill the disk; the targets themselves are no regular files there.
+void RemoveWrittenFiles(const std::string& dir) {
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            struct stat st {};
+            const std::string path = dir + "/" + e->d_name;
+            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+        }
+        ::closedir(d);
+    }
+}
+
+// One of the targets, or a name of the input's own bytes in the scratch directory (never a separator in
+// it, so it cannot leave the directory).
+std::string AnyOutputPath(FuzzedDataProvider& in, const std::string& dir) {
+    const std::vector<std::string>& paths = Targets(dir).paths;
+    if (in.ConsumeBool()) return paths[in.ConsumeIntegralInRange<size_t>(0, paths.size() - 1)];
+    std::string name = in.ConsumeRandomLengthString(400);
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return dir + "/" + name;
+}
+
+// Calls made over the whole run, printed at exit ("api fuzzer: N calls"): run.sh reports inputs, and
+// each input makes up to 48 calls.
+std::atomic<uint64_t> gCalls{0};
+void PrintCalls() { std::fprintf(stderr, "api fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load())); }
+
 int AnyInt(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 3)) {
         case 0: return in.ConsumeIntegralInRange(-3, 300);
@@ -69,6 +146,8 @@ void Resize(SizedBuffer& buffer, FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& dir = ScratchDir();
+    static const bool counting = std::atexit(PrintCalls) == 0;
+    (void)counting;
     static const int baseThreads = zelvik::test::ThreadsNow();
     static const int baseFds = zelvik::test::DescriptorsNow();
     FuzzedDataProvider in(data, size);
@@ -84,8 +163,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         };
         for (int step = 0; step < 48 && in.remaining_bytes() > 0; ++step) {
             const int h = anyHandle();
+            ++gCalls;
             int ok = 0;
-            switch (in.ConsumeIntegralInRange(0, 31)) {
+            switch (in.ConsumeIntegralInRange(0, 34)) {
                 case 0:
                     if (handles.size() < 3) {
                         const int made = zelvik::InitializeHandle([&](zelvik::CameraInstance& c) {
@@ -136,8 +216,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 }
                 case 28: {
-                    const std::string path = dir + "/image" + std::to_string(in.ConsumeIntegralInRange(0, 3));
-                    Zelvik_SaveImage(h, path.c_str(), in.ConsumeIntegralInRange(-1, 7));
+                    const std::string path = AnyOutputPath(in, dir);
+                    const int format = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 7) : AnyInt(in);
+                    const int saved = Zelvik_SaveImage(h, in.ConsumeBool() ? path.c_str() : nullptr, format);
+                    Check(saved == 0 || saved == 1, "SaveImage result");
                     break;
                 }
                 case 29: {
@@ -150,6 +232,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 }
                 case 30: Zelvik_SetGlobalGain(h, AnyInt(in)); Zelvik_SetExposureTime(h, AnyInt(in)); break;
+                case 31: {
+                    const std::string path = AnyOutputPath(in, dir);
+                    const int duration = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 300) : AnyInt(in);
+                    const int started = Zelvik_Record(h, in.ConsumeBool() ? path.c_str() : nullptr, duration, 0);
+                    Check(started == 0 || started == 1, "Record result");
+                    break;
+                }
+                case 32: {
+                    // Wide names: the input's own code units, unpaired surrogates and all.
+                    std::wstring name;
+                    for (size_t n = in.ConsumeIntegralInRange<size_t>(0, 40); n > 0; --n)
+                        name.push_back(static_cast<wchar_t>(in.ConsumeIntegralInRange<uint32_t>(1, 0x10FFFF)));
+                    const std::wstring wide = std::wstring(dir.begin(), dir.end()) + L"/" + name;
+                    if (in.ConsumeBool()) Zelvik_SaveImageW(h, wide.c_str(), in.ConsumeIntegralInRange(-1, 7));
+                    else Zelvik_RecordW(h, wide.c_str(), in.ConsumeIntegralInRange(0, 200), 0);
+                    break;
+                }
+                case 33: {
+                    ZelvikRecordStatus status{};
+                    status.size = in.ConsumeBool() ? static_cast<uint32_t>(sizeof status) : in.ConsumeIntegral<uint32_t>();
+                    const int got = ZelvikRec_GetStatus(h, in.ConsumeBool() ? &status : nullptr);
+                    Check(got == 0 || got == 1, "GetStatus result");
+                    Check(got == 0 || (status.end >= ZELVIK_REC_NONE && status.end <= ZELVIK_REC_CAMERA_LOST), "recording end");
+                    break;
+                }
                 default: {
                     ZelvikMessage m;
                     while (ZelvikMsg_Get(queue, &m, 0) == 1) {
@@ -167,5 +274,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int wait = 0; wait < 200 && !settled(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     Check(zelvik::test::ThreadsNow() == baseThreads, "a thread outlived its handle");
     Check(zelvik::test::DescriptorsNow() == baseFds, "a descriptor outlived its handle");
+    RemoveWrittenFiles(dir);
+    // Still the one file planted behind another user's link: never followed, never written.
+    if (const std::string& victim = Targets(dir).victim; !victim.empty()) {
+        char text[32] = {};
+        FILE* f = std::fopen(victim.c_str(), "r");
+        Check(f != nullptr, "the planted link's target is gone");
+        const size_t n = std::fread(text, 1, sizeof text - 1, f);
+        std::fclose(f);
+        Check(std::string(text, n) == OutputTargets::kVictimText, "a planted link was followed");
+    }
     return 0;
 }
