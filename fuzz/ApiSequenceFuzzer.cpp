@@ -21,14 +21,10 @@
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include "api/Exports.h"
 #include "device/CameraDevice.h"
 #include "emulator/EmulatedDisks.h"
+#include "fuzz/HostilePlaces.h"
 #include "include/ZelvikSdk.h"
 #include "instance/CameraInstance.h"
 #include "tests/support/ProcessStats.h"
@@ -54,68 +50,9 @@ const std::string& ScratchDir() {
     return dir;
 }
 
-// Hostile places to save an image or a recording, made once below the scratch directory: a directory,
-// a FIFO nobody reads, links (to the null device, to a directory, dangling), the null device's node, and,
-// as root, a link another user planted in a sticky world-writable directory pointing at a file that must
-// never change. Nothing here names a disk: every target is harmless if written.
-struct OutputTargets {
-    std::vector<std::string> paths;
-    std::string victim;  // the planted link's target; empty when the link could not be planted
-    static constexpr char kVictimText[] = "not yours";
-};
-const OutputTargets& Targets(const std::string& dir) {
-    static const OutputTargets targets = [&] {
-        OutputTargets t;
-        const std::string folder = dir + "/folder", fifo = dir + "/fifo", shared = dir + "/shared", keep = dir + "/keep";
-        ::mkdir(folder.c_str(), 0755);
-        ::mkfifo(fifo.c_str(), 0600);
-        ::symlink("/dev/null", (dir + "/to-null").c_str());
-        ::symlink(folder.c_str(), (dir + "/to-folder").c_str());
-        ::symlink((dir + "/nowhere/x").c_str(), (dir + "/dangling").c_str());
-        ::mknod((dir + "/null-node").c_str(), S_IFCHR | 0600, makedev(1, 3));
-        t.paths = {dir + "/out.bmp", dir + "/out.avi", folder, folder + "/", dir + "/missing/x.png", fifo,
-                   dir + "/to-null", dir + "/to-folder", dir + "/dangling", dir + "/null-node", "/dev/null",
-                   dir + "/" + std::string(300, 'n'), dir + "/" + std::string(5000, 'd'), ""};
-        ::mkdir(shared.c_str(), 0700);
-        ::chmod(shared.c_str(), 01777);
-        // In a folder of its own: no name of the input's bytes (no separator) can reach it.
-        ::mkdir(keep.c_str(), 0755);
-        const std::string victim = keep + "/victim", planted = shared + "/planted.avi";
-        if (FILE* f = std::fopen(victim.c_str(), "w")) {
-            std::fputs(OutputTargets::kVictimText, f);
-            std::fclose(f);
-        }
-        if (::symlink(victim.c_str(), planted.c_str()) == 0 && ::lchown(planted.c_str(), 4343, 4343) == 0) {
-            t.victim = victim;
-            t.paths.push_back(planted);
-        }
-        return t;
-    }();
-    return targets;
-}
-
-// Removes the images and recordings an input wrote (regular files at the top of the scratch directory),
-// so that ten million inputs do not fill the disk; the targets themselves are no regular files there.
-void RemoveWrittenFiles(const std::string& dir) {
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            struct stat st {};
-            const std::string path = dir + "/" + e->d_name;
-            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
-        }
-        ::closedir(d);
-    }
-}
-
-// One of the targets, or a name of the input's own bytes in the scratch directory (never a separator in
-// it, so it cannot leave the directory).
-std::string AnyOutputPath(FuzzedDataProvider& in, const std::string& dir) {
-    const std::vector<std::string>& paths = Targets(dir).paths;
-    if (in.ConsumeBool()) return paths[in.ConsumeIntegralInRange<size_t>(0, paths.size() - 1)];
-    std::string name = in.ConsumeRandomLengthString(400);
-    for (char& c : name)
-        if (c == '/') c = '_';
-    return dir + "/" + name;
+const zelvik::fuzz::HostilePlaces& Places(const std::string& dir) {
+    static const zelvik::fuzz::HostilePlaces places(dir);
+    return places;
 }
 
 // Calls made over the whole run, printed at exit ("api fuzzer: N calls"): run.sh reports inputs, and
@@ -216,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 }
                 case 28: {
-                    const std::string path = AnyOutputPath(in, dir);
+                    const std::string path = Places(dir).AnyPath(in);
                     const int format = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 7) : AnyInt(in);
                     const int saved = Zelvik_SaveImage(h, in.ConsumeBool() ? path.c_str() : nullptr, format);
                     Check(saved == 0 || saved == 1, "SaveImage result");
@@ -233,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
                 case 30: Zelvik_SetGlobalGain(h, AnyInt(in)); Zelvik_SetExposureTime(h, AnyInt(in)); break;
                 case 31: {
-                    const std::string path = AnyOutputPath(in, dir);
+                    const std::string path = Places(dir).AnyPath(in);
                     const int duration = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 300) : AnyInt(in);
                     const int started = Zelvik_Record(h, in.ConsumeBool() ? path.c_str() : nullptr, duration, 0);
                     Check(started == 0 || started == 1, "Record result");
@@ -274,15 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int wait = 0; wait < 200 && !settled(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     Check(zelvik::test::ThreadsNow() == baseThreads, "a thread outlived its handle");
     Check(zelvik::test::DescriptorsNow() == baseFds, "a descriptor outlived its handle");
-    RemoveWrittenFiles(dir);
+    Places(dir).RemoveWrittenFiles();
     // Still the one file planted behind another user's link: never followed, never written.
-    if (const std::string& victim = Targets(dir).victim; !victim.empty()) {
-        char text[32] = {};
-        FILE* f = std::fopen(victim.c_str(), "r");
-        Check(f != nullptr, "the planted link's target is gone");
-        const size_t n = std::fread(text, 1, sizeof text - 1, f);
-        std::fclose(f);
-        Check(std::string(text, n) == OutputTargets::kVictimText, "a planted link was followed");
-    }
+    Check(Places(dir).VictimIntact(), "a planted link was followed");
     return 0;
 }

@@ -9,11 +9,9 @@
 // target never changes; no SIGPIPE reaches the process (its default action would end it).
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/HostilePlaces.h"
 #include "output/AviRecording.h"
 #include "output/OutputFile.h"
 #include "output/StillImage.h"
@@ -36,60 +35,19 @@ void Check(bool condition, const char* what) {
     }
 }
 
-constexpr char kVictimText[] = "not yours";
-
-struct Places {
-    std::string dir, victim, closedPipe;
-    std::vector<std::string> paths;
-};
-
 // Made once: the scratch directory and its hostile places. SIGPIPE keeps its default action.
-const Places& Scratch() {
-    static const Places places = [] {
-        Places p;
+const zelvik::fuzz::HostilePlaces& Scratch() {
+    static const zelvik::fuzz::HostilePlaces places = [] {
         char pattern[] = "/tmp/zelvik-fuzz-output-XXXXXX";
         Check(::mkdtemp(pattern) != nullptr, "no temporary directory");
-        p.dir = pattern;
-        const std::string folder = p.dir + "/folder", fifo = p.dir + "/fifo", keep = p.dir + "/keep",
-                          shared = p.dir + "/shared";
-        ::mkdir(folder.c_str(), 0755);
-        ::mkdir(keep.c_str(), 0755);
-        ::mkfifo(fifo.c_str(), 0600);
-        ::symlink("/dev/null", (p.dir + "/to-null").c_str());
-        ::symlink(folder.c_str(), (p.dir + "/to-folder").c_str());
-        ::symlink((p.dir + "/nowhere/x").c_str(), (p.dir + "/dangling").c_str());
-        ::mknod((p.dir + "/null-node").c_str(), S_IFCHR | 0600, makedev(1, 3));
-        p.paths = {p.dir + "/out.bmp", p.dir + "/out.avi", folder, folder + "/", p.dir + "/missing/x.png", fifo,
-                   p.dir + "/to-null", p.dir + "/to-folder", p.dir + "/dangling", p.dir + "/null-node", "/dev/null",
-                   p.dir + "/" + std::string(300, 'n'), p.dir + "/" + std::string(5000, 'd'), ""};
-        ::mkdir(shared.c_str(), 0700);
-        ::chmod(shared.c_str(), 01777);
-        p.victim = keep + "/victim";
-        if (FILE* f = std::fopen(p.victim.c_str(), "w")) {
-            std::fputs(kVictimText, f);
-            std::fclose(f);
-        }
-        const std::string planted = shared + "/planted.avi";
-        if (::symlink(p.victim.c_str(), planted.c_str()) == 0 && ::lchown(planted.c_str(), 4343, 4343) == 0)
-            p.paths.push_back(planted);
-        else
-            p.victim.clear();
         ::signal(SIGPIPE, SIG_DFL);
-        return p;
+        return zelvik::fuzz::HostilePlaces(pattern);
     }();
     return places;
 }
 
 std::atomic<uint64_t> gCalls{0};
 void PrintCalls() { std::fprintf(stderr, "output fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load())); }
-
-std::string AnyPath(FuzzedDataProvider& in, const Places& places) {
-    if (in.ConsumeBool()) return places.paths[in.ConsumeIntegralInRange<size_t>(0, places.paths.size() - 1)];
-    std::string name = in.ConsumeRandomLengthString(300);
-    for (char& c : name)
-        if (c == '/') c = '_';  // never leaves the scratch directory
-    return places.dir + "/" + name;
-}
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -118,17 +76,6 @@ Image AnyImage(FuzzedDataProvider& in) {
     return image;
 }
 
-void RemoveWrittenFiles(const std::string& dir) {
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            struct stat st {};
-            const std::string path = dir + "/" + e->d_name;
-            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
-        }
-        ::closedir(d);
-    }
-}
-
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
@@ -154,7 +101,7 @@ bool SigpipePending() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Places& places = Scratch();
+    const zelvik::fuzz::HostilePlaces& places = Scratch();
     static const bool counting = std::atexit(PrintCalls) == 0;
     (void)counting;
     FuzzedDataProvider in(data, size);
@@ -162,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++gCalls;
         switch (in.ConsumeIntegralInRange(0, 2)) {
             case 0: {
-                const std::string path = AnyPath(in, places);
+                const std::string path = places.AnyPath(in);
                 const Image image = AnyImage(in);
                 const int format = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 7) : in.ConsumeIntegral<int>();
                 const bool existed = Exists(path);
@@ -174,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 1: {
                 // A recording of small frames, ended by its time, the size limit, a stop or the end of
                 // the frames, whichever the input reaches first.
-                const std::string path = AnyPath(in, places);
+                const std::string path = places.AnyPath(in);
                 const int width = in.ConsumeIntegralInRange(-1, 24), height = in.ConsumeIntegralInRange(-1, 16);
                 zelvik::AviRecording recording(in.ConsumeBool() ? zelvik::AviWriter::kRiffLimit
                                                                 : in.ConsumeIntegralInRange<uint64_t>(0, 20000));
@@ -204,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             default: {
                 // A pipe whose reader goes away before, or during, the write.
-                const std::string pipe = places.dir + "/pipe";
+                const std::string pipe = places.dir + "/keep/pipe";  // out of reach of the input's names
                 ::mkfifo(pipe.c_str(), 0600);
                 const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
                 zelvik::OutputFile file;
@@ -218,14 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         Check(!SigpipePending(), "a SIGPIPE was left pending");
     }
-    RemoveWrittenFiles(places.dir);
-    if (!places.victim.empty()) {
-        char text[32] = {};
-        FILE* f = std::fopen(places.victim.c_str(), "r");
-        Check(f != nullptr, "the planted link's target is gone");
-        const size_t n = std::fread(text, 1, sizeof text - 1, f);
-        std::fclose(f);
-        Check(std::string(text, n) == kVictimText, "a planted link was followed");
-    }
+    places.RemoveWrittenFiles();
+    Check(places.VictimIntact(), "a planted link was followed");
     return 0;
 }
