@@ -39,7 +39,8 @@ void CaptureEngine::RecordingLoop() {
         SleepMs(kRecorderPollMs);
         RecordingEnd end = RecordingEnd::kRunning;
         // A stop from outside waits for the frame being written, not for the whole queue.
-        while (recording_ && end == RecordingEnd::kRunning && (recorder_.HasQueued() || recorder_.FramesEnded())) {
+        while (recording_ && end == RecordingEnd::kRunning &&
+               (recorder_.HasQueued() || recorder_.FramesEnded())) {
             end = recorder_.AppendQueued();
             PublishRecording();
         }

@@ -58,7 +58,9 @@ const zelvik::fuzz::HostilePlaces& Places(const std::string& dir) {
 // Calls made over the whole run, printed at exit ("api fuzzer: N calls"): run.sh reports inputs, and
 // each input makes up to 48 calls.
 std::atomic<uint64_t> gCalls{0};
-void PrintCalls() { std::fprintf(stderr, "api fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load())); }
+void PrintCalls() {
+    std::fprintf(stderr, "api fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load()));
+}
 
 int AnyInt(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 3)) {
@@ -172,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 case 31: {
                     const std::string path = Places(dir).AnyPath(in);
                     const int duration = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 300) : AnyInt(in);
-                    const int started = Zelvik_Record(h, in.ConsumeBool() ? path.c_str() : nullptr, duration, 0);
+                    const int started =
+                        Zelvik_Record(h, in.ConsumeBool() ? path.c_str() : nullptr, duration, 0);
                     Check(started == 0 || started == 1, "Record result");
                     break;
                 }
@@ -180,18 +183,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     // Wide names: the input's own code units, unpaired surrogates and all.
                     std::wstring name;
                     for (size_t n = in.ConsumeIntegralInRange<size_t>(0, 40); n > 0; --n)
-                        name.push_back(static_cast<wchar_t>(in.ConsumeIntegralInRange<uint32_t>(1, 0x10FFFF)));
+                        name.push_back(
+                            static_cast<wchar_t>(in.ConsumeIntegralInRange<uint32_t>(1, 0x10FFFF)));
                     const std::wstring wide = std::wstring(dir.begin(), dir.end()) + L"/" + name;
-                    if (in.ConsumeBool()) Zelvik_SaveImageW(h, wide.c_str(), in.ConsumeIntegralInRange(-1, 7));
-                    else Zelvik_RecordW(h, wide.c_str(), in.ConsumeIntegralInRange(0, 200), 0);
+                    if (in.ConsumeBool())
+                        Zelvik_SaveImageW(h, wide.c_str(), in.ConsumeIntegralInRange(-1, 7));
+                    else
+                        Zelvik_RecordW(h, wide.c_str(), in.ConsumeIntegralInRange(0, 200), 0);
                     break;
                 }
                 case 33: {
                     ZelvikRecordStatus status{};
-                    status.size = in.ConsumeBool() ? static_cast<uint32_t>(sizeof status) : in.ConsumeIntegral<uint32_t>();
+                    status.size = in.ConsumeBool() ? static_cast<uint32_t>(sizeof status)
+                                                   : in.ConsumeIntegral<uint32_t>();
                     const int got = ZelvikRec_GetStatus(h, in.ConsumeBool() ? &status : nullptr);
                     Check(got == 0 || got == 1, "GetStatus result");
-                    Check(got == 0 || (status.end >= ZELVIK_REC_NONE && status.end <= ZELVIK_REC_CAMERA_LOST), "recording end");
+                    Check(got == 0 || (status.end >= ZELVIK_REC_NONE && status.end <= ZELVIK_REC_CAMERA_LOST),
+                          "recording end");
                     break;
                 }
                 default: {

@@ -2,9 +2,8 @@
 // below a scratch directory, with the names an input picks among them or makes of its own bytes.
 #pragma once
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <dirent.h>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -35,9 +34,20 @@ struct HostilePlaces {
         ::symlink(folder.c_str(), (dir + "/to-folder").c_str());
         ::symlink((dir + "/nowhere/x").c_str(), (dir + "/dangling").c_str());
         ::mknod((dir + "/null-node").c_str(), S_IFCHR | 0600, makedev(1, 3));
-        paths = {dir + "/out.bmp", dir + "/out.avi", folder, folder + "/", dir + "/missing/x.png", fifo,
-                 dir + "/to-null", dir + "/to-folder", dir + "/dangling", dir + "/null-node", "/dev/null",
-                 dir + "/" + std::string(300, 'n'), dir + "/" + std::string(5000, 'd'), ""};
+        paths = {dir + "/out.bmp",
+                 dir + "/out.avi",
+                 folder,
+                 folder + "/",
+                 dir + "/missing/x.png",
+                 fifo,
+                 dir + "/to-null",
+                 dir + "/to-folder",
+                 dir + "/dangling",
+                 dir + "/null-node",
+                 "/dev/null",
+                 dir + "/" + std::string(300, 'n'),
+                 dir + "/" + std::string(5000, 'd'),
+                 ""};
         ::mkdir(shared.c_str(), 0700);
         ::chmod(shared.c_str(), 01777);
         // In a folder of its own: no name of the input's bytes (no separator) can reach it.

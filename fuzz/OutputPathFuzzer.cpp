@@ -7,9 +7,8 @@
 // Beyond the sanitizers: results are 1 or 0; a failed save leaves no file where there was none; every
 // recording that ended in a regular file states the file's own size (it is finished); the planted link's
 // target never changes; no SIGPIPE reaches the process (its default action would end it).
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <fcntl.h>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +46,9 @@ const zelvik::fuzz::HostilePlaces& Scratch() {
 }
 
 std::atomic<uint64_t> gCalls{0};
-void PrintCalls() { std::fprintf(stderr, "output fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load())); }
+void PrintCalls() {
+    std::fprintf(stderr, "output fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load()));
+}
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -69,7 +70,8 @@ Image AnyImage(FuzzedDataProvider& in) {
     const int bytesPerPixel = image.view.bitsPerPixel > 0 ? image.view.bitsPerPixel / 8 : 0;
     const int rowBytes = std::max(image.view.width, 0) * bytesPerPixel;
     image.view.stride = static_cast<uint32_t>(std::max(0, rowBytes + in.ConsumeIntegralInRange(-4, 8)));
-    image.bytes.resize(static_cast<size_t>(image.view.stride) * static_cast<size_t>(std::max(image.view.height, 0)));
+    image.bytes.resize(static_cast<size_t>(image.view.stride) *
+                       static_cast<size_t>(std::max(image.view.height, 0)));
     for (size_t i = 0; i < image.bytes.size(); ++i) image.bytes[i] = static_cast<uint8_t>(i * 37);
     image.view.bits = image.bytes.empty() || in.ConsumeBool() == false ? image.bytes.data() : nullptr;
     if (image.bytes.empty()) image.view.bits = nullptr;
@@ -83,7 +85,8 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
 // A recording that ended into a regular file must state that file's size.
 void CheckFinished(const std::string& path, zelvik::RecordingEnd end) {
     struct stat st {};
-    if (end == zelvik::RecordingEnd::kFinishFailed || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (end == zelvik::RecordingEnd::kFinishFailed || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return;
     std::vector<uint8_t> head(8);
@@ -111,9 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 0: {
                 const std::string path = places.AnyPath(in);
                 const Image image = AnyImage(in);
-                const int format = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 7) : in.ConsumeIntegral<int>();
+                const int format =
+                    in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 7) : in.ConsumeIntegral<int>();
                 const bool existed = Exists(path);
-                const int saved = zelvik::SaveImageFile(in.ConsumeBool() ? path.c_str() : nullptr, image.view, format);
+                const int saved =
+                    zelvik::SaveImageFile(in.ConsumeBool() ? path.c_str() : nullptr, image.view, format);
                 Check(saved == 0 || saved == 1, "SaveImageFile result");
                 Check(saved == 1 || existed || !Exists(path), "a failed save left a file");
                 break;
@@ -122,25 +127,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 // A recording of small frames, ended by its time, the size limit, a stop or the end of
                 // the frames, whichever the input reaches first.
                 const std::string path = places.AnyPath(in);
-                const int width = in.ConsumeIntegralInRange(-1, 24), height = in.ConsumeIntegralInRange(-1, 16);
-                zelvik::AviRecording recording(in.ConsumeBool() ? zelvik::AviWriter::kRiffLimit
-                                                                : in.ConsumeIntegralInRange<uint64_t>(0, 20000));
-                if (!recording.Start(path.c_str(), width, height, in.ConsumeIntegralInRange<uint32_t>(0, 500))) break;
+                const int width = in.ConsumeIntegralInRange(-1, 24),
+                          height = in.ConsumeIntegralInRange(-1, 16);
+                zelvik::AviRecording recording(in.ConsumeBool()
+                                                   ? zelvik::AviWriter::kRiffLimit
+                                                   : in.ConsumeIntegralInRange<uint64_t>(0, 20000));
+                if (!recording.Start(path.c_str(), width, height,
+                                     in.ConsumeIntegralInRange<uint32_t>(0, 500)))
+                    break;
                 Image frame = AnyImage(in);
                 uint32_t clock = in.ConsumeIntegral<uint32_t>();
                 zelvik::RecordingEnd end = zelvik::RecordingEnd::kRunning;
-                for (int i = 0; i < 12 && end == zelvik::RecordingEnd::kRunning && in.remaining_bytes() > 0; ++i) {
+                for (int i = 0; i < 12 && end == zelvik::RecordingEnd::kRunning && in.remaining_bytes() > 0;
+                     ++i) {
                     ++gCalls;
                     switch (in.ConsumeIntegralInRange(0, 4)) {
-                        case 0: frame = AnyImage(in); break;
-                        case 1: recording.EndOfFrames(); break;
+                        case 0:
+                            frame = AnyImage(in);
+                            break;
+                        case 1:
+                            recording.EndOfFrames();
+                            break;
                         default:
                             recording.Offer(frame.view, clock += in.ConsumeIntegralInRange<uint32_t>(0, 200));
                             break;
                     }
                     end = recording.AppendQueued();
                 }
-                for (int i = 0; i < 8 && end == zelvik::RecordingEnd::kRunning && recording.FramesEnded(); ++i)
+                for (int i = 0; i < 8 && end == zelvik::RecordingEnd::kRunning && recording.FramesEnded();
+                     ++i)
                     end = recording.AppendQueued();
                 recording.Stop();
                 Check(recording.FramesWritten() + recording.FramesSkipped() + recording.FramesQueued() ==
@@ -158,7 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const bool opened = file.Create(pipe.c_str());
                 ::close(reader);
                 std::vector<uint8_t> bytes(in.ConsumeIntegralInRange<size_t>(0, 200000), 1);
-                if (opened) Check(!file.Write(bytes.data(), bytes.size()) || bytes.empty(), "a write to a closed pipe");
+                if (opened)
+                    Check(!file.Write(bytes.data(), bytes.size()) || bytes.empty(),
+                          "a write to a closed pipe");
                 ::unlink(pipe.c_str());
                 break;
             }

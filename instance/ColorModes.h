@@ -22,7 +22,7 @@ inline constexpr ColorModeInfo kColorModes[] = {
     {4, 48, 42, true, ColorBuffer::Rgb48},  {5, 64, 58, true, ColorBuffer::Rgb64},
 };
 inline constexpr int kColorModeCount = static_cast<int>(sizeof kColorModes / sizeof kColorModes[0]);
-static_assert(kColorModeCount == kColorModeCodes, "the settings store checks stored codes against this table");
+static_assert(kColorModeCount == kColorModeCodes, "the store checks stored codes against this table");
 
 inline bool IsValidColorMode(int code) { return code >= 0 && code < kColorModeCount; }
 // The entry of a mode code, or null.

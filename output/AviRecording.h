@@ -14,12 +14,12 @@ namespace zelvik {
 
 enum class RecordingEnd : int32_t {
     kRunning = 0,
-    kTimeUp = 1,       // the requested time passed: finished with the measured rate
-    kSizeLimit = 2,    // the next frame would have taken the file past 4 GiB: finished early
-    kWriteFailed = 3,  // the system refused a write (disk full, file system gone): finished early
-    kStopped = 4,      // stopped from outside: finished with the frames written
-    kFinishFailed = 5, // the end of the file could not be written
-    kSourceLost = 6,   // the frames stopped coming (the camera was lost): finished with the frames written
+    kTimeUp = 1,        // the requested time passed: finished with the measured rate
+    kSizeLimit = 2,     // the next frame would have taken the file past 4 GiB: finished early
+    kWriteFailed = 3,   // the system refused a write (disk full, file system gone): finished early
+    kStopped = 4,       // stopped from outside: finished with the frames written
+    kFinishFailed = 5,  // the end of the file could not be written
+    kSourceLost = 6,    // the frames stopped coming (the camera was lost): finished with the frames written
 };
 
 // What Offer did with a frame.

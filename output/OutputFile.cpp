@@ -1,14 +1,14 @@
 // OutputFile: create-or-truncate, complete writes, seeks, and removal of a failed file.
 #include "output/OutputFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <string_view>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/NoPipeSignal.h"
 
@@ -88,7 +88,8 @@ bool OutputFile::Create(const char* name) {
     ::close(directory);
     if (fd < 0) return Fail(openError);
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !(S_ISREG(opened.st_mode) || S_ISFIFO(opened.st_mode) || S_ISCHR(opened.st_mode))) {
+    if (::fstat(fd, &opened) != 0 ||
+        !(S_ISREG(opened.st_mode) || S_ISFIFO(opened.st_mode) || S_ISCHR(opened.st_mode))) {
         // A disk (or anything but a file, a pipe or a character device such as /dev/null) is never an
         // image or a recording: its blocks would be overwritten.
         ::close(fd);

@@ -1,10 +1,10 @@
 // TIFF files through libtiff: uncompressed, one strip, contiguous samples, rows top first and packed.
+#include <tiffio.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include <tiffio.h>
-#include <unistd.h>
 
 #include "imaging/Convert.h"
 #include "output/OutputFile.h"
@@ -87,7 +87,8 @@ int WriteTiffFile(const char* fileName, const ImageView& image) {
     }
     bool written;
     {
-        // libtiff writes through its own descriptor: a pipe's lost reader must not raise SIGPIPE there either.
+        // libtiff writes through its own descriptor: a pipe's lost reader must not raise SIGPIPE there
+        // either.
         const NoPipeSignal quiet(!file.IsRegular());
         written = Encode(tiff, image, layout, strip, bytes);
         TIFFClose(tiff);

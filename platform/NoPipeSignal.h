@@ -2,11 +2,11 @@
 // instead of raising SIGPIPE, whose default action would end the host process.
 #pragma once
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-
-#include <pthread.h>
 
 namespace zelvik {
 

@@ -148,13 +148,16 @@ int LoadStreamSettings(CameraSettings& settings, const ErrorReport& report) {
     auto read = [&](const char* name, bool (*takes)(int32_t), int32_t& field) {
         int32_t value = 0;
         if (!root.Query(name, value)) return;
-        if (takes(value)) field = value;
-        else accepted = false;
+        if (takes(value))
+            field = value;
+        else
+            accepted = false;
     };
     read("Color", IsColorModeCode, settings.colorMode);
     read("SubSample", IsSubsampleSetting, settings.subsample);
     int32_t waitTime = settings.waitTime;
-    read("WaitTime", [](int32_t ms) { return ms >= 0; }, waitTime);
+    read(
+        "WaitTime", [](int32_t ms) { return ms >= 0; }, waitTime);
     settings.waitTime = waitTime;
     root.Query("Clock", settings.clock);
     if (accepted) return 1;

@@ -179,8 +179,7 @@ bool Commit(const std::vector<PendingKey>& keys) {
     std::string text = settings::SerializeDocument(current.doc);
     if (text.size() > settings::kMaxFileSize) text = settings::SerializeDocument(current.doc, false);
     if (text.size() > settings::kMaxFileSize) return false;
-    if (current.state == FileState::kDamaged &&
-        ::rename(file.c_str(), WithSuffix(file, ".bak").c_str()) != 0)
+    if (current.state == FileState::kDamaged && ::rename(file.c_str(), WithSuffix(file, ".bak").c_str()) != 0)
         return false;  // never overwrite a damaged file that could not be kept aside
     return ReplaceFile(file, text);
     // The lock is released when its descriptor closes.
@@ -291,9 +290,13 @@ bool SettingsKey::OpenKey(const SettingsKey* parent, std::string_view name, bool
 }
 
 bool SettingsKey::Open(std::string_view path) { return OpenKey(nullptr, path, false); }
-bool SettingsKey::Open(const SettingsKey& parent, std::string_view subkey) { return OpenKey(&parent, subkey, false); }
+bool SettingsKey::Open(const SettingsKey& parent, std::string_view subkey) {
+    return OpenKey(&parent, subkey, false);
+}
 bool SettingsKey::Create(std::string_view path) { return OpenKey(nullptr, path, true); }
-bool SettingsKey::Create(const SettingsKey& parent, std::string_view subkey) { return OpenKey(&parent, subkey, true); }
+bool SettingsKey::Create(const SettingsKey& parent, std::string_view subkey) {
+    return OpenKey(&parent, subkey, true);
+}
 
 bool SettingsKey::Query(std::string_view name, int32_t& value) const {
     if (!open_) return false;

@@ -24,7 +24,7 @@ ERROR_TEXTS = {
     8: "frame transfer failed",
     9: "invalid argument",
     11: "function not supported",
-    12: "recording or image file failed, or stored settings missing or out of range",
+    12: "recording or image file failed, or stored settings unusable",
     13: "camera lost during streaming",
 }
 

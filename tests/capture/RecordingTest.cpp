@@ -207,7 +207,8 @@ TEST_F(RecordingTest, AnUnpluggedCameraEndsTheRecordingWithAPlayableFile) {
     SetWindow(h, 64, 48);
     const fs::path path = dir_.path() / "unplugged.avi";
     ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
-    ASSERT_GE(WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesWritten >= 3; }).framesWritten, 3u);
+    ASSERT_GE(WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesWritten >= 3; }).framesWritten,
+              3u);
     Firmware().Unplug();
     const ZelvikRecordStatus s = WaitForEnd(h);
     ASSERT_EQ(s.recording, 0);
@@ -242,8 +243,10 @@ TEST_F(RecordingTest, APipeIsRecordedOnlyWithAReaderAndItsLossEndsTheRecording) 
     size_t received = 0;
     for (int i = 0; i < 3000 && received < 232 + 2 * (8 + 64 * 48 * 3); ++i) {
         const ssize_t n = ::read(reader, chunk.data(), chunk.size());
-        if (n > 0) received += size_t(n);
-        else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (n > 0)
+            received += size_t(n);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_GE(received, 232 + 2 * (8 + 64 * 48 * 3u));
     ::close(reader);
@@ -406,7 +409,8 @@ TEST_F(RecordingTest, AFailedSaveImageReportsWhy) {
         {"a FIFO without a reader", fifo.c_str(), ZELVIK_FORMAT_BMP, ZELVIK_ERR_RECORDING},
     };
     SmallDisk full(4096), readOnly(64 * 1024, true);  // one page: a 64 x 48 picture does not fit
-    const std::string onFull = (full.Path() / "x.bmp").string(), onReadOnly = (readOnly.Path() / "x.tif").string();
+    const std::string onFull = (full.Path() / "x.bmp").string(),
+                      onReadOnly = (readOnly.Path() / "x.tif").string();
     if (full.Mounted() && readOnly.Mounted()) {
         cases.push_back({"a full disk", onFull.c_str(), ZELVIK_FORMAT_BMP, ZELVIK_ERR_RECORDING});
         cases.push_back({"a read-only mount", onReadOnly.c_str(), ZELVIK_FORMAT_TIFF, ZELVIK_ERR_RECORDING});
@@ -424,7 +428,8 @@ TEST_F(RecordingTest, AFailedSaveImageReportsWhy) {
     EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_ARGUMENT});
     EXPECT_EQ(Zelvik_SaveImage(h, ok.c_str(), ZELVIK_FORMAT_PNG), 1);
     EXPECT_TRUE(Errors(h).empty());
-    if (!full.Mounted() || !readOnly.Mounted()) GTEST_SKIP() << "the full and read-only disk cases: " << full.Why();
+    if (!full.Mounted() || !readOnly.Mounted())
+        GTEST_SKIP() << "the full and read-only disk cases: " << full.Why();
 }
 
 }  // namespace

@@ -27,13 +27,20 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
         // the camera's rate, not twice it: one interval of 18 ms is 55.55 frames per second
         {"two frames 18 ms apart", 1, {5000, 5018}, 5555, 18001, 180018},
         // 150 frames, the last 10000 ms after the first: 149 intervals
-        {"150 frames in 10 s", 9999, [] {
+        {"150 frames in 10 s", 9999,
+         [] {
              std::vector<uint32_t> t;
              for (int i = 0; i < 150; ++i) t.push_back(5000 + uint32_t(i * 10000 / 149));
              return t;
-         }(), 1490, 67114, 671140},
+         }(),
+         1490, 67114, 671140},
         // the millisecond clock wraps during the recording
-        {"across the clock's wrap", 1000, {0xFFFFFF00u, 0xFFFFFF00u + 500, 0xFFFFFF00u + 1001}, 199, 502512, 5025125},
+        {"across the clock's wrap",
+         1000,
+         {0xFFFFFF00u, 0xFFFFFF00u + 500, 0xFFFFFF00u + 1001},
+         199,
+         502512,
+         5025125},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -174,7 +181,12 @@ TEST(AviRecording, StopAndTheEndOfTheFramesFinishAPlayableFile) {
         {"stop after one frame", {0}, true, 0, RecordingEnd::kStopped, AviRecording::kNominalRate * 100},
         {"stop before any frame", {}, true, 0, RecordingEnd::kStopped, AviRecording::kNominalRate * 100},
         {"end of frames", {0, 70}, false, 2, RecordingEnd::kSourceLost, 3 * 100000 / 210},
-        {"end of frames before any frame", {}, false, 0, RecordingEnd::kSourceLost, AviRecording::kNominalRate * 100},
+        {"end of frames before any frame",
+         {},
+         false,
+         0,
+         RecordingEnd::kSourceLost,
+         AviRecording::kNominalRate * 100},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -187,7 +199,8 @@ TEST(AviRecording, StopAndTheEndOfTheFramesFinishAPlayableFile) {
             ASSERT_EQ(rec.Offer(image.view, c.written[i]), FrameOffer::kQueued);
             ASSERT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);
         }
-        for (uint32_t i = 0; i < c.queuedAtEnd; ++i, t += 70) ASSERT_EQ(rec.Offer(image.view, t), FrameOffer::kQueued);
+        for (uint32_t i = 0; i < c.queuedAtEnd; ++i, t += 70)
+            ASSERT_EQ(rec.Offer(image.view, t), FrameOffer::kQueued);
         uint32_t inFile = static_cast<uint32_t>(c.written.size());
         if (c.stop) {
             rec.Stop();

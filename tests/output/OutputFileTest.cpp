@@ -1,8 +1,7 @@
 // Where an image or a recording may be written: pipes with and without a reader, a reader that goes
 // away, disks, and links planted in shared directories.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -58,7 +57,8 @@ TEST(OutputFile, AFifoIsOpenedOnlyWithAReaderAndNeverWaitsForOne) {
     ASSERT_GE(reader, 0);
     ASSERT_TRUE(file.Create(fifo.c_str()));
     EXPECT_FALSE(file.IsRegular());
-    EXPECT_EQ(::fcntl(file.Descriptor(), F_GETFL) & O_NONBLOCK, 0) << "writes block as a pipe's writer expects";
+    EXPECT_EQ(::fcntl(file.Descriptor(), F_GETFL) & O_NONBLOCK, 0)
+        << "writes block as a pipe's writer expects";
     ASSERT_TRUE(file.Write("frame", 5));
     char got[8] = {};
     EXPECT_EQ(::read(reader, got, sizeof got), 5);

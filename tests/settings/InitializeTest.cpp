@@ -45,17 +45,24 @@ TEST_F(StoredSettingsTest, StoredValuesOutsideWhatTheSettersTakeReadAsMissing) {
         const char* root;   // the root's values after Size=0
         const char* entry;  // Size_00
     } cases[] = {
-        {"subsample 7", "Color=2\nSubSample=7\nWaitTime=10\n", "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
-        {"subsample -1", "Color=2\nSubSample=-1\nWaitTime=10\n", "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
-        {"colour mode 9", "Color=9\nSubSample=0\nWaitTime=10\n", "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
-        {"colour mode -1", "Color=-1\nSubSample=0\nWaitTime=10\n", "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
-        {"a negative wait", "Color=2\nSubSample=0\nWaitTime=-5\n", "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
-        {"a 3 x 2 window", "Color=2\nSubSample=0\nWaitTime=10\n", "TH=2592\nTV=1944\nEH=3\nEV=2\nEHS=0\nEVS=0\n"},
+        {"subsample 7", "Color=2\nSubSample=7\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"subsample -1", "Color=2\nSubSample=-1\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"colour mode 9", "Color=9\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"colour mode -1", "Color=-1\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"a negative wait", "Color=2\nSubSample=0\nWaitTime=-5\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"a 3 x 2 window", "Color=2\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=3\nEV=2\nEHS=0\nEVS=0\n"},
         {"a window beyond the sensor", "Color=2\nSubSample=0\nWaitTime=10\n",
          "TH=2600\nTV=1944\nEH=2600\nEV=1944\nEHS=0\nEVS=0\n"},
         {"a window reaching past the edge", "Color=2\nSubSample=0\nWaitTime=10\n",
          "TH=2592\nTV=1944\nEH=100\nEV=100\nEHS=2500\nEVS=0\n"},
-        {"a negative start", "Color=2\nSubSample=0\nWaitTime=10\n", "TH=2592\nTV=1944\nEH=100\nEV=100\nEHS=0\nEVS=-4\n"},
+        {"a negative start", "Color=2\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=100\nEV=100\nEHS=0\nEVS=-4\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -69,7 +76,8 @@ TEST_F(StoredSettingsTest, StoredValuesOutsideWhatTheSettersTakeReadAsMissing) {
         EXPECT_EQ(Zelvik_GetWaitTime(h), 10);
         int th = 0, ehs = -1, eh = 0, tv = 0, evs = -1, ev = 0;
         EXPECT_EQ(Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev), 1);
-        EXPECT_EQ(std::vector<int>({th, ehs, eh, tv, evs, ev}), std::vector<int>({2592, 0, 2592, 1944, 0, 1944}));
+        EXPECT_EQ(std::vector<int>({th, ehs, eh, tv, evs, ev}),
+                  std::vector<int>({2592, 0, 2592, 1944, 0, 1944}));
         EXPECT_TRUE(Instance(h).IsCaptureWindowValid());
     }
 }

@@ -1,6 +1,6 @@
-// Soak runs: unplug and replug while streaming, recording, snapping and writing registers; SIGKILL during settings
-// saves; a long stream with its memory sampled. Each prints its figures and fails on a crash, a leaked
-// thread or file descriptor, a damaged settings file, a held lock or memory that keeps growing.
+// Soak runs: unplug and replug while streaming, recording, snapping and writing registers; SIGKILL during
+// settings saves; a long stream with its memory sampled. Each prints its figures and fails on a crash, a
+// leaked thread or file descriptor, a damaged settings file, a held lock or memory that keeps growing.
 //
 //   zelvik_soak unplug CYCLES [--strict]    unplug/replug cycles on the in-process emulated camera
 //   zelvik_soak kill CYCLES                 SIGKILL a process in the middle of its settings saves
@@ -128,8 +128,10 @@ struct EmulatedCamera {
 
 // The frames an AVI holds as ffprobe counts them (-1 when it cannot read the file).
 int ProbedFrames(const std::string& path) {
-    const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                "stream=nb_read_frames -of csv=p=0 '" + path + "' 2>/dev/null";
+    const std::string command =
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_read_frames -of csv=p=0 '" +
+        path + "' 2>/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;
     int frames = -1;
@@ -166,11 +168,15 @@ std::string RecordAcrossTheUnplug(EmulatedCamera& cam, CallTimes& times, const s
         waitUntil([&] { return s.recording == 0; });
         std::ifstream in(path, std::ios::binary);
         const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (s.recording != 0) wrong = "still recording 10 s after the unplug";
-        else if (s.end != ZELVIK_REC_CAMERA_LOST) wrong = "ended as " + std::to_string(s.end);
-        else if (Le32At(file, 4) + 8 != file.size() || Le32At(file, 48) != s.framesWritten) wrong = "not finished";
+        if (s.recording != 0)
+            wrong = "still recording 10 s after the unplug";
+        else if (s.end != ZELVIK_REC_CAMERA_LOST)
+            wrong = "ended as " + std::to_string(s.end);
+        else if (Le32At(file, 4) + 8 != file.size() || Le32At(file, 48) != s.framesWritten)
+            wrong = "not finished";
         else if (ProbedFrames(path) != static_cast<int>(s.framesWritten))
-            wrong = "ffprobe counts " + std::to_string(ProbedFrames(path)) + " of " + std::to_string(s.framesWritten);
+            wrong = "ffprobe counts " + std::to_string(ProbedFrames(path)) + " of " +
+                    std::to_string(s.framesWritten);
     }
     cam.Fault("replug 1");
     times.Run("StopPreview", [&] { return Zelvik_StopPreview(h); });
@@ -253,9 +259,10 @@ int Unplug(int cycles, bool strict) {
             std::fflush(stdout);
         }
     }
-    std::printf("unplug/replug cycles: %d, camera lost reported in %d of %d streaming cycles\n", cycles, lostReported,
-                (cycles + 4) / 5);
-    std::printf("recordings across the unplug: %d of %d not finished and playable\n", badRecordings, cycles / 5);
+    std::printf("unplug/replug cycles: %d, camera lost reported in %d of %d streaming cycles\n", cycles,
+                lostReported, (cycles + 4) / 5);
+    std::printf("recordings across the unplug: %d of %d not finished and playable\n", badRecordings,
+                cycles / 5);
     std::printf("threads and descriptors: %d cycles differed from the first\n", leaks);
     std::printf("rss: first stream %.1f MB, peak %.1f MB, last %.1f MB, growth %.1f MB\n", firstStreamRss, peakRss,
                 lastRss, peakRss - firstStreamRss);
@@ -263,7 +270,8 @@ int Unplug(int cycles, bool strict) {
     const bool rssOk = peakRss - firstStreamRss <= 10.0;
     if (!rssOk) std::printf("FAIL: memory grew by more than 10 MB over the first stream's\n");
     if (leaks != 0) std::printf("FAIL: threads or descriptors leaked\n");
-    if (badRecordings != 0) std::printf("FAIL: a recording ended by the unplug was not a finished, playable file\n");
+    if (badRecordings != 0)
+        std::printf("FAIL: a recording ended by the unplug was not a finished, playable file\n");
     return (leaks == 0 && rssOk && badRecordings == 0 && (!strict || times.Over() == 0)) ? 0 : 1;
 }
 
