@@ -42,6 +42,49 @@ bool IsSharedDirectory(const struct stat& directory) {
     return (directory.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
 }
 
+// True when a link found in directory may be followed: the directory is not shared, or the link belongs to
+// the caller or to the directory's owner.
+bool MayFollow(int directory, const struct stat& directoryStat, const char* name) {
+    if (!IsSharedDirectory(directoryStat)) return true;
+    struct stat link {};
+    return ::fstatat(directory, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode) ||
+           link.st_uid == ::geteuid() || link.st_uid == directoryStat.st_uid;
+}
+
+// Opens the directory a name lies in one component at a time, so that a link planted in a shared
+// directory on the way (a link to another user's folder in /tmp) is refused like one in the last place.
+// In a shared directory a component is first opened without following links: another user may replace
+// anything of theirs between a check and an open, but not a link of the caller's or the owner's.
+int OpenDirectory(const std::string& path) {
+    int directory = ::open(path.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    size_t start = 0;
+    while (directory >= 0 && start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".") continue;
+        struct stat here {};
+        if (::fstat(directory, &here) != 0) break;
+        const bool shared = IsSharedDirectory(here);
+        int next = ::openat(directory, component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (shared ? O_NOFOLLOW : 0));
+        // Not following, a link is no directory (ENOTDIR; ELOOP on some kernels).
+        if (next < 0 && shared && (errno == ENOTDIR || errno == ELOOP)) {
+            if (!MayFollow(directory, here, component.c_str())) {
+                ::close(directory);
+                errno = EACCES;
+                return -1;
+            }
+            next = ::openat(directory, component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
+        const int error = errno;
+        ::close(directory);
+        directory = next;
+        errno = error;
+    }
+    return directory;
+}
+
 int OpenWriting(int directory, const char* last, int flags) {
     for (;;) {
         const int fd = ::openat(directory, last, flags | O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
@@ -64,7 +107,7 @@ bool OutputFile::Create(const char* name) {
     } catch (...) {
         return Fail(ENOMEM);
     }
-    const int directory = ::open(directoryName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int directory = OpenDirectory(directoryName);
     if (directory < 0) return Fail(errno);
     struct stat directoryStat {};
     const bool shared = ::fstat(directory, &directoryStat) == 0 && IsSharedDirectory(directoryStat);
@@ -75,9 +118,7 @@ bool OutputFile::Create(const char* name) {
     if (fd < 0 && errno == ELOOP && shared) {
         // A link in a shared directory: no other user can replace a link of the caller's or the
         // directory owner's there (the sticky bit), so following one of those is safe.
-        struct stat link {};
-        if (::fstatat(directory, last.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode) &&
-            link.st_uid != ::geteuid() && link.st_uid != directoryStat.st_uid) {
+        if (!MayFollow(directory, directoryStat, last.c_str())) {
             ::close(directory);
             return Fail(EACCES);
         }

@@ -164,6 +164,15 @@ TEST(OutputFile, LinksInSharedDirectoriesAreFollowedOnlyWhenTheCallerOrTheOwnerM
             EXPECT_EQ(Contents(target), "someone's file");
             EXPECT_TRUE(fs::is_symlink(link)) << "the link stays";
         }
+
+        // The same link to a folder, on the way to the file: nothing is made in the folder it names.
+        const fs::path folder = dir.path() / ("folder" + std::to_string(n));
+        const fs::path folderLink = shared / "pictures";
+        ASSERT_TRUE(fs::create_directory(folder));
+        ASSERT_EQ(::symlink(folder.c_str(), folderLink.c_str()), 0);
+        ASSERT_EQ(::lchown(folderLink.c_str(), c.linkOwner, 0), 0);
+        EXPECT_EQ(SaveImageFile((folderLink / "a.bmp").c_str(), image.view, kFormatBitmap), c.followed ? 1 : 0);
+        EXPECT_EQ(fs::exists(folder / "a.bmp"), c.followed);
     }
 }
 
