@@ -67,7 +67,8 @@ int OpenDirectory(const std::string& path) {
         struct stat here {};
         if (::fstat(directory, &here) != 0) break;
         const bool shared = IsSharedDirectory(here);
-        int next = ::openat(directory, component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (shared ? O_NOFOLLOW : 0));
+        int next = ::openat(directory, component.c_str(),
+                            O_PATH | O_DIRECTORY | O_CLOEXEC | (shared ? O_NOFOLLOW : 0));
         // Not following, a link is no directory (ENOTDIR; ELOOP on some kernels).
         if (next < 0 && shared && (errno == ENOTDIR || errno == ELOOP)) {
             if (!MayFollow(directory, here, component.c_str())) {

@@ -171,7 +171,8 @@ TEST(OutputFile, LinksInSharedDirectoriesAreFollowedOnlyWhenTheCallerOrTheOwnerM
         ASSERT_TRUE(fs::create_directory(folder));
         ASSERT_EQ(::symlink(folder.c_str(), folderLink.c_str()), 0);
         ASSERT_EQ(::lchown(folderLink.c_str(), c.linkOwner, 0), 0);
-        EXPECT_EQ(SaveImageFile((folderLink / "a.bmp").c_str(), image.view, kFormatBitmap), c.followed ? 1 : 0);
+        EXPECT_EQ(SaveImageFile((folderLink / "a.bmp").c_str(), image.view, kFormatBitmap),
+                  c.followed ? 1 : 0);
         EXPECT_EQ(fs::exists(folder / "a.bmp"), c.followed);
     }
 }
