@@ -78,7 +78,7 @@ public:
     // Zelvik_Close: the device leaves its capture mode, streaming stops, then the preview window goes.
     // Always 1.
     int Close();
-    // Ends the capture thread (joined), then a running recording (its file left unfinished) and, unless
+    // Ends the capture thread (joined), then a running recording (its file finished) and, unless
     // idle, the device's acquisition; the mode becomes idle. 1, or 0 with error 6 when the acquisition
     // does not stop.
     int StopCapture();
@@ -94,8 +94,9 @@ public:
     // The same with a wide path, converted to UTF-8 (not text, or longer than 1023 bytes: error 12).
     int RecordW(const wchar_t* path, int durationMs, int showWindow);
     // Writes the output image of the last capture in form format (0..6): a copy taken under outputMutex_,
-    // encoded after the mutex is released. No device, or no image yet: error 1. A failed save returns 0
-    // without an error code.
+    // encoded after the mutex is released. No device, or no image yet: error 1. A null or empty name or
+    // a format outside 0..6: error 9; no memory for the copy: error 5; a file that cannot be created or
+    // written (see OutputFile::Create): error 12, as Record reports it. A failed save leaves no file.
     int SaveImage(const char* fileName, int format);
     // The same with a wide name (not text, or longer than 1023 bytes: error 1).
     int SaveImageW(const wchar_t* fileName, int format);
@@ -209,8 +210,8 @@ private:
 
     // --- recording (Recording.cpp) ---
     void RecordingLoop();
-    // Clears recording_, joins the recording thread, and leaves a recording that was still running
-    // unfinished (its end becomes ZELVIK_REC_STOPPED).
+    // Clears recording_, joins the recording thread, and finishes a recording that was still running
+    // with the frames written (its end becomes ZELVIK_REC_STOPPED).
     void JoinRecordingThread();
     void PublishRecording();
 

@@ -189,6 +189,8 @@ void CaptureEngine::StreamingLoop() {
                 PostFrameError(kErrCameraLost);
             }
             camera_.reportError(kErrCameraLost);
+            // A running recording ends as after a failed write: finished with what it holds, and reported.
+            recorder_.EndOfFrames();
             break;
         }
         if (status == FrameStatus::NewFrame) StreamFrame(mode, windowReported);

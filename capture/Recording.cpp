@@ -32,13 +32,15 @@ void CaptureEngine::PublishRecording() {
 // The recording thread: every 10 ms it appends the frames the capture thread queued (converted, each
 // stamped with the time it arrived), oldest first, until none is left. The frame the capture thread
 // marked as the first past the requested time ends the recording with a finished file; so do the 4 GiB
-// limit and a failed write (reported as error 12). Streaming goes on.
+// limit, a failed write and the loss of the camera (the last three reported as error 12). Streaming
+// goes on unless the camera is gone.
 void CaptureEngine::RecordingLoop() {
     while (recording_) {
         SleepMs(kRecorderPollMs);
         RecordingEnd end = RecordingEnd::kRunning;
         // A stop from outside waits for the frame being written, not for the whole queue.
-        while (recording_ && end == RecordingEnd::kRunning && recorder_.HasQueued()) {
+        while (recording_ && end == RecordingEnd::kRunning &&
+               (recorder_.HasQueued() || recorder_.FramesEnded())) {
             end = recorder_.AppendQueued();
             PublishRecording();
         }
@@ -52,7 +54,7 @@ void CaptureEngine::JoinRecordingThread() {
     recording_ = 0;
     if (recordThread_.joinable()) recordThread_.join();
     if (recorder_.Running()) {
-        recorder_.Stop();  // stopped from outside: the file keeps its placeholders
+        recorder_.Stop();  // stopped from outside: finished with the frames written
         PublishRecording();
     }
 }
@@ -123,13 +125,23 @@ int CaptureEngine::SaveImage(const char* fileName, int format) {
             camera_.reportError(kErrNotAllowed);
             return 0;
         }
-        // Refused before the copy; SaveImageFile would refuse them too.
-        if (fileName == nullptr || static_cast<unsigned>(format) > kFormatTiff) return 0;
-        if (!copy.CreateLike(output)) return 0;
+        // Refused before the copy, and reported as Record reports them.
+        if (fileName == nullptr || *fileName == '\0' || static_cast<unsigned>(format) > kFormatTiff) {
+            camera_.reportError(kErrArgument);
+            return 0;
+        }
+        if (!copy.CreateLike(output)) {
+            camera_.reportError(kErrMemory);
+            return 0;
+        }
         std::memcpy(copy.Bits(), output->Bits(), size_t(output->Stride()) * size_t(output->Height()));
     }
     // Encoding (a second or more for PNG) runs without the mutex, so streaming does not wait for it.
-    return SaveImageFile(fileName, &copy, format);
+    if (SaveImageFile(fileName, &copy, format) == 1) return 1;
+    // The file could not be made or written (a directory, a missing folder, a read-only or full disk,
+    // a name too long, a pipe without a reader): the code Record gives a file it cannot write.
+    camera_.reportError(kErrRecording);
+    return 0;
 }
 
 int CaptureEngine::SaveImageW(const wchar_t* fileName, int format) {

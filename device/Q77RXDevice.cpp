@@ -94,9 +94,7 @@ DeviceResult Q77RXDevice::ReadWordRegister(int address, uint16_t* value) {
 DeviceResult Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
     const FrameRing::Pause pause(ring);
     if (!pause) return kNoAnswer;
-    const bool insideSensor = x >= 0 && y >= 0 && w >= kMinWidth && h >= kMinHeight &&
-                              int64_t{x} + w <= kWidth && int64_t{y} + h <= kHeight && s >= 0 &&
-                              s <= kMaxSubsample;
+    const bool insideSensor = sensor::TakesWindow(x, y, w, h) && s >= 0 && s <= kMaxSubsample;
     // While an acquisition runs, its ring (and the consumers' buffers) were sized for the format it
     // started with: a window with more frame bytes waits for the next start.
     const int ringBytes = ring.RingFrameBytes();

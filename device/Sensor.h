@@ -14,6 +14,12 @@ constexpr int kMinWidth = 4;
 constexpr int kMinHeight = 3;
 constexpr int kMaxSubsample = 3;
 
+// True for a window the sensor takes: at least the smallest window, wholly inside the sensor.
+constexpr bool TakesWindow(int x, int y, int width, int height) {
+    return x >= 0 && y >= 0 && width >= kMinWidth && height >= kMinHeight && int64_t{x} + width <= kWidth &&
+           int64_t{y} + height <= kHeight;
+}
+
 // One side of the window after subsampling: subsample 0..3 keeps every 1st, 2nd, 4th or 8th pixel
 // (values outside clamp to that range).
 constexpr int Subsampled(int length, int subsample) {

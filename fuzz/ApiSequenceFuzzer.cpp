@@ -1,5 +1,7 @@
 // Fuzzes random sequences of C API calls, with random handles, sizes and values, against the in-process
-// emulated camera (and its faults: unplug, replug, stalls, a damaged identification sector).
+// emulated camera (and its faults: unplug, replug, stalls, a damaged identification sector), with still
+// images and recordings sent to hostile places (directories, pipes without a reader, links planted by
+// another user, names of the input's own bytes) in any format.
 //
 // Every buffer handed to the library is as large as the size passed with it (the contract of the C API);
 // everything else is the input's choice. Beyond the sanitizers: results stay within what the interface
@@ -7,6 +9,7 @@
 // thread or descriptor left behind.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -21,6 +24,7 @@
 #include "api/Exports.h"
 #include "device/CameraDevice.h"
 #include "emulator/EmulatedDisks.h"
+#include "fuzz/HostilePlaces.h"
 #include "include/ZelvikSdk.h"
 #include "instance/CameraInstance.h"
 #include "tests/support/ProcessStats.h"
@@ -46,6 +50,18 @@ const std::string& ScratchDir() {
     return dir;
 }
 
+const zelvik::fuzz::HostilePlaces& Places(const std::string& dir) {
+    static const zelvik::fuzz::HostilePlaces places(dir);
+    return places;
+}
+
+// Calls made over the whole run, printed at exit ("api fuzzer: N calls"): run.sh reports inputs, and
+// each input makes up to 48 calls.
+std::atomic<uint64_t> gCalls{0};
+void PrintCalls() {
+    std::fprintf(stderr, "api fuzzer: %llu calls\n", static_cast<unsigned long long>(gCalls.load()));
+}
+
 int AnyInt(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 3)) {
         case 0: return in.ConsumeIntegralInRange(-3, 300);
@@ -69,6 +85,8 @@ void Resize(SizedBuffer& buffer, FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& dir = ScratchDir();
+    static const bool counting = std::atexit(PrintCalls) == 0;
+    (void)counting;
     static const int baseThreads = zelvik::test::ThreadsNow();
     static const int baseFds = zelvik::test::DescriptorsNow();
     FuzzedDataProvider in(data, size);
@@ -84,8 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         };
         for (int step = 0; step < 48 && in.remaining_bytes() > 0; ++step) {
             const int h = anyHandle();
+            ++gCalls;
             int ok = 0;
-            switch (in.ConsumeIntegralInRange(0, 31)) {
+            switch (in.ConsumeIntegralInRange(0, 34)) {
                 case 0:
                     if (handles.size() < 3) {
                         const int made = zelvik::InitializeHandle([&](zelvik::CameraInstance& c) {
@@ -136,8 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 }
                 case 28: {
-                    const std::string path = dir + "/image" + std::to_string(in.ConsumeIntegralInRange(0, 3));
-                    Zelvik_SaveImage(h, path.c_str(), in.ConsumeIntegralInRange(-1, 7));
+                    const std::string path = Places(dir).AnyPath(in);
+                    const int format = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 7) : AnyInt(in);
+                    const int saved = Zelvik_SaveImage(h, in.ConsumeBool() ? path.c_str() : nullptr, format);
+                    Check(saved == 0 || saved == 1, "SaveImage result");
                     break;
                 }
                 case 29: {
@@ -150,6 +171,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 }
                 case 30: Zelvik_SetGlobalGain(h, AnyInt(in)); Zelvik_SetExposureTime(h, AnyInt(in)); break;
+                case 31: {
+                    const std::string path = Places(dir).AnyPath(in);
+                    const int duration = in.ConsumeBool() ? in.ConsumeIntegralInRange(-1, 300) : AnyInt(in);
+                    const int started =
+                        Zelvik_Record(h, in.ConsumeBool() ? path.c_str() : nullptr, duration, 0);
+                    Check(started == 0 || started == 1, "Record result");
+                    break;
+                }
+                case 32: {
+                    // Wide names: the input's own code units, unpaired surrogates and all.
+                    std::wstring name;
+                    for (size_t n = in.ConsumeIntegralInRange<size_t>(0, 40); n > 0; --n)
+                        name.push_back(
+                            static_cast<wchar_t>(in.ConsumeIntegralInRange<uint32_t>(1, 0x10FFFF)));
+                    const std::wstring wide = std::wstring(dir.begin(), dir.end()) + L"/" + name;
+                    if (in.ConsumeBool())
+                        Zelvik_SaveImageW(h, wide.c_str(), in.ConsumeIntegralInRange(-1, 7));
+                    else
+                        Zelvik_RecordW(h, wide.c_str(), in.ConsumeIntegralInRange(0, 200), 0);
+                    break;
+                }
+                case 33: {
+                    ZelvikRecordStatus status{};
+                    status.size = in.ConsumeBool() ? static_cast<uint32_t>(sizeof status)
+                                                   : in.ConsumeIntegral<uint32_t>();
+                    const int got = ZelvikRec_GetStatus(h, in.ConsumeBool() ? &status : nullptr);
+                    Check(got == 0 || got == 1, "GetStatus result");
+                    Check(got == 0 || (status.end >= ZELVIK_REC_NONE && status.end <= ZELVIK_REC_CAMERA_LOST),
+                          "recording end");
+                    break;
+                }
                 default: {
                     ZelvikMessage m;
                     while (ZelvikMsg_Get(queue, &m, 0) == 1) {
@@ -167,5 +219,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int wait = 0; wait < 200 && !settled(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     Check(zelvik::test::ThreadsNow() == baseThreads, "a thread outlived its handle");
     Check(zelvik::test::DescriptorsNow() == baseFds, "a descriptor outlived its handle");
+    Places(dir).RemoveWrittenFiles();
+    // Still the one file planted behind another user's link: never followed, never written.
+    Check(Places(dir).VictimIntact(), "a planted link was followed");
     return 0;
 }

@@ -47,7 +47,7 @@ typedef uintptr_t ZELVIK_HWND;
 #define ZELVIK_ERR_TRANSFER 8       /* frame transfer failed */
 #define ZELVIK_ERR_ARGUMENT 9       /* invalid argument */
 #define ZELVIK_ERR_UNSUPPORTED 11   /* function not supported */
-#define ZELVIK_ERR_RECORDING 12     /* recording failed to start or stopped early, or stored settings missing */
+#define ZELVIK_ERR_RECORDING 12     /* recording or image file failed, or stored settings unusable */
 #define ZELVIK_ERR_CAMERA_LOST 13   /* camera lost during streaming */
 
 /* Announced with every streamed frame (MSG_CAMERA_FRAME wParam). */
@@ -312,8 +312,9 @@ ZELVIK_API double ZelvikLib_LinePeriodUs(int width, int subsample);
 #define ZELVIK_REC_TIME_UP 1       /* the requested time passed: the file is finished */
 #define ZELVIK_REC_SIZE_LIMIT 2    /* the file reached the 4 GiB an AVI can state: finished early */
 #define ZELVIK_REC_WRITE_FAILED 3  /* a write failed (disk full, file system gone): finished with the frames before */
-#define ZELVIK_REC_STOPPED 4       /* stopped from outside (StopPreview, Close, Release): left unfinished */
+#define ZELVIK_REC_STOPPED 4       /* stopped from outside (StopPreview, Close, Release): finished early */
 #define ZELVIK_REC_FINISH_FAILED 5 /* the end of the file could not be written */
+#define ZELVIK_REC_CAMERA_LOST 6   /* the camera was lost (error 13): finished with the frames before */
 
 /* Set size to sizeof(ZelvikRecordStatus) (44) before the call. When the recording has ended,
  * framesWritten + framesSkipped + framesQueued = framesProcessed. */

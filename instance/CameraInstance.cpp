@@ -197,7 +197,7 @@ int CameraInstance::GetMirrorV() { return settings_.analogSettings[kMirrorV]; }
 int CameraInstance::GetMirrorH() { return settings_.analogSettings[kMirrorH]; }
 
 int CameraInstance::SetSubSample(int n) {
-    if (n < 0 || n >= 3) return 0;
+    if (!IsSubsampleSetting(n)) return 0;
     settings_.subsample = n;
     return 1;
 }
@@ -369,7 +369,7 @@ bool CameraInstance::IsCaptureWindowValid() const {
     const int subsample = settings_.subsample;
     return w.EH >= 0 && w.EV >= 0 && w.EHS >= 0 && w.EVS >= 0 && w.EH <= kWidth && w.EV <= kHeight &&
            w.EHS <= kWidth && w.EVS <= kHeight && w.EH + w.EHS <= kWidth && w.EV + w.EVS <= kHeight &&
-           subsample >= 0 && subsample <= 2;
+           IsSubsampleSetting(subsample);
 }
 
 }  // namespace zelvik

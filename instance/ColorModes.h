@@ -1,6 +1,8 @@
 // The colour modes: one table of what each mode code means to the API, the store and the capture engine.
 #pragma once
 
+#include "settings/CameraSettings.h"
+
 namespace zelvik {
 
 // The capture engine's buffers a mode's mosaic and finished image live in.
@@ -51,6 +53,7 @@ static_assert([] {
         if (kColorModes[i].code != i) return false;
     return true;
 }(), "a mode's code is its place in the table");
+static_assert(kColorModeCount == kColorModeCodes, "the store checks stored codes against this table");
 
 inline bool IsValidColorMode(int code) { return code >= 0 && code < kColorModeCount; }
 // The entry of a mode code, or null.

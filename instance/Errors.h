@@ -9,19 +9,19 @@ namespace zelvik {
 
 // X(public name after ZELVIK_ERR_, the library's constant, message). Every code the library reports;
 // 10 is never raised.
-#define ZELVIK_ERROR_TABLE(X)                                                                 \
-    X(AUTO_IRIS_OFF, kErrAutoIrisOff, "automatic exposure/gain control is off")               \
-    X(NOT_ALLOWED, kErrNotAllowed, "no device, or not allowed in the current capture mode")   \
-    X(NO_CAMERA, kErrNoCamera, "camera not present")                                          \
-    X(THREAD, kErrThread, "thread or event creation failed")                                  \
-    X(WINDOW, kErrWindow, "window, display or settings-store failure")                        \
-    X(MEMORY, kErrMemory, "memory or buffer failure")                                         \
-    X(DEVICE, kErrDevice, "device command failed")                                            \
-    X(CAPTURE_WINDOW, kErrCaptureWindow, "invalid capture window")                            \
-    X(TRANSFER, kErrTransfer, "frame transfer failed")                                        \
-    X(ARGUMENT, kErrArgument, "invalid argument")                                             \
-    X(UNSUPPORTED, kErrUnsupported, "function not supported")                                 \
-    X(RECORDING, kErrRecording, "recording failed to start or stopped early, or stored settings missing") \
+#define ZELVIK_ERROR_TABLE(X)                                                                  \
+    X(AUTO_IRIS_OFF, kErrAutoIrisOff, "automatic exposure/gain control is off")                \
+    X(NOT_ALLOWED, kErrNotAllowed, "no device, or not allowed in the current capture mode")    \
+    X(NO_CAMERA, kErrNoCamera, "camera not present")                                           \
+    X(THREAD, kErrThread, "thread or event creation failed")                                   \
+    X(WINDOW, kErrWindow, "window, display or settings-store failure")                         \
+    X(MEMORY, kErrMemory, "memory or buffer failure")                                          \
+    X(DEVICE, kErrDevice, "device command failed")                                             \
+    X(CAPTURE_WINDOW, kErrCaptureWindow, "invalid capture window")                             \
+    X(TRANSFER, kErrTransfer, "frame transfer failed")                                         \
+    X(ARGUMENT, kErrArgument, "invalid argument")                                              \
+    X(UNSUPPORTED, kErrUnsupported, "function not supported")                                  \
+    X(RECORDING, kErrRecording, "recording or image file failed, or stored settings unusable") \
     X(CAMERA_LOST, kErrCameraLost, "camera lost during streaming")
 
 enum ErrorCode : int {

@@ -12,6 +12,7 @@ int AviRecording::Start(const char* path, int32_t width, int32_t height, uint32_
     tail_ = 0;
     offered_ = 0;
     skipped_ = 0;
+    framesEnded_ = false;
     if (width <= 0 || height <= 0) return 0;
     const size_t frameBytes = size_t(width) * size_t(height) * 3;
     const size_t stride = AlignedBuffer::RoundUp(frameBytes);
@@ -56,35 +57,47 @@ FrameOffer AviRecording::Offer(const ImageView& image, uint32_t arrivalMs) {
     return FrameOffer::kQueued;
 }
 
+void AviRecording::EndOfFrames() {
+    std::lock_guard lock(producerMutex_);
+    accepting_ = false;
+    framesEnded_.store(true, std::memory_order_release);
+}
+
 RecordingEnd AviRecording::AppendQueued() {
     if (!Running()) return end_;
     const uint32_t head = head_.load(std::memory_order_relaxed);
-    if (head == tail_.load(std::memory_order_acquire)) return end_;
+    // Read before the queue: a frame queued before the end was announced is still seen below.
+    const bool ended = framesEnded_.load(std::memory_order_acquire);
+    if (head == tail_.load(std::memory_order_acquire))
+        return ended ? Conclude(RecordingEnd::kSourceLost) : end_;
     const uint32_t now = arrivalMs_[head % kQueueSlots];
-    if (!started_) {
-        started_ = true;
-        start_ = now;
-    }
-    last_ = now;
     switch (writer_.AppendFrame(Slot(head))) {
     case AviAppend::kWritten:
         ++written_;
         break;
     case AviAppend::kSizeLimit:
-        return Conclude(RecordingEnd::kSizeLimit, now);  // the frame stays queued: never written
+        return Conclude(RecordingEnd::kSizeLimit);  // the frame stays queued: never written
     default:
-        return Conclude(RecordingEnd::kWriteFailed, now);
+        return Conclude(RecordingEnd::kWriteFailed);
     }
+    if (!started_) {
+        started_ = true;
+        start_ = now;
+    }
+    last_ = now;
     const bool last = lastFrame_[head % kQueueSlots];
     head_.store(head + 1, std::memory_order_release);
-    if (last) return Conclude(RecordingEnd::kTimeUp, now);
+    if (last) return Conclude(RecordingEnd::kTimeUp);
     return RecordingEnd::kRunning;
 }
 
-RecordingEnd AviRecording::Conclude(RecordingEnd why, uint32_t now) {
+RecordingEnd AviRecording::Conclude(RecordingEnd why) {
     CloseQueue();
-    const uint32_t elapsed = now - start_;
-    rate_ = elapsed == 0 ? 0 : static_cast<uint32_t>(uint64_t{written_} * 100000 / elapsed);
+    // n frames span n - 1 intervals: counting n over that time would state two frames 18 ms apart as
+    // 111 frames per second where the camera gave 56.
+    const uint32_t elapsed = last_ - start_;
+    rate_ = written_ < 2 || elapsed == 0 ? kNominalRate * 100
+                                         : static_cast<uint32_t>(uint64_t{written_ - 1} * 100000 / elapsed);
     end_ = writer_.Finish(rate_) ? why : RecordingEnd::kFinishFailed;
     return end_;
 }
@@ -97,6 +110,7 @@ void AviRecording::CloseQueue() {
 
 void AviRecording::Stop() {
     CloseQueue();
+    if (Running()) Conclude(RecordingEnd::kStopped);
     if (end_ == RecordingEnd::kRunning) end_ = RecordingEnd::kStopped;
     writer_.Reset();
 }

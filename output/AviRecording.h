@@ -14,11 +14,12 @@ namespace zelvik {
 
 enum class RecordingEnd : int32_t {
     kRunning = 0,
-    kTimeUp = 1,       // the requested time passed: finished with the measured rate
-    kSizeLimit = 2,    // the next frame would have taken the file past 4 GiB: finished early
-    kWriteFailed = 3,  // the system refused a write (disk full, file system gone): finished early
-    kStopped = 4,      // stopped from outside: the file keeps its placeholders (not finished)
-    kFinishFailed = 5, // the end of the file could not be written
+    kTimeUp = 1,        // the requested time passed: finished with the measured rate
+    kSizeLimit = 2,     // the next frame would have taken the file past 4 GiB: finished early
+    kWriteFailed = 3,   // the system refused a write (disk full, file system gone): finished early
+    kStopped = 4,       // stopped from outside: finished with the frames written
+    kFinishFailed = 5,  // the end of the file could not be written
+    kSourceLost = 6,    // the frames stopped coming (the camera was lost): finished with the frames written
 };
 
 // What Offer did with a frame.
@@ -51,8 +52,8 @@ public:
     // the first use of a page) and starts taking frames. durationMs counts from the first frame. 0 when
     // the file cannot be created or the slots cannot be built (no file then).
     int Start(const char* path, int32_t width, int32_t height, uint32_t durationMs);
-    // Ends a running recording from outside: the file stays as it is, unfinished; frames still queued
-    // stay unwritten (and counted as queued).
+    // Ends a running recording from outside: the file is finished with the frames written so far;
+    // frames still queued stay unwritten (and counted as queued).
     void Stop();
 
     // --- the frame thread ---
@@ -61,9 +62,14 @@ public:
     // recording's clock; the first one that arrived later than the requested time after it is the last
     // one queued. Every slot taken, or an image not of the recording's size: skipped.
     FrameOffer Offer(const ImageView& image, uint32_t arrivalMs);
+    // No frame will come any more (the camera is gone): nothing more is taken, and once the writer has
+    // appended what is queued, the recording ends as kSourceLost with a finished file.
+    void EndOfFrames();
 
     // --- the writer thread ---
     bool HasQueued() const { return head_.load(std::memory_order_relaxed) != tail_.load(std::memory_order_acquire); }
+    // True once EndOfFrames was called: AppendQueued then ends the recording when the queue is empty.
+    bool FramesEnded() const { return framesEnded_.load(std::memory_order_acquire); }
     // Appends the oldest queued frame. Returns kRunning while the recording goes on (also when nothing
     // was queued), else how it ended (the file then finished).
     RecordingEnd AppendQueued();
@@ -84,14 +90,16 @@ public:
     uint32_t FramesWritten() const { return written_; }
     // Milliseconds from the first frame to the last one appended, by their arrival times.
     uint32_t ElapsedMs() const { return last_ - start_; }
-    // Frames per second x 100 written at the end (0 while running).
+    // Frames per second x 100 written at the end (0 while running): the intervals between the frames
+    // written over the time they span; the nominal rate when no interval was measured (fewer than two
+    // frames, or all of them in one millisecond).
     uint32_t RateHundredths() const { return rate_; }
     // errno behind kWriteFailed or kFinishFailed.
     int Error() const { return writer_.Error(); }
     const AviWriter& Writer() const { return writer_; }
 
 private:
-    RecordingEnd Conclude(RecordingEnd why, uint32_t now);
+    RecordingEnd Conclude(RecordingEnd why);
     // Takes no more frames and gives the slots back.
     void CloseQueue();
     uint8_t* Slot(uint32_t position) { return slots_.data() + (position % kQueueSlots) * slotStride_; }
@@ -112,6 +120,8 @@ private:
     uint32_t arrivalMs_[kQueueSlots] = {};
     bool lastFrame_[kQueueSlots] = {};
     std::atomic<uint32_t> offered_{0}, skipped_{0};
+    // Set by EndOfFrames (under producerMutex_), read by the writer thread.
+    std::atomic<bool> framesEnded_{false};
 
     // The writer thread's side.
     AviWriter writer_;

@@ -148,6 +148,13 @@ bool AviWriter::Patch(uint32_t offset, uint32_t value) {
 
 int AviWriter::Finish(uint32_t rateHundredths) {
     if (!file_.IsOpen()) return 0;
+    if (!file_.IsRegular()) {
+        // A stream (a pipe to a player or an encoder) cannot go back to the header: its reader has every
+        // frame and takes the sizes as open-ended, so nothing more is written.
+        const bool closed = file_.Close();
+        if (!closed) error_ = file_.Error();
+        return closed ? 1 : 0;
+    }
     const uint64_t moviEnd = kHeaderBytes - 4 + MoviBytes(frames_);
     withoutIndex_ = false;
     if (file_.Seek(static_cast<int64_t>(moviEnd), SEEK_SET) != static_cast<int64_t>(moviEnd) || !WriteIndex()) {

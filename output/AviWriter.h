@@ -40,7 +40,8 @@ public:
     // 0 counts as 1, the slowest rate it can state) and closes the file. 1 when the file is complete;
     // 0 when the end could not be written (the file stays, as complete as the system allowed).
     // When the index itself cannot be written the file is finished without one (the has-index flag is
-    // cleared), which players read by walking the frame chunks.
+    // cleared), which players read by walking the frame chunks. A stream (a pipe, a character device)
+    // cannot seek back to the header: it is closed as it stands, its sizes 0 (open-ended).
     int Finish(uint32_t rateHundredths);
     // Closes the file as it stands (an unfinished recording keeps its placeholders) and forgets it.
     void Reset();

@@ -17,11 +17,17 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Closes any file held, then opens name for writing, truncating an existing file, or else creates a
-    // new one (never following a name that appears in between). false, with nothing held, when both fail:
-    // null or empty names, directories, missing folders and unwritable places.
+    // new one (never following a name that appears in between). false, with nothing held and the reason
+    // in Error(), for null or empty names, directories, missing folders and unwritable places, and for
+    // - a FIFO without a reader (ENXIO): the open never waits for one; with a reader it is written
+    //   as a stream (writes block while the pipe is full, as a pipe's writer expects);
+    // - anything but a regular file, a FIFO or a character device, such as a disk (EINVAL);
+    // - a symbolic link in a sticky world-writable directory that belongs neither to the caller nor to
+    //   the directory's owner (EACCES), whatever the kernel's protected_symlinks says.
     bool Create(const char* name);
     // Writes all count bytes, resuming after partial writes. false on the first failure (disk full,
-    // file system gone, file too large, nothing open); the reason stays in Error().
+    // file system gone, file too large, a pipe without a reader: EPIPE, never SIGPIPE, nothing open);
+    // the reason stays in Error().
     bool Write(const void* data, size_t count);
     // Writes the parts in order as one gathered write where the system allows (any number of parts).
     bool WriteParts(const iovec* parts, size_t count);
@@ -43,6 +49,8 @@ public:
     bool Commit(bool written);
 
     bool IsOpen() const { return fd_ >= 0; }
+    // True for a regular file; false for a stream (a pipe, a character device), which cannot seek.
+    bool IsRegular() const { return regular_; }
     int Descriptor() const { return fd_; }
     // errno of the last failure (0: none since Create).
     int Error() const { return error_; }

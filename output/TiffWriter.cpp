@@ -1,14 +1,15 @@
 // TIFF files through libtiff: uncompressed, one strip, contiguous samples, rows top first and packed.
+#include <tiffio.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include <tiffio.h>
-#include <unistd.h>
-
 #include "imaging/Convert.h"
 #include "output/OutputFile.h"
 #include "output/StillImage.h"
+#include "platform/NoPipeSignal.h"
 
 namespace zelvik {
 
@@ -84,8 +85,14 @@ int WriteTiffFile(const char* fileName, const ImageView& image) {
         file.Discard();
         return 0;
     }
-    const bool written = Encode(tiff, image, layout, strip, bytes);
-    TIFFClose(tiff);
+    bool written;
+    {
+        // libtiff writes through its own descriptor: a pipe's lost reader must not raise SIGPIPE there
+        // either.
+        const NoPipeSignal quiet(!file.IsRegular());
+        written = Encode(tiff, image, layout, strip, bytes);
+        TIFFClose(tiff);
+    }
     return file.Commit(written) ? 1 : 0;
 }
 

@@ -48,6 +48,19 @@ inline void SetGlobalGainSlots(AnalogSettings& analog, int value) {
     SetGlobalGainSlots(value, [&analog](AnalogSlot slot, int v) { analog[slot] = v; });
 }
 
+// What the setters take, and so what a stored value must be: a stored value outside is read as a
+// missing one. Colour-mode codes are 0..5 (instance/ColorModes.h holds their table and checks the count);
+// subsample 0..2 keeps every pixel, every 2nd or every 4th.
+constexpr int kColorModeCodes = 6;
+constexpr int kSubsampleSettings = 3;
+// The colour mode before any store is read, and the one a first run stores: 24-bit colour.
+constexpr int32_t kDefaultColorMode = 2;
+
+inline bool IsColorModeCode(int32_t code) { return code >= 0 && code < kColorModeCodes; }
+inline bool IsSubsampleSetting(int32_t subsample) { return subsample >= 0 && subsample < kSubsampleSettings; }
+// A window the sensor takes at every subsample (the smallest window before subsampling, inside the sensor).
+inline bool IsSensorWindow(const CaptureWindow& w) { return sensor::TakesWindow(w.EHS, w.EVS, w.EH, w.EV); }
+
 // One handle's settings. The slots and the wait time are SharedSettings because the capture thread reads
 // them while the application writes them, and the frame path writes measured gains and exposure back
 // (relaxed atomics: each value stands alone). The window, colour mode, subsample and clock are written
@@ -56,7 +69,7 @@ struct CameraSettings {
     CaptureWindow captureWindow;
     ImageSettings imageSettings{};
     AnalogSettings analogSettings{};
-    int32_t colorMode = 0;  // colour-mode code 0..5 (see instance/ColorModes.h)
+    int32_t colorMode = kDefaultColorMode;  // colour-mode code 0..5 (see instance/ColorModes.h)
     int32_t subsample = 0;  // 0, 1 or 2: every pixel, every 2nd, every 4th
     SharedSetting waitTime = 10;  // ms the streaming loop sleeps between device polls
     int32_t clock = 0;

@@ -83,7 +83,7 @@ void WriteVideoFormatDefaults() {
         entry.Close();
     }
     root.Set("Size", 0);
-    root.Set("Color", 2);
+    root.Set("Color", kDefaultColorMode);
     root.Set("SubSample", 0);
     root.Set("WaitTime", 10);
     root.Set("Clock", 0);
@@ -126,7 +126,14 @@ int LoadVideoFormat(CameraSettings& settings, const ErrorReport& report) {
         report(ZELVIK_ERR_RECORDING);
         return 0;
     }
-    ReadEntry(entry, settings.captureWindow);
+    // A window the sensor cannot take would fail every capture: it counts as missing.
+    CaptureWindow window = settings.captureWindow;
+    ReadEntry(entry, window);
+    if (!IsSensorWindow(window)) {
+        report(ZELVIK_ERR_RECORDING);
+        return 0;
+    }
+    settings.captureWindow = window;
     return 1;
 }
 
@@ -136,13 +143,26 @@ int LoadStreamSettings(CameraSettings& settings, const ErrorReport& report) {
         report(ZELVIK_ERR_RECORDING);
         return 0;
     }
-    root.Query("Color", settings.colorMode);
-    root.Query("SubSample", settings.subsample);
+    // A stored value the setter would refuse leaves its field, as a missing one does, and is reported.
+    bool accepted = true;
+    auto read = [&](const char* name, bool (*takes)(int32_t), int32_t& field) {
+        int32_t value = 0;
+        if (!root.Query(name, value)) return;
+        if (takes(value))
+            field = value;
+        else
+            accepted = false;
+    };
+    read("Color", IsColorModeCode, settings.colorMode);
+    read("SubSample", IsSubsampleSetting, settings.subsample);
     int32_t waitTime = settings.waitTime;
-    root.Query("WaitTime", waitTime);
+    read(
+        "WaitTime", [](int32_t ms) { return ms >= 0; }, waitTime);
     settings.waitTime = waitTime;
     root.Query("Clock", settings.clock);
-    return 1;
+    if (accepted) return 1;
+    report(ZELVIK_ERR_RECORDING);
+    return 0;
 }
 
 int LoadAnalog(CameraSettings& settings, int cameraIndex) {

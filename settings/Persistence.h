@@ -41,11 +41,14 @@ using ErrorReport = std::function<void(int code)>;
 // Reads the selected size entry into captureWindow (a value missing from the entry leaves its field as it
 // was). With no root key, writes the default entry "Size_00" (2592 x 1944 at 0, 0, Buf 10) and the root
 // defaults (Size 0, Color 2, SubSample 0, WaitTime 10, Clock 0), reports error 12 and returns 0 with
-// captureWindow unchanged. A missing "Size" value or selected entry: error 12, 0.
+// captureWindow unchanged. A missing "Size" value or selected entry, or a stored window the sensor cannot
+// take (smaller than 4 x 3 or not inside the sensor): error 12, 0, captureWindow unchanged.
 int LoadVideoFormat(CameraSettings& settings, const ErrorReport& report);
 
 // Reads Color, SubSample, WaitTime and Clock into colorMode, subsample, waitTime and clock (a missing
-// value leaves its field). No root key: error 12, 0.
+// value leaves its field). A value the setters refuse (a colour-mode code outside 0..5, a subsample
+// outside 0..2, a negative wait time) leaves its field too, and the load reports error 12 and returns 0
+// after reading the others. No root key: error 12, 0.
 int LoadStreamSettings(CameraSettings& settings, const ErrorReport& report);
 
 // Reads "Gain_<cameraIndex>" into analogSettings. A missing key gives the defaults (gains 16, exposure

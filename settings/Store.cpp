@@ -169,15 +169,19 @@ bool Commit(const std::vector<PendingKey>& keys) {
     bool anything = current.state != FileState::kGood;
     for (const PendingKey& key : keys) anything = anything || !key.changes.empty() || !current.doc.HasKey(key.path);
     if (!anything) return true;
-    if (current.state == FileState::kDamaged &&
-        ::rename(file.c_str(), WithSuffix(file, ".bak").c_str()) != 0)
-        return false;  // never overwrite a damaged file that could not be kept aside
     for (const PendingKey& key : keys) {
         if (key.changes.empty() && current.doc.HasKey(key.path)) continue;
         settings::Section& section = current.doc.Ensure(key.path);
         for (const auto& [name, value] : key.changes) section.Set(name, std::to_string(value));
     }
-    return ReplaceFile(file, settings::SerializeDocument(current.doc));
+    // Never write what the next load would refuse as damaged: without the blank lines between sections
+    // a file near the limit may still fit; otherwise this save fails and the file stays as it was.
+    std::string text = settings::SerializeDocument(current.doc);
+    if (text.size() > settings::kMaxFileSize) text = settings::SerializeDocument(current.doc, false);
+    if (text.size() > settings::kMaxFileSize) return false;
+    if (current.state == FileState::kDamaged && ::rename(file.c_str(), WithSuffix(file, ".bak").c_str()) != 0)
+        return false;  // never overwrite a damaged file that could not be kept aside
+    return ReplaceFile(file, text);
     // The lock is released when its descriptor closes.
 }
 
@@ -271,46 +275,27 @@ bool SettingsKey::Join(std::shared_ptr<Family> family, std::string path, bool wr
     }
 }
 
-bool SettingsKey::Open(std::string_view path) {
+bool SettingsKey::OpenKey(const SettingsKey* parent, std::string_view name, bool writable) {
+    if (this == parent) return false;
     Close();
-    if (!settings::IsStorableKeyName(path)) return false;
+    if ((parent != nullptr && !parent->open_) || !settings::IsStorableKeyName(name)) return false;
     try {
-        return Join(std::make_shared<Family>(), std::string(path), false);
+        // A key opened by path starts a family (its own reading of the file); one opened below a parent
+        // joins the parent's.
+        if (parent == nullptr) return Join(std::make_shared<Family>(), std::string(name), writable);
+        return Join(parent->family_, parent->path_ + '\\' + std::string(name), writable);
     } catch (const std::exception&) {
         return false;
     }
 }
 
+bool SettingsKey::Open(std::string_view path) { return OpenKey(nullptr, path, false); }
 bool SettingsKey::Open(const SettingsKey& parent, std::string_view subkey) {
-    if (this == &parent) return false;
-    Close();
-    if (!parent.open_ || !settings::IsStorableKeyName(subkey)) return false;
-    try {
-        return Join(parent.family_, parent.path_ + '\\' + std::string(subkey), false);
-    } catch (const std::exception&) {
-        return false;
-    }
+    return OpenKey(&parent, subkey, false);
 }
-
-bool SettingsKey::Create(std::string_view path) {
-    Close();
-    if (!settings::IsStorableKeyName(path)) return false;
-    try {
-        return Join(std::make_shared<Family>(), std::string(path), true);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
+bool SettingsKey::Create(std::string_view path) { return OpenKey(nullptr, path, true); }
 bool SettingsKey::Create(const SettingsKey& parent, std::string_view subkey) {
-    if (this == &parent) return false;
-    Close();
-    if (!parent.open_ || !settings::IsStorableKeyName(subkey)) return false;
-    try {
-        return Join(parent.family_, parent.path_ + '\\' + std::string(subkey), true);
-    } catch (const std::exception&) {
-        return false;
-    }
+    return OpenKey(&parent, subkey, true);
 }
 
 bool SettingsKey::Query(std::string_view name, int32_t& value) const {

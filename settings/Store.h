@@ -72,6 +72,8 @@ public:
 private:
     struct Family;
 
+    // Open and Create: the key path by itself (parent null) or below parent.
+    bool OpenKey(const SettingsKey* parent, std::string_view name, bool writable);
     bool Join(std::shared_ptr<Family> family, std::string path, bool writable);
     void Reset();
 

@@ -108,7 +108,7 @@ std::optional<Document> ParseDocument(std::string_view text) {
     return doc;
 }
 
-std::string SerializeDocument(const Document& doc) {
+std::string SerializeDocument(const Document& doc, bool separated) {
     size_t size = 0;
     for (const Section& s : doc.Sections()) {
         size += s.Name().size() + 4;
@@ -117,7 +117,7 @@ std::string SerializeDocument(const Document& doc) {
     std::string out;
     out.reserve(size);
     for (const Section& s : doc.Sections()) {
-        if (!out.empty()) out += '\n';
+        if (separated && !out.empty()) out += '\n';
         out += '[';
         out += s.Name();
         out += "]\n";

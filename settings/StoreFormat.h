@@ -67,8 +67,9 @@ private:
 // given twice is one key (later values win); a name given twice in a key keeps its last value.
 std::optional<Document> ParseDocument(std::string_view text);
 
-// The file text of a document: sections separated by a blank line, one "name=value" line per value.
-std::string SerializeDocument(const Document& doc);
+// The file text of a document: one "name=value" line per value, sections separated by a blank line
+// unless separated is false (the same document to ParseDocument, a line per section shorter).
+std::string SerializeDocument(const Document& doc, bool separated = true);
 
 // The text of a stored value as a 32-bit number: optional sign and decimal digits, surrounding blanks
 // ignored, any value from -2^31 to 2^32-1 (negative numbers and numbers above 2^31-1 name the same 32

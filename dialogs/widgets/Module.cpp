@@ -133,7 +133,8 @@ QByteArray ChoosePlatform(xcb_connection_t*& probe) {
     return platform;
 }
 
-// Ends the private application before the process's static objects go: queued quit, then join.
+// Ends the private application before the process's static objects go: queued quit, then join. The quit
+// also ends a dialog still open (its modal loop returns, the dialog counts as cancelled).
 void StopPrivateApp() {
     QApplication* app = gPrivateApp.load();
     if (app == nullptr || !gGuiThread.joinable() || gGuiThread.get_id() == std::this_thread::get_id()) return;
@@ -172,6 +173,10 @@ bool StartPrivateApp() {
         gPrivateApp = nullptr;
     });
     started.wait();
+    // From its start, not only after a first dialog has run: a process that ends while the first dialog
+    // is still open must end it and join the thread, or the thread object's destructor ends the process
+    // with std::terminate.
+    std::atexit(StopPrivateApp);
     return true;
 }
 
@@ -194,6 +199,13 @@ int RunModal(DialogKind kind, DialogHost& host, uintptr_t parent) {
     std::unique_ptr<QWindow> foreign;
     PlaceOver(*dialog, parent, foreign);
     OpenDialog view(dialog.get());
+    // Shown (and painted) before the host learns of it, and the private application's end registered
+    // after that: Qt makes static objects of its own for the first window it shows, which the process's
+    // exit destroys before the handlers registered earlier run. A process that ends while this dialog is
+    // open then closes it first, with every such object still alive.
+    dialog->show();
+    QCoreApplication::processEvents();
+    if (QCoreApplication::instance() == gPrivateApp.load()) std::atexit(StopPrivateApp);
     host.DialogOpened(&view);
     // The pages read the settings when they were built; what the frame path changed since then (the
     // automatic exposure/gain control, white balance) reached no dialog. From here on its reports come

@@ -431,8 +431,8 @@ class Camera(_Closing):
     def record(self, path, seconds, wait=True):
         """Records an AVI file of 24-bit frames for `seconds`, counted from the first recorded frame.
         With wait (the default) returns once the file is finished and the camera idle again; otherwise at
-        once, with the recording running (close() or a later call stops it early, leaving the file
-        unfinished)."""
+        once, with the recording running (close() or a later call stops it early; the file is then
+        finished with the frames recorded so far)."""
         if self._stream is not None:
             raise ZelvikError(NOT_ALLOWED, action="record while a stream is running")
         self._call(f"recording {path}", self._lib.Zelvik_Record, os.fsencode(path), round(seconds * 1000), 0)

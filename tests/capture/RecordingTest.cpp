@@ -1,9 +1,11 @@
 // Zelvik_Record(W), Zelvik_SaveImage(W) and ZelvikRec_GetStatus on the in-process emulated camera: refused
-// starts, a recording that ends by itself while streaming goes on, a stop from outside, gray modes, a
-// full disk, and still images of every colour mode read back by libpng.
+// starts, a recording that ends by itself while streaming goes on, a stop from outside, an unplugged
+// camera, gray modes, a full disk, a pipe whose reader goes away, still images of every colour mode read
+// back by libpng, and the error codes of failed saves.
 #include <fcntl.h>
 #include <png.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,7 +159,7 @@ TEST_F(RecordingTest, EndsByItselfWithTheMeasuredRateWhileStreamingGoesOn) {
     EXPECT_EQ(s.durationMs, 300u);
     EXPECT_GT(s.elapsedMs, 300u);  // the frame after the requested time ends it
     ASSERT_GE(s.framesWritten, 2u);
-    EXPECT_EQ(s.rateHundredths, uint64_t{s.framesWritten} * 100000 / s.elapsedMs);
+    EXPECT_EQ(s.rateHundredths, uint64_t{s.framesWritten - 1} * 100000 / s.elapsedMs);
     EXPECT_EQ(s.framesQueued, 0u);  // nothing is taken after the frame that ends it
     EXPECT_EQ(s.framesWritten + s.framesSkipped, s.framesProcessed);
     EXPECT_EQ(Engine(h).Mode(), 1);  // streaming goes on
@@ -173,7 +175,7 @@ TEST_F(RecordingTest, EndsByItselfWithTheMeasuredRateWhileStreamingGoesOn) {
     EXPECT_EQ(Status(h).end, ZELVIK_REC_TIME_UP);  // a finished recording stays finished
 }
 
-TEST_F(RecordingTest, StopPreviewLeavesTheUnfinishedFileAndASecondRecordIsRefused) {
+TEST_F(RecordingTest, StopPreviewFinishesTheFileAndASecondRecordIsRefused) {
     const int h = Open();
     SetWindow(h, 64, 48);
     const fs::path path = dir_.path() / "stopped.avi";
@@ -189,12 +191,71 @@ TEST_F(RecordingTest, StopPreviewLeavesTheUnfinishedFileAndASecondRecordIsRefuse
     EXPECT_EQ(s.recording, 0);
     EXPECT_EQ(s.end, ZELVIK_REC_STOPPED);
     EXPECT_EQ(s.framesWritten + s.framesSkipped + s.framesQueued, s.framesProcessed);
+    EXPECT_TRUE(Reported(h).empty());
     const auto f = ReadFile(path);
-    EXPECT_EQ(f.size(), 232 + size_t(s.framesWritten) * (8 + 64 * 48 * 3));
-    EXPECT_EQ(Le32(f, 4), 0u);
-    EXPECT_EQ(Le32(f, 224), 0u);
-    EXPECT_EQ(Le32(f, 48), 0u);
-    EXPECT_EQ(std::string(f.end() - (64 * 48 * 3 + 8), f.end() - (64 * 48 * 3 + 4)), "00db");  // no idx1
+    EXPECT_EQ(f.size(), 232 + size_t(s.framesWritten) * (8 + 64 * 48 * 3 + 16) + 8);
+    EXPECT_EQ(Le32(f, 4), f.size() - 8);
+    EXPECT_EQ(Le32(f, 48), s.framesWritten);
+    EXPECT_EQ(Le32(f, 32), 100000000 / s.rateHundredths);
+    EXPECT_EQ(ProbeVideo(path), "64,48," + std::to_string(s.framesWritten));
+}
+
+// A camera pulled during a recording ends it as a failed write does: the frames before are a finished
+// file, the recording reports error 12 after the loss (13), and it no longer says it is recording.
+TEST_F(RecordingTest, AnUnpluggedCameraEndsTheRecordingWithAPlayableFile) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    const fs::path path = dir_.path() / "unplugged.avi";
+    ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
+    ASSERT_GE(WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesWritten >= 3; }).framesWritten,
+              3u);
+    Firmware().Unplug();
+    const ZelvikRecordStatus s = WaitForEnd(h);
+    ASSERT_EQ(s.recording, 0);
+    EXPECT_EQ(s.end, ZELVIK_REC_CAMERA_LOST);
+    EXPECT_EQ(Reported(h), (std::vector<int>{ZELVIK_ERR_RECORDING, ZELVIK_ERR_CAMERA_LOST}));
+    EXPECT_EQ(s.framesQueued, 0u);
+    EXPECT_EQ(s.framesWritten + s.framesSkipped, s.framesProcessed);
+    EXPECT_EQ(ProbeVideo(path), "64,48," + std::to_string(s.framesWritten));
+    const auto f = ReadFile(path);
+    EXPECT_EQ(Le32(f, 4), f.size() - 8);
+    EXPECT_EQ(Zelvik_StopPreview(h), 1);
+    EXPECT_EQ(Status(h).end, ZELVIK_REC_CAMERA_LOST);
+}
+
+// A named pipe is a real target (a player or an encoder reading it): without a reader the start is
+// refused at once instead of waiting for one; a reader that goes away makes the write fail with EPIPE
+// (SIGPIPE keeps its default action, which would end this process) and ends the recording like any
+// failed write.
+TEST_F(RecordingTest, APipeIsRecordedOnlyWithAReaderAndItsLossEndsTheRecording) {
+    ASSERT_EQ(::signal(SIGPIPE, SIG_DFL), SIG_DFL);
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    const fs::path fifo = dir_.path() / "pipe.avi";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Zelvik_Record(h, fifo.c_str(), 60000, 0), 0);
+    EXPECT_EQ(Reported(h), std::vector<int>{ZELVIK_ERR_RECORDING});
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(Zelvik_Record(h, fifo.c_str(), 60000, 0), 1);
+    std::vector<uint8_t> chunk(1 << 16);
+    size_t received = 0;
+    for (int i = 0; i < 3000 && received < 232 + 2 * (8 + 64 * 48 * 3); ++i) {
+        const ssize_t n = ::read(reader, chunk.data(), chunk.size());
+        if (n > 0)
+            received += size_t(n);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(received, 232 + 2 * (8 + 64 * 48 * 3u));
+    ::close(reader);
+    const ZelvikRecordStatus s = WaitForEnd(h);
+    ASSERT_EQ(s.recording, 0);
+    EXPECT_EQ(s.end, ZELVIK_REC_WRITE_FAILED);
+    EXPECT_EQ(s.error, EPIPE);
+    EXPECT_EQ(Reported(h), std::vector<int>{ZELVIK_ERR_RECORDING});
+    EXPECT_EQ(s.framesWritten + s.framesSkipped + s.framesQueued, s.framesProcessed);
 }
 
 TEST_F(RecordingTest, GrayModesRecordThreeEqualChannels) {
@@ -309,9 +370,6 @@ TEST_F(RecordingTest, SaveImageWritesTheLastCaptureInEveryColourMode) {
     for (int format = 0; format <= ZELVIK_FORMAT_TIFF; ++format)
         EXPECT_EQ(Zelvik_SaveImage(h, (dir_.path() / ("f" + std::to_string(format))).c_str(), format), 1) << format;
     EXPECT_EQ(fs::file_size(dir_.path() / "f0"), 54 + 64 * 48 * 8u);
-    EXPECT_EQ(Zelvik_SaveImage(h, (dir_.path() / "f7").c_str(), 7), 0);
-    EXPECT_FALSE(fs::exists(dir_.path() / "f7"));
-    EXPECT_EQ(Zelvik_SaveImageW(h, L"", ZELVIK_FORMAT_PNG), 0);
     EXPECT_TRUE(Errors(h).empty());
 
     const std::wstring wide = (dir_.path() / "").wstring() + L"\u753B\u50CF.tif";
@@ -319,6 +377,59 @@ TEST_F(RecordingTest, SaveImageWritesTheLastCaptureInEveryColourMode) {
     EXPECT_TRUE(fs::exists(dir_.path() / "\xE7\x94\xBB\xE5\x83\x8F.tif"));
     EXPECT_EQ(Zelvik_SaveImageW(h, L"bad\xDC00.png", ZELVIK_FORMAT_PNG), 0);
     EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_NOT_ALLOWED});
+}
+
+// Every failed save says why, with the codes Record gives the same faults, keeps its return value 0 and
+// creates no file.
+TEST_F(RecordingTest, AFailedSaveImageReportsWhy) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    std::vector<uint8_t> buffer(64 * 3 * 48);
+    ASSERT_EQ(Zelvik_SnapShot(h, buffer.data(), int(buffer.size()), 1), 1);
+    fs::create_directory(dir_.path() / "folder");
+    ASSERT_EQ(::mkfifo((dir_.path() / "pipe").c_str(), 0600), 0);
+    const std::string ok = (dir_.path() / "ok.png").string();
+    struct Case {
+        const char* what;
+        const char* name;  // null: a null name
+        int format;
+        int error;
+    };
+    const std::string directory = (dir_.path() / "folder").string(), fifo = (dir_.path() / "pipe").string(),
+                      missing = (dir_.path() / "no" / "a.png").string(),
+                      tooLong = (dir_.path() / std::string(300, 'n')).string();
+    std::vector<Case> cases = {
+        {"a null name", nullptr, ZELVIK_FORMAT_PNG, ZELVIK_ERR_ARGUMENT},
+        {"an empty name", "", ZELVIK_FORMAT_BMP, ZELVIK_ERR_ARGUMENT},
+        {"format 7", ok.c_str(), 7, ZELVIK_ERR_ARGUMENT},
+        {"format -1", ok.c_str(), -1, ZELVIK_ERR_ARGUMENT},
+        {"a directory", directory.c_str(), ZELVIK_FORMAT_PNG, ZELVIK_ERR_RECORDING},
+        {"a missing folder", missing.c_str(), ZELVIK_FORMAT_PNG, ZELVIK_ERR_RECORDING},
+        {"a name too long", tooLong.c_str(), ZELVIK_FORMAT_RAW, ZELVIK_ERR_RECORDING},
+        {"a FIFO without a reader", fifo.c_str(), ZELVIK_FORMAT_BMP, ZELVIK_ERR_RECORDING},
+    };
+    SmallDisk full(4096), readOnly(64 * 1024, true);  // one page: a 64 x 48 picture does not fit
+    const std::string onFull = (full.Path() / "x.bmp").string(),
+                      onReadOnly = (readOnly.Path() / "x.tif").string();
+    if (full.Mounted() && readOnly.Mounted()) {
+        cases.push_back({"a full disk", onFull.c_str(), ZELVIK_FORMAT_BMP, ZELVIK_ERR_RECORDING});
+        cases.push_back({"a read-only mount", onReadOnly.c_str(), ZELVIK_FORMAT_TIFF, ZELVIK_ERR_RECORDING});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Zelvik_SaveImage(h, c.name, c.format), 0);
+        EXPECT_EQ(Errors(h), std::vector<int>{c.error});
+    }
+    for (const std::string& name : {ok, missing, tooLong, onFull, onReadOnly}) {
+        std::error_code unused;
+        EXPECT_FALSE(fs::exists(name, unused)) << name;
+    }
+    EXPECT_EQ(Zelvik_SaveImageW(h, L"", ZELVIK_FORMAT_PNG), 0);
+    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_ARGUMENT});
+    EXPECT_EQ(Zelvik_SaveImage(h, ok.c_str(), ZELVIK_FORMAT_PNG), 1);
+    EXPECT_TRUE(Errors(h).empty());
+    if (!full.Mounted() || !readOnly.Mounted())
+        GTEST_SKIP() << "the full and read-only disk cases: " << full.Why();
 }
 
 }  // namespace

@@ -58,5 +58,24 @@ TEST(DialogModule, PrivateApplicationServesEveryThread) {
     EXPECT_TRUE(QtLoaded());
 }
 
+// A process that ends (exit from main) while a dialog is open on another thread ends cleanly: the
+// dialog is closed as cancelled and the private application's thread joined, rather than a joinable
+// thread object reaching its destructor (std::terminate, SIGABRT). Run in a fresh process, since the
+// private application of the process lives until its end.
+TEST(DialogModule, ExitWithADialogOpenOnAnotherThreadIsClean) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            // The application's own thread and camera stay (detached, never freed: reachable from a
+            // static, so leak checkers do not count it) as the process ends.
+            static FakeDialogCamera* camera = new FakeDialogCamera;
+            std::thread([] { RunImageDialog(*camera, 0); }).detach();
+            while (camera->opened == 0) std::this_thread::yield();
+            std::exit(3);
+        },
+        testing::ExitedWithCode(3), "");
+}
+
 }  // namespace
 }  // namespace zelvik::test

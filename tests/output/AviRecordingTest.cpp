@@ -1,6 +1,6 @@
 // A timed recording: the clock starts at the first frame, the frame after the requested time ends it,
-// the measured rate goes into the header, and early ends (size limit, full disk, stop) leave the file
-// as documented.
+// the measured rate goes into the header, and early ends (size limit, full disk, stop, no more frames)
+// finish a playable file.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -22,16 +22,25 @@ TEST(AviRecording, EndsWithTheFirstFrameAfterTheRequestedTime) {
         std::vector<uint32_t> times;  // clock at each frame; the last one ends the recording
         uint32_t rate, microseconds, scale;
     } cases[] = {
-        // a duration of 0 ends at the second frame later than the first
-        {"duration 0", 0, {1000, 1000, 1010}, 30000, 3333, 33333},
-        // 150 frames, the last 10000 ms after the first
-        {"150 frames in 10 s", 9999, [] {
+        // a duration of 0 ends at the first frame later than the first: two intervals in 10 ms
+        {"duration 0", 0, {1000, 1000, 1010}, 20000, 5000, 50000},
+        // the camera's rate, not twice it: one interval of 18 ms is 55.55 frames per second
+        {"two frames 18 ms apart", 1, {5000, 5018}, 5555, 18001, 180018},
+        // 150 frames, the last 10000 ms after the first: 149 intervals
+        {"150 frames in 10 s", 9999,
+         [] {
              std::vector<uint32_t> t;
              for (int i = 0; i < 150; ++i) t.push_back(5000 + uint32_t(i * 10000 / 149));
              return t;
-         }(), 1500, 66666, 666666},
+         }(),
+         1490, 67114, 671140},
         // the millisecond clock wraps during the recording
-        {"across the clock's wrap", 1000, {0xFFFFFF00u, 0xFFFFFF00u + 500, 0xFFFFFF00u + 1001}, 299, 334448, 3344481},
+        {"across the clock's wrap",
+         1000,
+         {0xFFFFFF00u, 0xFFFFFF00u + 500, 0xFFFFFF00u + 1001},
+         199,
+         502512,
+         5025125},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -102,7 +111,7 @@ TEST(AviRecording, AQueueRidesOutASlowWriterAndFramesKeepTheirArrivalTimes) {
     EXPECT_EQ(rec.FramesQueued(), 0u);
     EXPECT_EQ(rec.FramesOffered(), 6u);
     EXPECT_EQ(rec.ElapsedMs(), 500u);
-    EXPECT_EQ(rec.RateHundredths(), 5u * 100000 / 500);
+    EXPECT_EQ(rec.RateHundredths(), 4u * 100000 / 500);
 
     const auto f = ReadFile(path);
     EXPECT_EQ(Le32(f, 48), 5u);
@@ -132,7 +141,7 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
         EXPECT_EQ(rec.FramesWritten(), 10u);
         EXPECT_EQ(rec.FramesQueued(), 1u);  // the refused frame
         EXPECT_EQ(rec.Offer(image.view, 2000), FrameOffer::kNotRecording);
-        EXPECT_EQ(rec.RateHundredths(), 10u * 100000 / 1000);  // 10 frames in the 1000 ms up to the refused one
+        EXPECT_EQ(rec.RateHundredths(), 9u * 100000 / 900);  // the 9 intervals of the 10 frames written
         EXPECT_EQ(ProbeVideo(dir.path() / "cap.avi"), "8,4,10");
     }
     {
@@ -153,25 +162,71 @@ TEST(AviRecording, EarlyEndsFinishThePlayableFileAndSayWhy) {
     }
 }
 
-TEST(AviRecording, StopLeavesTheUnfinishedFile) {
+// A stop from outside and the end of the frames (a lost camera) finish the file with the frames
+// written; frames still queued at a stop stay unwritten, those queued before the end of the frames are
+// written first. One frame alone gives no interval: the header keeps the nominal rate.
+TEST(AviRecording, StopAndTheEndOfTheFramesFinishAPlayableFile) {
     TempDir dir;
-    const fs::path path = dir.path() / "stopped.avi";
-    AviRecording rec;
-    ASSERT_EQ(rec.Start(path.c_str(), 8, 4, 60000), 1);
-    for (uint32_t t : {0u, 70u, 140u}) {
-        ASSERT_EQ(rec.Offer(MakePattern(48, 8, 4).view, t), FrameOffer::kQueued);
-        ASSERT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);
+    const PatternImage image = MakePattern(48, 8, 4);
+    const size_t chunk = 8 + 8 * 4 * 3;
+    const struct {
+        const char* what;
+        std::vector<uint32_t> written;  // arrival times of the frames appended before the end
+        bool stop;                      // Stop(), else EndOfFrames()
+        uint32_t queuedAtEnd;           // frames queued and not appended when the end comes
+        RecordingEnd end;
+        uint32_t rate;
+    } cases[] = {
+        {"stop", {0, 70, 140}, true, 1, RecordingEnd::kStopped, 2 * 100000 / 140},
+        {"stop after one frame", {0}, true, 0, RecordingEnd::kStopped, AviRecording::kNominalRate * 100},
+        {"stop before any frame", {}, true, 0, RecordingEnd::kStopped, AviRecording::kNominalRate * 100},
+        {"end of frames", {0, 70}, false, 2, RecordingEnd::kSourceLost, 3 * 100000 / 210},
+        {"end of frames before any frame",
+         {},
+         false,
+         0,
+         RecordingEnd::kSourceLost,
+         AviRecording::kNominalRate * 100},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path path = dir.path() / ("end" + std::to_string(n++) + ".avi");
+        AviRecording rec;
+        ASSERT_EQ(rec.Start(path.c_str(), 8, 4, 60000), 1);
+        uint32_t t = 0;
+        for (size_t i = 0; i < c.written.size(); ++i, t += 70) {
+            ASSERT_EQ(rec.Offer(image.view, c.written[i]), FrameOffer::kQueued);
+            ASSERT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);
+        }
+        for (uint32_t i = 0; i < c.queuedAtEnd; ++i, t += 70)
+            ASSERT_EQ(rec.Offer(image.view, t), FrameOffer::kQueued);
+        uint32_t inFile = static_cast<uint32_t>(c.written.size());
+        if (c.stop) {
+            rec.Stop();
+            EXPECT_EQ(rec.FramesQueued(), c.queuedAtEnd);
+        } else {
+            rec.EndOfFrames();
+            EXPECT_EQ(rec.Offer(image.view, t), FrameOffer::kNotRecording);
+            RecordingEnd end = RecordingEnd::kRunning;
+            for (int i = 0; i < 10 && end == RecordingEnd::kRunning; ++i) end = rec.AppendQueued();
+            EXPECT_EQ(end, c.end);
+            EXPECT_EQ(rec.FramesQueued(), 0u);
+            inFile += c.queuedAtEnd;
+        }
+        EXPECT_EQ(rec.End(), c.end);
+        EXPECT_EQ(rec.FramesWritten(), inFile);
+        EXPECT_EQ(rec.RateHundredths(), c.rate);
+        EXPECT_EQ(rec.Offer(image.view, t + 70), FrameOffer::kNotRecording);
+        const auto f = ReadFile(path);
+        ASSERT_EQ(f.size(), 232 + inFile * chunk + 8 + 16 * inFile);
+        EXPECT_EQ(Le32(f, 4), f.size() - 8);
+        EXPECT_EQ(Le32(f, 48), inFile);
+        EXPECT_EQ(Le32(f, 32), 100000000 / c.rate);
+        if (inFile > 0) {
+            EXPECT_EQ(ProbeVideo(path), "8,4," + std::to_string(inFile));
+        }
     }
-    ASSERT_EQ(rec.Offer(MakePattern(48, 8, 4).view, 210), FrameOffer::kQueued);  // not written before the stop
-    rec.Stop();
-    EXPECT_EQ(rec.End(), RecordingEnd::kStopped);
-    EXPECT_EQ(rec.FramesWritten(), 3u);
-    EXPECT_EQ(rec.FramesQueued(), 1u);
-    const auto f = ReadFile(path);
-    EXPECT_EQ(f.size(), 232 + 3 * 104u);
-    EXPECT_EQ(Le32(f, 4), 0u);
-    EXPECT_EQ(Le32(f, 224), 0u);
-    EXPECT_EQ(rec.Offer(MakePattern(48, 8, 4).view, 280), FrameOffer::kNotRecording);
 }
 
 TEST(AviRecording, StartRefusesWhatItCannotOpen) {

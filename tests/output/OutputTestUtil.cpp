@@ -153,9 +153,9 @@ std::vector<uint8_t> DecodeVideoBgr(const std::filesystem::path& path) {
     return {out.begin(), out.end()};
 }
 
-SmallDisk::SmallDisk(size_t bytes) : dir_("zelvik-disk") {
+SmallDisk::SmallDisk(size_t bytes, bool readOnly) : dir_("zelvik-disk") {
     const std::string options = "size=" + std::to_string(bytes);
-    mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
+    mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) == 0;
     if (!mounted_) why_ = std::string("mounting a tmpfs: ") + std::strerror(errno);
 }
 

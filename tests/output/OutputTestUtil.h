@@ -90,10 +90,10 @@ std::string ProbeVideo(const std::filesystem::path& path);
 std::vector<uint8_t> DecodeVideoBgr(const std::filesystem::path& path);
 
 // A small tmpfs of the given size, mounted for the test's life (root only; otherwise Mounted() is false
-// and Why() says what the system answered).
+// and Why() says what the system answered); read-only when asked.
 class SmallDisk {
 public:
-    explicit SmallDisk(size_t bytes);
+    explicit SmallDisk(size_t bytes, bool readOnly = false);
     ~SmallDisk();
     bool Mounted() const { return mounted_; }
     const std::string& Why() const { return why_; }

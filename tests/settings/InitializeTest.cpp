@@ -36,15 +36,63 @@ TEST_F(StoredSettingsTest, FirstHandleReportsTwelveOnceAndStoresTheDefaultSize) 
     EXPECT_TRUE(Errors(second).empty());
 }
 
-TEST_F(StoredSettingsTest, StoredWindowBeyondTheSensorFallsBackWithSeven) {
-    WriteSettingsFile("[Software\\Movane\\ZelvikQ77RX3Sdk]\nSize=0\n"
-                      "[Software\\Movane\\ZelvikQ77RX3Sdk\\Size_00]\n"
-                      "TH=2600\nTV=1944\nEH=2600\nEV=1944\nEHS=0\nEVS=0\nBuf=10\n");
-    const int h = HandleWithDevice();
-    EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_CAPTURE_WINDOW});
-    int th = 0, ehs = -1, eh = 0, tv = 0, evs = -1, ev = 0;
-    EXPECT_EQ(Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev), 1);
-    EXPECT_EQ(std::vector<int>({th, ehs, eh, tv, evs, ev}), std::vector<int>({2592, 0, 2592, 1944, 0, 1944}));
+// A stored value that the setters would refuse, or a window the sensor cannot take, would make every
+// capture fail: it reads as a missing value (the field keeps its default) and the load reports 12, the
+// store's report for what it cannot use.
+TEST_F(StoredSettingsTest, StoredValuesOutsideWhatTheSettersTakeReadAsMissing) {
+    const struct {
+        const char* what;
+        const char* root;   // the root's values after Size=0
+        const char* entry;  // Size_00
+    } cases[] = {
+        {"subsample 7", "Color=2\nSubSample=7\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"subsample -1", "Color=2\nSubSample=-1\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"colour mode 9", "Color=9\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"colour mode -1", "Color=-1\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"a negative wait", "Color=2\nSubSample=0\nWaitTime=-5\n",
+         "TH=2592\nTV=1944\nEH=2592\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"a 3 x 2 window", "Color=2\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=3\nEV=2\nEHS=0\nEVS=0\n"},
+        {"a window beyond the sensor", "Color=2\nSubSample=0\nWaitTime=10\n",
+         "TH=2600\nTV=1944\nEH=2600\nEV=1944\nEHS=0\nEVS=0\n"},
+        {"a window reaching past the edge", "Color=2\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=100\nEV=100\nEHS=2500\nEVS=0\n"},
+        {"a negative start", "Color=2\nSubSample=0\nWaitTime=10\n",
+         "TH=2592\nTV=1944\nEH=100\nEV=100\nEHS=0\nEVS=-4\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteSettingsFile(std::string("[Software\\Movane\\ZelvikQ77RX3Sdk]\nSize=0\n") + c.root +
+                          "[Software\\Movane\\ZelvikQ77RX3Sdk\\Size_00]\n" + c.entry + "Buf=10\n");
+        const int h = HandleWithDevice();
+        EXPECT_EQ(Errors(h), std::vector<int>{ZELVIK_ERR_RECORDING});
+        const CameraSettings& settings = Instance(h).Settings();
+        EXPECT_EQ(Zelvik_GetColorMode(h), 24);
+        EXPECT_EQ(settings.subsample, 0);
+        EXPECT_EQ(Zelvik_GetWaitTime(h), 10);
+        int th = 0, ehs = -1, eh = 0, tv = 0, evs = -1, ev = 0;
+        EXPECT_EQ(Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev), 1);
+        EXPECT_EQ(std::vector<int>({th, ehs, eh, tv, evs, ev}),
+                  std::vector<int>({2592, 0, 2592, 1944, 0, 1944}));
+        EXPECT_TRUE(Instance(h).IsCaptureWindowValid());
+    }
+}
+
+// One default colour mode, whether or not the first run could store its defaults.
+TEST_F(StoredSettingsTest, TheDefaultColourModeDoesNotDependOnAWritableStore) {
+    const std::filesystem::path blocker = env_.dir() / "a-file";
+    std::ofstream(blocker) << "x";
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "writable" : "unwritable");
+        env_.home().UseConfigHome(writable ? env_.configDir() : blocker / "config");
+        const int h = HandleWithDevice();
+        EXPECT_EQ(Zelvik_GetColorMode(h), 24);
+        ASSERT_EQ(Zelvik_Release(h), 1);
+    }
 }
 
 TEST_F(StoredSettingsTest, SettingsSurviveReleaseAndInitialize) {

@@ -232,6 +232,33 @@ TEST_F(StoreTest, DamagedFileReadsEmptyAndIsKeptAsBackupByTheNextWrite) {
     }
 }
 
+// A file just under the size limit with many sections (another program's among them) must not grow
+// past the limit by a save: the next load would take it as damaged and set it aside with every key in
+// it. The save keeps every section and writes a file the store still reads; one that cannot fit at all
+// is not written.
+TEST_F(StoreTest, ASaveNeverWritesAFileTheStoreWouldRefuse) {
+    std::string text = "[Other\\Program]\nKeep=7\n[Software\\Movane\\ZelvikQ77RX3Sdk]\nSize=0\nColor=4\n";
+    for (int i = 0; text.size() < 996000; ++i) text += "[O\\K" + std::to_string(100000 + i) + "]\nv=1\n";
+    home.WriteFile(text);
+    ASSERT_EQ(ReadValue(kRoot, "Color"), 4);
+
+    ASSERT_TRUE(WriteKey(std::string(kRoot) + "\\Gain_00", {{"Global", 20}}));
+    EXPECT_LE(home.ReadFile().size(), 1024u * 1024u);
+    EXPECT_FALSE(std::filesystem::exists(home.Backup()));
+    EXPECT_EQ(ReadValue("Other\\Program", "Keep"), 7);
+    EXPECT_EQ(ReadValue(kRoot, "Color"), 4);
+    EXPECT_EQ(ReadValue(std::string(kRoot) + "\\Gain_00", "Global"), 20);
+    EXPECT_EQ(ReadValue("O\\K100000", "v"), 1);
+
+    // Growing it past the limit even without blank lines: refused, the file as it was.
+    const std::string before = home.ReadFile();
+    SettingsKey big;
+    ASSERT_TRUE(big.Create("Other\\Big"));
+    for (int i = 0; i < 600; ++i) ASSERT_TRUE(big.Set(std::string(100, 'v') + std::to_string(i), i));
+    EXPECT_FALSE(big.Close());
+    EXPECT_EQ(home.ReadFile(), before);
+}
+
 TEST_F(StoreTest, SettingsPathThatIsNotADirectoryIsNeverRead) {
     std::filesystem::create_directories(home.File());  // a directory where the file belongs
     EXPECT_FALSE(SettingsKey().Open(kRoot));

@@ -1,6 +1,6 @@
-// Soak runs: unplug and replug while streaming, snapping and writing registers; SIGKILL during settings
-// saves; a long stream with its memory sampled. Each prints its figures and fails on a crash, a leaked
-// thread or file descriptor, a damaged settings file, a held lock or memory that keeps growing.
+// Soak runs: unplug and replug while streaming, recording, snapping and writing registers; SIGKILL during
+// settings saves; a long stream with its memory sampled. Each prints its figures and fails on a crash, a
+// leaked thread or file descriptor, a damaged settings file, a held lock or memory that keeps growing.
 //
 //   zelvik_soak unplug CYCLES [--strict]    unplug/replug cycles on the in-process emulated camera
 //   zelvik_soak kill CYCLES                 SIGKILL a process in the middle of its settings saves
@@ -120,8 +120,69 @@ struct EmulatedCamera {
     }
 };
 
+// The frames an AVI holds as ffprobe counts them (-1 when it cannot read the file).
+int ProbedFrames(const std::string& path) {
+    const std::string command =
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_read_frames -of csv=p=0 '" +
+        path + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    int frames = -1;
+    if (std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
+    ::pclose(pipe);
+    return frames;
+}
+
+uint32_t Le32At(const std::string& bytes, size_t at) {
+    if (bytes.size() < at + 4) return 0;
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
+    return v;
+}
+
+// A recording the camera is pulled from: it must end by itself, finished, with every frame it counts in
+// the file. Returns what was wrong, empty when nothing.
+std::string RecordAcrossTheUnplug(EmulatedCamera& cam, CallTimes& times, const std::string& path) {
+    const int h = cam.handle;
+    Zelvik_SetSubSample(h, 2);  // 648 x 486: a recording of megabytes, not gigabytes
+    ZelvikRecordStatus s{};
+    s.size = sizeof s;
+    auto waitUntil = [&](const std::function<bool()>& done) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (ZelvikRec_GetStatus(h, &s) == 1 && !done() && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    std::string wrong;
+    if (times.Run("Record", [&] { return Zelvik_Record(h, path.c_str(), 60000, 0); }) != 1) {
+        wrong = "the recording did not start";
+    } else {
+        waitUntil([&] { return s.framesWritten >= 2; });
+        cam.Fault("unplug 1");
+        waitUntil([&] { return s.recording == 0; });
+        std::ifstream in(path, std::ios::binary);
+        const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (s.recording != 0)
+            wrong = "still recording 10 s after the unplug";
+        else if (s.end != ZELVIK_REC_CAMERA_LOST)
+            wrong = "ended as " + std::to_string(s.end);
+        else if (Le32At(file, 4) + 8 != file.size() || Le32At(file, 48) != s.framesWritten)
+            wrong = "not finished";
+        else if (ProbedFrames(path) != static_cast<int>(s.framesWritten))
+            wrong = "ffprobe counts " + std::to_string(ProbedFrames(path)) + " of " +
+                    std::to_string(s.framesWritten);
+    }
+    cam.Fault("replug 1");
+    times.Run("StopPreview", [&] { return Zelvik_StopPreview(h); });
+    Zelvik_SetSubSample(h, 0);
+    std::filesystem::remove(path);
+    return wrong;
+}
+
 int Unplug(int cycles, bool strict) {
     const zelvik::test::ConfigHome home;  // soak runs never touch the user's store
+    const std::string recording = (home.Root() / "unplugged.avi").string();
+    int badRecordings = 0;
     CallTimes times;
     std::vector<uint8_t> buffer(2592 * 1944 * 3);
     const int size = static_cast<int>(buffer.size());
@@ -131,7 +192,7 @@ int Unplug(int cycles, bool strict) {
         EmulatedCamera cam;
         const int h = cam.handle;
         for (int cycle = 0; cycle < cycles; ++cycle) {
-            const int phase = cycle % 4;
+            const int phase = cycle % 5;
             if (phase == 0) {
                 // Streaming: the camera goes while frames arrive; the loop reports it lost.
                 times.Run("CallBackPreview", [&] { return Zelvik_CallBackPreview(h, cam.queue, buffer.data(), size, 0); });
@@ -156,6 +217,13 @@ int Unplug(int cycles, bool strict) {
                 cam.Fault("unplug 1");
                 times.Run("SnapShot", [&] { return Zelvik_SnapShot(h, buffer.data(), size, 0); });
                 cam.Fault("replug 1");
+            } else if (phase == 4) {
+                // Recording: the file must be finished and playable whatever the moment of the unplug.
+                const std::string wrong = RecordAcrossTheUnplug(cam, times, recording);
+                if (!wrong.empty()) {
+                    ++badRecordings;
+                    std::printf("cycle %d: recording across the unplug: %s\n", cycle, wrong.c_str());
+                }
             } else {
                 // Idle register traffic across the unplug.
                 times.Run("WriteRegisterEx", [&] { return Zelvik_WriteRegisterEx(h, 0x35, cycle % 64); });
@@ -185,8 +253,10 @@ int Unplug(int cycles, bool strict) {
             std::fflush(stdout);
         }
     }
-    std::printf("unplug/replug cycles: %d, camera lost reported in %d of %d streaming cycles\n", cycles, lostReported,
-                (cycles + 3) / 4);
+    std::printf("unplug/replug cycles: %d, camera lost reported in %d of %d streaming cycles\n", cycles,
+                lostReported, (cycles + 4) / 5);
+    std::printf("recordings across the unplug: %d of %d not finished and playable\n", badRecordings,
+                cycles / 5);
     std::printf("threads and descriptors: %d cycles differed from the first\n", leaks);
     std::printf("rss: first stream %.1f MB, peak %.1f MB, last %.1f MB, growth %.1f MB\n", firstStreamRss, peakRss,
                 lastRss, peakRss - firstStreamRss);
@@ -194,7 +264,9 @@ int Unplug(int cycles, bool strict) {
     const bool rssOk = peakRss - firstStreamRss <= 10.0;
     if (!rssOk) std::printf("FAIL: memory grew by more than 10 MB over the first stream's\n");
     if (leaks != 0) std::printf("FAIL: threads or descriptors leaked\n");
-    return (leaks == 0 && rssOk && (!strict || times.Over() == 0)) ? 0 : 1;
+    if (badRecordings != 0)
+        std::printf("FAIL: a recording ended by the unplug was not a finished, playable file\n");
+    return (leaks == 0 && rssOk && badRecordings == 0 && (!strict || times.Over() == 0)) ? 0 : 1;
 }
 
 // One child saves the settings groups in a loop; the parent kills it at a random moment, then checks that

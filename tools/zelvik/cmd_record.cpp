@@ -48,7 +48,10 @@ const char* EndText(const ZelvikRecordStatus& s) {
                "24-bit mode); the file is finished and plays";
     case ZELVIK_REC_WRITE_FAILED: return "stopped early: a write failed; the frames before it are finished and play";
     case ZELVIK_REC_FINISH_FAILED: return "the end of the file could not be written";
-    case ZELVIK_REC_STOPPED: return "stopped before the time was up; the file is unfinished";
+    case ZELVIK_REC_STOPPED:
+        return "stopped before the time was up; the frames before are finished and play";
+    case ZELVIK_REC_CAMERA_LOST:
+        return "the camera was lost; the frames before are finished and play";
     default: return nullptr;
     }
 }
