@@ -288,6 +288,7 @@ TEST(FramePathBands, EveryBandGivesTheWholeFramesBytes) {
                         s[kBayerMode] = bayer;
                         s[kBayerGainRed] = 130, s[kBayerGainGreen] = 100, s[kBayerGainBlue] = 85;
                         s[kGrayMode] = config.grayMode;
+                        s[kGrayGainR] = s[kGrayGainG1] = s[kGrayGainG2] = s[kGrayGainB] = 128;
                         if (std::strstr(config.name, "neutral") == nullptr)
                             s[kGrayGainR] = 140, s[kGrayGainB] = 90, s[kGrayOffsetG1] = 3;
                         s[kGrayAutoCountdown] = config.countdown;
