@@ -7,6 +7,7 @@
 #include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
 #include "device/Sensor.h"
+#include "imaging/Convert.h"
 #include "instance/CameraInstance.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
@@ -86,23 +87,30 @@ int CaptureEngine::RunCaptureSetup() {
     return 1;
 }
 
-int CaptureEngine::CopyOut(const FrameBuffer& output, void* buffer, int size, int keepRowOrder) {
+bool CaptureEngine::CopyOutFits(const FrameBuffer& output, int size) {
+    return static_cast<int64_t>(output.Stride()) * output.Height() <= size;
+}
+
+void CaptureEngine::CopyOutRows(const FrameBuffer& output, void* buffer, int rowFrom, int rowTo, int keepRowOrder) {
     const size_t stride = output.Stride();
     const size_t rows = static_cast<size_t>(output.Height());
-    const int64_t needed = static_cast<int64_t>(stride * rows);
-    if (needed > size) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    const uint8_t* bits = output.Bits();
+    if (keepRowOrder != 0) {
+        CopyPastCaches(out + rowFrom * stride, bits + rowFrom * stride, (rowTo - rowFrom) * stride);
+    } else {
+        for (size_t r = static_cast<size_t>(rowFrom); r < static_cast<size_t>(rowTo); ++r)
+            CopyPastCaches(out + (rows - 1 - r) * stride, bits + r * stride, stride);
+    }
+}
+
+int CaptureEngine::CopyOut(const FrameBuffer& output, void* buffer, int size, int keepRowOrder) {
+    if (!CopyOutFits(output, size)) {
         PostFrameError(kErrMemory);
         camera_.reportError(kErrMemory);
         return 0;
     }
-    auto* out = static_cast<uint8_t*>(buffer);
-    const uint8_t* bits = output.Bits();
-    if (keepRowOrder != 0) {
-        std::memcpy(out, bits, stride * rows);
-    } else {
-        for (size_t r = 0; r < rows; ++r)
-            std::memcpy(out + r * stride, bits + (rows - 1 - r) * stride, stride);
-    }
+    CopyOutRows(output, buffer, 0, output.Height(), keepRowOrder);
     return 1;
 }
 

@@ -29,7 +29,7 @@ FrameBuffer& CaptureBuffers::OutputOf(int mode) {
 bool CaptureBuffers::Build(int mode, int width, int height) {
     const ColorModeInfo* info = FindColorMode(mode);
     if (!info) return false;
-    // raw8 receives the camera's 8-bit frame in every mode (and is the preview's gray copy of 16-bit gray).
+    // raw8 receives the camera's 8-bit frame in every mode.
     if (!raw8_.Create(width, height, 8)) return false;
     if (info->Wide() && !raw16_.Create(width, height, 16)) return false;
     if (info->NeedsRgb24() && !rgb24_.Create(width, height, 24)) return false;

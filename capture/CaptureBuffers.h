@@ -15,8 +15,8 @@ public:
     // The finished image of a mode (raw8, raw16, rgb24, rgb32, rgb48 or rgb64 for modes 0..5; raw8 for an
     // invalid mode).
     FrameBuffer& OutputOf(int mode);
-    // rgb24: an output, the preview's colour copy, or the demosaic target of the gray mode that turns the
-    // colour picture back into gray.
+    // rgb24: an output, or the demosaic target of the gray mode that turns the colour picture back into
+    // gray.
     FrameBuffer& Rgb24() { return rgb24_; }
     FrameBuffer& Raw16() { return raw16_; }
     // A copy of the output for the filters that read the unfiltered picture (sharpening).

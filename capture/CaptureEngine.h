@@ -27,8 +27,8 @@ class CameraInstance;
 // success and 0 for failure, and report the reason on the instance's error stack.
 //
 // The recording thread (Recording.cpp) is started by Record and joined in StopCapture after the capture
-// thread. The capture thread converts each finished image into the recorder's queue (under outputMutex_,
-// right after the frame path); the recording thread appends the queued frames to the file.
+// thread. The capture thread converts each finished image into the recorder's queue (right after the
+// frame path, once outputMutex_ is released); the recording thread appends the queued frames to the file.
 // The preview window (PreviewWindow) lives here: placed by SetPreviewWindow, created by Preview,
 // CallBackPreview and OpenPreviewWindow (the recorder's showWindow), drawn by the capture thread between
 // the frame path and the delivery, left in place by StopPreview, destroyed by Close after the capture
@@ -131,7 +131,12 @@ private:
     int RunCaptureSetup();
     int StartStreamingWithDelivery();
     void SetDeliveryTarget(ZELVIK_HWND window, void* buffer, int size, int keepRowOrder);
+    // The output into buffer: rows in memory order when keepRowOrder is non-zero, else last row first. A
+    // buffer smaller than the output: error 5, posted and reported, and nothing copied.
     int CopyOut(const FrameBuffer& output, void* buffer, int size, int keepRowOrder);
+    static bool CopyOutFits(const FrameBuffer& output, int size);
+    // Rows [rowFrom, rowTo) of the output in CopyOut's layout, into a buffer it fits.
+    static void CopyOutRows(const FrameBuffer& output, void* buffer, int rowFrom, int rowTo, int keepRowOrder);
     // MSG_CAMERA_FRAME with wParam 0 and an error code to the callback target (caller holds deliveryMutex_).
     void PostFrameError(int code);
     void JoinCaptureThread();
@@ -143,7 +148,7 @@ private:
     // it was copied into) is processed.
     Intake ReadLatestFrame(int mode, FrameLease& lease, FrameBuffer*& mosaic);
     void MeasureFrameRate();
-    void Deliver(const FrameBuffer& output);
+    void Deliver(bool fits);
     // True when the device delivers frames of exactly the landing buffer's width and height.
     bool LandingMatchesDevice();
     // Single-shot mode: when the sensor window changed since the setup, rebuilds the buffers of mode at
@@ -166,23 +171,23 @@ private:
     // Set by the capture thread (and SnapShot) when an image is finished; taken by GetImage (exchange).
     std::atomic<int32_t> imageReady_{0};
 
-    // Held by the frame path from the frame's read to the recorder's copy, and by every reader of the
-    // output image on another thread (GetImage, SaveImage's copy, Record's picture size), so that no
-    // reader sees a half-written image.
+    // Held by the frame path from the frame's read to its last band, and by every reader of the output
+    // image on another thread (GetImage, SaveImage's copy, Record's picture size), so that no reader sees
+    // a half-written image. Lock order: outputMutex_, then deliveryMutex_.
     std::mutex outputMutex_;
     // Built at setup (application's thread, outputMutex_ held, no capture thread running). Written only
     // by the thread that runs the frame path (the capture thread while streaming, the application's
-    // thread in SnapShot): the output image under outputMutex_; the preview's display copies (raw8 in
-    // mode 1, rgb24 in modes 3..5) by preview_.Draw after the mutex is released. Other threads read only
-    // the output image of the mode, under outputMutex_; the capture thread's own delivery reads it
-    // without the mutex, as its one writer.
+    // thread in SnapShot): the output image under outputMutex_. Other threads read only the output image
+    // of the mode, under outputMutex_; the capture thread's recorder conversion, drawing and delivery read
+    // it without the mutex, as its one writer.
     CaptureBuffers buffers_;
     FramePath framePath_;
     // The capture thread's view of a leased ring slot while the frame path works in it (empty otherwise).
     FrameBuffer slotView_;
 
     // Where frames go. Written by the application's thread and read by the capture thread, both under
-    // deliveryMutex_: after a change returns, the previous application buffer is no longer touched.
+    // deliveryMutex_: after a change returns, the previous application buffer is no longer touched. The
+    // capture thread holds it from a frame's first band copied out to the frame's message.
     std::mutex deliveryMutex_;
     ZELVIK_HWND callbackWindow_ = 0;
     void* appBuffer_ = nullptr;

@@ -72,11 +72,12 @@ void CaptureEngine::MeasureFrameRate() {
     if (rateMeter_.Count(MillisecondClock())) frameRate_ = static_cast<int32_t>(rateMeter_.PerSecond(10));
 }
 
-// Copy-out into the application's buffer (when it gave one), then the frame message.
-void CaptureEngine::Deliver(const FrameBuffer& output) {
-    std::lock_guard lock(deliveryMutex_);
-    if (appBuffer_ != nullptr && appBufferSize_ != 0 &&
-        !CopyOut(output, appBuffer_, appBufferSize_, keepRowOrder_)) {
+// The frame message, after the frame went into the application's buffer band by band (fits false: the
+// buffer is too small for it, and the frame is not announced). The caller holds deliveryMutex_.
+void CaptureEngine::Deliver(bool fits) {
+    if (!fits) {
+        PostFrameError(kErrMemory);
+        camera_.reportError(kErrMemory);
         ++counters_.failed;
         return;
     }
@@ -89,7 +90,14 @@ void CaptureEngine::Deliver(const FrameBuffer& output) {
 
 // One new frame, from the read to the delivery. windowReported remembers that error 7 was reported for
 // the current run of frames of another window.
+//
+// The frame path hands each finished band of the output straight to the copy into the application's
+// buffer, so the delivery target is held from the frame's first band to its message: the message always
+// announces the buffer the frame went into, and a target changed meanwhile waits for the frame.
 void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
+    std::unique_lock delivery(deliveryMutex_, std::defer_lock);
+    const FrameBuffer& output = buffers_.OutputOf(mode);
+    bool fits = true;
     {
         std::unique_lock lock(outputMutex_);
         FrameLease lease;
@@ -107,10 +115,9 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
             case Intake::Failed:
                 lock.unlock();
                 ++counters_.failed;
-                {
-                    std::lock_guard delivery(deliveryMutex_);
-                    PostFrameError(kErrTransfer);
-                }
+                delivery.lock();
+                PostFrameError(kErrTransfer);
+                delivery.unlock();
                 camera_.reportError(kErrTransfer);
                 return;
         }
@@ -121,15 +128,22 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
         Update(frameInfo_.bitsPerPixel, BitsPerPixelOfColorMode(mode));
         MeasureFrameRate();
         Update(frameInfo_.frameRate, frameRate_);
-        framePath_.Process(buffers_, *mosaic, mode);
+        delivery.lock();  // always after outputMutex_
+        FinishedRows copyOut;
+        if (appBuffer_ != nullptr && appBufferSize_ != 0) {
+            fits = CopyOutFits(output, appBufferSize_);
+            if (fits) copyOut = [&](int from, int to) { CopyOutRows(output, appBuffer_, from, to, keepRowOrder_); };
+        }
+        framePath_.Process(buffers_, *mosaic, mode, copyOut);
         slotView_.Release();
-        // A running recording takes its converted copy now, before the next frame can change the output,
-        // stamped with the time the frame arrived (skipped, and counted, when its queue is full).
-        recorder_.Offer(ViewOf(buffers_.OutputOf(mode)), MillisecondClockAt(landedArrivalNs_));
     }
+    // The output changes only on this thread: the recorder's conversion and the drawing read it without
+    // the lock. A running recording takes its converted copy stamped with the time the frame arrived
+    // (skipped, and counted, when its queue is full).
+    recorder_.Offer(ViewOf(output), MillisecondClockAt(landedArrivalNs_));
     // A window that went away stops the drawing; it is reported once and frames keep being delivered.
     if (!preview_.Draw(buffers_, mode)) camera_.reportError(kErrWindow);
-    Deliver(buffers_.OutputOf(mode));
+    Deliver(fits);
 }
 
 bool CaptureEngine::LandingMatchesDevice() {

@@ -1,7 +1,6 @@
 // The preview window: creation, placement and the drawing step of every streamed frame.
 #include "capture/PreviewWindow.h"
 
-#include "imaging/Convert.h"
 #include "imaging/PreviewDraw.h"
 
 namespace zelvik {
@@ -10,26 +9,6 @@ namespace {
 
 constexpr const char* kChildTitle = "ActiveMovie Window";
 constexpr const char* kTopLevelTitle = "Active Window";
-
-// The picture of a colour mode at display depth: the output as it is, or the 8-bit (16-bit gray) or
-// 24-bit (32-, 48- and 64-bit colour) copy the capture setup built for the preview.
-FrameBuffer& DisplaySource(CaptureBuffers& buffers, const ColorModeInfo& mode) {
-    FrameBuffer& output = buffers.OutputOf(mode.code);
-    switch (mode.preview) {
-        case PreviewCopy::Gray16To8:
-            buffers.Landing().Apply(Gray16To8, output, nullptr, 0, 0);
-            return buffers.Landing();
-        case PreviewCopy::Bgr32To24:
-            buffers.Rgb24().Apply(CopyBgr, output, nullptr, 0, 0);
-            return buffers.Rgb24();
-        case PreviewCopy::Bgr48To24:
-            buffers.Rgb24().Apply(Bgr48To24, output, nullptr, 0, 0);
-            return buffers.Rgb24();
-        case PreviewCopy::None:
-            break;
-    }
-    return output;
-}
 
 }  // namespace
 
@@ -82,9 +61,8 @@ bool PreviewWindow::Draw(CaptureBuffers& buffers, int mode) {
     ScreenImage image;
     ShowResult result = window_->BeginFrame(image);
     if (result == ShowResult::kReady) {
-        // 16-bit gray always takes the scaled path, even at the window's own size.
-        const bool alwaysScaled = info->preview == PreviewCopy::Gray16To8;
-        if (DrawPreview(DisplaySource(buffers, *info), alwaysScaled, scaled_, image) == PreviewPath::kNone) return true;
+        // The finished image goes into the window memory as it is, converted on the way.
+        if (DrawPreview(buffers.OutputOf(mode), false, scaled_, image) == PreviewPath::kNone) return true;
         result = window_->ShowFrame();
     }
     if (result != ShowResult::kLost) return true;

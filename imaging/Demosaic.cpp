@@ -3,7 +3,9 @@
 
 #include "imaging/DemosaicDetail.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace zelvik {
@@ -160,9 +162,10 @@ void RunBorderStrips(const KernelFrame& f, BayerMode mode, int firstStrip, Write
 
 
 // afterRow(i) runs once each interior row i is done (the whole pass does the row's border columns there).
+// Only the interior rows in [rowFrom, rowTo) are done; each row's bytes do not depend on the others.
 template <class AfterRow>
 int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, DemosaicVariant variant, VectorRows8 vec,
-                         AfterRow afterRow) {
+                         AfterRow afterRow, int32_t rowFrom = 0, int32_t rowTo = INT32_MAX) {
     const int32_t W = f.width, H = f.height;
     if (H <= 4 || W <= 4 || f.dstBpp < 3) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
@@ -175,7 +178,7 @@ int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, Demosa
                                    VectorGains(gR, gB)
                                ? &vec
                                : nullptr;
-    for (int32_t i = 2; i <= H - 3; ++i) {
+    for (int32_t i = std::max(2, rowFrom); i <= std::min(H - 3, rowTo - 1); ++i) {
         const RowJob job = InteriorRow(f, *params, i, gR, gB);
         if (!fast) {
             Segment8(job, 2, W - 2, DemosaicArith::kPortable, v);
@@ -199,13 +202,15 @@ int RunDemosaicInterior8(const KernelFrame& f, const BayerParams* params, Demosa
     return 1;
 }
 
-int RunDemosaicInterior16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec) {
+int RunDemosaicInterior16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec, int32_t rowFrom = 0,
+                          int32_t rowTo = INT32_MAX) {
     const int32_t W = f.width, H = f.height;
     if (H <= 4 || W <= 4 || f.dstBpp < 6 || f.srcBpp < 2) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
     const VectorRows16* v =
         vec.body != nullptr && f.srcBpp == 2 && (f.dstBpp == 6 || f.dstBpp == 8) && VectorGains(gR, gB) ? &vec : nullptr;
-    for (int32_t i = 2; i <= H - 3; ++i) Segment16(InteriorRow(f, *params, i, gR, gB), 2, W - 2, v);
+    for (int32_t i = std::max(2, rowFrom); i <= std::min(H - 3, rowTo - 1); ++i)
+        Segment16(InteriorRow(f, *params, i, gR, gB), 2, W - 2, v);
     return 1;
 }
 
@@ -229,10 +234,12 @@ int RunDemosaicBorder8(const KernelFrame& f, const BayerParams* params, VectorRo
 // Row i's pixels of the column strips (columns 0, 1, W-2, W-1) as RunBorderStrips gives them after the
 // vector rows (W and H at least 4): each strip row visits two pixels, so the column phase starts every row
 // at the mode's; the row phase flips with every row, and the right strip's continues from the left
-// strip's H rows.
-void BorderColumnsOfRow8(const KernelFrame& f, BayerMode mode, int32_t i, int32_t gR, int32_t gB) {
+// strip's H rows. A walk of all four strips (no vector rows) ends its two row strips with the same phases
+// and writes these pixels last, so its bytes are the same.
+template <class T, class Write>
+void BorderColumnsOfRow(const KernelFrame& f, BayerMode mode, int32_t i, Write write) {
     const int32_t W = f.width, H = f.height;
-    FoldedSampler<uint8_t> P{};
+    FoldedSampler<T> P{};
     P.i = i;
     for (int k = 0; k < 4; ++k) P.rows[k] = f.SrcRow(Fold(i - 2 + k, H));
     uint8_t* out = f.DstRow(i);
@@ -242,9 +249,14 @@ void BorderColumnsOfRow8(const KernelFrame& f, BayerMode mode, int32_t i, int32_
         const int32_t j = columns[n];
         P.j = j;
         for (int k = 0; k < 4; ++k) P.cols[k] = static_cast<size_t>(Fold(j - 2 + k, W)) * f.srcBpp;
-        WritePixel8(out + static_cast<size_t>(j) * f.dstBpp, ComputeBlock(P, j, i, n < 2 ? prLeft : prRight, pc ^ (n & 1)),
-                    gR, gB, DemosaicArith::kPortable);
+        write(out + static_cast<size_t>(j) * f.dstBpp, ComputeBlock(P, j, i, n < 2 ? prLeft : prRight, pc ^ (n & 1)));
     }
+}
+
+void BorderColumnsOfRow8(const KernelFrame& f, BayerMode mode, int32_t i, int32_t gR, int32_t gB) {
+    BorderColumnsOfRow<uint8_t>(f, mode, i, [&](uint8_t* d, const BlockSums& s) {
+        WritePixel8(d, s, gR, gB, DemosaicArith::kPortable);
+    });
 }
 
 // Interior and border in one walk over the rows: each row's border columns are done while its lines are
@@ -270,6 +282,37 @@ int RunDemosaicFrame8(const KernelFrame& f, const BayerParams* params, const Dem
     return 1;
 }
 
+// Rows [rowFrom, rowTo) of the whole pass, each row complete (interior, border columns, and for rows 0, 1,
+// H-2, H-1 the border rows): rows are independent of each other, so any split of the rows gives the bytes
+// of RunDemosaicFrame8. A rectangle below 4 x 4 has no such rows and is done whole by the band that
+// reaches its last row.
+int RunDemosaicBand8(const KernelFrame& f, const BayerParams* params, const DemosaicForm& interior,
+                     VectorRows8 border, int32_t rowFrom, int32_t rowTo) {
+    const int32_t W = f.width, H = f.height;
+    rowFrom = std::max(rowFrom, 0);
+    rowTo = std::min(rowTo, H);
+    if (rowFrom >= rowTo || f.dstBpp < 3) return 1;
+    if (W < 4 || H < 4) {
+        if (rowTo == H) RunDemosaicFrame8(f, params, interior, border);
+        return 1;
+    }
+    const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
+    const BayerMode mode = params->mode;
+    const VectorRows8* v =
+        border.body != nullptr && f.srcBpp == 1 && (f.dstBpp == 3 || f.dstBpp == 4) && VectorGains(gR, gB) ? &border
+                                                                                                             : nullptr;
+    const auto borderRow = [&](int32_t i) {
+        const int32_t s = i < 2 ? i : i - (H - 4);
+        Segment8(BorderRow(f, *params, s, gR, gB), 2, W - 2, DemosaicArith::kPortable, v);
+        BorderColumnsOfRow8(f, mode, i, gR, gB);
+    };
+    for (int32_t i = rowFrom; i < std::min(rowTo, 2); ++i) borderRow(i);
+    RunDemosaicInterior8(f, params, interior.variant, interior.rows->rows8,
+                         [&](int32_t i) { BorderColumnsOfRow8(f, mode, i, gR, gB); }, rowFrom, rowTo);
+    for (int32_t i = std::max(rowFrom, H - 2); i < rowTo; ++i) borderRow(i);
+    return 1;
+}
+
 int RunDemosaicBorder16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec) {
     if (f.dstBpp < 6 || f.srcBpp < 2) return 1;
     const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
@@ -280,6 +323,39 @@ int RunDemosaicBorder16(const KernelFrame& f, const BayerParams* params, VectorR
         for (int32_t s = 0; s < 4; ++s) Segment16(BorderRow(f, *params, s, gR, gB), 2, f.width - 2, v);
     }
     RunBorderStrips<uint16_t>(f, params->mode, rowsByVector ? 2 : 0, write);
+    return 1;
+}
+
+// The same for 10-bit samples: rows [rowFrom, rowTo) of the interior and border pair.
+int RunDemosaicBand16(const KernelFrame& f, const BayerParams* params, VectorRows16 vec, int32_t rowFrom,
+                      int32_t rowTo) {
+    const int32_t W = f.width, H = f.height;
+    rowFrom = std::max(rowFrom, 0);
+    rowTo = std::min(rowTo, H);
+    if (rowFrom >= rowTo || f.dstBpp < 6 || f.srcBpp < 2) return 1;
+    if (W < 4 || H < 4) {
+        if (rowTo == H) {
+            RunDemosaicInterior16(f, params, vec);
+            RunDemosaicBorder16(f, params, vec);
+        }
+        return 1;
+    }
+    const int32_t gR = FixedGain(params->redGain), gB = FixedGain(params->blueGain);
+    const BayerMode mode = params->mode;
+    const VectorRows16* v =
+        vec.body != nullptr && f.srcBpp == 2 && (f.dstBpp == 6 || f.dstBpp == 8) && VectorGains(gR, gB) ? &vec
+                                                                                                         : nullptr;
+    const auto columns = [&](int32_t i) {
+        BorderColumnsOfRow<uint16_t>(f, mode, i, [&](uint8_t* d, const BlockSums& s) { WritePixel16(d, s, gR, gB); });
+    };
+    const auto borderRow = [&](int32_t i) {
+        Segment16(BorderRow(f, *params, i < 2 ? i : i - (H - 4), gR, gB), 2, W - 2, v);
+        columns(i);
+    };
+    for (int32_t i = rowFrom; i < std::min(rowTo, 2); ++i) borderRow(i);
+    RunDemosaicInterior16(f, params, vec, rowFrom, rowTo);
+    for (int32_t i = std::max(rowFrom, 2); i < std::min(rowTo, H - 2); ++i) columns(i);
+    for (int32_t i = std::max(rowFrom, H - 2); i < rowTo; ++i) borderRow(i);
     return 1;
 }
 
@@ -312,6 +388,16 @@ int DemosaicFrame(const KernelFrame& f, const BayerParams& params, const Demosai
     return detail::RunDemosaicFrame8(f, &params, interior, border.rows->rows8);
 }
 
+int DemosaicFrameBand(const KernelFrame& f, const BayerParams& params, const DemosaicForm& interior,
+                      const DemosaicForm& border, int32_t rowFrom, int32_t rowTo) {
+    return detail::RunDemosaicBand8(f, &params, interior, border.rows->rows8, rowFrom, rowTo);
+}
+
+int DemosaicBand16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form, int32_t rowFrom,
+                   int32_t rowTo) {
+    return detail::RunDemosaicBand16(f, &params, form.rows->rows16, rowFrom, rowTo);
+}
+
 int DemosaicInterior16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form) {
     return detail::RunDemosaicInterior16(f, &params, form.rows->rows16);
 }
@@ -335,6 +421,17 @@ int DemosaicPass(FrameBuffer& destination, FrameBuffer& source, const BayerParam
     } else {
         const DemosaicForm& interior = SelectDemosaicInterior(kernels, destination.BitsPerPixel(), params);
         destination.Apply(DemosaicFrame, source, nullptr, 0, 0, params, interior, kernels.interior);
+    }
+    return 1;
+}
+
+int DemosaicPassBand(FrameBuffer& destination, FrameBuffer& source, const BayerParams& params,
+                     const DemosaicKernels& kernels, int32_t rowFrom, int32_t rowTo) {
+    if (source.BitsPerPixel() == 16) {
+        destination.Apply(DemosaicBand16, source, nullptr, 0, 0, params, kernels.interior, rowFrom, rowTo);
+    } else {
+        const DemosaicForm& interior = SelectDemosaicInterior(kernels, destination.BitsPerPixel(), params);
+        destination.Apply(DemosaicFrameBand, source, nullptr, 0, 0, params, interior, kernels.interior, rowFrom, rowTo);
     }
     return 1;
 }

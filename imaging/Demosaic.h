@@ -41,9 +41,18 @@ int DemosaicBorder(const KernelFrame& f, const BayerParams& params, const Demosa
 // the same bytes as DemosaicInterior followed by DemosaicBorder.
 int DemosaicFrame(const KernelFrame& f, const BayerParams& params, const DemosaicForm& interior,
                   const DemosaicForm& border);
+// Rows [rowFrom, rowTo) of DemosaicFrame, each row whole: every output row depends only on the source, so
+// bands that together cover the rows give DemosaicFrame's bytes. A band reads source rows rowFrom - 2 ..
+// rowTo (rows 0 and 1 read rows up to 3, rows H-2 and H-1 rows from H-4). Rectangles below 4 x 4 are done
+// whole by the band that ends at their last row.
+int DemosaicFrameBand(const KernelFrame& f, const BayerParams& params, const DemosaicForm& interior,
+                      const DemosaicForm& border, int32_t rowFrom, int32_t rowTo);
 // 10-bit samples in 16-bit words to 48/64 bits; red and blue 1023 when S x g > 0x1FFFFF.
 int DemosaicInterior16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form);
 int DemosaicBorder16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form);
+// Rows [rowFrom, rowTo) of the 16-bit interior and border pair, as DemosaicFrameBand for 8 bits.
+int DemosaicBand16(const KernelFrame& f, const BayerParams& params, const DemosaicForm& form, int32_t rowFrom,
+                   int32_t rowTo);
 
 // The forms chosen once for a processor: both in its widest vector form; the fast interior's variant
 // is Fast16 when SSE3 or SSE2 is reported and usable, else Fast8 with MMX, else portable.
@@ -60,5 +69,8 @@ const DemosaicForm& SelectDemosaicInterior(const DemosaicKernels& kernels, uint1
 // selected interior, then the border. White-balance measurement is the caller's (MeasureWhiteBalance*).
 int DemosaicPass(FrameBuffer& destination, FrameBuffer& source, const BayerParams& params,
                  const DemosaicKernels& kernels);
+// Output rows [rowFrom, rowTo) of DemosaicPass (the same kernels, through their band forms).
+int DemosaicPassBand(FrameBuffer& destination, FrameBuffer& source, const BayerParams& params,
+                     const DemosaicKernels& kernels, int32_t rowFrom, int32_t rowTo);
 
 }  // namespace zelvik

@@ -1,6 +1,8 @@
 // The filter context: the tables cached per setting and the filters' chosen forms.
 #include "imaging/FilterDetail.h"
 
+#include <vector>
+
 namespace zelvik {
 
 using filter_detail::HueSaturationCurrent;
@@ -40,6 +42,37 @@ const uint16_t* FilterContext::ContrastGray16(int32_t contrast) {
 const uint16_t* FilterContext::ContrastColor16(int32_t contrast) {
     return contrastColor16_.For(
         contrast, 1024, [&](uint16_t* t) { BuildContrastTable(contrast, ContrastRule::kColor16, t); });
+}
+
+// Composed from the cached gamma and contrast tables, so that a change of one setting rebuilds only its
+// own table (a 10-bit gamma table is the expensive one).
+const uint8_t* FilterContext::Tone8(const ToneSettings& tone) {
+    if (tone8_.key != tone) {
+        uint16_t brightness[256];
+        if (tone.brightness != 0) BuildBrightnessTable(tone.brightness, 255, brightness);
+        tone8_.table.resize(256);
+        filter_detail::ComposeTone(tone8_.table.data(), 255, tone.gamma != 100 ? Gamma8(tone.gamma) : nullptr,
+                                   tone.contrast != 0 ? Contrast8(tone.contrast) : nullptr,
+                                   tone.brightness != 0 ? brightness : nullptr);
+        tone8Bytes_.assign(tone8_.table.begin(), tone8_.table.end());
+        tone8_.key = tone;
+    }
+    return tone8Bytes_.data();
+}
+
+const uint16_t* FilterContext::Tone16(const ToneSettings& tone, bool gray) {
+    CachedTone& cached = gray ? toneGray16_ : toneColor16_;
+    if (cached.key != tone) {
+        std::vector<uint16_t> brightness(1024);
+        if (tone.brightness != 0) BuildBrightnessTable(tone.brightness, 1023, brightness.data());
+        const uint16_t* contrast = nullptr;
+        if (tone.contrast != 0) contrast = gray ? ContrastGray16(tone.contrast) : ContrastColor16(tone.contrast);
+        cached.table.resize(1024);
+        filter_detail::ComposeTone(cached.table.data(), 1023, tone.gamma != 100 ? Gamma16(tone.gamma) : nullptr,
+                                   contrast, tone.brightness != 0 ? brightness.data() : nullptr);
+        cached.key = tone;
+    }
+    return cached.table.data();
 }
 
 const HueSaturationTables& FilterContext::HueSaturation8(int32_t saturation, int32_t lightness) {

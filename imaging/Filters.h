@@ -64,6 +64,16 @@ struct FilterForms {
     const HueSaturationRows* hueSaturation = kHueSaturationRows[0];
 };
 
+// Gamma, contrast and brightness as one lookup (ToneCurve); a setting at its neutral value (gamma 100,
+// contrast 0, brightness 0) takes no part, as the frame path skips that filter.
+struct ToneSettings {
+    int32_t gamma = 100;
+    int32_t contrast = 0;
+    int32_t brightness = 0;
+    bool Neutral() const { return gamma == 100 && contrast == 0 && brightness == 0; }
+    bool operator==(const ToneSettings&) const = default;
+};
+
 // Per camera instance: tables cached for the last setting of each kind (rebuilt only when the setting
 // changes) and the filters' vector forms. Without a context a kernel builds its tables per call and runs
 // its portable form. Used by one thread at a time, like the buffers it filters.
@@ -76,6 +86,10 @@ public:
     const uint8_t* Contrast8(int32_t contrast);
     const uint16_t* ContrastGray16(int32_t contrast);
     const uint16_t* ContrastColor16(int32_t contrast);
+    // The composed tone table of the 8-bit, gray 16-bit or colour 16-bit samples (the contrast rule
+    // differs between the last two).
+    const uint8_t* Tone8(const ToneSettings& tone);
+    const uint16_t* Tone16(const ToneSettings& tone, bool gray);
     const HueSaturationTables& HueSaturation8(int32_t saturation, int32_t lightness);
     const HueSaturationTables& HueSaturation16(int32_t saturation, int32_t lightness);
 
@@ -94,6 +108,13 @@ private:
     FilterForms forms_;
     Cached<uint8_t> gamma8_, contrast8_;
     Cached<uint16_t> gamma16_, contrastGray16_, contrastColor16_;
+    // The composed tone tables, each for the last settings asked for.
+    struct CachedTone {
+        std::optional<ToneSettings> key;
+        std::vector<uint16_t> table;
+    };
+    CachedTone tone8_, toneGray16_, toneColor16_;
+    std::vector<uint8_t> tone8Bytes_;
     HueSaturationTables hueSat8_, hueSat16_;
 };
 
@@ -102,6 +123,9 @@ void BuildGammaTable(int32_t gamma, int32_t top, uint16_t* table);
 enum class ContrastRule { k8, kGray16, kColor16 };
 void BuildContrastTable(int32_t contrast, ContrastRule rule, uint16_t* table);
 void BuildBrightnessTable(int32_t brightness, int32_t top, uint16_t* table);
+// Every sample value 0..top through gamma, contrast and brightness in turn (the non-neutral ones), as the
+// three lookups one after the other give it: 256 or 1024 entries.
+void BuildToneTable(const ToneSettings& tone, int32_t top, ContrastRule rule, uint16_t* table);
 void BuildHueSaturationTables(int32_t saturation, int32_t lightness, int32_t top,
                               HueSaturationTables& tables);
 
@@ -120,7 +144,12 @@ using FilterKernel = FrameKernelOf<int32_t, const FilterTarget&>;
 int Gamma(const KernelFrame& f, int32_t gamma, const FilterTarget& target);
 int Contrast(const KernelFrame& f, int32_t contrast, const FilterTarget& target);
 int Brightness(const KernelFrame& f, int32_t brightness, const FilterTarget& target);
+// Gamma, then contrast, then brightness (each skipped at its neutral value) in one lookup per sample: the
+// same bytes as the three kernels in turn.
+int ToneCurve(const KernelFrame& f, const ToneSettings& tone, const FilterTarget& target);
 int Sharpen(const KernelFrame& f, int32_t strength, const FilterTarget& target);
+// Output rows [rowFrom, rowTo) of Sharpen; a row reads source rows y-2 .. y+1.
+int SharpenBand(const KernelFrame& f, int32_t strength, const FilterTarget& target, int32_t rowFrom, int32_t rowTo);
 // Colour samples only (gray targets are left as they are).
 int HueSaturation(const KernelFrame& f, const HueSaturationParams& params, const FilterTarget& target);
 

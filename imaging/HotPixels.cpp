@@ -12,6 +12,11 @@ using namespace detail;
 
 int CorrectHotPixels(const KernelFrame& f, const BayerParams& bayer, int32_t threshold,
                      const HotPixelScreen& vector) {
+    return CorrectHotPixelsBand(f, bayer, threshold, vector, 0, f.height);
+}
+
+int CorrectHotPixelsBand(const KernelFrame& f, const BayerParams& bayer, int32_t threshold,
+                         const HotPixelScreen& vector, int32_t rowFrom, int32_t rowTo) {
     const BayerParams* params = &bayer;
     const HotPixelScreenFn screen = vector.screen;
     const int32_t group = vector.group;
@@ -22,7 +27,7 @@ int CorrectHotPixels(const KernelFrame& f, const BayerParams& bayer, int32_t thr
     const DirectSampler<uint8_t> P{origin, stride, f.dstBpp};
     const bool screened = screen != nullptr && pitch == 1;
     int count = 0;
-    for (int32_t i = 2; i <= H - 3; ++i) {
+    for (int32_t i = std::max(2, rowFrom); i <= std::min(H - 3, rowTo - 1); ++i) {
         uint8_t* row = origin + static_cast<size_t>(i) * stride;
         const int32_t pr = RowPhaseOf(params->mode) ^ (i & 1);
         int32_t j = 2;

@@ -28,5 +28,10 @@ extern const HotPixelScreen kHotPixelScreenSse2, kHotPixelScreenAvx2;
 // pairs, becomes that mean. Every form gives the same result. Returns the number of samples replaced.
 int CorrectHotPixels(const KernelFrame& f, const BayerParams& params, int32_t threshold,
                      const HotPixelScreen& screen);
+// The same for rows [rowFrom, rowTo) of the rectangle only. A row reads the two rows above it as already
+// corrected and the two below as not yet: bands run top to bottom, each starting where the last one
+// ended, give exactly the whole rectangle's result.
+int CorrectHotPixelsBand(const KernelFrame& f, const BayerParams& params, int32_t threshold,
+                         const HotPixelScreen& screen, int32_t rowFrom, int32_t rowTo);
 
 }  // namespace zelvik

@@ -163,6 +163,42 @@ void BuildBrightnessTable(int32_t brightness, int32_t top, uint16_t* table) {
     }
 }
 
+void BuildToneTable(const ToneSettings& tone, int32_t top, ContrastRule rule, uint16_t* table) {
+    const size_t entries = static_cast<size_t>(top) + 1;
+    std::vector<uint16_t> gamma(entries), contrast(entries), brightness(entries);
+    if (tone.gamma != 100) BuildGammaTable(tone.gamma, top, gamma.data());
+    if (tone.contrast != 0) BuildContrastTable(tone.contrast, rule, contrast.data());
+    if (tone.brightness != 0) BuildBrightnessTable(tone.brightness, top, brightness.data());
+    filter_detail::ComposeTone(table, top, tone.gamma != 100 ? gamma.data() : nullptr,
+                               tone.contrast != 0 ? contrast.data() : nullptr,
+                               tone.brightness != 0 ? brightness.data() : nullptr);
+}
+
+int ToneCurve(const KernelFrame& f, const ToneSettings& tone, const FilterTarget& target) {
+    if (tone.Neutral()) return 1;
+    const uint32_t channels = Channels(target.samples);
+    FilterContext* ctx = target.context;
+    if (!Wide(target.samples)) {
+        if (ctx) {
+            ApplyTable8(f, ctx->Tone8(tone), channels, *ctx->Forms().lut);
+        } else {
+            uint16_t wide[256];
+            BuildToneTable(tone, 255, ContrastRule::k8, wide);
+            ApplyTable8(f, Narrowed(wide).data(), channels, *kLutRows[0]);
+        }
+        return 1;
+    }
+    const bool gray = channels == 1;
+    if (ctx) {
+        ApplyTable16(f, ctx->Tone16(tone, gray), channels);
+    } else {
+        std::vector<uint16_t> table(1024);
+        BuildToneTable(tone, 1023, gray ? ContrastRule::kGray16 : ContrastRule::kColor16, table.data());
+        ApplyTable16(f, table.data(), channels);
+    }
+    return 1;
+}
+
 int Gamma(const KernelFrame& f, int32_t gamma, const FilterTarget& target) {
     if (Wide(target.samples))
         Gamma16(f, gamma, target.context, Channels(target.samples));

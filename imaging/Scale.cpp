@@ -22,8 +22,9 @@ int UnpackRows(uint8_t* bits, const Rect* rect, size_t stride, size_t n) {
     return 1;
 }
 
-template <size_t kBytes>
-int ScaleNearest(const ScaledKernelFrame& f) {
+// pixel(out, in) writes one destination pixel from the source pixel it takes.
+template <class Pixel>
+int ScaleNearest(const ScaledKernelFrame& f, Pixel pixel) {
     const Rect* d = &f.dstRect;
     const Rect* s = &f.srcRect;
     const int32_t srcWidth = f.srcWidth, srcHeight = f.srcHeight;
@@ -43,10 +44,13 @@ int ScaleNearest(const ScaledKernelFrame& f) {
         const int64_t u = std::clamp<int64_t>(static_cast<int64_t>(i * static_cast<double>(yRatio)), 0, srcHeight - 1);
         const uint8_t* in = f.src + static_cast<size_t>(s->bottom - 1 - u) * f.srcStride;
         uint8_t* out = f.dst + static_cast<size_t>(d->top + i) * f.dstStride + static_cast<size_t>(d->left) * dstBpp;
-        for (int32_t j = 0; j < dw; ++j, out += dstBpp) std::memcpy(out, in + column[static_cast<size_t>(j)], kBytes);
+        for (int32_t j = 0; j < dw; ++j, out += dstBpp) pixel(out, in + column[static_cast<size_t>(j)]);
     }
     return 1;
 }
+
+// 10-bit samples narrowed as (v >> 2) & 0xFF, as for display and files.
+uint8_t Narrow10(const uint8_t* word) { return static_cast<uint8_t>((word[1] << 6) | (word[0] >> 2)); }
 
 }  // namespace
 
@@ -54,11 +58,25 @@ int UnpackRows8(const KernelFrame& f) { return UnpackRows(f.dst, &f.rect, f.dstS
 
 int UnpackRows16(const KernelFrame& f) { return UnpackRows(f.dst, &f.rect, f.dstStride, 2); }
 
-int ScaleNearest8(const ScaledKernelFrame& f) { return ScaleNearest<1>(f); }
+int ScaleNearest8(const ScaledKernelFrame& f) {
+    return ScaleNearest(f, [](uint8_t* out, const uint8_t* in) { *out = *in; });
+}
 
 int ScaleNearest24(const ScaledKernelFrame& f) {
     if (f.dstBpp < 3 || f.srcBpp < 3) return 1;
-    return ScaleNearest<3>(f);
+    return ScaleNearest(f, [](uint8_t* out, const uint8_t* in) { std::memcpy(out, in, 3); });
+}
+
+int ScaleNearest16To8(const ScaledKernelFrame& f) {
+    if (f.srcBpp < 2) return 1;
+    return ScaleNearest(f, [](uint8_t* out, const uint8_t* in) { *out = Narrow10(in); });
+}
+
+int ScaleNearest48To24(const ScaledKernelFrame& f) {
+    if (f.dstBpp < 3 || f.srcBpp < 6) return 1;
+    return ScaleNearest(f, [](uint8_t* out, const uint8_t* in) {
+        out[0] = Narrow10(in), out[1] = Narrow10(in + 2), out[2] = Narrow10(in + 4);
+    });
 }
 
 }  // namespace zelvik

@@ -17,5 +17,9 @@ int UnpackRows16(const KernelFrame& f);
 int ScaleNearest8(const ScaledKernelFrame& f);
 // Three bytes (blue, green, red) per pixel, stepping by each buffer's pixel size.
 int ScaleNearest24(const ScaledKernelFrame& f);
+// The same from 16-bit gray into 8 bits and from 48/64-bit colour into 24 bits, each sample narrowed as
+// (v >> 2) & 0xFF on the way.
+int ScaleNearest16To8(const ScaledKernelFrame& f);
+int ScaleNearest48To24(const ScaledKernelFrame& f);
 
 }  // namespace zelvik

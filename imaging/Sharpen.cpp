@@ -17,8 +17,8 @@ namespace {
 // so the blur and sharpen passes run fused per sample; the two outer rows and columns are not written.
 template <class Read, class Write>
 void SharpenPixels(const KernelFrame& f, int32_t s, uint32_t channels, int32_t top, Read read, Write write,
-                   uint32_t sampleBytes) {
-    for (int32_t y = 2; y < f.height - 2; ++y) {
+                   uint32_t sampleBytes, int32_t rowFrom, int32_t rowTo) {
+    for (int32_t y = std::max(2, rowFrom); y < std::min(f.height - 2, rowTo); ++y) {
         uint8_t* out = f.DstRow(y);
         for (int32_t x = 2; x < f.width - 2; ++x) {
             for (uint32_t ch = 0; ch < channels; ++ch) {
@@ -37,7 +37,7 @@ void SharpenPixels(const KernelFrame& f, int32_t s, uint32_t channels, int32_t t
     }
 }
 
-void Sharpen8(const KernelFrame& f, int32_t s, FilterContext* ctx, uint32_t channels) {
+void Sharpen8(const KernelFrame& f, int32_t s, FilterContext* ctx, uint32_t channels, int32_t rowFrom, int32_t rowTo) {
     if (f.dstBpp < channels || f.srcBpp < channels || f.width <= 4 || f.height <= 4) return;
     const SharpenRows* rows = ctx ? ctx->Forms().sharpen : nullptr;
     // Vector rows need contiguous channels (gray bytes or 24-bit pixels) and s x (o - blur) in 16 bits.
@@ -46,13 +46,13 @@ void Sharpen8(const KernelFrame& f, int32_t s, FilterContext* ctx, uint32_t chan
     if (!vector) {
         SharpenPixels(
             f, s, channels, 255, [](const uint8_t* p) { return static_cast<int32_t>(*p); },
-            [](uint8_t* p, int32_t v) { *p = static_cast<uint8_t>(v); }, 1);
+            [](uint8_t* p, int32_t v) { *p = static_cast<uint8_t>(v); }, 1, rowFrom, rowTo);
         return;
     }
     const int32_t rowBytes = f.width * static_cast<int32_t>(pitch);
     const int32_t p = static_cast<int32_t>(pitch);
     std::vector<uint16_t> sums(static_cast<size_t>(rowBytes));
-    for (int32_t y = 2; y < f.height - 2; ++y) {
+    for (int32_t y = std::max(2, rowFrom); y < std::min(f.height - 2, rowTo); ++y) {
         const uint8_t* window[4] = {f.SrcRow(y - 2), f.SrcRow(y - 1), f.SrcRow(y), f.SrcRow(y + 1)};
         for (int32_t k = rows->columnSums(sums.data(), window, rowBytes); k < rowBytes; ++k)
             sums[static_cast<size_t>(k)] =
@@ -68,18 +68,22 @@ void Sharpen8(const KernelFrame& f, int32_t s, FilterContext* ctx, uint32_t chan
     }
 }
 
-void Sharpen16(const KernelFrame& f, int32_t s, uint32_t channels) {
+void Sharpen16(const KernelFrame& f, int32_t s, uint32_t channels, int32_t rowFrom, int32_t rowTo) {
     if (f.dstBpp < 2 * channels || f.srcBpp < 2 * channels) return;
-    SharpenPixels(f, s, channels, 1023, Sample10, StoreWord, 2);
+    SharpenPixels(f, s, channels, 1023, Sample10, StoreWord, 2, rowFrom, rowTo);
 }
 
 }  // namespace
 
 int Sharpen(const KernelFrame& f, int32_t strength, const FilterTarget& target) {
+    return SharpenBand(f, strength, target, 0, f.height);
+}
+
+int SharpenBand(const KernelFrame& f, int32_t strength, const FilterTarget& target, int32_t rowFrom, int32_t rowTo) {
     if (Wide(target.samples))
-        Sharpen16(f, strength, Channels(target.samples));
+        Sharpen16(f, strength, Channels(target.samples), rowFrom, rowTo);
     else
-        Sharpen8(f, strength, target.context, Channels(target.samples));
+        Sharpen8(f, strength, target.context, Channels(target.samples), rowFrom, rowTo);
     return 1;
 }
 

@@ -8,14 +8,6 @@ namespace zelvik {
 // The capture engine's buffers a mode's mosaic and finished image live in.
 enum class ColorBuffer { Raw8, Raw16, Rgb24, Rgb32, Rgb48, Rgb64 };
 
-// How the preview window shows a mode's finished image: as it is, or through a copy at display depth.
-enum class PreviewCopy {
-    None,       // drawn as it is (8-bit gray, 24-bit colour)
-    Gray16To8,  // narrowed into the 8-bit landing buffer, and always drawn through the scaled path
-    Bgr32To24,  // copied into rgb24
-    Bgr48To24,  // 48- and 64-bit colour narrowed into rgb24
-};
-
 struct ColorModeInfo {
     int code;           // stored as "Color", kept in CameraSettings::colorMode
     int bits;           // what Zelvik_SetColorMode takes; bits per pixel of the output buffer
@@ -25,27 +17,23 @@ struct ColorModeInfo {
     ColorBuffer raw;
     ColorBuffer output;
     bool color;  // the output is the demosaiced colour picture; else it is the gray mosaic itself
-    PreviewCopy preview;
 
     // 16-bit samples: the camera is switched to its wide transfer and the frame path widens the frame.
     constexpr bool Wide() const { return raw == ColorBuffer::Raw16; }
     // The gray modes (site gains, luminance) act on the 8-bit gray mosaic only.
     constexpr bool HasGrayModes() const { return !color && raw == ColorBuffer::Raw8; }
-    // rgb24 is built as the output, as the preview's colour copy, or as the demosaic target of the gray
-    // mode that turns the colour picture back into gray.
-    constexpr bool NeedsRgb24() const {
-        return output == ColorBuffer::Rgb24 || preview == PreviewCopy::Bgr32To24 ||
-               preview == PreviewCopy::Bgr48To24 || HasGrayModes();
-    }
+    // rgb24 is built as the output, or as the demosaic target of the gray mode that turns the colour
+    // picture back into gray. (The preview converts each output straight into its window memory.)
+    constexpr bool NeedsRgb24() const { return output == ColorBuffer::Rgb24 || HasGrayModes(); }
 };
 
 inline constexpr ColorModeInfo kColorModes[] = {
-    {0, 8, 8, ColorBuffer::Raw8, ColorBuffer::Raw8, false, PreviewCopy::None},
-    {1, 16, 10, ColorBuffer::Raw16, ColorBuffer::Raw16, false, PreviewCopy::Gray16To8},
-    {2, 24, 24, ColorBuffer::Raw8, ColorBuffer::Rgb24, true, PreviewCopy::None},
-    {3, 32, 32, ColorBuffer::Raw8, ColorBuffer::Rgb32, true, PreviewCopy::Bgr32To24},
-    {4, 48, 42, ColorBuffer::Raw16, ColorBuffer::Rgb48, true, PreviewCopy::Bgr48To24},
-    {5, 64, 58, ColorBuffer::Raw16, ColorBuffer::Rgb64, true, PreviewCopy::Bgr48To24},
+    {0, 8, 8, ColorBuffer::Raw8, ColorBuffer::Raw8, false},
+    {1, 16, 10, ColorBuffer::Raw16, ColorBuffer::Raw16, false},
+    {2, 24, 24, ColorBuffer::Raw8, ColorBuffer::Rgb24, true},
+    {3, 32, 32, ColorBuffer::Raw8, ColorBuffer::Rgb32, true},
+    {4, 48, 42, ColorBuffer::Raw16, ColorBuffer::Rgb48, true},
+    {5, 64, 58, ColorBuffer::Raw16, ColorBuffer::Rgb64, true},
 };
 inline constexpr int kColorModeCount = static_cast<int>(sizeof kColorModes / sizeof kColorModes[0]);
 static_assert([] {

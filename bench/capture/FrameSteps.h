@@ -1,6 +1,6 @@
-// The 24-bit frame path's steps timed alone on one full frame, each as the capture thread runs it:
-// hot pixels, the demosaic, the whole frame path (automatic exposure, hot pixels, demosaic, filters) and
-// the copy-out into an application buffer. Times are CPU time of the calling thread per frame (ms),
+// The 24- or 48-bit frame path's steps timed alone on one full frame, each as the capture thread runs it:
+// hot pixels, the demosaic (at 48 bits with the widening to 10-bit samples before it), the whole frame
+// path (automatic exposure, hot pixels, demosaic, filters) and the copy-out into an application buffer. Times are CPU time of the calling thread per frame (ms),
 // medians over the repetitions; the steps take turns within each repetition, so the machine's other
 // load weighs on all of them alike.
 #pragma once
@@ -19,8 +19,9 @@
 
 namespace zelvik::bench {
 
-// Colour mode 2: 24 bits per pixel.
+// Colour modes 2 and 4: 24 and 48 bits per pixel.
 constexpr int kMode24 = 2;
+constexpr int kMode48 = 4;
 
 struct StepTimes {
     double hotPixels = 0;
@@ -54,12 +55,12 @@ inline double Median(std::vector<double> values) {
 // elsewhere first, outside the timing); otherwise the steps find what the previous one left there.
 class FrameSteps {
 public:
-    FrameSteps(const std::vector<uint8_t>& mosaic, int width, int height, bool cold = false)
-        : mosaic_(mosaic), elsewhere_(cold ? size_t{64} << 20 : 0) {
+    FrameSteps(const std::vector<uint8_t>& mosaic, int width, int height, bool cold = false, int mode = kMode24)
+        : mosaic_(mosaic), elsewhere_(cold ? size_t{64} << 20 : 0), mode_(mode) {
         LoadImageFilter(camera_.Settings());
         LoadGrayFilter(camera_.Settings());
         LoadAnalog(camera_.Settings(), 0);
-        ready_ = path_.Prepare() && buffers_.Build(kMode24, width, height) && raw_.Create(width, height, 8) != 0 &&
+        ready_ = path_.Prepare() && buffers_.Build(mode_, width, height) && raw_.Create(width, height, 8) != 0 &&
                  raw_.Stride() == static_cast<uint32_t>(width) && mosaic.size() >= static_cast<size_t>(width) * height;
         if (!ready_) return;
         CpuInfo cpu{};
@@ -67,7 +68,7 @@ public:
         kernels_ = ChooseImagingKernels(cpu);
         const ImageSettings& s = camera_.Settings().imageSettings;
         params_ = {s[kBayerMode], s[kBayerGainRed], s[kBayerGainGreen], s[kBayerGainBlue]};
-        FrameBuffer& output = buffers_.OutputOf(kMode24);
+        FrameBuffer& output = buffers_.OutputOf(mode_);
         application_.resize(static_cast<size_t>(output.Stride()) * static_cast<size_t>(output.Height()));
     }
 
@@ -76,13 +77,25 @@ public:
     // One repetition of every step.
     void Run() {
         if (!ready_) return;
-        FrameBuffer& output = buffers_.OutputOf(kMode24);
+        FrameBuffer& output = buffers_.OutputOf(mode_);
         Restore();
         hot_.push_back(Timed([&] { raw_.Apply(CorrectHotPixels, raw_, nullptr, 0, 0, params_, int32_t{40}, *kernels_.hotPixels); }));
         Restore();
-        demosaic_.push_back(Timed([&] { DemosaicPass(output, raw_, params_, kernels_.demosaic); }));
+        demosaic_.push_back(Timed([&] {
+            if (mode_ != kMode48) {
+                DemosaicPass(output, raw_, params_, kernels_.demosaic);
+                return;
+            }
+            FrameBuffer& raw16 = buffers_.Raw16();
+            for (int r = 0; r < raw_.Height(); ++r) {
+                const uint8_t* in = raw_.Bits() + static_cast<size_t>(r) * raw_.Stride();
+                auto* out = reinterpret_cast<uint16_t*>(raw16.Bits() + static_cast<size_t>(r) * raw16.Stride());
+                for (int c = 0; c < raw_.Width(); ++c) out[c] = static_cast<uint16_t>(in[c] << 2);
+            }
+            DemosaicPass(output, raw16, params_, kernels_.demosaic);
+        }));
         Restore();
-        whole_.push_back(Timed([&] { path_.Process(buffers_, raw_, kMode24); }));
+        whole_.push_back(Timed([&] { path_.Process(buffers_, raw_, mode_); }));
         rest_.push_back(whole_.back() - hot_.back() - demosaic_.back());
         copy_.push_back(Timed([&] { std::memcpy(application_.data(), output.Bits(), application_.size()); }));
     }
@@ -116,14 +129,15 @@ private:
     ImagingKernels kernels_{};
     BayerParams params_{};
     std::vector<uint8_t> application_;
+    int mode_ = kMode24;
     bool ready_ = false;
     std::vector<double> hot_, demosaic_, whole_, rest_, copy_;
 };
 
 // All repetitions back to back.
 inline StepTimes TimeStepsAlone(const std::vector<uint8_t>& mosaic, int width, int height, int repetitions,
-                                bool cold = false) {
-    FrameSteps steps(mosaic, width, height, cold);
+                                bool cold = false, int mode = kMode24) {
+    FrameSteps steps(mosaic, width, height, cold, mode);
     for (int i = 0; i < repetitions; ++i) steps.Run();
     return steps.Times();
 }

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <random>
 #include <vector>
+
+#include "capture/CaptureBuffers.h"
+#include "capture/FramePath.h"
 
 #include "imaging/Kernels.h"
 #include "tests/capture/CaptureFixture.h"
@@ -218,6 +222,110 @@ TEST_F(FramePathTest, EveryColourModeGivesTheKernelsOwnResult) {
         EXPECT_TRUE(image == expected);
         EXPECT_EQ(Errors(h), std::vector<int>{});
         Release(h);
+    }
+}
+
+// The frame path runs its steps band by band; whatever the band, the output is that of every kernel run
+// over the whole frame in turn (the reference), and the rows handed on as finished are the final ones.
+// Every colour mode and gray mode, every Bayer mode, mirrored or not, sets of filters with and without
+// sharpening, white balance and the site levels measured, on odd and tiny frames (the window after each
+// subsample of an odd window among them) with bands of 1-3 rows, bands that do not divide the height and
+// bands sized from the cache.
+TEST(FramePathBands, EveryBandGivesTheWholeFramesBytes) {
+    struct Config {
+        const char* name;
+        int mode;
+        int grayMode;
+        bool whiteBalance;  // one-shot, measured on the frame
+        int countdown;
+    };
+    const Config configs[] = {
+        {"8-bit gray", 0, 0, false, 0},      {"8-bit, site gains", 0, 1, false, 0},
+        {"8-bit, neutral site gains", 0, 1, false, 0},
+        {"8-bit, site gains measured", 0, 1, false, 1},
+        {"8-bit, gray from colour", 0, 2, false, 0},
+        {"8-bit, gray from balanced colour", 0, 2, true, 0},
+        {"16-bit gray", 1, 0, false, 0},     {"24-bit", 2, 0, false, 0},
+        {"24-bit, white balance", 2, 0, true, 0},
+        {"32-bit", 3, 0, false, 0},          {"48-bit", 4, 0, false, 0},
+        {"48-bit, white balance", 4, 0, true, 0},
+        {"64-bit", 5, 0, false, 0},
+    };
+    struct Filters {
+        const char* name;
+        int hue, saturation, gamma, contrast, sharpness, brightness;
+    };
+    const Filters filterSets[] = {
+        {"neutral", 0, 0, 100, 0, 0, 0},
+        {"tone without sharpening", 0, 0, 80, 20, 0, 10},
+        {"every filter", 30, 40, 80, 20, 5, 10},
+        {"sharpen, brightness, gray saturation", 0, -256, 100, 0, 12, -40},
+        {"gamma and hue", 200, 0, 150, 0, 0, 0},
+    };
+    struct Size {
+        int w, h;
+    };
+    // 37 x 29 and its windows after subsample 1, 2 and 3; a frame of a few rows.
+    const Size sizes[] = {{37, 29}, {18, 14}, {9, 7}, {4, 3}, {23, 5}};
+    std::mt19937 rng(2024);
+    for (const Size size : sizes) {
+        // A dim texture with bright outliers, some of them next to each other and on band edges.
+        const emu::Image mosaic = MakeMosaic(size.w, size.h, [&rng](int, int) {
+            return static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 11)(rng) == 0
+                                            ? std::uniform_int_distribution<int>(150, 255)(rng)
+                                            : std::uniform_int_distribution<int>(60, 110)(rng));
+        });
+        for (const Config& config : configs) {
+            for (int bayer = 0; bayer < 4; ++bayer) {
+                const bool mirror = bayer % 2 == 1;
+                for (const Filters& filters : filterSets) {
+                    for (int band : {1, 2, 3, 5, 0}) {
+                        SCOPED_TRACE(testing::Message() << size.w << "x" << size.h << " " << config.name << ", bayer "
+                                                        << bayer << (mirror ? " mirrored, " : ", ") << filters.name
+                                                        << ", bands of " << band);
+                        CameraInstance camera;
+                        auto& s = camera.Settings().imageSettings;
+                        s[kBayerMode] = bayer;
+                        s[kBayerGainRed] = 130, s[kBayerGainGreen] = 100, s[kBayerGainBlue] = 85;
+                        s[kGrayMode] = config.grayMode;
+                        s[kGrayGainR] = s[kGrayGainG1] = s[kGrayGainG2] = s[kGrayGainB] = 128;
+                        if (std::strstr(config.name, "neutral") == nullptr)
+                            s[kGrayGainR] = 140, s[kGrayGainB] = 90, s[kGrayOffsetG1] = 3;
+                        s[kGrayAutoCountdown] = config.countdown;
+                        if (config.whiteBalance) s[kAutoBayerGain] = s[kOneShot1] = s[kOneShot2] = 1;
+                        s[kHue] = filters.hue, s[kSaturation] = filters.saturation, s[kGamma] = filters.gamma;
+                        s[kContrast] = filters.contrast, s[kSharpness] = filters.sharpness;
+                        s[kBrightness] = filters.brightness;
+                        const std::vector<uint8_t> expected = Reference(mosaic, config.mode, PlainSettings(s), mirror);
+
+                        FramePath path(camera);
+                        ASSERT_TRUE(path.Prepare());
+                        path.SetBandRows(band);
+                        CaptureBuffers buffers;
+                        ASSERT_TRUE(buffers.Build(config.mode, size.w, size.h));
+                        FrameBuffer& landing = buffers.Landing();
+                        for (int r = 0; r < size.h; ++r) {
+                            uint8_t* row = landing.Bits() + static_cast<size_t>(r) * landing.Stride();
+                            std::memcpy(row, &mosaic.pixels[static_cast<size_t>(r) * size.w], size.w);
+                            if (mirror) std::reverse(row, row + size.w);
+                        }
+                        const FrameBuffer& output = buffers.OutputOf(config.mode);
+                        std::vector<uint8_t> handedOn;
+                        int nextRow = 0;
+                        path.Process(buffers, landing, config.mode, [&](int from, int to) {
+                            EXPECT_EQ(from, nextRow);
+                            EXPECT_GT(to, from);
+                            nextRow = to;
+                            handedOn.insert(handedOn.end(), output.Bits() + static_cast<size_t>(from) * output.Stride(),
+                                            output.Bits() + static_cast<size_t>(to) * output.Stride());
+                        });
+                        ASSERT_TRUE(Bytes(output) == expected);
+                        ASSERT_EQ(nextRow, size.h);
+                        ASSERT_TRUE(handedOn == expected) << "a band was handed on before its last step";
+                    }
+                }
+            }
+        }
     }
 }
 

@@ -308,6 +308,58 @@ TEST_P(DemosaicForms, OneWalkMatchesInteriorThenBorder) {
     }
 }
 
+// The pass in bands of rows (each band once, top to bottom, as the frame path runs it) gives the bytes
+// of the interior and border passes over the whole rectangle: bands of 1-3 rows and bands that do not
+// divide the height, 8- and 16-bit sources into every destination depth, every Bayer mode, rectangles
+// too small for rows of their own.
+TEST_P(DemosaicForms, BandsGiveTheWholePassBytes) {
+    struct Size {
+        int w, h;
+    };
+    const Size sizes[] = {{3, 7}, {9, 3}, {4, 4}, {5, 5}, {7, 6}, {37, 11}, {70, 13}};
+    std::mt19937 rng(73);
+    for (const Size& size : sizes) {
+        for (int bits : {24, 32, 48, 64}) {
+            const bool ten = bits >= 48;
+            FrameBuffer src;
+            ASSERT_EQ(src.Create(size.w, size.h, ten ? 16 : 8), 1);
+            test::FillRandom(src, rng, ten ? 1023 : 255);
+            const std::vector<Form> forms = ten ? std::vector<Form>{Form16()} : Forms8();
+            for (int mode = 0; mode < 4; ++mode) {
+                for (const Form& form : forms) {
+                    const BayerParams p{mode, 170, 100, mode == 3 ? 250 : 90};
+                    // Destinations start with the same random bytes: the fourth byte or word of each pixel
+                    // is the destination's own and must stay.
+                    FrameBuffer initial, whole;
+                    ASSERT_EQ(initial.Create(size.w, size.h, bits), 1);
+                    test::FillRandom(initial, rng);
+                    const size_t bytes = size_t(initial.Stride()) * size.h;
+                    ASSERT_EQ(whole.CreateLike(&initial), 1);
+                    std::memcpy(whole.Bits(), initial.Bits(), bytes);
+                    RunForm(form, whole, src, p);
+                    for (int band : {1, 2, 3, 5, size.h}) {
+                        FrameBuffer banded;
+                        ASSERT_EQ(banded.CreateLike(&initial), 1);
+                        std::memcpy(banded.Bits(), initial.Bits(), bytes);
+                        for (int from = 0; from < size.h; from += band) {
+                            const int to = std::min(size.h, from + band);
+                            if (ten)
+                                ASSERT_EQ(banded.Apply(DemosaicBand16, src, nullptr, 0, 0, p, form.demosaic, from, to), 1);
+                            else
+                                ASSERT_EQ(banded.Apply(DemosaicFrameBand, src, nullptr, 0, 0, p, form.demosaic,
+                                                       form.demosaic, from, to),
+                                          1);
+                        }
+                        ASSERT_EQ(std::memcmp(banded.Bits(), whole.Bits(), bytes), 0)
+                            << form.name << " " << size.w << "x" << size.h << " mode " << mode << " " << bits
+                            << " bits, bands of " << band;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Flat fields: (v, v, v) everywhere, borders included, in every form.
 TEST_P(DemosaicForms, FlatFieldsStayFlat) {
     for (const Form& form : Forms8()) {

@@ -131,6 +131,75 @@ TEST(Filters, ColourMembersLeaveTheFourthByte) {
     }
 }
 
+// Gamma, contrast and brightness as one lookup give, for every sample value (every 8-bit value, every
+// 10-bit value and words above 10 bits), exactly the bytes of the three filters run in turn, each skipped
+// at its neutral value as the frame path skips it: every pair of settings over their whole ranges (the
+// third neutral) and a grid of all three, for gray and colour samples of each depth, with the context's
+// cached tables and without a context.
+TEST(Filters, ToneCurveIsTheThreeLookupsInTurn) {
+    struct Member {
+        FilterSamples samples;
+        int bits;
+        bool everyPair;  // gray 8 and colour 16 bits carry every table; the other two a grid of them
+    } members[] = {{FilterSamples::kGray8, 8, true},
+                   {FilterSamples::kGray16, 16, false},
+                   {FilterSamples::kColor8, 32, false},
+                   {FilterSamples::kColor16, 64, true}};
+    for (const Member& m : members) {
+        const bool wide = m.bits == 16 || m.bits == 64;
+        const int channels = m.bits == 8 || m.bits == 16 ? 1 : 3;
+        const int values = wide ? 1027 : 256;
+        FrameBuffer input;
+        ASSERT_EQ(input.Create(values, 1, m.bits), 1);
+        std::mt19937 rng(m.bits);
+        test::FillRandom(input, rng);  // the fourth byte or word of colour pixels must stay
+        for (int v = 0; v < values; ++v)
+            for (int c = 0; c < channels; ++c) {
+                if (wide) test::SetWord(input, v, 0, c, static_cast<uint16_t>(v < 1024 ? v : v == 1024 ? 1024 : v == 1025 ? 4095 : 65535));
+                else Px(input, v, 0)[c] = static_cast<uint8_t>(v);
+            }
+        const size_t bytes = input.Stride();
+        FilterContext stepsContext(test::HostFilterForms()), toneContext(test::HostFilterForms());
+        FrameBuffer steps, tone;
+        ASSERT_EQ(steps.CreateLike(&input), 1);
+        ASSERT_EQ(tone.CreateLike(&input), 1);
+        int compared = 0;
+        const auto check = [&](int gamma, int contrast, int brightness, bool withContext) {
+            std::memcpy(steps.Bits(), input.Bits(), bytes);
+            std::memcpy(tone.Bits(), input.Bits(), bytes);
+            const FilterTarget stepsTarget{m.samples, withContext ? &stepsContext : nullptr};
+            if (gamma != 100) steps.Apply(Gamma, steps, nullptr, 0, 0, gamma, stepsTarget);
+            if (contrast != 0) steps.Apply(Contrast, steps, nullptr, 0, 0, contrast, stepsTarget);
+            if (brightness != 0) steps.Apply(Brightness, steps, nullptr, 0, 0, brightness, stepsTarget);
+            tone.Apply(ToneCurve, tone, nullptr, 0, 0, ToneSettings{gamma, contrast, brightness},
+                       FilterTarget{m.samples, withContext ? &toneContext : nullptr});
+            ++compared;
+            return std::memcmp(steps.Bits(), tone.Bits(), bytes) == 0;
+        };
+        const int step = m.everyPair ? 1 : 9;
+        // Gamma outermost: its table (the costly one at 10 bits) is built once per value in each context.
+        for (int g = 0; g <= 200; g += step) {
+            for (int c = -127; c <= 127; c += step)
+                ASSERT_TRUE(check(g, c, 0, true)) << m.bits << " bits, gamma " << g << " contrast " << c;
+            for (int b = -255; b <= 255; b += step)
+                ASSERT_TRUE(check(g, 0, b, true)) << m.bits << " bits, gamma " << g << " brightness " << b;
+        }
+        for (int c = -127; c <= 127; c += step)
+            for (int b = -255; b <= 255; b += step)
+                ASSERT_TRUE(check(100, c, b, true)) << m.bits << " bits, contrast " << c << " brightness " << b;
+        for (int g : {0, 1, 50, 99, 101, 137, 200})
+            for (int c : {-127, -64, -1, 1, 20, 63, 64, 127})
+                for (int b : {-255, -128, -1, 1, 10, 128, 255})
+                    ASSERT_TRUE(check(g, c, b, true)) << m.bits << " bits: " << g << " " << c << " " << b;
+        // Without a context the tables are built per call.
+        for (int g : {50, 137})
+            for (int c : {-64, 20})
+                for (int b : {-128, 10})
+                    ASSERT_TRUE(check(g, c, b, false)) << m.bits << " bits, no context: " << g << " " << c << " " << b;
+        EXPECT_GT(compared, 1000);
+    }
+}
+
 // Every vector form of each filter family is its own case; forms this processor lacks skip.
 class FilterForm : public testing::TestWithParam<VectorForm> {
 protected:
@@ -225,6 +294,15 @@ TEST_P(SharpenForms, MatchTheTwoPassModel) {
                     result.Apply(Sharpen, work, nullptr, 0, 0, s, FilterTarget{m.samples, c});
                     ASSERT_EQ(test::Pixels(result), test::Pixels(expected))
                         << "bits " << m.bits << " " << W << "x" << H << " s " << s << (c ? " vector" : " portable");
+                    // In bands of rows (1-3, and bands that do not divide the height).
+                    for (int band : {1, 2, 3}) {
+                        std::copy(out.Bits(), out.Bits() + out.Stride() * H, result.Bits());
+                        for (int from = 0; from < H; from += band)
+                            result.Apply(SharpenBand, work, nullptr, 0, 0, s, FilterTarget{m.samples, c}, from,
+                                         std::min(H, from + band));
+                        ASSERT_EQ(test::Pixels(result), test::Pixels(expected))
+                            << "bits " << m.bits << " " << W << "x" << H << " s " << s << " bands of " << band;
+                    }
                 }
             }
         }

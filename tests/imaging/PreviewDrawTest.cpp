@@ -24,31 +24,45 @@ struct Screen {
     uint32_t Raw(int x, int y) const { return memory[static_cast<size_t>(y) * (image.width + 3) + x]; }
 };
 
-// What a source pixel looks like on the screen: blue, green, red.
+// What a source pixel looks like on the screen: blue, green, red; 10-bit samples narrowed as
+// (v >> 2) & 0xFF.
 uint32_t Shown(FrameBuffer& source, int x, int row) {
     const uint8_t* p = Px(source, x, row);
-    if (source.BitsPerPixel() == 8) return uint32_t{p[0]} * 0x010101u;
-    return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    const auto narrow = [&](int k) { return uint32_t{Word(source, x, row, k)} >> 2 & 0xFF; };
+    switch (source.BitsPerPixel()) {
+        case 8: return uint32_t{p[0]} * 0x010101u;
+        case 16: return narrow(0) * 0x010101u;
+        case 48:
+        case 64: return narrow(2) << 16 | narrow(1) << 8 | narrow(0);
+        default: return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    }
 }
 
+// Every colour mode's output goes into the window memory converted once: 16-bit gray always through
+// the scaled path's 8-bit picture, the other depths one-to-one at the window's size.
 TEST(PreviewDrawTest, EqualSizeCopiesUprightAndForcedScalingShowsTheSame) {
-    for (int bits : {8, 24, 32}) {
+    for (int bits : {8, 16, 24, 32, 48, 64}) {
         SCOPED_TRACE(bits);
         FrameBuffer source;
         ASSERT_EQ(source.Create(7, 5, bits), 1);  // odd width: padded rows
         std::mt19937 rng(bits);
         FillRandom(source, rng);
+        if (bits == 16) SetWord(source, 3, 2, 0, 0xFFFF);  // beyond 10 bits: narrowed all the same
         for (bool forced : {false, true}) {
             Screen screen(7, 5);
             FrameBuffer display;
+            const bool scaled = forced || bits == 16;
             EXPECT_EQ(DrawPreview(source, forced, display, screen.image),
-                      forced ? PreviewPath::kScaled : PreviewPath::kOneToOne);
+                      scaled ? PreviewPath::kScaled : PreviewPath::kOneToOne);
             int wrong = 0;
             for (int y = 0; y < 5; ++y)
                 for (int x = 0; x < 7; ++x) wrong += screen.At(x, y) != Shown(source, x, y);  // memory row 0 on top
             EXPECT_EQ(wrong, 0) << "forced " << forced;
             EXPECT_EQ(screen.Raw(7, 0), 0xDEADBEEFu);  // the stride's tail is left alone
-            EXPECT_EQ(display.Width(), forced ? 7 : 0);  // only the scaled path builds the display buffer
+            EXPECT_EQ(display.Width(), scaled ? 7 : 0);  // only the scaled path builds the display buffer
+            if (scaled) {
+                EXPECT_EQ(display.BitsPerPixel(), bits <= 16 ? 8 : 24);
+            }
         }
     }
 }
@@ -97,12 +111,22 @@ TEST(PreviewDrawTest, DisplayBufferFollowsTheSourceDepthAtTheSameSize) {
     EXPECT_EQ(wrong, 0);
 }
 
+// A scaled 48-bit picture narrows the pixels it takes.
+TEST(PreviewDrawTest, ScaledWidePicturesAreNarrowedOnTheWay) {
+    FrameBuffer source, display;
+    ASSERT_EQ(source.Create(4, 4, 48), 1);
+    std::mt19937 rng(48);
+    FillRandom(source, rng);
+    Screen screen(8, 8);
+    ASSERT_EQ(DrawPreview(source, false, display, screen.image), PreviewPath::kScaled);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(screen.At(x, y), Shown(source, x / 2, y / 2)) << x << "," << y;
+}
+
 TEST(PreviewDrawTest, NothingIsDrawnForSourcesOrTargetsItCannotShow) {
-    FrameBuffer sixteen, empty, colour, display;
-    ASSERT_EQ(sixteen.Create(4, 4, 16), 1);
+    FrameBuffer empty, colour, display;
     ASSERT_EQ(colour.Create(4, 4, 24), 1);
     Screen screen(4, 4);
-    EXPECT_EQ(DrawPreview(sixteen, false, display, screen.image), PreviewPath::kNone);
     EXPECT_EQ(DrawPreview(empty, false, display, screen.image), PreviewPath::kNone);
     EXPECT_EQ(screen.Raw(0, 0), 0xDEADBEEFu);
     ScreenImage noMemory{nullptr, 16, 4, 4};
