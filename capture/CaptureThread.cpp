@@ -46,12 +46,15 @@ void Update(int32_t& field, int32_t value) {
 // and the readers of whole images read it after the slot went back to the ring), and for widths that are
 // not a multiple of 4, whose rows must be spread to the stride.
 CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease, FrameBuffer*& mosaic) {
-    if (!LandingMatchesDevice()) return Intake::Dropped;
+    // Taken before the window is compared, so that a frame of another window is dropped once (and
+    // counted), not met again on every pass until a newer frame replaces it.
     lease = camera_.Device().LeaseLatestFrame();
     if (!lease) return Intake::Failed;
+    accounts_.Took(static_cast<uint64_t>(lease.Sequence()), lease.ArrivalNs(),
+                   static_cast<uint64_t>(lease.Overwritten()), lease.UnreadTotal());
     FrameBuffer& landing = buffers_.Landing();
     const size_t frameBytes = static_cast<size_t>(landing.Width()) * static_cast<size_t>(landing.Height());
-    // A window change just before the lease may have left a frame of another window in the slot.
+    // A window changed under the stream gives frames of another size: they are dropped.
     if (!LandingMatchesDevice() || lease.Bytes() < frameBytes) return Intake::Dropped;
     landedArrivalNs_ = lease.ArrivalNs();
     const bool inPlace =
@@ -82,7 +85,8 @@ void CaptureEngine::Deliver(const FrameBuffer& output) {
     }
     if (frameInfo_.buffer != appBuffer_) frameInfo_.buffer = appBuffer_;
     frameArrivalNs_ = landedArrivalNs_;
-    PostToTarget(callbackWindow_, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+    if (PostToTarget(callbackWindow_, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&frameInfo_), 0))
+        accounts_.HandOut(accounts_.Output(), appBuffer_);
     imageReady_ = 1;
     ++counters_.delivered;
 }
@@ -99,6 +103,7 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
                 windowReported = false;
                 break;
             case Intake::Dropped:
+                if (lease) accounts_.Dropped();
                 lock.unlock();
                 ++counters_.dropped;
                 if (!windowReported) camera_.reportError(kErrCaptureWindow);
@@ -122,6 +127,7 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
         MeasureFrameRate();
         Update(frameInfo_.frameRate, frameRate_);
         framePath_.Process(buffers_, *mosaic, mode);
+        accounts_.Processed();
         slotView_.Release();
         // A running recording takes its converted copy now, before the next frame can change the output,
         // stamped with the time the frame arrived (skipped, and counted, when its queue is full).
