@@ -103,7 +103,7 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
                 windowReported = false;
                 break;
             case Intake::Dropped:
-                if (lease) accounts_.Dropped();
+                accounts_.Dropped();
                 lock.unlock();
                 ++counters_.dropped;
                 if (!windowReported) camera_.reportError(kErrCaptureWindow);
