@@ -17,16 +17,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The counter scene's frame n (mod 224) from its level 16 + 29 n mod 224.
-int CounterFrame(uint8_t level) {
-    static const std::array<int, 256> frames = [] {
-        std::array<int, 256> table{};
-        table.fill(-1);
-        for (int n = 0; n < 224; ++n) table[static_cast<size_t>(16 + n * 29 % 224)] = n;
-        return table;
-    }();
-    return frames[level];
-}
+// The frame the counter scene's pixels name (mod 224).
+int CounterFrame(uint8_t level) { return emu::CounterSceneFrame(level); }
 
 ZelvikStreamStats Stats(int h) {
     ZelvikStreamStats s{};

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/Scene.h"
 #include "include/ZelvikSdk.h"
 #include "tests/support/ConfigHome.h"
 #include "tests/support/FuseEmulator.h"
@@ -323,12 +324,8 @@ TEST_F(ZelviksrcTest, AnUnpluggedCameraPostsAnErrorAndThePipelineShutsDown) {
 namespace zelvik::test {
 namespace {
 
-// The counter scene's frame n (mod 224) from its level 16 + 29 n mod 224.
-int CounterFrame(uint8_t level) {
-    for (int n = 0; n < 224; ++n)
-        if (16 + n * 29 % 224 == level) return n;
-    return -1;
-}
+// The frame the counter scene's pixels name (mod 224).
+int CounterFrame(uint8_t level) { return emu::CounterSceneFrame(level); }
 
 // The mosaic goes out as video/x-bayer in the format of the camera's Bayer mode (3 on the emulated sensor
 // at the window's origin: green, red / blue, green). Recorded through gdppay (matroskamux in GStreamer
