@@ -371,4 +371,13 @@ ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds) {
     });
 }
 
+// ---- Extension: frame facts and stream statistics ----
+ZELVIK_API int ZelvikFrame_GetFacts(int handle, const void* buffer, ZelvikFrameFacts* facts) {
+    return zelvik::WithEntry(handle, 0, [=](zelvik::HandleEntry& e) { return e.engine->GetFrameFacts(buffer, facts); });
+}
+
+ZELVIK_API int ZelvikStream_GetStats(int handle, ZelvikStreamStats* stats) {
+    return zelvik::WithEntry(handle, 0, [=](zelvik::HandleEntry& e) { return e.engine->GetStreamStats(stats); });
+}
+
 }  // extern "C"

@@ -141,6 +141,11 @@ CaptureAccess CaptureEngine::CheckAndSetUp(CaptureOp op) {
         camera_.reportError(kErrNotAllowed);
         return CaptureAccess::Refused;
     }
+    // A setup starts a stream: streaming, single frames until the stop, or a snapshot on its own.
+    if (access == CaptureAccess::SetUp) {
+        std::lock_guard lock(deliveryMutex_);
+        accounts_.Begin(op != CaptureOp::StartPreview);
+    }
     return access;
 }
 
@@ -227,17 +232,25 @@ int CaptureEngine::SnapShot(void* buffer, int size, int keepRowOrder) {
             camera_.reportError(kErrTransfer);
             return 0;
         }
-        if (!Succeeded(device.FinishSingleFrame(buffers_.Landing().Bits()))) {
+        int64_t arrival = 0;
+        if (!Succeeded(device.FinishSingleFrame(buffers_.Landing().Bits(), &arrival))) {
             PostFrameError(kErrTransfer);
             camera_.reportError(kErrTransfer);
             return 0;
         }
+        accounts_.TookSingle(arrival);
         ArrangeLandedFrame(buffers_.Landing());
         framePath_.Process(buffers_, buffers_.Landing(), mode);
+        accounts_.Processed();
     }
-    if (buffer != nullptr && size != 0 && !CopyOut(buffers_.OutputOf(mode), buffer, size, keepRowOrder)) {
+    const bool copy = buffer != nullptr && size != 0;
+    if (copy && !CopyOut(buffers_.OutputOf(mode), buffer, size, keepRowOrder)) {
         camera_.reportError(kErrMemory);
         return 0;
+    }
+    {
+        std::lock_guard lock(deliveryMutex_);
+        accounts_.HandOut(accounts_.Output(), copy ? buffer : nullptr);
     }
     imageReady_ = 1;
     return 1;
@@ -256,12 +269,44 @@ int CaptureEngine::GetImage(void* buffer, int size, int keepRowOrder) {
         if (output->Bits() != nullptr && buffer != nullptr) {
             // Taken before the copy, so that a frame delivered during it is not lost.
             if (imageReady_.exchange(0) == 0) return 0;
-            if (CopyOut(*output, buffer, size, keepRowOrder)) return 1;
+            if (CopyOut(*output, buffer, size, keepRowOrder)) {
+                std::lock_guard delivery(deliveryMutex_);
+                accounts_.HandOut(accounts_.Output(), buffer);
+                return 1;
+            }
             imageReady_ = 1;
         }
     }
     camera_.reportError(kErrMemory);
     return 0;
+}
+
+int CaptureEngine::GetFrameFacts(const void* buffer, ZelvikFrameFacts* facts) {
+    if (facts == nullptr || facts->size < sizeof(ZelvikFrameFacts)) return 0;
+    std::lock_guard lock(deliveryMutex_);
+    return accounts_.Facts(buffer, facts) ? 1 : 0;
+}
+
+int CaptureEngine::GetStreamStats(ZelvikStreamStats* stats) {
+    if (stats == nullptr || stats->size < sizeof(ZelvikStreamStats)) return 0;
+    ZelvikStreamStats s{};
+    s.size = stats->size;
+    s.streaming = captureMode_.load() != kCaptureIdle ? 1 : 0;
+    // The stages before the frames read: the device's count only grows, so it never falls below them.
+    accounts_.Totals(&s);
+    if (accounts_.SingleFrames()) {
+        s.framesRead = accounts_.SingleFramesRead();
+    } else if (camera_.HasDevice()) {
+        s.framesRead = static_cast<uint64_t>(camera_.Device().FramesRead());
+        s.framesUnread = camera_.Device().UnreadFrames();
+    }
+    s.recordSkipped = recorder_.FramesSkipped();
+    s.recordQueued = recorder_.FramesQueued();
+    s.recordProcessed = recorder_.FramesOffered();
+    s.recordWritten = recordCounters_.written.load(std::memory_order_relaxed);
+    s.recording = recording_.load();
+    *stats = s;
+    return 1;
 }
 
 void CaptureEngine::JoinCaptureThread() {

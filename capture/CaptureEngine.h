@@ -9,6 +9,7 @@
 
 #include "capture/CaptureAccess.h"
 #include "capture/CaptureBuffers.h"
+#include "capture/FrameAccounts.h"
 #include "capture/FramePath.h"
 #include "capture/PreviewWindow.h"
 #include "device/CameraDevice.h"
@@ -118,6 +119,12 @@ public:
         std::atomic<uint64_t> dropped{0};    // frames discarded because the sensor window changed under them
     };
     const Counters& FrameCounters() const { return counters_; }
+    // ZelvikFrame_GetFacts: the facts of the last frame handed to the application, or of the last frame
+    // copied into buffer. Any thread. 0 when there is none.
+    int GetFrameFacts(const void* buffer, ZelvikFrameFacts* facts);
+    // ZelvikStream_GetStats: where the frames of the current or last stream went, and the recording's
+    // counts. Any thread. 0 for a null stats or a smaller size.
+    int GetStreamStats(ZelvikStreamStats* stats);
     // The output buffer of the colour mode of the last capture setup (the current colour mode before any
     // setup); null when that mode is not 0..5.
     FrameBuffer* CapturedOutput();
@@ -206,6 +213,9 @@ private:
     RateMeter rateMeter_;
     // Incremented by the capture thread, read by anyone (relaxed counters).
     Counters counters_;
+    // Every frame of the stream and where it went (capture/FrameAccounts.h): counted by the thread running
+    // the frame path under outputMutex_; frames handed out and their facts under deliveryMutex_.
+    FrameAccounts accounts_;
 
     // Created and destroyed by the application's thread, drawn by the capture thread (its own lock).
     PreviewWindow preview_;

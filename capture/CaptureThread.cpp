@@ -46,12 +46,15 @@ void Update(int32_t& field, int32_t value) {
 // and the readers of whole images read it after the slot went back to the ring), and for widths that are
 // not a multiple of 4, whose rows must be spread to the stride.
 CaptureEngine::Intake CaptureEngine::ReadLatestFrame(int mode, FrameLease& lease, FrameBuffer*& mosaic) {
-    if (!LandingMatchesDevice()) return Intake::Dropped;
+    // Taken before the window is compared, so that a frame of another window is dropped once (and
+    // counted), not met again on every pass until a newer frame replaces it.
     lease = camera_.Device().LeaseLatestFrame();
     if (!lease) return Intake::Failed;
+    accounts_.Took(static_cast<uint64_t>(lease.Sequence()), lease.ArrivalNs(),
+                   static_cast<uint64_t>(lease.Overwritten()), lease.UnreadTotal());
     FrameBuffer& landing = buffers_.Landing();
     const size_t frameBytes = static_cast<size_t>(landing.Width()) * static_cast<size_t>(landing.Height());
-    // A window change just before the lease may have left a frame of another window in the slot.
+    // A window changed under the stream gives frames of another size: they are dropped.
     if (!LandingMatchesDevice() || lease.Bytes() < frameBytes) return Intake::Dropped;
     landedArrivalNs_ = lease.ArrivalNs();
     const bool inPlace =
@@ -83,7 +86,8 @@ void CaptureEngine::Deliver(bool fits) {
     }
     if (frameInfo_.buffer != appBuffer_) frameInfo_.buffer = appBuffer_;
     frameArrivalNs_ = landedArrivalNs_;
-    PostToTarget(callbackWindow_, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
+    if (PostToTarget(callbackWindow_, MSG_CAMERA_FRAME, reinterpret_cast<uintptr_t>(&frameInfo_), 0))
+        accounts_.HandOut(accounts_.Output(), appBuffer_);
     imageReady_ = 1;
     ++counters_.delivered;
 }
@@ -107,6 +111,7 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
                 windowReported = false;
                 break;
             case Intake::Dropped:
+                accounts_.Dropped();
                 lock.unlock();
                 ++counters_.dropped;
                 if (!windowReported) camera_.reportError(kErrCaptureWindow);
@@ -135,6 +140,7 @@ void CaptureEngine::StreamFrame(int mode, bool& windowReported) {
             if (fits) copyOut = [&](int from, int to) { CopyOutRows(output, appBuffer_, from, to, keepRowOrder_); };
         }
         framePath_.Process(buffers_, *mosaic, mode, copyOut);
+        accounts_.Processed();
         slotView_.Release();
     }
     // The output changes only on this thread: the recorder's conversion and the drawing read it without

@@ -385,15 +385,19 @@ DeviceResult CameraDevice::SetExposure(int value) {
     const FrameRing::Pause pause(ring);
     if (!pause) return kNoAnswer;
     if (value == 0) value = 1;  // the sensor takes at least one line period
-    return WriteRegister(sensor::kExposureRegister, value);
+    const DeviceResult result = WriteRegister(sensor::kExposureRegister, value);
+    if (Succeeded(result)) exposureLines = value;
+    return result;
 }
 
 // ---------------------------------------------------------------------------------------------------
 // The ring's transport
 
 FrameTransport::FrameSize CameraDevice::CurrentFrameSize() {
-    const int frameBytes = GetFrameBytes();
-    return {frameBytes, TransferSizeOf(frameBytes)};
+    std::lock_guard lock(formatMutex);
+    const int frameBytes = sensor::Subsampled(width, subsample) * sensor::Subsampled(height, subsample);
+    return {frameBytes, TransferSizeOf(frameBytes),
+            sensor::FramePeriodNs(width, height, subsample, exposureLines.load(std::memory_order_relaxed))};
 }
 
 bool CameraDevice::RequestFirstFrame() {

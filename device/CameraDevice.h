@@ -68,7 +68,10 @@ public:
     // --- acquisition (the frame ring, device/FrameRing.h) ---
     DeviceResult StartSingleFrame() { return ring.StartSingleFrame(); }
     // Waits for the single frame (the frame timeout) and copies it to destination (frame bytes of the format).
-    DeviceResult FinishSingleFrame(void* destination) { return ring.FinishSingleFrame(destination, timeout.load()); }
+    // arrivalNs, when given, receives when the frame's read finished (steady clock, ns).
+    DeviceResult FinishSingleFrame(void* destination, int64_t* arrivalNs = nullptr) {
+        return ring.FinishSingleFrame(destination, timeout.load(), arrivalNs);
+    }
     DeviceResult StartContinuous() { return ring.StartContinuous(); }
     DeviceResult StopAcquisition() {
         ring.Stop();
@@ -82,6 +85,10 @@ public:
     DeviceResult CopyLatestFrame(void* destination) { return ring.CopyLatestFrame(destination); }
     FrameLease LeaseLatestFrame() { return ring.LeaseLatestFrame(); }
     float GetFrameRate() const { return ring.FrameRate(); }
+    // Frames the acquisition read since its start, and the estimate of those the camera finished that no
+    // read took (FrameRing::FramesRead, UnreadFrames).
+    int FramesRead() const { return ring.FramesRead(); }
+    uint64_t UnreadFrames() const { return ring.UnreadFrames(); }
     // The acquisition state's number (AcquisitionState).
     int GetState() const { return static_cast<int>(ring.State()); }
     // Frame bytes of the current format (one byte per pixel, before padding to 512).
@@ -196,6 +203,8 @@ protected:
     // The window fields change together (SetFormat) and are read by the acquisition thread.
     mutable std::mutex formatMutex;
     int originX = 0, originY = 0, width = 0, height = 0, subsample = 0;
+    // The exposure in line periods the sensor was last given (0: none yet): it can stretch the frame.
+    std::atomic<int> exposureLines{0};
     int mirrorV = 0;
     int deviceCount = 0, deviceIndex = 0;
     std::string countedModel;  // the model code CountDevices looked for; Open takes only disks naming it

@@ -49,6 +49,8 @@ DeviceResult FrameRing::Start(AcquisitionState mode) {
     frameCounter_ = 0;
     lastDelivered_ = 0;
     resumedAtFrame_ = -1;
+    unreadEstimate_.Reset();
+    unreadTotal_ = 0;
     if (!transport_.RequestFirstFrame()) return DeviceResult::NoAnswer;
     state_ = mode;
     ringFrameBytes_ = size.frameBytes;
@@ -82,12 +84,18 @@ void FrameRing::Loop() {
         {
             std::lock_guard fill(slot.guard);
             slot.sequence = 0;
-            const int length = transport_.CurrentFrameSize().transferBytes;
+            const FrameTransport::FrameSize size = transport_.CurrentFrameSize();
+            const int length = size.transferBytes;
             // A window larger than the ring is never read into it.
             stored = length > 0 && static_cast<size_t>(length) <= slot.buffer.size() &&
                      transport_.ReadFrameInto(slot.buffer, static_cast<size_t>(length), stopping_);
             if (stored) {
-                slot.arrivalNs = SteadyClockNs();
+                const int64_t arrival = SteadyClockNs();
+                const uint64_t unread = unreadTotal_.load(std::memory_order_relaxed) +
+                                        unreadEstimate_.Next(arrival, size.periodNs);
+                unreadTotal_.store(unread, std::memory_order_relaxed);
+                slot.arrivalNs = arrival;
+                slot.unreadTotal = unread;
                 slot.sequence = ++frameCounter_;
             }
         }
@@ -111,7 +119,7 @@ void FrameRing::Loop() {
     WakeFrameWaiters();
 }
 
-DeviceResult FrameRing::FinishSingleFrame(void* destination, int timeoutMs) {
+DeviceResult FrameRing::FinishSingleFrame(void* destination, int timeoutMs, int64_t* arrivalNs) {
     bool arrived = true;
     if (thread_.joinable()) {
         std::unique_lock lock(loopMutex_);
@@ -129,6 +137,7 @@ DeviceResult FrameRing::FinishSingleFrame(void* destination, int timeoutMs) {
     std::memcpy(destination, slot.buffer.data(),
                 std::min(static_cast<size_t>(CurrentFrameBytes()), slot.buffer.size()));
     lastDelivered_ = slot.sequence.load();
+    if (arrivalNs != nullptr) *arrivalNs = slot.arrivalNs.load();
     return DeviceResult::Done;
 }
 
@@ -256,6 +265,10 @@ FrameLease FrameRing::LeaseLatestFrame() {
     lease.bytes_ = std::min(static_cast<size_t>(CurrentFrameBytes()), slot.buffer.size());
     lease.sequence_ = slot.sequence.load();
     lease.arrivalNs_ = slot.arrivalNs.load();
+    lease.unreadTotal_ = slot.unreadTotal.load();
+    // Every frame between the one taken before and this one was replaced in the ring (a frame taken
+    // again, by CopyLatestFrame, replaced none).
+    lease.overwritten_ = std::max(lease.sequence_ - lastDelivered_.load() - 1, 0);
     lastDelivered_ = lease.sequence_;
     return lease;
 }
@@ -272,6 +285,8 @@ FrameLease& FrameLease::operator=(FrameLease&& other) noexcept {
         bytes_ = std::exchange(other.bytes_, 0);
         sequence_ = std::exchange(other.sequence_, 0);
         arrivalNs_ = std::exchange(other.arrivalNs_, 0);
+        overwritten_ = std::exchange(other.overwritten_, 0);
+        unreadTotal_ = std::exchange(other.unreadTotal_, 0);
     }
     return *this;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "device/DeviceResult.h"
+#include "device/UnreadFrames.h"
 #include "platform/AlignedBuffer.h"
 
 namespace zelvik {
@@ -36,6 +37,7 @@ public:
     struct FrameSize {
         int frameBytes = 0;     // the current format's frame (one byte per pixel)
         int transferBytes = 0;  // the transfer that carries it (whole sectors)
+        int64_t periodNs = 0;   // the sensor's frame period by its timing (0: unknown)
     };
     virtual FrameSize CurrentFrameSize() = 0;
     // The frame request an acquisition starts with; false when the camera does not take it.
@@ -74,6 +76,11 @@ public:
     int Sequence() const { return sequence_; }
     // When the acquisition read of this frame finished (steady clock, nanoseconds).
     int64_t ArrivalNs() const { return arrivalNs_; }
+    // Frames the loop stored after the consumer's previous frame and before this one: replaced in the
+    // ring before anyone took them.
+    int Overwritten() const { return overwritten_; }
+    // The estimate of frames the camera finished and no read took, since the start up to this frame.
+    uint64_t UnreadTotal() const { return unreadTotal_; }
     // Gives the slot back to the ring now.
     void Return();
 
@@ -86,6 +93,8 @@ private:
     size_t bytes_ = 0;
     int sequence_ = 0;
     int64_t arrivalNs_ = 0;
+    int overwritten_ = 0;
+    uint64_t unreadTotal_ = 0;
 };
 
 // Owns the acquisition thread and the three slots it fills. The application's thread starts and stops
@@ -104,9 +113,9 @@ public:
     DeviceResult StartContinuous() { return Start(AcquisitionState::Continuous); }
     DeviceResult StartSingleFrame() { return Start(AcquisitionState::SingleFrame); }
     // Waits up to timeoutMs for the single frame, stops the loop and copies the frame (frame bytes of the
-    // format). NoAnswer when it did not arrive in time or its read failed; the destination is then not
-    // written.
-    DeviceResult FinishSingleFrame(void* destination, int timeoutMs);
+    // format) and, when asked, when its read finished (steady clock, ns). NoAnswer when it did not arrive
+    // in time or its read failed; the destination is then not written.
+    DeviceResult FinishSingleFrame(void* destination, int timeoutMs, int64_t* arrivalNs = nullptr);
     // Ends the loop (a read the camera does not finish is left behind) and releases the ring.
     void Stop();
 
@@ -117,6 +126,10 @@ public:
     float FrameRate() const { return frameRate_.load(); }
     // The sequence number of the frame each slot holds (0: empty or being filled).
     std::array<int, 3> SlotSequences() const;
+    // Frames the loop stored since the last start (the newest one's sequence number), and the estimate of
+    // frames the camera finished meanwhile that no read took. Kept until the next start.
+    int FramesRead() const { return frameCounter_.load(std::memory_order_relaxed); }
+    uint64_t UnreadFrames() const { return unreadTotal_.load(std::memory_order_relaxed); }
 
     // --- the consumer ---
     FrameStatus Status() const;
@@ -162,6 +175,7 @@ private:
         AlignedBuffer buffer;  // page-aligned so that frames go straight from a direct-I/O disk
         std::atomic<int> sequence{0};
         std::atomic<int64_t> arrivalNs{0};  // when the read that filled it finished
+        std::atomic<uint64_t> unreadTotal{0};  // the loop's unreadTotal_ when it stored this frame
     };
 
     DeviceResult Start(AcquisitionState mode);
@@ -189,6 +203,10 @@ private:
     // Written by the loop: frames stored since the start, and the measured rate.
     std::atomic<int> frameCounter_{0};
     std::atomic<float> frameRate_{0.0f};
+    // The loop's estimate of frames the camera finished that no read took: per read (the loop's own) and
+    // in total since the start (written by the loop, read by anyone).
+    UnreadFrameEstimate unreadEstimate_;
+    std::atomic<uint64_t> unreadTotal_{0};
     // Written by a pause as it ends: frameCounter_ then (-1 before any). The loop reads a frame after it
     // before it parks again.
     std::atomic<int> resumedAtFrame_{-1};

@@ -16,7 +16,6 @@ namespace {
 constexpr int kRowOffset = 54;
 constexpr int kColumnOffset = 16;
 constexpr int kHorizontalBlanking = 42;
-constexpr int kVerticalBlanking = 48;
 
 // Address mode: bits 0-2 skip factor, bits 4-5 binning; both are replaced, every other bit is kept.
 constexpr uint16_t kAddressModeKeep = 0xFFC8;
@@ -119,7 +118,7 @@ DeviceResult Q77RXDevice::SetFormat(int x, int y, int w, int h, int s) {
     WriteRegister(kRowSizeRegister, h - 1);
     WriteRegister(kColumnSizeRegister, w - 1);
     WriteRegister(kHorizontalBlankRegister, kHorizontalBlanking);
-    WriteRegister(kVerticalBlankRegister, kVerticalBlanking);
+    WriteRegister(kVerticalBlankRegister, kVerticalBlankLines);
     WriteRegister(kRowAddressModeRegister, WithSkip(rowMode, s));
     WriteRegister(kColumnAddressModeRegister, WithSkip(columnMode, s));
     verifyWrites = 0;

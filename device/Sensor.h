@@ -39,6 +39,19 @@ constexpr uint16_t LineClocks(int64_t width, int subsample) {
     return static_cast<uint16_t>(counted + kLineOverheadClocks);
 }
 
+// Frame timing: a frame takes the window's rows after subsampling plus the vertical blanking (which the
+// device writes with every format), or the exposure when that is longer: the sensor then stretches the
+// frame to it.
+constexpr int kVerticalBlankLines = 48;
+constexpr int64_t FrameLines(int height, int subsample, int exposureLines) {
+    return std::max<int64_t>(Subsampled(height, subsample) + kVerticalBlankLines, exposureLines);
+}
+// The sensor's frame period in nanoseconds: lines per frame times the line as the exposure counts it.
+constexpr int64_t FramePeriodNs(int width, int height, int subsample, int exposureLines) {
+    return static_cast<int64_t>(LineClocks(width, subsample)) * FrameLines(height, subsample, exposureLines) *
+           1000 / kPixelClockMHz;
+}
+
 // Ranges the API offers for the analog settings (GetCameraInfo, the filter values).
 constexpr int kGainMin = 0;
 constexpr int kGainMax = 63;

@@ -112,13 +112,12 @@ private:
 // whose rows disagree was put together from more than one frame.
 class Counter : public Scene {
 public:
-    static constexpr int kLevels = 224;
-    static constexpr int kStep = 29;
+    static constexpr int kLevels = kCounterSceneLevels;
 
     Counter() : rows_(static_cast<size_t>(kLevels) * kSensorWidth) {
         for (int n = 0; n < kLevels; ++n) {
             std::fill_n(rows_.begin() + static_cast<ptrdiff_t>(n) * kSensorWidth, kSensorWidth,
-                        static_cast<uint8_t>(16 + n * kStep % kLevels));
+                        CounterSceneLevel(static_cast<uint64_t>(n)));
         }
     }
     // Stride 0: one stored row serves every row of the frame.

@@ -48,6 +48,17 @@ std::shared_ptr<const Scene> MovingScene();
 // Frame n is one level everywhere, 16 + 29 n mod 224, delivered as it stands: a picture whose rows
 // differ mixes two frames.
 std::shared_ptr<const Scene> CounterScene();
+// The counter scene's level of frame n, and back: the frame number mod 224 of a level (-1 for a level the
+// scene never gives).
+inline constexpr int kCounterSceneLevels = 224;
+constexpr uint8_t CounterSceneLevel(uint64_t frameNumber) {
+    return static_cast<uint8_t>(16 + frameNumber % kCounterSceneLevels * 29 % kCounterSceneLevels);
+}
+constexpr int CounterSceneFrame(int level) {
+    for (int n = 0; n < kCounterSceneLevels; ++n)
+        if (CounterSceneLevel(static_cast<uint64_t>(n)) == level) return n;
+    return -1;
+}
 // A colour picture scaled to cover the sensor (aspect kept, centred, the excess cropped), bilinear,
 // then sampled on the sensor's colour filter sites.
 std::shared_ptr<const Scene> PictureScene(const Image& rgb, std::string name);

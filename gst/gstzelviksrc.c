@@ -6,7 +6,12 @@
  * under the library's delivery lock, so once the call returns the library never touches the previous
  * buffer again, and every message of the previous queue belongs to it: the buffer holds the newest of
  * their frames, whole, and goes downstream as it is. Buffers come from a pool, so their memory is reused
- * once downstream releases them. */
+ * once downstream releases them.
+ *
+ * Every buffer carries the library's facts of the frame in it: its offset is the frame's number in the
+ * stream, its timestamp the moment the library's read of it finished, and frames lost before it (by the
+ * library, or passed over here while downstream was busy) mark it as a discontinuity, with a QoS message
+ * and a gap event, as live sources report what they drop. */
 #ifdef HAVE_CONFIG_H
 #include "config.h"
 #endif
@@ -18,6 +23,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <ZelvikSdk.h>
@@ -28,6 +34,11 @@ GST_DEBUG_CATEGORY_STATIC(zelvik_src_debug);
 #define FORMATS "{ BGR, BGRx, GRAY8, GRAY16_LE }"
 /* Preferred first: the camera is a colour camera. */
 static const char* const kFormatOrder[] = {"BGR", "BGRx", "GRAY8", "GRAY16_LE"};
+/* The sensor's mosaic as the library reads it (8 bits; GStreamer 1.22 names no deeper Bayer format), named
+ * by the colours of the frame's first two pixels and the two below them, by the library's Bayer mode
+ * (bit 0 the row phase, bit 1 the column phase of the first pixel). */
+#define BAYER_FORMATS "{ bggr, gbrg, grbg, rggb }"
+static const char* const kBayerOfMode[] = {"gbrg", "rggb", "bggr", "grbg"};
 
 enum {
     PROP_0,
@@ -45,6 +56,7 @@ enum {
     PROP_SUBSAMPLE,
     PROP_TIMEOUT,
     PROP_GRAY_MODE,
+    PROP_STATS,
 };
 
 /* The library's filter values the properties set, found by name in its table at class initialisation:
@@ -53,9 +65,18 @@ typedef struct {
     const char* name; /* of the library's property exports: Zelvik_Set<name> */
     ZelvikFilterInfo info;
 } Filter;
-enum { FILTER_WB_RED, FILTER_WB_GREEN, FILTER_WB_BLUE, FILTER_GAMMA, FILTER_GAIN, FILTER_EXPOSURE, FILTER_GRAY_MODE };
+enum {
+    FILTER_WB_RED,
+    FILTER_WB_GREEN,
+    FILTER_WB_BLUE,
+    FILTER_GAMMA,
+    FILTER_GAIN,
+    FILTER_EXPOSURE,
+    FILTER_GRAY_MODE,
+    FILTER_BAYER_MODE
+};
 static Filter filters[] = {{"BayerGainRed", {0}}, {"BayerGainGreen", {0}}, {"BayerGainBlue", {0}}, {"Gamma", {0}},
-                           {"GlobalGain", {0}},   {"ExposureTime", {0}},   {"GrayMode", {0}}};
+                           {"GlobalGain", {0}},   {"ExposureTime", {0}},   {"GrayMode", {0}},      {"BayerMode", {0}}};
 static ZelvikSensorInfo sensor;
 
 static void read_library_tables(void) {
@@ -75,6 +96,7 @@ static void read_library_tables(void) {
 
 /* The library's gray modes of the 8-bit frame: the sensor's mosaic as read, the mosaic with per-site gains,
  * or luminance from the demosaiced colour picture. */
+#define GRAY_MODE_BAYER 0
 #define GRAY_MODE_LUMINANCE 2
 static GType gray_mode_type(void) {
     static GType type = 0;
@@ -89,8 +111,11 @@ static GType gray_mode_type(void) {
 /* Every size from the sensor's smallest window to the whole sensor. */
 static GstPadTemplate* src_template(void) {
     gchar* text = g_strdup_printf("video/x-raw, format = (string) " FORMATS ", width = (int) [ %d, %d ], "
+                                  "height = (int) [ %d, %d ], framerate = (fraction) [ 0/1, MAX ]; "
+                                  "video/x-bayer, format = (string) " BAYER_FORMATS ", width = (int) [ %d, %d ], "
                                   "height = (int) [ %d, %d ], framerate = (fraction) [ 0/1, MAX ]",
-                                  sensor.minWidth, sensor.width, sensor.minHeight, sensor.height);
+                                  sensor.minWidth, sensor.width, sensor.minHeight, sensor.height, sensor.minWidth,
+                                  sensor.width, sensor.minHeight, sensor.height);
     GstCaps* caps = gst_caps_from_string(text);
     GstPadTemplate* pad = gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, caps);
     gst_caps_unref(caps);
@@ -141,7 +166,8 @@ static void apply_settings(GstZelvikSrc* self) {
     apply_filter(self, FILTER_WB_RED, percent(self->wb[0]), "white balance red");
     apply_filter(self, FILTER_WB_GREEN, percent(self->wb[1]), "white balance green");
     apply_filter(self, FILTER_WB_BLUE, percent(self->wb[2]), "white balance blue");
-    apply_filter(self, FILTER_GRAY_MODE, self->gray_mode, "gray mode");
+    /* The mosaic is the 8-bit frame in the library's gray mode that leaves it as read. */
+    apply_filter(self, FILTER_GRAY_MODE, self->bayer ? GRAY_MODE_BAYER : self->gray_mode, "gray mode");
 }
 
 /* The window and subsampling properties, sent when the camera opens. */
@@ -201,6 +227,10 @@ static gboolean gst_zelvik_src_start(GstBaseSrc* src) {
     self->current = 0;
     self->streaming = FALSE;
     self->frames = 0;
+    self->skipped = 0;
+    self->lost = 0;
+    self->last_pts = GST_CLOCK_TIME_NONE;
+    memset(&self->facts, 0, sizeof self->facts);
     return TRUE;
 }
 
@@ -238,6 +268,13 @@ static gboolean gst_zelvik_src_stop(GstBaseSrc* src) {
     return TRUE;
 }
 
+/* The Bayer format of the library's Bayer mode (the camera's stored one, or the one set on it). */
+static const char* bayer_format(GstZelvikSrc* self) {
+    int ok = 0;
+    const int mode = Zelvik_GetFilterValue(self->handle, filters[FILTER_BAYER_MODE].info.index, &ok);
+    return kBayerOfMode[ok && mode >= 0 && mode < 4 ? mode : 3];
+}
+
 /* The camera's window in every format; colour first, as the camera is a colour camera. Downstream caps
  * choose among them. */
 static GstCaps* gst_zelvik_src_get_caps(GstBaseSrc* src, GstCaps* filter) {
@@ -256,6 +293,10 @@ static GstCaps* gst_zelvik_src_get_caps(GstBaseSrc* src, GstCaps* filter) {
                                                               "width", G_TYPE_INT, width, "height", G_TYPE_INT,
                                                               height, "framerate", GST_TYPE_FRACTION, 0, 1, NULL));
         }
+        /* Last: only a downstream that asks for the mosaic gets it. */
+        gst_caps_append_structure(caps, gst_structure_new("video/x-bayer", "format", G_TYPE_STRING, bayer_format(self),
+                                                          "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
+                                                          "framerate", GST_TYPE_FRACTION, 0, 1, NULL));
     }
     if (filter != NULL) {
         GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
@@ -283,13 +324,25 @@ static GstCaps* gst_zelvik_src_fixate(GstBaseSrc* src, GstCaps* caps) {
 static gboolean gst_zelvik_src_set_caps(GstBaseSrc* src, GstCaps* caps) {
     GstZelvikSrc* self = GST_ZELVIK_SRC(src);
     GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, caps)) return FALSE;
-    const int bits = bits_of_format(GST_VIDEO_INFO_FORMAT(&info));
-    if (bits == 0 || GST_VIDEO_INFO_WIDTH(&info) != self->width || GST_VIDEO_INFO_HEIGHT(&info) != self->height)
-        return FALSE;
+    const GstStructure* structure = gst_caps_get_structure(caps, 0);
+    const gboolean bayer = gst_structure_has_name(structure, "video/x-bayer");
+    int bits = 8, width = 0, height = 0;
+    if (bayer) {
+        /* Rows padded to 4 bytes, as bayer2rgb reads them. */
+        gst_video_info_init(&info);
+        if (!gst_structure_get_int(structure, "width", &width) || !gst_structure_get_int(structure, "height", &height) ||
+            g_strcmp0(gst_structure_get_string(structure, "format"), bayer_format(self)) != 0)
+            return FALSE;
+    } else {
+        if (!gst_video_info_from_caps(&info, caps)) return FALSE;
+        bits = bits_of_format(GST_VIDEO_INFO_FORMAT(&info));
+        width = GST_VIDEO_INFO_WIDTH(&info);
+        height = GST_VIDEO_INFO_HEIGHT(&info);
+    }
+    if (bits == 0 || width != self->width || height != self->height) return FALSE;
     /* The library pads rows to 4 bytes, as GStreamer does for these formats. */
     const int stride = (self->width * (bits / 8) + 3) & ~3;
-    if (GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) != stride) return FALSE;
+    if (!bayer && GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) != stride) return FALSE;
     if (self->streaming) {
         /* A new colour mode takes effect at the next capture start. */
         Zelvik_StopPreview(self->handle);
@@ -297,6 +350,8 @@ static gboolean gst_zelvik_src_set_caps(GstBaseSrc* src, GstCaps* caps) {
         self->streaming = FALSE;
     }
     if (!Zelvik_SetColorMode(self->handle, bits)) return FALSE;
+    self->bayer = bayer;
+    apply_filter(self, FILTER_GRAY_MODE, bayer ? GRAY_MODE_BAYER : self->gray_mode, "gray mode");
     self->info = info;
     self->frame_size = (gsize)stride * self->height;
     return TRUE;
@@ -346,6 +401,52 @@ static GstFlowReturn start_streaming(GstZelvikSrc* self) {
     return GST_FLOW_OK;
 }
 
+/* The running time at which the library's read of a frame finished: its CLOCK_MONOTONIC arrival on the
+ * pipeline's clock (the same time on the system clock that GStreamer runs on by default). */
+static GstClockTime arrival_running_time(GstZelvikSrc* self, int64_t arrival_ns) {
+    GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
+    if (clock == NULL) return GST_CLOCK_TIME_NONE;
+    GstClockTime at = (GstClockTime)arrival_ns;
+    GstClockType type = GST_CLOCK_TYPE_REALTIME;
+    if (GST_IS_SYSTEM_CLOCK(clock)) g_object_get(clock, "clock-type", &type, NULL);
+    if (!GST_IS_SYSTEM_CLOCK(clock) || type != GST_CLOCK_TYPE_MONOTONIC) {
+        /* Another clock: the frame's age taken from its time now. */
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t age = (int64_t)now.tv_sec * 1000000000 + now.tv_nsec - arrival_ns;
+        const GstClockTime clock_now = gst_clock_get_time(clock);
+        at = age > 0 && (GstClockTime)age < clock_now ? clock_now - (GstClockTime)age : clock_now;
+    }
+    gst_object_unref(clock);
+    const GstClockTime base = gst_element_get_base_time(GST_ELEMENT(self));
+    return at > base ? at - base : 0;
+}
+
+/* Frames lost between the buffer pushed before and the one of `facts`: what the library lost (its totals
+ * say at which stage) and the frames it handed out that were passed over here. Posted as GStreamer sources
+ * report what they drop: the buffer marked as a discontinuity, a QoS message with the stream's counts, and
+ * a gap event over the time the lost frames would have filled. */
+static void report_lost(GstZelvikSrc* self, GstBuffer* buffer, const ZelvikFrameFacts* facts) {
+    const guint64 lost = facts->sequence - self->facts.sequence - 1;
+    if (lost == 0) return;
+    self->lost += lost;
+    GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    GstClockTime start = GST_CLOCK_TIME_NONE, duration = GST_CLOCK_TIME_NONE;
+    if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(self->last_pts) && pts > self->last_pts) {
+        /* The lost frames lie between the two buffers, evenly as far as anyone knows. */
+        const GstClockTime step = (pts - self->last_pts) / (lost + 1);
+        start = self->last_pts + step;
+        duration = pts - start;
+    }
+    GstMessage* qos = gst_message_new_qos(GST_OBJECT(self), TRUE, start, start, start, duration);
+    gst_message_set_qos_stats(qos, GST_FORMAT_BUFFERS, self->frames, self->lost);
+    gst_element_post_message(GST_ELEMENT(self), qos);
+    /* A gap event follows a segment: there is one once a buffer went out. */
+    if (self->frames > 0 && GST_CLOCK_TIME_IS_VALID(start))
+        gst_pad_push_event(GST_BASE_SRC_PAD(self), gst_event_new_gap(start, duration));
+}
+
 /* Waits until the current queue has a message, the element is unlocked or the timeout passes. */
 typedef enum { WAIT_MESSAGE, WAIT_UNLOCKED, WAIT_TIMEOUT } WaitResult;
 
@@ -377,13 +478,6 @@ static GstFlowReturn gst_zelvik_src_create(GstPushSrc* push, GstBuffer** out) {
             case WAIT_MESSAGE:
                 break;
         }
-        GstClockTime arrival = GST_CLOCK_TIME_NONE;
-        GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
-        if (clock != NULL) {
-            arrival = gst_clock_get_time(clock);
-            gst_object_unref(clock);
-        }
-
         GstBuffer* next = NULL;
         GstMapInfo next_map;
         if (!take_target(self, &next, &next_map)) return GST_FLOW_FLUSHING;
@@ -428,15 +522,25 @@ static GstFlowReturn gst_zelvik_src_create(GstPushSrc* push, GstBuffer** out) {
             uint16_t* samples = (uint16_t*)filled_map.data;
             for (gsize i = 0; i < filled_map.size / 2; ++i) samples[i] = GUINT16_TO_LE(GUINT16_FROM_LE(samples[i]) << 6);
         }
+        /* The library never writes this buffer again: the facts of its frame stay as they are. */
+        ZelvikFrameFacts facts = {.size = sizeof facts};
+        const gboolean known = ZelvikFrame_GetFacts(self->handle, filled_map.data, &facts) == 1 &&
+                               facts.sequence > self->facts.sequence;
         gst_buffer_unmap(filled, &filled_map);
-        if (arrival != GST_CLOCK_TIME_NONE) {
-            const GstClockTime base = gst_element_get_base_time(GST_ELEMENT(self));
-            GST_BUFFER_PTS(filled) = arrival > base ? arrival - base : 0;
-        }
         GST_BUFFER_DTS(filled) = GST_CLOCK_TIME_NONE;
-        GST_BUFFER_OFFSET(filled) = self->frames++;
-        GST_BUFFER_OFFSET_END(filled) = self->frames;
+        if (known) {
+            GST_BUFFER_PTS(filled) = arrival_running_time(self, facts.arrivalNs);
+            GST_BUFFER_OFFSET(filled) = facts.sequence;
+            GST_BUFFER_OFFSET_END(filled) = facts.sequence + 1;
+            report_lost(self, filled, &facts);
+            self->last_pts = GST_BUFFER_PTS(filled);
+        }
+        /* What the stats property reads, under the object lock. */
+        GST_OBJECT_LOCK(self);
+        if (known) self->facts = facts;
+        self->frames++;
         self->skipped += (guint64)(delivered - 1);
+        GST_OBJECT_UNLOCK(self);
         *out = filled;
         return GST_FLOW_OK;
     }
@@ -508,6 +612,19 @@ static double read_factor(GstZelvikSrc* self, int filter, double fallback) {
     return value >= 0 ? value / 100.0 : fallback;
 }
 
+/* The stream's totals: the library's, with the frames passed over here counted as not taken. */
+static GstStructure* stream_stats(GstZelvikSrc* self) {
+    ZelvikStreamStats stats = {.size = sizeof stats};
+    if (self->handle == 0 || !ZelvikStream_GetStats(self->handle, &stats)) memset(&stats, 0, sizeof stats);
+    return gst_structure_new("application/x-zelvik-stats", "frames-read", G_TYPE_UINT64, (guint64)stats.framesRead,
+                             "frames-unread", G_TYPE_UINT64, (guint64)stats.framesUnread, "frames-overwritten",
+                             G_TYPE_UINT64, (guint64)stats.framesOverwritten, "frames-dropped", G_TYPE_UINT64,
+                             (guint64)stats.framesDropped, "frames-processed", G_TYPE_UINT64,
+                             (guint64)stats.framesProcessed, "frames-not-taken", G_TYPE_UINT64,
+                             (guint64)stats.framesNotTaken + self->skipped, "frames-pushed", G_TYPE_UINT64,
+                             self->frames, "last-sequence", G_TYPE_UINT64, (guint64)self->facts.sequence, NULL);
+}
+
 static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     GstZelvikSrc* self = GST_ZELVIK_SRC(object);
     GST_OBJECT_LOCK(self);
@@ -527,6 +644,7 @@ static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value
         case PROP_SUBSAMPLE: g_value_set_int(value, self->subsample); break;
         case PROP_TIMEOUT: g_value_set_uint(value, self->timeout_ms); break;
         case PROP_GRAY_MODE: g_value_set_enum(value, self->gray_mode); break;
+        case PROP_STATS: g_value_take_boxed(value, stream_stats(self)); break;
         default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -603,6 +721,12 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
     g_object_class_install_property(object, PROP_GRAY_MODE,
         g_param_spec_enum("gray-mode", "Gray mode", "What GRAY8 frames show (GRAY16_LE is always the mosaic)",
                           gray_mode_type(), GRAY_MODE_LUMINANCE, live));
+    g_object_class_install_property(object, PROP_STATS,
+        g_param_spec_boxed("stats", "Statistics",
+                           "Where the frames of the stream went: frames-read, frames-unread (estimated), "
+                           "frames-overwritten, frames-dropped, frames-processed, frames-not-taken (by no one, or "
+                           "passed over here), frames-pushed, last-sequence",
+                           GST_TYPE_STRUCTURE, G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
 
     gst_element_class_set_static_metadata(element, "Zelvik Q77RX camera source", "Source/Video",
                                           "Streams frames from a Zelvik Q77RX camera",

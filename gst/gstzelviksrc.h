@@ -37,7 +37,13 @@ struct _GstZelvikSrc {
     GstBuffer* target; /* the buffer the library is writing frames into, mapped */
     GstMapInfo target_map;
     gboolean streaming;
-    guint64 frames, skipped;
+    gboolean bayer;   /* the caps are video/x-bayer: the 8-bit mosaic */
+    /* written on the streaming thread; frames, skipped and facts under the object lock (the stats) */
+    guint64 frames;         /* buffers pushed */
+    guint64 skipped;        /* frames handed out by the library and passed over here */
+    guint64 lost;           /* frames lost before the buffers pushed, at any stage */
+    ZelvikFrameFacts facts; /* of the last buffer pushed */
+    GstClockTime last_pts;
 };
 
 G_END_DECLS

@@ -345,6 +345,82 @@ ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
  * frame. Read it when the message arrives: the next frame's message replaces it. */
 ZELVIK_API int ZelvikFrame_ArrivalTime(int handle, int64_t* nanoseconds);
 
+/* ---- Extension: every frame's facts, and where the frames of a stream went ---- */
+/* A stream starts with Zelvik_StartPreview (also through Zelvik_Preview, Zelvik_CallBackPreview and
+ * Zelvik_Record), with Zelvik_Capture (single frames until Zelvik_StopPreview), and with a
+ * Zelvik_SnapShot outside both (a stream of one frame). It numbers every frame the library reads from the
+ * camera: 1, 2, 3, ... A frame read reaches the application, or is lost at exactly one of these stages:
+ *   overwritten  read, and replaced in the library's frame ring before the frame path took it (exact);
+ *   dropped      taken by the frame path and discarded unprocessed: the capture window changed under it
+ *                while streaming (exact);
+ *   not taken    processed, but handed to no one: no frame message was posted for it (no message target,
+ *                a full message queue, an application buffer too small for it) and no Zelvik_GetImage or
+ *                Zelvik_SnapShot copied it before the next frame replaced it (exact);
+ * and frames the camera finished that the library never read are counted apart:
+ *   unread       estimated from the time between two reads in the sensor's frame periods: exact while the
+ *                reads keep pace with the camera; an interruption (a transfer the camera held, a setter's
+ *                pause, a late read) is counted to within one frame (docs/capture.md).
+ * A frame is handed to the application when its MSG_CAMERA_FRAME is posted, and when Zelvik_GetImage or
+ * Zelvik_SnapShot copies it. */
+
+/* One frame handed to the application. Set size to sizeof(ZelvikFrameFacts) (72) before the call. */
+typedef struct ZelvikFrameFacts {
+    uint32_t size;
+    uint32_t reserved;        /* 0 */
+    uint64_t sequence;        /* the frame's number in its stream */
+    int64_t arrivalNs;        /* CLOCK_MONOTONIC: when the library's read of it finished */
+    /* Frames lost between the frame handed out before this one in the stream (or the stream's start) and
+     * this one, by stage: sequence - previous sequence - 1 = lostOverwritten + lostDropped + lostNotTaken. */
+    uint32_t lostOverwritten; /* exact */
+    uint32_t lostDropped;     /* exact */
+    uint32_t lostNotTaken;    /* exact */
+    uint32_t lostUnread;      /* estimate: not counted in the sequence */
+    /* The same stages over all frames of the stream before this one: the difference between two frames'
+     * totals is what was lost between them, also when frames in between were handed out. */
+    uint64_t totalOverwritten;
+    uint64_t totalDropped;
+    uint64_t totalNotTaken;
+    uint64_t totalUnread;
+} ZelvikFrameFacts;
+
+/* The facts of a frame handed to the application: with buffer NULL, of the last one the stream handed out
+ * (read it when the frame message arrives, or right after Zelvik_GetImage or Zelvik_SnapShot returns);
+ * with an application buffer, of the last frame the library copied into that buffer (a
+ * Zelvik_CallBackPreview buffer, or that of a Zelvik_GetImage or Zelvik_SnapShot), known for the last four
+ * buffers it wrote. So a program that hands the library a fresh buffer with Zelvik_CallBackPreview before it
+ * reads the previous one learns which frame that one holds, however many frames arrived meanwhile.
+ * 1 and *facts filled; 0 for an unknown handle, a null facts, a size below 72, no frame handed out in the
+ * current or last stream, or a buffer the library wrote no frame of it into (nothing written then).
+ * Any thread may call it. */
+ZELVIK_API int ZelvikFrame_GetFacts(int handle, const void* buffer, ZelvikFrameFacts* facts);
+
+/* The current or last stream, counted since it started. Set size to sizeof(ZelvikStreamStats) (88). */
+typedef struct ZelvikStreamStats {
+    uint32_t size;
+    int32_t streaming;          /* 1 while the stream runs (streaming or single frames), 0 once it stopped */
+    uint64_t framesRead;        /* exact: frames the library read from the camera (the newest sequence) */
+    uint64_t framesUnread;      /* estimate: frames the camera finished that the library never read */
+    uint64_t framesOverwritten; /* exact */
+    uint64_t framesDropped;     /* exact */
+    uint64_t framesProcessed;   /* exact: frames the frame path finished */
+    uint64_t framesHandedOut;   /* exact: frames handed to the application */
+    uint64_t framesNotTaken;    /* exact: framesProcessed - framesHandedOut (while streaming, this includes the
+                                   frame processed a moment ago whose message is being posted) */
+    /* framesRead - framesOverwritten - framesDropped - framesProcessed (0..3) frames were read and not yet
+     * taken (still in the ring, or being processed); 0 once the stream stopped with every frame taken. */
+    /* The recording of this camera (the same as ZelvikRec_GetStatus): */
+    uint32_t recordProcessed;   /* frames finished for the recording */
+    uint32_t recordWritten;     /* of those, in the file */
+    uint32_t recordSkipped;     /* of those, not recorded: the recorder's queue was full (exact) */
+    uint32_t recordQueued;      /* of those, waiting to be written (left unwritten once it ended) */
+    int32_t recording;          /* 1 while a recording runs */
+    uint32_t reserved;          /* 0 */
+} ZelvikStreamStats;
+
+/* Fills *stats: 1. 0 for an unknown handle, a null stats or a size below 88 (nothing written). Before any
+ * stream every count is 0. Any thread may call it while the camera streams. */
+ZELVIK_API int ZelvikStream_GetStats(int handle, ZelvikStreamStats* stats);
+
 /* ---- Extension: cameras on disks the program provides ---- */
 /* Disks a handle looks for its cameras on instead of the system's USB disks: an emulator in the process,
  * a replay, a test. The library applies the same rules as to the system's disks (identity, drives 1..4,

@@ -29,17 +29,18 @@ public:
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
 
-    void Post(const ZelvikMessage& m) {
+    bool Post(const ZelvikMessage& m) {
         {
             std::lock_guard lock(mutex_);
             if (messages_.size() >= static_cast<size_t>(kMessageQueueCapacity)) {
                 ++dropped_;
-                return;
+                return false;
             }
             messages_.push_back(m);
             if (messages_.size() == 1) SignalFd(true);
         }
         cv_.notify_one();
+        return true;
     }
 
     int Get(ZelvikMessage* out, int timeoutMs) {
@@ -105,9 +106,9 @@ public:
     ~X11Poster() {
         if (connection_) xcb_disconnect(connection_);
     }
-    void Post(ZELVIK_HWND window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    bool Post(ZELVIK_HWND window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
         std::lock_guard lock(mutex_);
-        if (!Connect()) return;
+        if (!Connect()) return false;
         xcb_client_message_event_t event;
         std::memset(&event, 0, sizeof event);
         event.response_type = XCB_CLIENT_MESSAGE;
@@ -123,6 +124,7 @@ public:
                        reinterpret_cast<const char*>(&event));
         xcb_flush(connection_);
         while (xcb_generic_event_t* e = xcb_poll_for_event(connection_)) free(e);
+        return true;
     }
 
 private:
@@ -159,13 +161,13 @@ bool IsMessageQueue(ZELVIK_HWND target) {
     return (target & kQueueTag) == kQueueTag && FindQueue(target) != nullptr;
 }
 
-void PostToTarget(ZELVIK_HWND target, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (target == 0) return;
+bool PostToTarget(ZELVIK_HWND target, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (target == 0) return false;
     if ((target & kQueueTag) == kQueueTag) {
-        if (auto queue = FindQueue(target)) queue->Post(ZelvikMessage{message, wParam, lParam});
-        return;
+        const auto queue = FindQueue(target);
+        return queue && queue->Post(ZelvikMessage{message, wParam, lParam});
     }
-    if (target <= 0xFFFFFFFFu) Poster().Post(target, message, wParam, lParam);
+    return target <= 0xFFFFFFFFu && Poster().Post(target, message, wParam, lParam);
 }
 
 ZELVIK_HWND CreateMessageQueue() {

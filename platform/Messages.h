@@ -8,8 +8,9 @@
 namespace zelvik {
 
 // Posts a message to a target (a queue of ZelvikMsg_CreateQueue, an X11 window id, or 0 for none).
-// Never blocks: a message for a full queue is dropped and counted; an unknown target drops it.
-void PostToTarget(ZELVIK_HWND target, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Never blocks: a message for a full queue is dropped and counted; an unknown target drops it. True when
+// the message went out: queued, or sent to the X server (which may still find the window gone).
+bool PostToTarget(ZELVIK_HWND target, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Queue operations behind the ZelvikMsg_* exports.
 ZELVIK_HWND CreateMessageQueue();

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "emulator/Scene.h"
 #include "include/ZelvikSdk.h"
 #include "tests/support/FuseEmulator.h"
 #include "tests/support/TempDir.h"
@@ -40,14 +41,6 @@ inline bool NextFrame(ZELVIK_HWND queue) {
     return false;
 }
 
-// The emulator's counter scene: every pixel of frame n is 16 + 29 n mod 224. The frame number mod 224
-// of a level, or -1 for a level the scene never gives.
-inline int CounterResidue(int level) {
-    for (int n = 0; n < 224; ++n) {
-        if (16 + n * 29 % 224 == level) return n;
-    }
-    return -1;
-}
 
 // A line of the emulator's frame log (zelvik-emulator --frame-log).
 struct ReadyFrame {
@@ -71,7 +64,7 @@ inline std::vector<ReadyFrame> ReadFrameLog(const std::string& path, int camera)
 // number matches the picture's level (224 frames take 16 s at the sensor's rate, far longer than any
 // frame stays on its way). Null when none matches.
 inline const ReadyFrame* MatchFrame(const std::vector<ReadyFrame>& log, int level, int64_t receivedNs) {
-    const int residue = CounterResidue(level);
+    const int residue = emu::CounterSceneFrame(level);
     if (residue < 0) return nullptr;
     for (auto it = log.rbegin(); it != log.rend(); ++it) {
         if (it->readyNs <= receivedNs && static_cast<int>(it->frame % 224) == residue) return &*it;

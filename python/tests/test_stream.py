@@ -1,7 +1,9 @@
 """Streaming: frames as they arrive, owned by Python, through a descriptor that poll loops and asyncio use."""
 
 import asyncio
+import ctypes
 import hashlib
+import time
 import tracemalloc
 
 import numpy as np
@@ -170,3 +172,59 @@ def test_listing_cameras_while_streaming_leaves_the_stream_alone(start_emulator)
                 frame = stream.read()
             red = frame[48, 162].astype(int)
             assert red[0] > 128 and red[1] < 25 and red[2] < 25
+
+
+def counter_frame(frame):
+    """The counter scene's frame number (mod 224) from its level 16 + 29 n mod 224."""
+    level = int(frame[frame.shape[0] // 2, frame.shape[1] // 2])
+    return next(n for n in range(224) if 16 + n * 29 % 224 == level)
+
+
+def test_frames_carry_the_librarys_facts_and_the_stream_its_totals(start_emulator):
+    # The counter scene names each frame in its pixels; a slow reader leaves frames to be passed over.
+    start_emulator("--scene", "counter", "--fps", "40")
+    with zelvik.Camera() as cam:
+        cam.bits, cam.gray_mode, cam.roi = 8, "bayer", (0, 0, 64, 48)
+        library = zelvik.library()
+        with cam.stream() as stream:
+            frames = []
+            for frame in stream:
+                assert isinstance(frame, zelvik.Frame) and frame.meta is not None
+                frames.append((frame.meta, counter_frame(frame)))
+                if len(frames) == 20:
+                    break
+                if len(frames) % 4 == 0:
+                    time.sleep(0.2)
+        stats = stream.stats
+        c_stats = zelvik._lib.StreamStats(size=ctypes.sizeof(zelvik._lib.StreamStats))
+        assert library.ZelvikStream_GetStats(cam._handle, ctypes.byref(c_stats)) == 1
+
+    first = frames[0][0]
+    offset = (frames[0][1] - first.sequence) % 224
+    lost = zelvik.Lost(0, 0, 0, 0)
+    for (before, _), (meta, pixels) in zip(frames, frames[1:]):
+        # the sequence is the library's count of the camera's frames: the pixels name the same frame
+        assert (meta.sequence + offset) % 224 == pixels
+        assert meta.sequence - before.sequence - 1 == meta.lost.overwritten + meta.lost.dropped + meta.lost.not_taken
+        assert before.time < meta.time <= time.monotonic()
+        lost = zelvik.Lost(*(a + b for a, b in zip(lost, meta.lost)))
+    assert first.sequence - 1 == sum(first.lost[:3])
+    assert lost.not_taken >= stream.skipped > 0, "the pauses made the stream pass frames over"
+    # the stream's totals are the library's, with the frames it passed over counted as not taken
+    assert stats.read == c_stats.framesRead >= frames[-1][0].sequence
+    assert (stats.overwritten, stats.dropped, stats.unread) == (
+        c_stats.framesOverwritten, c_stats.framesDropped, c_stats.framesUnread)
+    assert stats.not_taken == c_stats.framesNotTaken + stream.skipped
+    assert stats.taken == 20 == stream.frames
+    assert stats.processed == c_stats.framesProcessed == c_stats.framesHandedOut + c_stats.framesNotTaken
+    # what the frames say they lost is what the stream lost before its last frame
+    last = frames[-1][0]
+    assert last.sequence - 20 == sum(lost[:3]) + sum(first.lost[:3])
+
+
+def test_a_snapshot_is_frame_1_of_its_own_stream(camera):
+    camera.subsample = 4
+    for _ in range(2):
+        frame = camera.snap()
+        assert frame.meta.sequence == 1 and frame.meta.lost == (0, 0, 0, 0)
+        assert frame.meta.time <= time.monotonic()

@@ -10,11 +10,12 @@
                 ...
 """
 
-from ._camera import CAMERA_LOST, ERROR_TEXTS, NO_CAMERA, NOT_ALLOWED, Camera, Stream, ZelvikError, cameras
+from ._camera import (CAMERA_LOST, ERROR_TEXTS, NO_CAMERA, NOT_ALLOWED, Camera, Frame, FrameMeta, Lost, Stream,
+                      StreamStats, ZelvikError, cameras)
 from ._lib import library
 
-__all__ = ["Camera", "Stream", "ZelvikError", "ERROR_TEXTS", "NOT_ALLOWED", "NO_CAMERA", "CAMERA_LOST", "cameras",
-           "library_version"]
+__all__ = ["Camera", "Stream", "Frame", "FrameMeta", "Lost", "StreamStats", "ZelvikError", "ERROR_TEXTS",
+           "NOT_ALLOWED", "NO_CAMERA", "CAMERA_LOST", "cameras", "library_version"]
 __version__ = "1.0.0"
 
 

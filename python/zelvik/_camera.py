@@ -6,6 +6,7 @@ import select
 import sys
 import time
 import weakref
+from typing import NamedTuple
 
 import numpy as np
 
@@ -85,6 +86,73 @@ def to_array(buffer, width, height, bits, order="RGB"):
     if order == "BGR":
         return pixels[..., :3]
     raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
+
+
+class Lost(NamedTuple):
+    """Frames lost before a frame, by where: read and replaced in the library's ring before its frame path
+    took them; dropped because the capture window changed under them; processed but not taken (handed to
+    no one, or passed over by the stream, which takes the newest frame); and the camera's frames the
+    library never read (an estimate, not counted in the sequence). The first three are exact."""
+    overwritten: int
+    dropped: int
+    not_taken: int
+    unread: int
+
+
+class FrameMeta(NamedTuple):
+    """What the library knows of a frame: `sequence` numbers every frame it read from the camera since the
+    stream started (1 first), `time` is when its read finished on time.monotonic()'s clock, `lost` the
+    frames lost between the frame taken before it and this one (so sequence - previous sequence - 1 =
+    lost.overwritten + lost.dropped + lost.not_taken)."""
+    sequence: int
+    time: float
+    lost: Lost
+
+
+class StreamStats(NamedTuple):
+    """Where the frames of a stream went, counted since it started. Exact but for `unread`: frames read
+    from the camera (`read`), the camera's frames never read (`unread`, estimated), read frames replaced
+    in the ring (`overwritten`), dropped, processed, processed frames not taken (`not_taken`: handed to
+    no one, or passed over by the stream) and frames the stream handed out (`taken`)."""
+    read: int
+    unread: int
+    overwritten: int
+    dropped: int
+    processed: int
+    not_taken: int
+    taken: int
+
+
+class Frame(np.ndarray):
+    """A frame as an array (a NumPy ndarray in every respect) with `meta`, its FrameMeta (None for arrays
+    made from it by arithmetic, which are no frame of the camera's)."""
+
+    meta = None
+
+    def __array_finalize__(self, obj):
+        self.meta = getattr(obj, "meta", None)
+
+
+def _facts(lib, handle, buffer=None):
+    """The library's facts of the frame handed out last, or of the frame in `buffer`; None without one."""
+    facts = _lib.FrameFacts(size=ctypes.sizeof(_lib.FrameFacts))
+    pointer = buffer.ctypes.data if buffer is not None else None
+    return facts if lib.ZelvikFrame_GetFacts(handle, pointer, ctypes.byref(facts)) == 1 else None
+
+
+_NO_TOTALS = _lib.FrameFacts()
+
+
+def _meta(facts, previous):
+    """The FrameMeta of a frame whose facts are `facts`, taken after the frame of `previous` (facts, or
+    None for the stream's first); frames the library handed out in between count as not taken."""
+    before = previous or _NO_TOTALS
+    overwritten = facts.totalOverwritten - before.totalOverwritten
+    dropped = facts.totalDropped - before.totalDropped
+    # Frames neither replaced nor dropped were processed and not taken: by no one, or passed over here.
+    not_taken = facts.sequence - before.sequence - 1 - overwritten - dropped
+    lost = Lost(overwritten, dropped, not_taken, facts.totalUnread - before.totalUnread)
+    return FrameMeta(facts.sequence, facts.arrivalNs / 1e9, lost)
 
 
 # Cameras open in this process. Opening a handle writes the stored sensor settings to the first camera,
@@ -392,7 +460,8 @@ class Camera(_Closing):
     def snap(self, order="RGB"):
         """One new frame, taken now: an array of shape (h, w) for gray or (h, w, 3) in `order` ("RGB", or
         "BGR" as OpenCV takes it); uint8 in the 8-, 24- and 32-bit modes, uint16 with 10-bit samples in the
-        16-, 48- and 64-bit modes. The array owns its memory (through its base)."""
+        16-, 48- and 64-bit modes. The array owns its memory (through its base); it is a Frame, whose `meta`
+        holds its facts (a snapshot is a stream of one frame: sequence 1)."""
         if order not in ("RGB", "BGR"):
             raise ValueError(f"channel order {order!r} is not 'RGB' or 'BGR'")
         if self._stream is not None:
@@ -400,7 +469,10 @@ class Camera(_Closing):
         width, height, bits, size = self._frame_bytes()
         buffer = np.empty(size, np.uint8)
         self._call("taking a frame", self._lib.Zelvik_SnapShot, buffer.ctypes.data, size, 1)
-        return to_array(buffer, width, height, bits, order)
+        frame = to_array(buffer, width, height, bits, order).view(Frame)
+        facts = _facts(self._lib, self._handle, buffer)
+        frame.meta = _meta(facts, None) if facts is not None else None
+        return frame
 
     def stream(self, timeout=10.0, order="RGB"):
         """Starts streaming and returns the Stream: iterate it for frames as they arrive (each an array as
@@ -474,6 +546,7 @@ class Stream(_Closing):
 
     def __init__(self, camera, timeout, order="RGB"):
         self._camera = camera
+        self._handle = camera._handle
         self._lib = camera._lib
         self.timeout = timeout
         self._order = order
@@ -482,6 +555,7 @@ class Stream(_Closing):
         self.skipped = 0  # frames the library delivered that were overwritten before they were taken
         self.failed = 0   # frames the library could not read from the camera (error 8)
         self.arrival = None  # time.monotonic() when the last frame handed out was seen
+        self._facts = None  # the library's facts of the last frame handed out
         self._queues = []
         self._epoll = select.epoll()
         self._width, self._height, self._bits, self._size = camera._frame_bytes()
@@ -546,7 +620,25 @@ class Stream(_Closing):
         self.skipped += delivered - 1
         self.frames += 1
         self.arrival = time.monotonic()
-        return to_array(buffer, self._width, self._height, self._bits, self._order)
+        frame = to_array(buffer, self._width, self._height, self._bits, self._order).view(Frame)
+        # The library never writes this buffer again: its facts are those of the frame it holds.
+        facts = _facts(self._lib, self._camera._handle, buffer)
+        if facts is not None:
+            frame.meta = _meta(facts, self._facts)
+            self._facts = facts
+        return frame
+
+    @property
+    def stats(self):
+        """The stream's totals (StreamStats), as the library counts them, with the frames this stream passed
+        over counted as not taken. Readable while streaming and after close() (until the camera streams
+        again)."""
+        handle = self._camera._handle if self._camera is not None else self._handle
+        stats = _lib.StreamStats(size=ctypes.sizeof(_lib.StreamStats))
+        if not handle or self._lib.ZelvikStream_GetStats(handle, ctypes.byref(stats)) != 1:
+            raise ValueError("the camera is closed")
+        return StreamStats(stats.framesRead, stats.framesUnread, stats.framesOverwritten, stats.framesDropped,
+                           stats.framesProcessed, stats.framesNotTaken + self.skipped, self.frames)
 
     def _free_buffer(self):
         """A buffer no frame array refers to (a frame's base is its buffer): the only references left are

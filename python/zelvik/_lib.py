@@ -73,6 +73,43 @@ class SensorInfo(ctypes.Structure):
     ]
 
 
+class FrameFacts(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("reserved", ctypes.c_uint32),
+        ("sequence", ctypes.c_uint64),
+        ("arrivalNs", ctypes.c_int64),
+        ("lostOverwritten", ctypes.c_uint32),
+        ("lostDropped", ctypes.c_uint32),
+        ("lostNotTaken", ctypes.c_uint32),
+        ("lostUnread", ctypes.c_uint32),
+        ("totalOverwritten", ctypes.c_uint64),
+        ("totalDropped", ctypes.c_uint64),
+        ("totalNotTaken", ctypes.c_uint64),
+        ("totalUnread", ctypes.c_uint64),
+    ]
+
+
+class StreamStats(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("streaming", ctypes.c_int32),
+        ("framesRead", ctypes.c_uint64),
+        ("framesUnread", ctypes.c_uint64),
+        ("framesOverwritten", ctypes.c_uint64),
+        ("framesDropped", ctypes.c_uint64),
+        ("framesProcessed", ctypes.c_uint64),
+        ("framesHandedOut", ctypes.c_uint64),
+        ("framesNotTaken", ctypes.c_uint64),
+        ("recordProcessed", ctypes.c_uint32),
+        ("recordWritten", ctypes.c_uint32),
+        ("recordSkipped", ctypes.c_uint32),
+        ("recordQueued", ctypes.c_uint32),
+        ("recording", ctypes.c_int32),
+        ("reserved", ctypes.c_uint32),
+    ]
+
+
 class Message(ctypes.Structure):
     _fields_ = [
         ("message", ctypes.c_uint32),
@@ -119,6 +156,8 @@ _PROTOTYPES = {
     "ZelvikLib_ColorMode": (_int, [_int, ctypes.POINTER(ColorModeInfo)]),
     "ZelvikLib_SensorInfo": (_int, [ctypes.POINTER(SensorInfo)]),
     "ZelvikLib_LinePeriodUs": (ctypes.c_double, [_int, _int]),
+    "ZelvikFrame_GetFacts": (_int, [_int, ctypes.c_void_p, ctypes.POINTER(FrameFacts)]),
+    "ZelvikStream_GetStats": (_int, [_int, ctypes.POINTER(StreamStats)]),
     "ZelvikMsg_CreateQueue": (HWND, []),
     "ZelvikMsg_Get": (_int, [HWND, ctypes.POINTER(Message), _int]),
     "ZelvikMsg_Fd": (_int, [HWND]),

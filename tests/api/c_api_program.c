@@ -17,6 +17,8 @@ int main(void) {
     ZelvikFilterInfo filter;
     ZelvikColorModeInfo mode;
     ZelvikSensorInfo sensor;
+    ZelvikFrameFacts facts;
+    ZelvikStreamStats stats;
     int handle, ok = 0;
 
     CHECK(Zelvik_GetDllVersion() == 19793177);
@@ -39,6 +41,14 @@ int main(void) {
     CHECK(Zelvik_SetColorMode(handle, 24) == 1);
     CHECK(Zelvik_GetColorMode(handle) == 24);
     CHECK(Zelvik_GetRealExposureTime(handle, &ok) >= 0 && ok == 1);
+    /* Frame facts and stream statistics before any stream: no frame, every count 0. */
+    memset(&facts, 0, sizeof facts);
+    facts.size = sizeof facts;
+    CHECK(sizeof facts == 72 && sizeof stats == 88);
+    CHECK(ZelvikFrame_GetFacts(handle, NULL, &facts) == 0 && facts.sequence == 0);
+    memset(&stats, 0xFF, sizeof stats);
+    stats.size = sizeof stats;
+    CHECK(ZelvikStream_GetStats(handle, &stats) == 1 && stats.framesRead == 0 && stats.streaming == 0);
     /* The unsupported call posted its error too. */
     while (ZelvikMsg_Get(queue, &message, 0) == 1) {
         if (message.message == MSG_CAMERA_ERROR && message.lParam == ZELVIK_ERR_UNSUPPORTED) ok = 2;

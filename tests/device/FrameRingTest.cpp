@@ -176,6 +176,30 @@ TEST_F(FrameRingTest, LoopFillsTheSlotAfterTheNewestAndGoesAroundALease) {
     EXPECT_EQ(ring->CopyLatestFrame(frame.data()), DeviceResult::Failed);
 }
 
+// A lease counts the frames the loop stored after the consumer's previous frame and before this one:
+// replaced in the ring, never taken. A frame taken again (CopyLatestFrame) replaced none.
+TEST_F(FrameRingTest, LeasesCountTheFramesReplacedBeforeThem) {
+    ASSERT_EQ(ring->StartContinuous(), DeviceResult::Done);
+    const struct Step {
+        int framesStored;  // before the lease
+        int sequence, overwritten;
+    } steps[] = {{1, 1, 0}, {1, 2, 0}, {4, 6, 3}, {0, 6, 0}, {2, 8, 1}};
+    for (const Step& step : steps) {
+        for (int i = 0; i < step.framesStored; ++i) StepOneFrame();
+        const FrameLease lease = ring->LeaseLatestFrame();
+        ASSERT_TRUE(lease);
+        EXPECT_EQ(lease.Sequence(), step.sequence);
+        EXPECT_EQ(lease.Overwritten(), step.overwritten) << "lease of frame " << step.sequence;
+        EXPECT_EQ(lease.Bits()[0], step.sequence) << "the frame of that read";
+    }
+    EXPECT_EQ(ring->FramesRead(), 8);
+    ring->Stop();
+    EXPECT_EQ(ring->FramesRead(), 8) << "kept after the stop, for the stream's statistics";
+    transport.Hold();
+    ASSERT_EQ(ring->StartContinuous(), DeviceResult::Done);
+    EXPECT_EQ(ring->FramesRead(), 0) << "a new start counts afresh";
+}
+
 // While a Pause lives the loop reads nothing; the pause waits for the read in progress, never splits it.
 // Lifting it lets the loop go on, unless a transfer failed meanwhile: then the stream ends in the error
 // state, as after a failed frame read.

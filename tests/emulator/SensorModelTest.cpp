@@ -28,6 +28,8 @@ TEST(SensorModel, TheEmulatorsSensorIsTheLibrarys) {
         {"column size register", sensor::kColumnSizeRegister, reg::kColumnSize},
         {"horizontal blank register", sensor::kHorizontalBlankRegister, reg::kHorizontalBlank},
         {"vertical blank register", sensor::kVerticalBlankRegister, reg::kVerticalBlank},
+        // The frame period the library judges lost frames by counts the blanking the sensor powers up with.
+        {"vertical blank lines", sensor::kVerticalBlankLines, kResetVerticalBlank},
         {"exposure register", sensor::kExposureRegister, reg::kExposure},
         {"read mode register", sensor::kReadModeRegister, reg::kReadMode},
         {"vertical mirror bit", sensor::kMirrorVBit, kMirrorVerticalBit},

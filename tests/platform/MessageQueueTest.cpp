@@ -36,12 +36,15 @@ TEST(MessageQueueTest, DeliversInOrderAndTheFdIsReadableWhileMessagesWait) {
     EXPECT_EQ(ZelvikMsg_DestroyQueue(q), 0);
     EXPECT_EQ(ZelvikMsg_Get(q, &m, 0), -1);
     EXPECT_EQ(ZelvikMsg_Fd(q), -1);
-    PostToTarget(q, MSG_CAMERA_ERROR, 0, 1);  // a destroyed queue swallows posts
+    EXPECT_FALSE(PostToTarget(q, MSG_CAMERA_ERROR, 0, 1)) << "a destroyed queue swallows posts";
+    EXPECT_FALSE(PostToTarget(0, MSG_CAMERA_ERROR, 0, 1)) << "no target";
 }
 
 TEST(MessageQueueTest, AFullQueueDropsAndCountsWithoutBlockingThePoster) {
     const ZELVIK_HWND q = ZelvikMsg_CreateQueue();
-    for (int i = 0; i < kMessageQueueCapacity + 10; ++i) PostToTarget(q, MSG_CAMERA_ERROR, 0, i);
+    int posted = 0;
+    for (int i = 0; i < kMessageQueueCapacity + 10; ++i) posted += PostToTarget(q, MSG_CAMERA_ERROR, 0, i);
+    EXPECT_EQ(posted, kMessageQueueCapacity) << "a post says whether the queue took it";
     EXPECT_EQ(ZelvikMsg_Dropped(q), 10);
     ZelvikMessage m;
     int n = 0;

@@ -179,6 +179,17 @@ TEST_F(Tool, StreamStopsAfterTheFrameCountWithStatistics) {
     // The library's own rate exists only after its first whole second: before it there is none, not 0.
     const json& processed = summary["processed_fps"];
     EXPECT_TRUE(processed.is_null() || processed.get<double>() > 0) << processed;
+    // Where the stream's frames went: every frame processed was handed out (a frame message the queue
+    // took; one may have come after the sixth, before the stop), and every frame read was processed or
+    // lost at one stage (up to two may have been left in the ring at the stop).
+    const json& frames = summary["frames"];
+    EXPECT_GE(frames["handed_out"].get<uint64_t>(), 6u);
+    EXPECT_EQ(frames["processed"], frames["handed_out"]);
+    EXPECT_EQ(frames["not_taken"], 0);
+    const uint64_t accounted = frames["overwritten"].get<uint64_t>() + frames["dropped"].get<uint64_t>() +
+                               frames["processed"].get<uint64_t>();
+    EXPECT_GE(frames["read"].get<uint64_t>(), accounted);
+    EXPECT_LE(frames["read"].get<uint64_t>(), accounted + 2);
 }
 
 #ifdef ZELVIK_EMULATOR_PATH

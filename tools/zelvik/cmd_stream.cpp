@@ -38,10 +38,34 @@ std::string ProcessedText(const Counts& c) {
     return text;
 }
 
-nlohmann::json CountsJson(const char* type, double seconds, double deliveredFps, const Counts& c) {
+// Where the stream's frames went, as the library counts them (all exact but the camera's unread frames).
+ZelvikStreamStats StreamStats(int handle) {
+    ZelvikStreamStats s{};
+    s.size = sizeof s;
+    ZelvikStream_GetStats(handle, &s);
+    return s;
+}
+
+nlohmann::json StagesJson(const ZelvikStreamStats& s) {
+    return {{"read", s.framesRead},           {"unread_estimate", s.framesUnread}, {"overwritten", s.framesOverwritten},
+            {"dropped", s.framesDropped},     {"processed", s.framesProcessed},    {"handed_out", s.framesHandedOut},
+            {"not_taken", s.framesNotTaken}};
+}
+
+std::string StagesText(const ZelvikStreamStats& s) {
+    char text[160];
+    std::snprintf(text, sizeof text, "read %llu  lost: overwritten %llu, dropped %llu, not taken %llu, unread ~%llu",
+                  static_cast<unsigned long long>(s.framesRead), static_cast<unsigned long long>(s.framesOverwritten),
+                  static_cast<unsigned long long>(s.framesDropped), static_cast<unsigned long long>(s.framesNotTaken),
+                  static_cast<unsigned long long>(s.framesUnread));
+    return text;
+}
+
+nlohmann::json CountsJson(const char* type, double seconds, double deliveredFps, const Counts& c,
+                          const ZelvikStreamStats& stages) {
     return {{"type", type},           {"seconds", seconds},      {"delivered", c.delivered},
             {"delivered_fps", deliveredFps}, {"processed_fps", ProcessedJson(c)}, {"errors", c.errors},
-            {"skipped", c.skipped}};
+            {"skipped", c.skipped},   {"frames", StagesJson(stages)}};
 }
 
 }  // namespace
@@ -104,11 +128,12 @@ int Stream(Tool& tool, int frames, int subsample) {
             const double interval = std::chrono::duration<double>(now - lastReport).count();
             const double seconds = std::chrono::duration<double>(now - start).count();
             const double fps = (counts.delivered - reportedDelivered) / interval;
+            const ZelvikStreamStats stages = StreamStats(h);
             if (tool.options.json)
-                std::printf("%s\n", CountsJson("progress", seconds, fps, counts).dump().c_str());
+                std::printf("%s\n", CountsJson("progress", seconds, fps, counts, stages).dump().c_str());
             else
-                std::printf("%6.1f s  delivered %5.1f fps  processed %s  errors %d  skipped %d\n", seconds, fps,
-                            ProcessedText(counts).c_str(), counts.errors, counts.skipped);
+                std::printf("%6.1f s  delivered %5.1f fps  processed %s  errors %d  skipped %d  %s\n", seconds, fps,
+                            ProcessedText(counts).c_str(), counts.errors, counts.skipped, StagesText(stages).c_str());
             std::fflush(stdout);
             lastReport = now;
             reportedDelivered = counts.delivered;
@@ -116,13 +141,14 @@ int Stream(Tool& tool, int frames, int subsample) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     Zelvik_StopPreview(h);
+    const ZelvikStreamStats stages = StreamStats(h);
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
     counts.skipped = ZelvikMsg_Dropped(callbacks);
     ZelvikMsg_DestroyQueue(callbacks);
     const double fps = seconds > 0 ? counts.delivered / seconds : 0;
     if (tool.options.json) {
-        nlohmann::json summary = CountsJson("summary", seconds, fps, counts);
+        nlohmann::json summary = CountsJson("summary", seconds, fps, counts, stages);
         summary["width"] = width;
         summary["height"] = height;
         std::printf("%s\n", summary.dump().c_str());
@@ -131,8 +157,9 @@ int Stream(Tool& tool, int frames, int subsample) {
         char processed[40] = "";
         if (counts.processedFps > 0)
             std::snprintf(processed, sizeof processed, "; processed %.1f frames/s", counts.processedFps);
-        std::printf("%d frame(s) of %d x %d delivered in %.2f s (%.1f frames/s%s; errors %d; skipped %d)\n",
-                    counts.delivered, width, height, seconds, fps, processed, counts.errors, counts.skipped);
+        std::printf("%d frame(s) of %d x %d delivered in %.2f s (%.1f frames/s%s; errors %d; skipped %d)\n%s\n",
+                    counts.delivered, width, height, seconds, fps, processed, counts.errors, counts.skipped,
+                    StagesText(stages).c_str());
     }
     const bool complete = frames == 0 ? !lost && !stalled : counts.delivered == frames;
     return complete ? kExitOk : kExitFailed;
