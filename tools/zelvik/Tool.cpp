@@ -15,7 +15,7 @@ const char kExitCodeHelp[] =
     "Exit codes:\n"
     "  0  success\n"
     "  1  a library call failed (the error is printed)\n"
-    "  2  wrong command line (unknown command, option or setting name)\n"
+    "  2  wrong command line (unknown command, option or setting name; a value out of range)\n"
     "  3  no camera found (\"camera not present\"; `zelvik doctor` says why)\n"
     "  4  doctor found a problem\n"
     "  130  Ctrl-C ended record or dialog early: the file is finished, the dialog cancelled (143: SIGTERM)";
