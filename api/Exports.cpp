@@ -7,6 +7,7 @@
 #include "api/FilterValues.h"
 #include "api/HandleRegistry.h"
 #include "capture/CaptureEngine.h"
+#include "dialogs/DialogSession.h"
 #include "dialogs/InstanceDialogs.h"
 #include "instance/CameraInstance.h"
 #include "platform/Messages.h"
@@ -358,6 +359,20 @@ ZELVIK_API int ZelvikMsg_DestroyQueue(ZELVIK_HWND queue) { return zelvik::Destro
 // ---- Extension: recording status ----
 ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status) {
     return WithEngine(handle, 0, [=](CaptureEngine& e) { return e.GetRecordStatus(status); });
+}
+
+ZELVIK_API int ZelvikRec_Finish(int handle) {
+    return WithEngine(handle, 0, [](CaptureEngine& e) { return e.FinishRecording(); });
+}
+
+// ---- Extension: settings dialogs ----
+// Takes no handle lock: the export that opened the dialog holds its handle's while the dialog is open.
+ZELVIK_API int ZelvikDlg_CancelOpen(void) {
+    try {
+        return zelvik::CancelOpenDialogs();
+    } catch (...) {
+        return 0;
+    }
 }
 
 // ---- Extension: frame timing ----

@@ -101,6 +101,9 @@ public:
     int SaveImage(const char* fileName, int format);
     // The same with a wide name (not text, or longer than 1023 bytes: error 1).
     int SaveImageW(const wchar_t* fileName, int format);
+    // Ends the running recording at its next frame as its time would, with a finished file; streaming
+    // goes on. 0 when no recording runs (nothing reported).
+    int FinishRecording();
     // The current or last recording. A null status or a size below 40 (the layout before framesQueued):
     // error 9; framesQueued is filled for a size of sizeof(ZelvikRecordStatus) or more.
     int GetRecordStatus(ZelvikRecordStatus* status);

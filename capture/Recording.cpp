@@ -154,6 +154,12 @@ int CaptureEngine::SaveImageW(const wchar_t* fileName, int format) {
     return SaveImage(converted, format);
 }
 
+int CaptureEngine::FinishRecording() {
+    if (!recording_) return 0;
+    recorder_.EndAtNextFrame();
+    return 1;
+}
+
 int CaptureEngine::GetRecordStatus(ZelvikRecordStatus* status) {
     // Callers built before framesQueued existed pass the 40 bytes up to it.
     if (status == nullptr || status->size < offsetof(ZelvikRecordStatus, framesQueued)) {

@@ -86,7 +86,32 @@ int Outcome(DialogCamera& camera, int result) {
     return 0;
 }
 
+// The links of the dialogs open in the process, one per kind, for CancelOpenDialogs.
+std::mutex gViewsMutex;
+std::array<DialogLink*, 3> gViews{};
+
 }  // namespace
+
+void DialogViewOpened(DialogKind kind, DialogLink* view) {
+    std::lock_guard lock(gViewsMutex);
+    gViews[static_cast<std::size_t>(kind)] = view;
+}
+
+void DialogViewClosed(DialogKind kind) {
+    std::lock_guard lock(gViewsMutex);
+    gViews[static_cast<std::size_t>(kind)] = nullptr;
+}
+
+int CancelOpenDialogs() {
+    std::lock_guard lock(gViewsMutex);
+    int reached = 0;
+    for (DialogLink* view : gViews) {
+        if (view == nullptr) continue;
+        view->Close(kDialogCancel);
+        ++reached;
+    }
+    return reached;
+}
 
 int RunDialogModule(DialogKind kind, DialogHost& host, uintptr_t parent) {
     std::call_once(gLoadOnce, LoadModule);

@@ -38,6 +38,14 @@ int RunDialogModule(DialogKind kind, DialogHost& host, uintptr_t parent);
 // Why the module could not be loaded (empty when it was, or was not tried yet).
 std::string DialogModuleError();
 
+// Every dialog open in the process, as its link: the host enters it once the dialog is shown and takes it
+// out before the dialog goes.
+void DialogViewOpened(DialogKind kind, DialogLink* view);
+void DialogViewClosed(DialogKind kind);
+// Closes every dialog open in the process as Cancel does (each only posts to the dialog's thread); the
+// number of dialogs reached. Any thread may call it, also while a dialog export waits on another.
+int CancelOpenDialogs();
+
 // The three exports. Each returns 1 once its dialog has run (OK or Cancel), and 0 after reporting
 // error 1 (no device, or a dialog of the same kind is open in the process) or error 4 (no display, or
 // the dialog module is missing).

@@ -52,8 +52,14 @@ public:
     int LoadSizeList(SizeListData& data) override { return zelvik::LoadSizeList(data); }
     int SaveSizeList(const SizeListData& data) override { return zelvik::SaveSizeList(data); }
 
-    void DialogOpened(DialogView* view) override { camera_.Dialogs().Open(Which(), view); }
-    void DialogClosed() override { camera_.Dialogs().Close(Which()); }
+    void DialogOpened(DialogView* view) override {
+        DialogViewOpened(kind_, view);
+        camera_.Dialogs().Open(Which(), view);
+    }
+    void DialogClosed() override {
+        DialogViewClosed(kind_);
+        camera_.Dialogs().Close(Which());
+    }
 
     bool HasDevice() override { return camera_.HasDevice(); }
     void ReportError(int code) override { camera_.reportError(code); }

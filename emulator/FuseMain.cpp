@@ -270,6 +270,25 @@ std::string CheckPlainDisk(const std::string& text) {
     return colon != std::string::npos && colon > 0 && colon + 1 < text.size() ? std::string() : "VENDOR:MODEL";
 }
 
+// Why the emulator must not mount on `mountpoint`, or empty. FUSE would stack a second mount on top of a
+// served one (two emulators, programs seeing only the newer) and cannot mount on a stale one (its server
+// gone, every access failing with ENOTCONN).
+std::string MountPointProblem(const std::string& mountpoint) {
+    struct stat here {}, parent {};
+    if (::stat(mountpoint.c_str(), &here) != 0) {
+        if (errno == ENOTCONN)
+            return mountpoint + " is a stale mount: the emulator that served it has ended; unmount it first with "
+                                "`fusermount3 -u " + mountpoint + "`";
+        return mountpoint + ": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(here.st_mode)) return mountpoint + " is not a directory";
+    // A mount point lies on another device than the directory that holds it.
+    if (::stat((mountpoint + "/..").c_str(), &parent) == 0 && parent.st_dev != here.st_dev)
+        return mountpoint + " is already mounted (is another zelvik-emulator serving it?); use another directory or "
+                            "unmount it first with `fusermount3 -u " + mountpoint + "`";
+    return std::string();
+}
+
 int Run(int argc, char** argv) {
     int cameras = 1;
     FirmwareOptions options;
@@ -283,8 +302,8 @@ int Run(int argc, char** argv) {
                  "until SIGINT or SIGTERM, then unmounts."};
     app.footer("Faults: write commands to MOUNTPOINT/control, e.g. 'unplug 1', 'replug 1', 'stall 1 3',\n"
                "'unstall 1', 'mismatch 1 on', 'noready 1 on', 'ident 1 model', 'fps 1 30'; read it for status.\n"
-               "Exit status: 0 after a clean unmount, 1 when a scene or session file cannot be read or the\n"
-               "mount fails, 2 for a wrong command line.");
+               "Exit status: 0 after a clean unmount, 1 when a scene or session file cannot be read, the mount\n"
+               "point is already mounted (or a stale mount) or the mount fails, 2 for a wrong command line.");
     app.set_version_flag("--version", "zelvik-emulator " ZELVIK_VERSION);
     app.add_option("-n,--cameras", cameras, "emulated cameras")->check(CLI::Range(1, 4));
     app.add_option("-p,--protocol", protocol, "register protocol")->check(CLI::IsMember({"word", "byte"}));
@@ -320,6 +339,10 @@ int Run(int argc, char** argv) {
         if (plainDisks.size() > 3) throw CLI::ValidationError("--plain-disk", "at most 3 disks");
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
+    }
+    if (const std::string problem = MountPointProblem(mountpoint); !problem.empty()) {
+        std::fprintf(stderr, "zelvik-emulator: %s\n", problem.c_str());
+        return 1;
     }
     options.protocol = protocol == "byte" ? Protocol::Byte : Protocol::Word;
     if (fps == "max")

@@ -57,6 +57,7 @@ enum {
     PROP_TIMEOUT,
     PROP_GRAY_MODE,
     PROP_STATS,
+    PROP_STORE_SETTINGS,
 };
 
 /* The library's filter values the properties set, found by name in its table at class initialisation:
@@ -170,12 +171,62 @@ static void apply_settings(GstZelvikSrc* self) {
     apply_filter(self, FILTER_GRAY_MODE, self->bayer ? GRAY_MODE_BAYER : self->gray_mode, "gray mode");
 }
 
+/* A pipeline's properties are its own: the values the library stores when the handle is released (the
+ * filter values; the element sets no mirror or automatic control) are read when the camera opens and
+ * written back before it is released, unless store-settings asks for the library's own behaviour. The
+ * packed Bayer gains are the three gains again and are left out. */
+static void remember_stored_settings(GstZelvikSrc* self, int handle) {
+    ZelvikFilterInfo info = {sizeof info, 0, 0, 0, 0, NULL, NULL};
+    for (int index = 1; index < MAX_FILTER_VALUES && ZelvikLib_FilterInfo(index, &info); ++index) {
+        int ok = 0;
+        self->opened_with[index] = Zelvik_GetFilterValue(handle, index, &ok);
+        self->opened_known[index] = ok && strcmp(info.name, "BayerGainRGB") != 0;
+    }
+}
+
+/* The global gain first (it sets the four colour gains), the Bayer mode last; only what differs. */
+static void restore_stored_settings(GstZelvikSrc* self, int handle) {
+    const int gain = filters[FILTER_GAIN].info.index;
+    int bayer_mode = 0;
+    ZelvikFilterInfo info = {sizeof info, 0, 0, 0, 0, NULL, NULL};
+    for (int index = 1; index < MAX_FILTER_VALUES && ZelvikLib_FilterInfo(index, &info); ++index)
+        if (strcmp(info.name, "BayerMode") == 0) bayer_mode = index;
+    int order[MAX_FILTER_VALUES];
+    int n = 0;
+    order[n++] = gain;
+    for (int index = 1; index < MAX_FILTER_VALUES; ++index)
+        if (index != gain && index != bayer_mode) order[n++] = index;
+    order[n++] = bayer_mode;
+    for (int i = 0; i < n; ++i) {
+        const int index = order[i];
+        int ok = 0;
+        if (index <= 0 || !self->opened_known[index]) continue;
+        if (Zelvik_GetFilterValue(handle, index, &ok) != self->opened_with[index] && ok)
+            Zelvik_SetFilterValue(handle, index, self->opened_with[index]);
+    }
+    pop_error(handle);
+}
+
 /* The window and subsampling properties, sent when the camera opens. */
 static gboolean apply_geometry(GstZelvikSrc* self) {
     const int width = self->roi_width > 0 ? self->roi_width : sensor.width - self->roi_x;
     const int height = self->roi_height > 0 ? self->roi_height : sensor.height - self->roi_y;
     const int subsample = self->subsample == 4 ? 2 : self->subsample == 2 ? 1 : 0;
     const int factor = self->subsample;
+    if (factor != 1 && factor != 2 && factor != 4) {
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("subsample %d is not 1, 2 or 4.", factor), (NULL));
+        return FALSE;
+    }
+    /* The colour mosaic repeats every two pixels: a window that starts on an odd column or row, or with a
+     * mirror on ends on one (the sensor then reads it from that end), begins on another colour than the
+     * Bayer mode names and every colour comes out wrong. */
+    if (self->roi_x % 2 != 0 || self->roi_y % 2 != 0 || width % 2 != 0 || height % 2 != 0) {
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
+                          ("The window %d,%d %dx%d has an odd column, row, width or height: they must be even, "
+                           "so that the window starts on the colour the Bayer mode names.",
+                           self->roi_x, self->roi_y, width, height), (NULL));
+        return FALSE;
+    }
     /* The sensor delivers at least its smallest window; the caps say so too. */
     if (self->roi_x + width > sensor.width || self->roi_y + height > sensor.height ||
         width / factor < sensor.minWidth || height / factor < sensor.minHeight) {
@@ -214,6 +265,7 @@ static gboolean gst_zelvik_src_start(GstBaseSrc* src) {
     }
     for (int i = 0; i < 2; ++i) self->queues[i] = ZelvikMsg_CreateQueue();
     self->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    remember_stored_settings(self, handle);
     GST_OBJECT_LOCK(self);
     self->handle = handle;
     GST_OBJECT_UNLOCK(self);
@@ -250,6 +302,7 @@ static gboolean gst_zelvik_src_stop(GstBaseSrc* src) {
     if (handle != 0) {
         /* Once streaming has stopped the library holds none of our buffers. */
         Zelvik_StopPreview(handle);
+        if (!self->store_settings) restore_stored_settings(self, handle);
         Zelvik_Release(handle);
     }
     release_target(self);
@@ -584,10 +637,11 @@ static void gst_zelvik_src_set_property(GObject* object, guint id, const GValue*
         case PROP_ROI_Y: self->roi_y = g_value_get_int(value); break;
         case PROP_ROI_WIDTH: self->roi_width = g_value_get_int(value); break;
         case PROP_ROI_HEIGHT: self->roi_height = g_value_get_int(value); break;
+        case PROP_STORE_SETTINGS: self->store_settings = g_value_get_boolean(value); break;
         case PROP_SUBSAMPLE: {
             const int factor = g_value_get_int(value);
-            if (factor == 1 || factor == 2 || factor == 4) self->subsample = factor;
-            else g_warning("zelviksrc: subsample %d is not 1, 2 or 4", factor);
+            /* Kept as given: the start refuses a factor other than 1, 2 or 4 with an error. */
+            self->subsample = factor;
             break;
         }
         case PROP_TIMEOUT: self->timeout_ms = g_value_get_uint(value); break;
@@ -645,6 +699,7 @@ static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value
         case PROP_TIMEOUT: g_value_set_uint(value, self->timeout_ms); break;
         case PROP_GRAY_MODE: g_value_set_enum(value, self->gray_mode); break;
         case PROP_STATS: g_value_take_boxed(value, stream_stats(self)); break;
+        case PROP_STORE_SETTINGS: g_value_set_boolean(value, self->store_settings); break;
         default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -699,21 +754,25 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
                             "Blue gain, 1.0 leaves it (-1: the camera's stored value)", -1,
                             filters[FILTER_WB_BLUE].info.max / 100.0, -1, live));
     g_object_class_install_property(object, PROP_ROI_X,
-        g_param_spec_int("roi-x", "Window left", "First sensor column of the window", 0,
+        g_param_spec_int("roi-x", "Window left", "First sensor column of the window, even", 0,
                          sensor.width - sensor.minWidth, 0,
                          at_start));
     g_object_class_install_property(object, PROP_ROI_Y,
-        g_param_spec_int("roi-y", "Window top", "First sensor row of the window", 0,
+        g_param_spec_int("roi-y", "Window top", "First sensor row of the window, even", 0,
                          sensor.height - sensor.minHeight, 0, at_start));
     g_object_class_install_property(object, PROP_ROI_WIDTH,
-        g_param_spec_int("roi-width", "Window width", "Window width in sensor columns (0: to the right edge)", 0,
+        g_param_spec_int("roi-width", "Window width", "Window width in sensor columns, even (0: to the right edge)", 0,
                          sensor.width, 0, at_start));
     g_object_class_install_property(object, PROP_ROI_HEIGHT,
-        g_param_spec_int("roi-height", "Window height", "Window height in sensor rows (0: to the bottom edge)", 0,
+        g_param_spec_int("roi-height", "Window height", "Window height in sensor rows, even (0: to the bottom edge)", 0,
                          sensor.height, 0, at_start));
     g_object_class_install_property(object, PROP_SUBSAMPLE,
-        g_param_spec_int("subsample", "Subsampling", "Subsampling factor in both directions: 1, 2 or 4", 1, 4, 1,
-                         at_start));
+        g_param_spec_int("subsample", "Subsampling",
+                         "Subsampling factor in both directions: 1, 2 or 4 (3 fails the start)", 1, 4, 1, at_start));
+    g_object_class_install_property(object, PROP_STORE_SETTINGS,
+        g_param_spec_boolean("store-settings", "Store settings",
+                             "Keep the properties as every later program's stored settings (else the stored ones "
+                             "are put back when the camera closes)", FALSE, at_start));
     g_object_class_install_property(object, PROP_TIMEOUT,
         g_param_spec_uint("timeout", "Timeout", "Error when no frame arrives for this long, in ms (0: wait forever)",
                           0, G_MAXUINT, 10000, rw));

@@ -10,6 +10,9 @@
 
 G_BEGIN_DECLS
 
+/* More than the library's highest filter-value index. */
+#define MAX_FILTER_VALUES 64
+
 #define GST_TYPE_ZELVIK_SRC (gst_zelvik_src_get_type())
 G_DECLARE_FINAL_TYPE(GstZelvikSrc, gst_zelvik_src, GST, ZELVIK_SRC, GstPushSrc)
 
@@ -23,6 +26,7 @@ struct _GstZelvikSrc {
     int roi_x, roi_y, roi_width, roi_height;
     int subsample; /* factor 1, 2 or 4 */
     int gray_mode; /* the library's gray mode for GRAY8 */
+    gboolean store_settings; /* keep the properties as the stored settings (the library's own behaviour) */
     guint timeout_ms;
 
     /* the open camera (handle under the object lock; the rest on the streaming thread) */
@@ -36,6 +40,9 @@ struct _GstZelvikSrc {
     GstBufferPool* pool;
     GstBuffer* target; /* the buffer the library is writing frames into, mapped */
     GstMapInfo target_map;
+    /* the stored filter values the camera opened with, by index, put back before it is released */
+    int opened_with[MAX_FILTER_VALUES];
+    gboolean opened_known[MAX_FILTER_VALUES];
     gboolean streaming;
     gboolean bayer;   /* the caps are video/x-bayer: the 8-bit mosaic */
     /* written on the streaming thread; frames, skipped and facts under the object lock (the stats) */

@@ -338,6 +338,21 @@ typedef struct ZelvikRecordStatus {
  * framesQueued, still served). Any thread may call it while a recording runs. */
 ZELVIK_API int ZelvikRec_GetStatus(int handle, ZelvikRecordStatus* status);
 
+/* Ends the camera's running recording early, as its time would: the next frame is the last one written,
+ * the file is finished with the measured rate (end ZELVIK_REC_TIME_UP) and streaming goes on; wait for
+ * ZelvikRec_GetStatus's recording to turn 0 before Zelvik_StopPreview. Unlike a stop from outside it leaves
+ * a file that plays. 1 when a recording was running; 0 when none runs or for an unregistered handle
+ * (nothing reported). */
+ZELVIK_API int ZelvikRec_Finish(int handle);
+
+/* ---- Extension: settings dialogs ---- */
+/* Closes every settings dialog open in the process (Zelvik_SetCameraDlg, Zelvik_SetAnalogDlg,
+ * Zelvik_SetImageDlg) as its Cancel button does: the export that opened it undoes the dialog's live changes
+ * and returns 1. For a program that ends on Ctrl-C or SIGTERM while a dialog is open. Any thread may call
+ * it, also while a dialog export waits on another thread; not from a signal handler. Returns the number of
+ * dialogs it closed; a dialog still being opened is not reached yet (call again). */
+ZELVIK_API int ZelvikDlg_CancelOpen(void);
+
 /* ---- Extension: frame timing ---- */
 /* 1 and, in *nanoseconds, when the camera's frame announced by the handle's last MSG_CAMERA_FRAME
  * arrived (the moment its acquisition read finished), on CLOCK_MONOTONIC: the frame's age is

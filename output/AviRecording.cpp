@@ -108,6 +108,11 @@ void AviRecording::CloseQueue() {
     slots_ = AlignedBuffer();
 }
 
+void AviRecording::EndAtNextFrame() {
+    std::lock_guard lock(producerMutex_);
+    duration_ = 0;
+}
+
 void AviRecording::Stop() {
     CloseQueue();
     if (Running()) Conclude(RecordingEnd::kStopped);

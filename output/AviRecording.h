@@ -55,6 +55,9 @@ public:
     // Ends a running recording from outside: the file is finished with the frames written so far;
     // frames still queued stay unwritten (and counted as queued).
     void Stop();
+    // Ends a running recording early, as its time would: the next frame offered is the last one queued,
+    // and once it is written the file is finished (kTimeUp) with the measured rate.
+    void EndAtNextFrame();
 
     // --- the frame thread ---
     // Converts the image into the next free slot, stamped with arrivalMs (the millisecond clock when

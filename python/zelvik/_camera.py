@@ -1,6 +1,8 @@
 """Cameras, their settings and their frames as NumPy arrays."""
 
 import ctypes
+import difflib
+import numbers
 import os
 import select
 import sys
@@ -188,6 +190,25 @@ def _filter_index(name):
     return _tables.filters()[name].index
 
 
+def _integer(setting, value):
+    """value as an int; TypeError naming the setting for anything but an integer (a float is never cut)."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{setting} takes an integer, not {value!r}")
+    return int(value)
+
+
+def _number(setting, value):
+    """value as a float; TypeError naming the setting for anything but a real number."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{setting} takes a number, not {value!r}")
+    return float(value)
+
+
+def _in_range(setting, value, low, high, unit=""):
+    if not low <= value <= high:
+        raise ValueError(f"{setting} {value}{unit} is out of range {low}..{high}{unit}")
+
+
 # A camera property kept in the library's filter table, named as its property exports name it
 # ("ExposureTime"), as an int or scaled (`scale` library units make 1.0). Its documentation states the
 # range the library gives.
@@ -195,6 +216,17 @@ class _Filter:
 
     def __init__(self, name, scale=None, doc=None):
         self.name, self.scale, self._doc = name, scale, doc
+        self.attribute = name
+
+    def __set_name__(self, owner, attribute):
+        self.attribute = attribute
+
+    def range(self):
+        """(low, high) a set takes, in the property's units; None when the library takes any value."""
+        entry = _tables.filters()[self.name]
+        if not entry.range_checked:
+            return None
+        return (entry.min / self.scale, entry.max / self.scale) if self.scale else (entry.min, entry.max)
 
     @property
     def __doc__(self):
@@ -212,7 +244,11 @@ class _Filter:
         return value / self.scale if self.scale else value
 
     def __set__(self, camera, value):
-        camera._set_filter(_filter_index(self.name), round(value * self.scale) if self.scale else int(value))
+        value = _number(self.attribute, value) if self.scale else _integer(self.attribute, value)
+        limits = self.range()
+        if limits is not None:
+            _in_range(self.attribute, value, *limits)
+        camera._set_filter(self.attribute, _filter_index(self.name), round(value * self.scale) if self.scale else value)
 
 
 class _Closing:
@@ -234,13 +270,24 @@ class _Closing:
 class Camera(_Closing):
     """One camera, open until close() or the end of a `with` block.
 
-    Settings are properties; frames come from snap() (one frame) or stream() (frames as they arrive)."""
+    Settings are properties; frames come from snap() (one frame) or stream() (frames as they arrive).
+    Setting a name the camera does not have raises AttributeError; a value of the wrong type TypeError, one
+    out of the setting's range ValueError, both naming the setting.
 
-    def __init__(self, index=0):
+    The settings a script changes are its own: close() puts back the stored settings the camera opened
+    with, so the next program starts from them. With store_settings=True they become every later
+    program's defaults instead, as the library keeps them for a C application."""
+
+    def __init__(self, index=0, *, store_settings=False):
         self._lib = library()
         self._handle = 0
         self._stream = None
+        self._opened_with = None
+        index = _integer("camera index", index)
+        if index < 0:
+            raise ValueError(f"camera index {index}: cameras are numbered from 0, as zelvik.cameras() lists them")
         self.index = index
+        self.store_settings = bool(store_settings)
         self._handle = self._lib.Zelvik_Initialize(0)
         if self._handle == 0:
             raise ZelvikError(MEMORY, action="opening the camera")
@@ -251,19 +298,68 @@ class Camera(_Closing):
             info = _lib.CameraInfo(size=ctypes.sizeof(_lib.CameraInfo))
             self._call("reading the camera information", self._lib.Zelvik_GetCameraInfo, ctypes.byref(info))
             self.info = {name: getattr(info, name) for name, _ in info._fields_ if name != "size"}
+            self._opened_with = self._stored_settings()
             _open_cameras.add(self)
         except BaseException:
             self.close()
             raise
 
+    # The attributes of an instance besides the properties; any other name is refused.
+    _FIELDS = frozenset(("index", "info", "store_settings"))
+
+    def __setattr__(self, name, value):
+        if not name.startswith("_") and name not in self._FIELDS:
+            attribute = getattr(type(self), name, None)
+            if attribute is None:
+                raise AttributeError(_unknown_setting(type(self), name))
+            if not hasattr(attribute, "__set__"):
+                raise AttributeError(f"Camera.{name} cannot be set")
+        object.__setattr__(self, name, value)
+
     # ---- life ----
     def close(self):
-        """Stops streaming, saves the settings and closes the camera. Calling it again does nothing."""
+        """Stops streaming, puts back the stored settings the camera opened with (unless store_settings)
+        and closes the camera. Calling it again does nothing."""
         if self._stream is not None:
             self._stream.close()
         if self._handle:
+            if not self.store_settings and self._opened_with is not None:
+                self._restore_settings(self._opened_with)
             self._lib.Zelvik_Release(self._handle)
             self._handle = 0
+
+    # What the library stores when a handle is released: the filter values (the packed Bayer gains aside,
+    # which the three gains hold), the mirrors and the automatic control. Read through the public getters.
+    _PACKED = "BayerGainRGB"
+
+    def _stored_settings(self):
+        ok = ctypes.c_int(0)
+        values = {}
+        for name, entry in _tables.filters().items():
+            if name != self._PACKED:
+                values[name] = self._lib.Zelvik_GetFilterValue(self._handle, entry.index, ctypes.byref(ok))
+        values["MirrorH"] = self._lib.Zelvik_GetMirrorH(self._handle)
+        values["MirrorV"] = self._lib.Zelvik_GetMirrorV(self._handle)
+        values["AutoIris"] = self._lib.Zelvik_GetAutoIris(self._handle, ctypes.byref(ok))
+        return values
+
+    def _restore_settings(self, values):
+        """Writes back every value that differs from `values`, in an order in which none undoes another:
+        the mirrors (they move the Bayer phase) and the automatic control first, the global gain before the
+        colour gains it sets, the Bayer mode last. Failures are not raised: the camera is being closed."""
+        now = self._stored_settings()
+        lib, handle = self._lib, self._handle
+        for name, setter in (("MirrorH", lib.Zelvik_SetMirrorH), ("MirrorV", lib.Zelvik_SetMirrorV),
+                             ("AutoIris", lib.Zelvik_SetAutoIris)):
+            if now[name] != values[name]:
+                setter(handle, values[name])
+        filters = _tables.filters()
+        order = ["GlobalGain"] + [name for name in filters if name not in ("GlobalGain", "BayerMode", self._PACKED)]
+        for name in order + ["BayerMode"]:
+            current = lib.Zelvik_GetFilterValue(handle, filters[name].index, ctypes.byref(ctypes.c_int(0)))
+            if current != values[name]:
+                lib.Zelvik_SetFilterValue(handle, filters[name].index, values[name])
+        _pop_error(lib, handle)
 
     @property
     def closed(self):
@@ -298,8 +394,8 @@ class Camera(_Closing):
     def _get_filter(self, index):
         return self._get_with_ok(f"reading filter value {index}", self._lib.Zelvik_GetFilterValue, index)
 
-    def _set_filter(self, index, value):
-        self._call(f"setting filter value {index} to {value}", self._lib.Zelvik_SetFilterValue, index, value)
+    def _set_filter(self, setting, index, value):
+        self._call(f"setting {setting} to {value}", self._lib.Zelvik_SetFilterValue, index, value)
 
     # ---- geometry and format ----
     @property
@@ -311,7 +407,11 @@ class Camera(_Closing):
 
     @bits.setter
     def bits(self, value):
-        self._call(f"setting {value} bits per pixel", self._lib.Zelvik_SetColorMode, int(value))
+        value = _integer("bits", value)
+        modes = tuple(mode.bits for mode in _tables.color_modes())
+        if value not in modes:
+            raise ValueError(f"bits {value} is not one of {modes}")
+        self._call(f"setting {value} bits per pixel", self._lib.Zelvik_SetColorMode, value)
 
     @property
     def roi(self):
@@ -323,13 +423,22 @@ class Camera(_Closing):
 
     @roi.setter
     def roi(self, window):
-        x, y, width, height = (int(v) for v in window)
+        try:
+            x, y, width, height = (_integer("roi", v) for v in window)
+        except (TypeError, ValueError):
+            raise TypeError(f"roi takes four integers (x, y, width, height), not {window!r}") from None
         sensor = _tables.sensor()
         # The library keeps a window it refuses; a refused window is never handed to it.
         if not (0 <= x and 0 <= y and sensor.min_width <= width and sensor.min_height <= height
                 and x + width <= sensor.width and y + height <= sensor.height):
-            raise ValueError(f"window {window} is not inside the {sensor.width} x {sensor.height} sensor "
+            raise ValueError(f"roi {window} is not inside the {sensor.width} x {sensor.height} sensor "
                              f"or smaller than {sensor.min_width} x {sensor.min_height}")
+        # The colour mosaic repeats every two pixels. A window that starts on an odd column or row, or with a
+        # mirror on ends on one (the sensor then reads it from that end), begins on another colour than the
+        # Bayer mode names, and every colour comes out wrong.
+        if x % 2 or y % 2 or width % 2 or height % 2:
+            raise ValueError(f"roi {window}: x, y, width and height must be even, so that the window starts on "
+                             "the colour the Bayer mode names (the colour mosaic repeats every 2 pixels)")
         self._call(f"setting the window {window}", self._lib.Zelvik_SetCaptureWindowEx,
                    sensor.width, x, width, sensor.height, y, height)
 
@@ -340,8 +449,9 @@ class Camera(_Closing):
 
     @subsample.setter
     def subsample(self, factor):
+        factor = _integer("subsample", factor)
         if factor not in _FACTORS:
-            raise ValueError(f"subsampling factor {factor} is not one of {_FACTORS}")
+            raise ValueError(f"subsample {factor} is not one of {_FACTORS}")
         self._call(f"setting subsampling {factor}", self._lib.Zelvik_SetSubSample, _FACTORS.index(factor))
 
     @property
@@ -372,9 +482,16 @@ class Camera(_Closing):
 
     @exposure_us.setter
     def exposure_us(self, microseconds):
+        microseconds = _number("exposure_us", microseconds)
         width = self._call("reading the width", self._lib.Zelvik_Width)
         line_us = _tables.line_period_us(width, self._value(self._lib.Zelvik_GetSubSample))
-        self.exposure_lines = max(1, round(microseconds / line_us))
+        # The sensor exposes 1 to the filter value's maximum of line periods.
+        high = type(self).exposure_lines.range()[1]
+        lines = round(microseconds / line_us)
+        if not 1 <= lines <= high:
+            raise ValueError(f"exposure_us {microseconds:g} is out of range {line_us:.1f}..{high * line_us:.0f} at "
+                             f"this window (1..{high} lines of {line_us:.2f} us)")
+        self.exposure_lines = lines
 
     exposure_lines = _Filter("ExposureTime", doc="Exposure in line periods,")
     gain = _Filter("GlobalGain", doc="Global analog gain (also sets the four colour gains; 16 is unity),")
@@ -396,9 +513,15 @@ class Camera(_Closing):
 
     @white_balance.setter
     def white_balance(self, gains):
-        red, green, blue = gains
+        try:
+            red, green, blue = (_number("white_balance", gain) for gain in gains)
+        except ValueError:
+            raise TypeError(f"white_balance takes three gains (red, green, blue), not {gains!r}") from None
         for name, gain in zip(self._WHITE_BALANCE, (red, green, blue)):
-            self._set_filter(_filter_index(name), round(gain * 100))
+            entry = _tables.filters()[name]
+            _in_range("white_balance", gain, entry.min / 100, entry.max / 100)
+        for name, gain in zip(self._WHITE_BALANCE, (red, green, blue)):
+            self._set_filter("white_balance", _filter_index(name), round(gain * 100))
 
     @property
     def auto_white_balance(self):
@@ -407,7 +530,7 @@ class Camera(_Closing):
 
     @auto_white_balance.setter
     def auto_white_balance(self, on):
-        self._set_filter(_filter_index("BayerGainAuto"), 1 if on else 0)
+        self._set_filter("auto_white_balance", _filter_index("BayerGainAuto"), 1 if on else 0)
 
     _GRAY = ("bayer", "site-gains", "luminance")
 
@@ -421,8 +544,8 @@ class Camera(_Closing):
     @gray_mode.setter
     def gray_mode(self, mode):
         if mode not in self._GRAY:
-            raise ValueError(f"gray mode {mode!r} is not one of {self._GRAY}")
-        self._set_filter(_filter_index("GrayMode"), self._GRAY.index(mode))
+            raise ValueError(f"gray_mode {mode!r} is not one of {self._GRAY}")
+        self._set_filter("gray_mode", _filter_index("GrayMode"), self._GRAY.index(mode))
 
     _AUTO = ("off", "exposure", "gain")
 
@@ -434,7 +557,7 @@ class Camera(_Closing):
     @auto_exposure.setter
     def auto_exposure(self, mode):
         if mode not in self._AUTO:
-            raise ValueError(f"automatic control {mode!r} is not one of {self._AUTO}")
+            raise ValueError(f"auto_exposure {mode!r} is not one of {self._AUTO}")
         self._call(f"setting automatic control {mode}", self._lib.Zelvik_SetAutoIris, self._AUTO.index(mode))
 
     @property
@@ -444,7 +567,10 @@ class Camera(_Closing):
 
     @mirror.setter
     def mirror(self, flags):
-        horizontal, vertical = (bool(f) for f in flags)
+        try:
+            horizontal, vertical = (bool(f) for f in flags)
+        except (TypeError, ValueError):
+            raise TypeError(f"mirror takes two flags (horizontal, vertical), not {flags!r}") from None
         current_h, current_v = self.mirror
         # Each call moves the Bayer phase, so a flag is only sent when it changes.
         if horizontal != current_h:
@@ -521,6 +647,15 @@ class Camera(_Closing):
         finally:
             # Joins the recording thread, which finishes the file before it ends.
             self._lib.Zelvik_StopPreview(self._handle)
+
+
+def _unknown_setting(cls, name):
+    """What to say about a setting the class does not have: the nearest names, and every one it has."""
+    settable = sorted(n for n in dir(cls) if not n.startswith("_") and hasattr(getattr(cls, n, None), "__set__"))
+    near = difflib.get_close_matches(name, settable, n=3, cutoff=0.5)
+    near += [n for n in settable if (name in n or n in name) and n not in near]
+    hint = f"; did you mean {' or '.join(near)}?" if near else ""
+    return f"{cls.__name__} has no setting {name!r}{hint} (the settings: {', '.join(settable)})"
 
 
 def _riff_finished(path):

@@ -258,6 +258,31 @@ TEST_F(RecordingTest, APipeIsRecordedOnlyWithAReaderAndItsLossEndsTheRecording) 
     EXPECT_EQ(s.framesWritten + s.framesSkipped + s.framesQueued, s.framesProcessed);
 }
 
+// ZelvikRec_Finish ends a long recording early as its time would: a finished file of the frames written,
+// streaming going on; without a recording it answers 0 and reports nothing.
+TEST_F(RecordingTest, FinishEndsARecordingEarlyWithAFinishedFile) {
+    const int h = Open();
+    SetWindow(h, 64, 48);
+    EXPECT_EQ(ZelvikRec_Finish(h), 0);
+    const fs::path path = dir_.path() / "finished.avi";
+    ASSERT_EQ(Zelvik_Record(h, path.c_str(), 60000, 0), 1);
+    ASSERT_GE(WaitUntil(h, [](const ZelvikRecordStatus& s) { return s.framesWritten >= 2; }).framesWritten, 2u);
+    EXPECT_EQ(ZelvikRec_Finish(h), 1);
+    const ZelvikRecordStatus s = WaitForEnd(h);
+    ASSERT_EQ(s.recording, 0);
+    EXPECT_EQ(s.end, ZELVIK_REC_TIME_UP);
+    EXPECT_LT(s.elapsedMs, 60000u);
+    EXPECT_EQ(s.framesQueued, 0u);
+    EXPECT_EQ(s.framesWritten + s.framesSkipped, s.framesProcessed);
+    EXPECT_EQ(Engine(h).Mode(), 1);  // streaming goes on
+    EXPECT_TRUE(Reported(h).empty());
+    EXPECT_EQ(ZelvikRec_Finish(h), 0);
+    const auto f = ReadFile(path);
+    EXPECT_EQ(Le32(f, 4), f.size() - 8);
+    EXPECT_EQ(Le32(f, 48), s.framesWritten);
+    EXPECT_EQ(ProbeVideo(path), "64,48," + std::to_string(s.framesWritten));
+}
+
 TEST_F(RecordingTest, GrayModesRecordThreeEqualChannels) {
     MakeMosaicCamera(TexturedMosaic(64, 48));
     for (int bits : {8, 16}) {

@@ -157,6 +157,26 @@ TEST_F(DialogExportTest, AnalogCancelPutsTheSensorBack) {
     EXPECT_EQ(Zelvik_ReadRegister(h, 0x2B, &ok), before);
 }
 
+// A program ending on a signal cancels the open dialog from another thread, without the handle the export
+// holds: the live change is undone as by Cancel, and only an open dialog is reached.
+TEST_F(DialogExportTest, CancelOpenFromAnotherThreadUndoesLikeCancel) {
+    const int h = Open();
+    int ok = 0;
+    const int before = Zelvik_ReadRegister(h, 0x2B, &ok);
+    const int gainBefore = Zelvik_GetColorGainGreen1(h, &ok);
+    EXPECT_EQ(ZelvikDlg_CancelOpen(), 0);
+    int reached = 0;
+    const int result = WhileOpen(h, OpenDialogs::kAnalog, Zelvik_SetAnalogDlg, [&](auto reach) {
+        reach([](DialogLink& dialog) { dialog.TypeValue(1015, 50); });
+        reached = ZelvikDlg_CancelOpen();
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(reached, 1);
+    EXPECT_EQ(Zelvik_GetColorGainGreen1(h, &ok), gainBefore);
+    EXPECT_EQ(Zelvik_ReadRegister(h, 0x2B, &ok), before);
+    EXPECT_EQ(ZelvikDlg_CancelOpen(), 0);
+}
+
 // Cancel puts back on the sensor exactly what the analog slots held before the dialog: the global gain,
 // the colour gains G1, R, B and G2, the exposure, mirror V and mirror H, in this order, and nothing else.
 TEST_F(DialogExportTest, AnalogCancelWritesTheAnalogSettingsAndNothingElse) {

@@ -236,6 +236,33 @@ TEST_F(EmulatorMount, ControlFileUnplugsAndReplugsACamera) {
     EXPECT_EQ(stalledResult.load(), -1);
 }
 
+// A second emulator on a mount point that one already serves would stack a mount over it, and one on the
+// stale mount a killed emulator left cannot serve: both are refused with what to do, and the served mount
+// goes on serving.
+TEST_F(EmulatorMount, AServedOrStaleMountPointIsRefused) {
+    const std::string err = dir_ + "/second.err";
+    const auto second = [&] {
+        const int status = std::system((std::string(ZELVIK_EMULATOR_PATH) + " " + mount_ + " >/dev/null 2>'" + err +
+                                        "' </dev/null").c_str());
+        std::ifstream in(err);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                              std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    };
+    const auto [servedExit, servedSays] = second();
+    EXPECT_EQ(servedExit, 1);
+    EXPECT_NE(servedSays.find("already mounted"), std::string::npos) << servedSays;
+    EXPECT_TRUE(std::filesystem::exists(Path("sys/block/sdb"))) << "the first emulator still serves";
+
+    ::kill(emulator_->Pid(), SIGKILL);
+    struct stat st {};
+    for (int i = 0; i < 200 && ::stat(mount_.c_str(), &st) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto [staleExit, staleSays] = second();
+    EXPECT_EQ(staleExit, 1);
+    EXPECT_NE(staleSays.find("fusermount3 -u " + mount_), std::string::npos) << staleSays;
+    // The killed emulator's status is this test's doing, not a fault: Stop reaps it and detaches the mount.
+    emulator_->Stop();
+}
+
 }  // namespace
 }  // namespace zelvik::emu::test
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "emulator/Scene.h"
@@ -275,6 +276,60 @@ TEST_F(ZelviksrcTest, WindowAndSubsamplingReachTheSensor) {
     EXPECT_LT(frame->Mean(40, 20, 80, 20, 3, 1), 20);
 }
 
+// The colour bars keep their colours for every window the element takes (even x, y, width and height);
+// an odd one fails the start (below).
+TEST_F(ZelviksrcTest, EveryWindowTheElementTakesKeepsTheColours) {
+    StartEmulator();
+    struct Bar {
+        int index;
+        bool blue, green, red;  // in memory order
+    };
+    const Bar bars[] = {{1, false, true, true}, {5, false, false, true}, {6, true, false, false}};  // yellow, red, blue
+    struct Window {
+        int x, y, width, height;  // width 0: to the right edge
+    };
+    for (const Window& w : {Window{0, 0, 0, 64}, Window{2, 0, 0, 64}, Window{0, 2, 0, 64}, Window{2, 2, 0, 62},
+                            Window{324, 10, 1944, 40}}) {
+        const std::string window = "roi-x=" + std::to_string(w.x) + " roi-y=" + std::to_string(w.y) +
+                                   " roi-width=" + std::to_string(w.width) + " roi-height=" + std::to_string(w.height);
+        SCOPED_TRACE(window);
+        Play("zelviksrc name=src " + window + " ! appsink name=sink sync=false");
+        const auto frame = Pull();
+        ASSERT_TRUE(frame);
+        for (const Bar& bar : bars) {
+            const int column = bar.index * kBarWidth + kBarWidth / 2 - w.x;
+            if (column < 8 || column + 8 > frame->width) continue;
+            const bool expected[3] = {bar.blue, bar.green, bar.red};
+            for (int channel = 0; channel < 3; ++channel) {
+                const double mean = frame->Mean(column - 4, frame->height / 2 - 4, 8, 8, 3, channel);
+                if (expected[channel]) EXPECT_GT(mean, 128) << "bar " << bar.index << " channel " << channel;
+                else EXPECT_LT(mean, 60) << "bar " << bar.index << " channel " << channel;
+            }
+        }
+        StopPipeline();
+    }
+}
+
+// A pipeline's properties are its own: the next program finds the stored settings as they were, unless
+// store-settings asks for the library's behaviour.
+TEST_F(ZelviksrcTest, PropertiesAreNotStoredUnlessAsked) {
+    StartEmulator();
+    const auto storedGainAfter = [this](const std::string& properties) {
+        Play("zelviksrc name=src subsample=4 " + properties + " ! appsink name=sink sync=false");
+        EXPECT_TRUE(Pull());
+        StopPipeline();
+        Play("zelviksrc name=src subsample=4 ! appsink name=sink sync=false");
+        EXPECT_TRUE(Pull());
+        int gain = -1, exposure = -1;
+        g_object_get(src_, "gain", &gain, "exposure", &exposure, nullptr);
+        StopPipeline();
+        return std::make_pair(gain, exposure);
+    };
+    const auto stored = storedGainAfter("");
+    EXPECT_EQ(storedGainAfter("gain=4 exposure=550"), stored);
+    EXPECT_EQ(storedGainAfter("gain=4 exposure=550 store-settings=true"), std::make_pair(4, 550));
+}
+
 struct StartFailure {
     const char* properties;
     int code;  // GstResourceError
@@ -284,7 +339,12 @@ TEST_F(ZelviksrcTest, AMissingCameraOrAnImpossibleWindowFailsTheStart) {
     StartEmulator();
     for (const StartFailure& c : {StartFailure{"camera=1", GST_RESOURCE_ERROR_NOT_FOUND},
                                   StartFailure{"roi-x=2000 roi-width=640", GST_RESOURCE_ERROR_SETTINGS},
-                                  StartFailure{"roi-width=12 roi-height=8 subsample=4", GST_RESOURCE_ERROR_SETTINGS}}) {
+                                  StartFailure{"roi-width=12 roi-height=8 subsample=4", GST_RESOURCE_ERROR_SETTINGS},
+                                  StartFailure{"subsample=3", GST_RESOURCE_ERROR_SETTINGS},
+                                  StartFailure{"roi-x=1", GST_RESOURCE_ERROR_SETTINGS},
+                                  StartFailure{"roi-y=1", GST_RESOURCE_ERROR_SETTINGS},
+                                  StartFailure{"roi-width=641", GST_RESOURCE_ERROR_SETTINGS},
+                                  StartFailure{"roi-height=63", GST_RESOURCE_ERROR_SETTINGS}}) {
         SCOPED_TRACE(c.properties);
         GError* error = nullptr;
         pipeline_ = gst_parse_launch((std::string("zelviksrc name=src ") + c.properties + " ! fakesink").c_str(), &error);

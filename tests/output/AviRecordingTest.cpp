@@ -229,6 +229,27 @@ TEST(AviRecording, StopAndTheEndOfTheFramesFinishAPlayableFile) {
     }
 }
 
+// Ended early from outside (a program's Ctrl-C), the recording takes one more frame and finishes the file
+// as when its time is up, with the frames it holds.
+TEST(AviRecording, EndAtNextFrameFinishesAPlayableFileAtTheNextFrame) {
+    TempDir dir;
+    const fs::path path = dir.path() / "ended.avi";
+    AviRecording rec;
+    ASSERT_EQ(rec.Start(path.c_str(), 8, 4, 60000), 1);
+    for (uint32_t t : {0u, 70u}) {
+        ASSERT_EQ(rec.Offer(MakePattern(48, 8, 4).view, t), FrameOffer::kQueued);
+        ASSERT_EQ(rec.AppendQueued(), RecordingEnd::kRunning);
+    }
+    rec.EndAtNextFrame();
+    ASSERT_EQ(rec.Offer(MakePattern(48, 8, 4).view, 140), FrameOffer::kQueued);
+    EXPECT_EQ(rec.AppendQueued(), RecordingEnd::kTimeUp);
+    EXPECT_EQ(rec.Offer(MakePattern(48, 8, 4).view, 210), FrameOffer::kNotRecording);
+    EXPECT_EQ(rec.FramesWritten(), 3u);
+    EXPECT_EQ(rec.ElapsedMs(), 140u);
+    EXPECT_EQ(Le32(ReadFile(path), 48), 3u);
+    EXPECT_EQ(ProbeVideo(path), "8,4,3");
+}
+
 TEST(AviRecording, StartRefusesWhatItCannotOpen) {
     TempDir dir;
     AviRecording rec;

@@ -1,6 +1,7 @@
 #include "Tool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <utility>
@@ -14,9 +15,10 @@ const char kExitCodeHelp[] =
     "Exit codes:\n"
     "  0  success\n"
     "  1  a library call failed (the error is printed)\n"
-    "  2  wrong command line (unknown command, option or setting name)\n"
+    "  2  wrong command line (unknown command, option or setting name; a value out of range)\n"
     "  3  no camera found (\"camera not present\"; `zelvik doctor` says why)\n"
-    "  4  doctor found a problem";
+    "  4  doctor found a problem\n"
+    "  130  Ctrl-C ended record or dialog early: the file is finished, the dialog cancelled (143: SIGTERM)";
 
 std::string LibraryVersionText(int version) {
     const auto v = static_cast<unsigned>(version);
@@ -50,6 +52,32 @@ int Camera::ReportErrors(const char* what) {
     return n;
 }
 
+namespace {
+
+std::atomic<int> caughtSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+extern "C" void NoteSignal(int signal) { caughtSignal = signal; }
+
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+    caughtSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = NoteSignal;
+    // The library's threads read the camera meanwhile: their reads go on rather than fail with EINTR.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+}
+
+InterruptGuard::~InterruptGuard() {
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+}
+
+int InterruptGuard::Signal() { return caughtSignal; }
+
 void Tool::SetRunner(CLI::App* command, Needs needs, Runner runner) {
     runners_.emplace_back(command, needs, std::move(runner));
 }
@@ -70,6 +98,8 @@ int Tool::NoCamera(bool printJson) {
 
 void Tool::PrintJson(const nlohmann::json& value) { std::cout << value.dump(2) << std::endl; }
 
+void Tool::RefuseJson(CLI::App* command) { noJson_.push_back(command); }
+
 int Tool::Open(Needs needs) {
     if (needs == Needs::Nothing) return kExitOk;
     const int h = camera().handle();
@@ -83,6 +113,10 @@ int Tool::Open(Needs needs) {
             std::fprintf(stderr, "zelvik: no stored settings yet: the defaults were stored\n");
         else
             std::fprintf(stderr, "zelvik: start: error %s\n", ErrorText(code).c_str());
+    }
+    // The same reports were posted to the queue as well: a command that shows the queue's errors shows
+    // only its own.
+    for (ZelvikMessage m; ZelvikMsg_Get(camera().queue(), &m, 0) == 1;) {
     }
     if (needs == Needs::Handle) return kExitOk;
     // Selecting the camera opens its disk: it fails with error 2 when no camera with that number answers.
@@ -119,6 +153,10 @@ void Tool::ApplySensorSettings(int h) {
 int Tool::Run() {
     for (auto& [command, needs, runner] : runners_) {
         if (!command->parsed()) continue;
+        if (options.json && std::find(noJson_.begin(), noJson_.end(), command) != noJson_.end()) {
+            std::fprintf(stderr, "zelvik: --json: `%s` shows no result to print as JSON\n", command->get_name().c_str());
+            return kExitUsage;
+        }
         if (const int rc = Open(needs); rc != kExitOk) return rc;
         int rc = runner(*this);
         if (camera_ && camera_->ReportErrors("zelvik") && rc == kExitOk) rc = kExitFailed;

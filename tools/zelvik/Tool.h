@@ -5,8 +5,11 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +27,31 @@ enum ExitCode : int {
     kExitProblem = 4,   // doctor found a problem
 };
 extern const char kExitCodeHelp[];
+// The exit code of a command that Ctrl-C (SIGINT) or SIGTERM ended early after finishing its work: 128
+// plus the signal's number, as a shell reports a program the signal ended (130, 143).
+constexpr int ExitForSignal(int signal) { return 128 + signal; }
+
+// A command line that is wrong in a way only the command can tell (a value out of the setting's range):
+// thrown while parsing, before any camera is opened; main prints it and exits with kExitUsage.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// While one lives, Ctrl-C and SIGTERM no longer end the process: the signal is noted, and the command
+// that waits for something (frames, a recording, a dialog) sees it and ends its work properly.
+class InterruptGuard {
+public:
+    InterruptGuard();
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    // The signal that arrived while a guard lived (SIGINT or SIGTERM), or 0.
+    static int Signal();
+
+private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
 
 // The options in front of the command.
 struct Options {
@@ -83,6 +111,8 @@ public:
     int NoCamera(bool printJson = true);
     // Prints `value` as indented JSON on stdout.
     static void PrintJson(const nlohmann::json& value);
+    // Makes --json a usage error for `command`, whose output is not a result (a window, a dialog).
+    void RefuseJson(CLI::App* command);
 
 private:
     // Opens the handle, reports what the start-up left on the error stack and selects the chosen camera;
@@ -91,6 +121,7 @@ private:
     static void ApplySensorSettings(int handle);
 
     std::vector<std::tuple<CLI::App*, Needs, Runner>> runners_;
+    std::vector<CLI::App*> noJson_;
     std::unique_ptr<Camera> camera_;
 };
 

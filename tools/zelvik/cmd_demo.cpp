@@ -11,7 +11,6 @@ std::string path = "zelvik.ppm";
 
 int Demo(Tool& tool) {
     std::printf("== the built-in emulated camera ==\n");
-    tool.options.json = false;
     for (int rc : {ListCameras(tool), ShowInfo(tool), Stream(tool, frames, 1), Snap(tool.camera(), path, 1)})
         if (rc != kExitOk) return rc;
     return kExitOk;
@@ -23,6 +22,7 @@ void Add(CLI::App& app, Tool& tool) {
     demo->add_option("--save", path, "where the snapshot goes");
     demo->parse_complete_callback([&tool] { tool.options.emulated = true; });
     tool.SetRunner(demo, Needs::Camera, Demo);
+    tool.RefuseJson(demo);
 }
 
 const CommandRegistration registration(90, Add);

@@ -1,7 +1,10 @@
 // zelvik doctor: why a camera is or is not found, and what limits its frame rate. Reads the system root
 // ($ZELVIK_ROOT, default /) the way the library does, but only reads: nothing is written to any disk.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +32,9 @@ namespace identity = zelvik::identity;
 constexpr int kSensorWidth = zelvik::sensor::kWidth, kSensorHeight = zelvik::sensor::kHeight;
 // Sustained throughput of a USB mass-storage read: about 350 MB/s on a 5000 Mbit/s link, 35 MB/s on USB 2.
 constexpr double kUsb3BytesPerSecond = 350e6, kUsb2BytesPerSecond = 35e6;
+// Lines of vertical blanking the library's capture setup gives every frame: a frame takes the window's
+// rows plus these, or the exposure when that is longer, each one line period (ZelvikLib_LinePeriodUs).
+constexpr int kVerticalBlankLines = 48;
 constexpr char kRuleFix[] =
     "install the udev rule: sudo cp packaging/udev/70-zelvik-q77rx.rules /etc/udev/rules.d/ && "
     "sudo udevadm control --reload && sudo udevadm trigger; then add yourself to plugdev "
@@ -157,7 +163,24 @@ std::vector<Disk> ScanUsbDisks(const fs::path& root) {
     return disks;
 }
 
+// The system root, or its sys/block, when it is a FUSE mount whose server has gone (the kernel answers
+// ENOTCONN, "Transport endpoint is not connected"); empty otherwise.
+std::string StaleMount(const fs::path& root) {
+    for (const fs::path& p : {root, root / "sys", root / "sys/block"}) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) != 0 && errno == ENOTCONN) return p.string();
+    }
+    return std::string();
+}
+
 double LinkBytesPerSecond(int speedMbps) { return speedMbps >= 5000 ? kUsb3BytesPerSecond : kUsb2BytesPerSecond; }
+
+// Frames per second the sensor reads out for a window of width x height sensor pixels at `subsample`
+// with an exposure of exposureLines line periods (0: shorter than the read-out).
+double SensorFps(int width, int height, int subsample, int exposureLines) {
+    const int lines = std::max(zelvik::sensor::Subsampled(height, subsample) + kVerticalBlankLines, exposureLines);
+    return 1e6 / (ZelvikLib_LinePeriodUs(width, subsample) * lines);
+}
 
 void CheckDisk(const Disk& d, std::vector<Finding>& out) {
     const std::string what = d.name + " (" + d.vendor + " " + d.model + (d.serial.empty() ? "" : ", " + d.serial) +
@@ -217,15 +240,19 @@ void CheckDisk(const Disk& d, std::vector<Finding>& out) {
                            std::to_string((kSensorWidth * kSensorHeight / 1024 + d.maxSectorsKb - 1) / d.maxSectorsKb) +
                            " requests",
                        ""});
+    // A frame rate is the lower of what the sensor reads out and what the link carries.
     std::string rates = "expected at most";
     for (int s = 0; s <= 2; ++s) {
         const int w = kSensorWidth >> s, h = kSensorHeight >> s;
-        char text[64];
-        std::snprintf(text, sizeof text, "%s %dx%d %.0f fps", s ? "," : "", w, h,
-                      LinkBytesPerSecond(d.speedMbps) / (static_cast<double>(w) * h));
+        const double link = LinkBytesPerSecond(d.speedMbps) / (static_cast<double>(w) * h);
+        const double sensor = SensorFps(kSensorWidth, kSensorHeight, s, 0);
+        char text[96];
+        std::snprintf(text, sizeof text, "%s %dx%d %.1f fps (%s; the %s allows %.0f)", s ? "," : "", w, h,
+                      std::min(link, sensor), sensor <= link ? "sensor read-out" : "link",
+                      sensor <= link ? "link" : "sensor", std::max(link, sensor));
         rates += text;
     }
-    out.push_back({Verdict::Ok, "rate", d.name, rates + " (by the link; a longer exposure lowers it)", ""});
+    out.push_back({Verdict::Ok, "rate", d.name, rates + "; an exposure longer than the read-out lowers them", ""});
 }
 
 // Streams a few full frames from the chosen camera through the library and times them.
@@ -245,6 +272,8 @@ void TimedRead(Tool& tool, std::vector<Finding>& out) {
     Zelvik_SetColorMode(h, 8);
     int ok = 0;
     const int exposureUs = Zelvik_GetRealExposureTime(h, &ok);
+    const int exposureLines = Zelvik_GetExposureTime(h, &ok);
+    const double sensorFps = SensorFps(Zelvik_Width(h), Zelvik_Height(h), 0, exposureLines);
     std::vector<unsigned char> buffer(static_cast<size_t>((Zelvik_Width(h) + 3) & ~3) * Zelvik_Height(h));
     const ZELVIK_HWND frames = ZelvikMsg_CreateQueue();
     const auto start = std::chrono::steady_clock::now();
@@ -266,8 +295,10 @@ void TimedRead(Tool& tool, std::vector<Finding>& out) {
                        "replug the camera; run `zelvik stream` to see the errors"});
         return;
     }
-    std::snprintf(text, sizeof text, "timed read: %d full frames in %.2f s, %.1f fps (exposure %d us allows %.0f fps)",
-                  delivered, seconds, delivered / seconds, exposureUs, exposureUs > 0 ? 1e6 / exposureUs : 0.0);
+    std::snprintf(text, sizeof text,
+                  "timed read: %d frames of %dx%d in %.2f s, %.1f fps (the sensor reads out at most %.1f fps at "
+                  "this window and exposure %d us)",
+                  delivered, Zelvik_Width(h), Zelvik_Height(h), seconds, delivered / seconds, sensorFps, exposureUs);
     out.push_back({Verdict::Ok, "read", "", text, ""});
 }
 
@@ -281,7 +312,11 @@ int Doctor(Tool& tool) {
         const char* env = std::getenv("ZELVIK_ROOT");
         const fs::path root = (env && *env) ? fs::path(env) : fs::path("/");
         const std::vector<Disk> disks = ScanUsbDisks(root);
-        if (disks.empty())
+        if (const std::string stale = StaleMount(root); !stale.empty())
+            findings.push_back({Verdict::Problem, "system", "",
+                                stale + " is a stale FUSE mount: the program that served it (zelvik-emulator) has ended",
+                                "fusermount3 -u " + stale + " (then start the emulator again, or unset ZELVIK_ROOT)"});
+        else if (disks.empty())
             findings.push_back({Verdict::Problem, "system", "",
                                 "no USB disk under " + (root / "sys/block").string(),
                                 "plug the camera in; `lsusb` and `dmesg` show whether the system sees it"});

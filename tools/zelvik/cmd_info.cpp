@@ -39,7 +39,7 @@ int ShowInfo(Tool& tool) {
     std::printf("sensor             %d x %d\n", info.maxWidth, info.maxHeight);
     std::printf("capture window     %d x %d at (%d, %d), subsample %d\n", eh, ev, ehs, evs,
                 Zelvik_GetSubSample(h));
-    std::printf("colour mode        %d bits\n", Zelvik_GetColorMode(h));
+    std::printf("colour mode        %d bits\n", ColorModeBits(Zelvik_GetColorMode(h)));
     std::printf("exposure           %d lines = %d us\n", Zelvik_GetExposureTime(h, &ok),
                 Zelvik_GetRealExposureTime(h, &ok));
     for (const auto& [key, v] : settings.items()) std::printf("%-18s %s\n", key.c_str(), v.dump().c_str());

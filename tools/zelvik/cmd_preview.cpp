@@ -1,7 +1,6 @@
 // zelvik preview: the live picture in a window until the window is closed or Ctrl-C, with the delivered
 // frame rate on the terminal.
 #include <poll.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -13,29 +12,6 @@
 
 namespace zelvik_tool {
 namespace {
-
-volatile sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
-
-// Ctrl-C and SIGTERM end the preview loop instead of the process while it runs (poll returns early).
-class InterruptGuard {
-public:
-    InterruptGuard() {
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~InterruptGuard() {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-
-private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
 
 int subsample = 0, colorBits = 24, frameLimit = 0;
 std::string childOf;
@@ -69,14 +45,14 @@ int Preview(Camera& camera) {
     std::printf("preview of %d x %d in %s; close the window or press Ctrl-C to stop\n", width, height,
                 parent ? "a child window" : "its own window");
 
-    InterruptGuard guard;
-    interrupted = 0;
+    // Ctrl-C and SIGTERM end the loop instead of the process (poll returns early).
+    InterruptGuard interrupts;
     bool windowGone = false, cameraLost = false;
     int delivered = 0, inSecond = 0, cameraRate = 0;
     const auto start = std::chrono::steady_clock::now();
     auto secondStart = start;
     pollfd fds[2] = {{ZelvikMsg_Fd(frames), POLLIN, 0}, {ZelvikMsg_Fd(camera.queue()), POLLIN, 0}};
-    while (!interrupted && !windowGone && !cameraLost && (frameLimit == 0 || delivered < frameLimit)) {
+    while (InterruptGuard::Signal() == 0 && !windowGone && !cameraLost && (frameLimit == 0 || delivered < frameLimit)) {
         ::poll(fds, 2, 200);
         ZelvikMessage m;
         while (ZelvikMsg_Get(frames, &m, 0) == 1) {
@@ -125,6 +101,7 @@ void Add(CLI::App& app, Tool& tool) {
     preview->add_option("--frames", frameLimit, "stop after this many frames (default: run until closed)")
         ->check(CLI::NonNegativeNumber);
     tool.SetRunner(preview, Needs::Camera, [](Tool& t) { return Preview(t.camera()); });
+    tool.RefuseJson(preview);
 }
 
 const CommandRegistration registration(55, Add);

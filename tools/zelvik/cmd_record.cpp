@@ -2,8 +2,11 @@
 // on a terminal (plain lines otherwise) and what was written at the end.
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -56,27 +59,48 @@ const char* EndText(const ZelvikRecordStatus& s) {
     }
 }
 
+const char* EndName(int end) {
+    switch (end) {
+    case ZELVIK_REC_TIME_UP: return "time-up";
+    case ZELVIK_REC_SIZE_LIMIT: return "size-limit";
+    case ZELVIK_REC_WRITE_FAILED: return "write-failed";
+    case ZELVIK_REC_FINISH_FAILED: return "finish-failed";
+    case ZELVIK_REC_STOPPED: return "stopped";
+    default: return "none";
+    }
+}
+
 }  // namespace
 
-int Record(Camera& camera, const std::string& path, double seconds, int subsample, int bits) {
+int Record(Camera& camera, const std::string& path, double seconds, int subsample, int bits, bool json) {
     const int h = camera.handle();
     Zelvik_SetSubSample(h, subsample);
     if (!Zelvik_SetColorMode(h, bits)) return camera.ReportErrors("record"), 1;
     const int durationMs = static_cast<int>(std::lround(seconds * 1000));
+    // Ctrl-C ends the recording early with a finished file instead of ending the process.
+    InterruptGuard interrupts;
     if (!Zelvik_Record(h, path.c_str(), durationMs, 0)) return camera.ReportErrors("record"), 1;
 
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const bool terminal = !json && ::isatty(STDOUT_FILENO) == 1;
     const auto started = Clock::now();
+    auto finishAsked = Clock::time_point();
     int lastSecond = 0;
     ZelvikRecordStatus s = Status(h);
     bool gaveUp = false;
     while (s.recording) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         s = Status(h);
-        ShowProgress(s, terminal, lastSecond);
-        const auto waited = Clock::now() - started;
+        if (!json) ShowProgress(s, terminal, lastSecond);
+        const auto now = Clock::now();
+        // The next frame ends the recording as its time would, and the file is finished.
+        if (InterruptGuard::Signal() != 0 && finishAsked == Clock::time_point()) {
+            finishAsked = now;
+            ZelvikRec_Finish(h);
+        }
+        const auto waited = now - started;
         if (s.recording && ((s.framesWritten == 0 && waited > kFirstFrameWait) ||
-                            waited > std::chrono::milliseconds(durationMs) + 2 * kFirstFrameWait)) {
+                            waited > std::chrono::milliseconds(durationMs) + 2 * kFirstFrameWait ||
+                            (finishAsked != Clock::time_point() && now - finishAsked > kFirstFrameWait))) {
             gaveUp = true;
             break;
         }
@@ -85,17 +109,34 @@ int Record(Camera& camera, const std::string& path, double seconds, int subsampl
     Zelvik_StopPreview(h);
     s = Status(h);
     if (gaveUp) std::fprintf(stderr, "record: no frames arrived; recording stopped\n");
+    const int signal = InterruptGuard::Signal();
+    if (signal != 0 && !gaveUp)
+        std::fprintf(stderr, "record: %s ended the recording early; the file is finished\n",
+                     signal == SIGINT ? "Ctrl-C" : "SIGTERM");
 
     const double elapsed = s.elapsedMs / 1000.0;
-    std::printf("%s: %u frames written, %u skipped, %.2f frames/s measured", path.c_str(), s.framesWritten,
-                s.framesSkipped, s.rateHundredths / 100.0);
-    if (elapsed > 0)
-        std::printf(" (%u frames processed, %.2f frames/s)", s.framesProcessed, s.framesProcessed / elapsed);
-    if (s.framesQueued != 0) std::printf(", %u queued frames left unwritten", s.framesQueued);
-    std::printf("\n");
-    if (const char* why = EndText(s)) std::printf("%s\n", why);
+    if (json) {
+        Tool::PrintJson({{"file", path},
+                         {"frames_written", s.framesWritten},
+                         {"frames_skipped", s.framesSkipped},
+                         {"frames_processed", s.framesProcessed},
+                         {"frames_queued", s.framesQueued},
+                         {"elapsed_s", elapsed},
+                         {"rate_fps", s.rateHundredths / 100.0},
+                         {"end", EndName(s.end)},
+                         {"interrupted", signal != 0}});
+    } else {
+        std::printf("%s: %u frames written, %u skipped, %.2f frames/s measured", path.c_str(), s.framesWritten,
+                    s.framesSkipped, s.rateHundredths / 100.0);
+        if (elapsed > 0)
+            std::printf(" (%u frames processed, %.2f frames/s)", s.framesProcessed, s.framesProcessed / elapsed);
+        if (s.framesQueued != 0) std::printf(", %u queued frames left unwritten", s.framesQueued);
+        std::printf("\n");
+        if (const char* why = EndText(s)) std::printf("%s\n", why);
+    }
     if (s.error != 0) std::fprintf(stderr, "record: %s\n", std::strerror(s.error));
-    return s.end == ZELVIK_REC_TIME_UP ? 0 : 1;
+    if (s.end != ZELVIK_REC_TIME_UP) return kExitFailed;
+    return signal != 0 ? ExitForSignal(signal) : kExitOk;
 }
 
 namespace {
@@ -104,16 +145,33 @@ std::string path = "zelvik.avi";
 double seconds = 5;
 int subsample = 0, bits = 24;
 
+// The recording is an uncompressed AVI whatever the name says, so the name must say .avi.
+std::string CheckAvi(const std::string& name) {
+    const auto dot = name.find_last_of('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".avi" ? std::string() : "the recording is an uncompressed AVI: the file name must end in .avi";
+}
+
+std::string CheckSeconds(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    return end != text.c_str() && *end == '\0' && v > 0 && v <= 2000000 ? std::string()
+                                                                        : "the time must be more than 0 s";
+}
+
 void Add(CLI::App& app, Tool& tool) {
     auto* record = app.add_subcommand(
-        "record", "record an uncompressed AVI; at full resolution in 24-bit mode a file holds about 20 s (4 GiB)");
-    record->add_option("file", path, "output file");
+        "record", "record an uncompressed AVI; at full resolution in 24-bit mode a file holds about 20 s (4 GiB); "
+                  "Ctrl-C ends it early with a finished file");
+    record->add_option("file", path, "output file, ending in .avi")->check(CheckAvi, "FILE.avi");
     record->add_option("--seconds", seconds, "recording time, counted from the first frame")
-        ->check(CLI::Range(0.0, 2000000.0));
+        ->check(CheckSeconds, "SECONDS > 0");
     record->add_option("--bits", bits, "colour mode: 8, 16, 24, 32, 48 or 64 bits per pixel (the file is 24-bit)")
         ->check(CLI::IsMember({8, 16, 24, 32, 48, 64}));
     record->add_option("--subsample", subsample, "0 full, 1 half, 2 quarter")->check(CLI::Range(0, 2));
-    tool.SetRunner(record, Needs::Camera, [](Tool& t) { return Record(t.camera(), path, seconds, subsample, bits); });
+    tool.SetRunner(record, Needs::Camera,
+                   [](Tool& t) { return Record(t.camera(), path, seconds, subsample, bits, t.options.json); });
 }
 
 const CommandRegistration registration(65, Add);

@@ -53,7 +53,7 @@ int FormatOf(const std::string& path, const std::string& quality) {
 
 }  // namespace
 
-int Snap(Camera& camera, const std::string& path, int subsample, int bits, const std::string& quality) {
+int Snap(Camera& camera, const std::string& path, int subsample, int bits, const std::string& quality, bool json) {
     const int format = FormatOf(path, quality);
     if (format == -2) {
         std::fprintf(stderr, "snap: %s: the name must end in .bmp, .raw, .jpg, .jpeg, .png, .tif, .tiff or .ppm\n",
@@ -79,7 +79,10 @@ int Snap(Camera& camera, const std::string& path, int subsample, int bits, const
         std::fprintf(stderr, "snap: cannot write %s\n", path.c_str());
         return 1;
     }
-    std::printf("%d x %d picture, %d bits per pixel, written to %s\n", width, height, bits, path.c_str());
+    if (json)
+        Tool::PrintJson({{"file", path}, {"width", width}, {"height", height}, {"bits", bits}});
+    else
+        std::printf("%d x %d picture, %d bits per pixel, written to %s\n", width, height, bits, path.c_str());
     return 0;
 }
 
@@ -98,7 +101,7 @@ void Add(CLI::App& app, Tool& tool) {
     snap->add_option("--bits", bits, "colour mode: 8, 16, 24, 32, 48 or 64 bits per pixel")
         ->check(CLI::IsMember({8, 16, 24, 32, 48, 64}));
     snap->add_option("--subsample", subsample, "0 full, 1 half, 2 quarter")->check(CLI::Range(0, 2));
-    tool.SetRunner(snap, Needs::Camera, [](Tool& t) { return Snap(t.camera(), path, subsample, bits, quality); });
+    tool.SetRunner(snap, Needs::Camera, [](Tool& t) { return Snap(t.camera(), path, subsample, bits, quality, t.options.json); });
 }
 
 const CommandRegistration registration(60, Add);

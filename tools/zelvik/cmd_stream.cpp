@@ -1,8 +1,6 @@
 // zelvik stream: stream frames through the callback preview with live statistics, until Ctrl-C or a
 // number of frames.
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,9 +10,6 @@
 
 namespace zelvik_tool {
 namespace {
-
-std::atomic<bool> interrupted{false};
-extern "C" void OnInterrupt(int) { interrupted = true; }
 
 // How long a stream waits for a frame before it gives up.
 constexpr auto kFrameTimeout = std::chrono::seconds(5);
@@ -88,9 +83,7 @@ int Stream(Tool& tool, int frames, int subsample) {
         ZelvikMsg_DestroyQueue(callbacks);
         return kExitFailed;
     }
-    interrupted = false;
-    auto* previousInt = std::signal(SIGINT, OnInterrupt);
-    auto* previousTerm = std::signal(SIGTERM, OnInterrupt);
+    InterruptGuard interrupts;
     if (!tool.options.json)
         std::printf("streaming %d x %d%s; Ctrl-C stops\n", width, height,
                     frames ? (", " + std::to_string(frames) + " frame(s)").c_str() : "");
@@ -101,7 +94,7 @@ int Stream(Tool& tool, int frames, int subsample) {
     bool lost = false, stalled = false;
     Counts counts;
     ZelvikMessage m;
-    while (!interrupted && !lost && (frames == 0 || counts.delivered + counts.errors < frames)) {
+    while (InterruptGuard::Signal() == 0 && !lost && (frames == 0 || counts.delivered + counts.errors < frames)) {
         if (ZelvikMsg_Get(callbacks, &m, 200) == 1 && m.message == MSG_CAMERA_FRAME) {
             lastFrame = Clock::now();
             if (m.lParam != 0) {
@@ -142,8 +135,6 @@ int Stream(Tool& tool, int frames, int subsample) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     Zelvik_StopPreview(h);
     const ZelvikStreamStats stages = StreamStats(h);
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
     counts.skipped = ZelvikMsg_Dropped(callbacks);
     ZelvikMsg_DestroyQueue(callbacks);
     const double fps = seconds > 0 ? counts.delivered / seconds : 0;
