@@ -172,16 +172,16 @@ CameraDevice::~CameraDevice() { CameraDevice::Close(); }
 
 void CameraDevice::CountDevices(std::string_view modelCode) {
     countedModel = modelCode;
+    deviceCount = 0;
     RefreshCount();
     deviceIndex = 0;
 }
 
 void CameraDevice::RefreshCount() {
+    if (countedModel.empty()) return;  // a device that never counted keeps the count it has
     int counted = 0;
-    if (!countedModel.empty()) {
-        for (const std::string& diskIdentity : disks.DiskIdentities())
-            if (identity::IsCameraIdentity(diskIdentity, countedModel)) ++counted;
-    }
+    for (const std::string& diskIdentity : disks.DiskIdentities())
+        if (identity::IsCameraIdentity(diskIdentity, countedModel)) ++counted;
     deviceCount = counted;
 }
 

@@ -40,7 +40,7 @@ public:
     virtual bool IsValidDevice(int index);
     int GetDeviceIndex();
     // Counts the cameras attached now (the count otherwise stays as construction found it); the
-    // selected index is kept.
+    // selected index is kept. A device that never counted (CountDevices) keeps its count.
     void RefreshCount();
     // Opens camera index (the drive of an earlier selection is closed first).
     virtual bool SelectDevice(int index);

@@ -221,7 +221,8 @@ TEST_F(Tool, NumbersAndSerialsAgreeAfterEveryFault) {
     };
     auto serials = [&] {
         std::vector<std::string> out;
-        for (const json& c : Run("--json list").Json()["cameras"]) out.push_back(c["serial"]);
+        const json list = Run("--json list").Json();
+        for (const json& c : list["cameras"]) out.push_back(c["serial"]);
         return out;
     };
     struct Case {
