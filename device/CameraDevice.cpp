@@ -25,8 +25,9 @@ constexpr int kVerifyRetryMs = 10;
 constexpr int kStopGraceMs = 250;
 // How long a new selection of the camera just let go of waits for that drive to close.
 constexpr int kReclaimMs = 1000;
-// How long any selection waits for a lock that is being let go of.
-constexpr int kReleaseMs = 200;
+// How long a selection waits for a lock another handle is letting go of: a handle that has just started
+// holds camera 0 while it writes its stored settings, before it selects the camera it wants.
+constexpr int kSelectionClaimMs = 1000;
 constexpr int kReclaimPollMs = 10;
 
 constexpr DeviceResult kDone = DeviceResult::Done;
@@ -234,7 +235,7 @@ DeviceResult CameraDevice::Open() {
     // just closed may hold its lock a moment longer (a FUSE file lets go of it after its close returns),
     // and the drive this device just let go of closes only once its last transfer has returned.
     bool claimed = candidate->Claim();
-    const int patience = diskIdentity == previousIdentity ? kReclaimMs : kReleaseMs;
+    const int patience = diskIdentity == previousIdentity ? kReclaimMs : claimPatienceMs;
     for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience);
          !claimed && std::chrono::steady_clock::now() < until;) {
         SleepMs(kReclaimPollMs);
@@ -370,7 +371,10 @@ bool CameraDevice::SelectDevice(int index) {
     RefreshCount();
     if (!IsValidDevice(index)) return false;
     deviceIndex = index;
-    return Succeeded(Open());
+    claimPatienceMs = kSelectionClaimMs;
+    const bool opened = Succeeded(Open());
+    claimPatienceMs = kStartClaimMs;
+    return opened;
 }
 
 DeviceResult CameraDevice::SetFormat(int, int, int, int, int) { return kFailed; }

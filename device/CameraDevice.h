@@ -212,6 +212,10 @@ protected:
     int deviceCount = 0, deviceIndex = 0;
     std::string countedModel;  // the model code CountDevices looked for; Open takes only disks naming it
     std::atomic<bool> cameraInUse{false};
+    // How long Open waits for a camera whose lock is being let go of (a FUSE file lets go of it after its
+    // close returns): briefly for the camera 0 a new device opens, longer for a selection.
+    static constexpr int kStartClaimMs = 200;
+    int claimPatienceMs = kStartClaimMs;
     std::string openIdentity;  // under sessionMutex
     std::atomic<uint16_t> chipId{0};
     // Set around a format's register writes: each is read back and retried (the word protocol only).
