@@ -1,7 +1,10 @@
 // ZelvikDisk_Initialize: a handle whose cameras are looked for on disks the application provides.
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/Exports.h"
@@ -17,13 +20,33 @@ constexpr int kMostDisks = 256;
 // The enumeration's identities fit this; a longer one is asked again with room for all of it.
 constexpr int kIdentityRoom = 256;
 
+// Claims of provided drives: the program's disks have no node to lock, so handles of this process on
+// one set (one context) claim a camera by its identity.
+using ClaimKey = std::pair<void*, std::string>;
+std::mutex claimsMutex;
+std::set<ClaimKey>& Claims() {
+    static auto* claims = new std::set<ClaimKey>;  // never destroyed: drives may close at process exit
+    return *claims;
+}
+
 // One drive the application opened. It keeps the functions it needs, so it may outlive the handle (a
 // transfer the camera holds in the kernel finishes on the drive's worker after a release).
 class ProvidedDrive final : public DiskDrive {
 public:
-    ProvidedDrive(const ZelvikDiskSet& set, void* drive) : set_(set), drive_(drive) {}
+    ProvidedDrive(const ZelvikDiskSet& set, void* drive, std::string identity)
+        : set_(set), drive_(drive), identity_(std::move(identity)) {}
     ~ProvidedDrive() override {
+        if (claimed_) {
+            std::lock_guard lock(claimsMutex);
+            Claims().erase({set_.context, identity_});
+        }
         if (set_.close != nullptr) set_.close(drive_);
+    }
+    bool Claim() override {
+        if (claimed_) return true;
+        std::lock_guard lock(claimsMutex);
+        claimed_ = Claims().insert({set_.context, identity_}).second;
+        return claimed_;
     }
     ProvidedDrive(const ProvidedDrive&) = delete;
     ProvidedDrive& operator=(const ProvidedDrive&) = delete;
@@ -38,6 +61,8 @@ public:
 private:
     const ZelvikDiskSet set_;
     void* const drive_;
+    const std::string identity_;
+    bool claimed_ = false;
 };
 
 class ProvidedDisks final : public DiskSystem {
@@ -63,10 +88,12 @@ public:
     }
 
     std::unique_ptr<DiskDrive> OpenDrive(int number) override {
-        if (set_.open == nullptr) return nullptr;
+        if (set_.open == nullptr || number < 1) return nullptr;
+        const std::vector<std::string> identities = DiskIdentities();
+        if (static_cast<size_t>(number) > identities.size()) return nullptr;
         void* drive = set_.open(set_.context, number);
         if (drive == nullptr) return nullptr;
-        return std::make_unique<ProvidedDrive>(set_, drive);
+        return std::make_unique<ProvidedDrive>(set_, drive, identities[static_cast<size_t>(number - 1)]);
     }
 
 private:

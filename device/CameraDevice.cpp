@@ -23,6 +23,12 @@ constexpr int kVerifyAttempts = 10;
 constexpr int kVerifyRetryMs = 10;
 // A stop lets a frame transfer this close to its end finish instead of leaving it behind.
 constexpr int kStopGraceMs = 250;
+// How long a new selection of the camera just let go of waits for that drive to close.
+constexpr int kReclaimMs = 1000;
+// How long a selection waits for a lock another handle is letting go of: a handle that has just started
+// holds camera 0 while it writes its stored settings, before it selects the camera it wants.
+constexpr int kSelectionClaimMs = 1000;
+constexpr int kReclaimPollMs = 10;
 
 constexpr DeviceResult kDone = DeviceResult::Done;
 constexpr DeviceResult kFailed = DeviceResult::Failed;
@@ -148,11 +154,12 @@ bool CameraDevice::Stalled() {
     return current && current->stalled.load();
 }
 
-void CameraDevice::ReplaceSession(std::shared_ptr<DriveSession> next) {
+void CameraDevice::ReplaceSession(std::shared_ptr<DriveSession> next, std::string nextIdentity) {
     std::shared_ptr<DriveSession> previous;
     {
         std::lock_guard lock(sessionMutex);
         previous = std::exchange(session, std::move(next));
+        openIdentity = session ? std::move(nextIdentity) : std::string();
         driveOpen = session != nullptr;
     }
     if (previous) previous->Retire();
@@ -165,56 +172,95 @@ CameraDevice::CameraDevice(DiskSystem& disks) : disks(disks) {}
 CameraDevice::~CameraDevice() { CameraDevice::Close(); }
 
 void CameraDevice::CountDevices(std::string_view modelCode) {
+    countedModel = modelCode;
     deviceCount = 0;
-    if (!modelCode.empty()) {
-        countedModel = modelCode;
-        for (const std::string& diskIdentity : disks.DiskIdentities())
-            if (identity::IsCameraIdentity(diskIdentity, countedModel)) ++deviceCount;
-    }
+    RefreshCount();
     deviceIndex = 0;
+}
+
+void CameraDevice::RefreshCount() {
+    if (countedModel.empty()) return;  // a device that never counted keeps the count it has
+    int counted = 0;
+    for (const std::string& diskIdentity : disks.DiskIdentities())
+        if (identity::IsCameraIdentity(diskIdentity, countedModel)) ++counted;
+    deviceCount = counted;
+}
+
+int CameraDevice::IndexOfSerial(const std::string& serial) {
+    RefreshCount();
+    int index = 0;
+    for (const std::string& diskIdentity : disks.DiskIdentities()) {
+        if (!identity::IsCameraIdentity(diskIdentity, countedModel)) continue;
+        if (SerialOfIdentity(diskIdentity) == serial) return index;
+        ++index;
+    }
+    return -1;
+}
+
+std::string CameraDevice::OpenIdentity() {
+    std::lock_guard lock(sessionMutex);
+    return session ? openIdentity : std::string();
 }
 
 DeviceResult CameraDevice::Open() {
     // The drive of an earlier selection is closed before probing; a failed probe leaves no drive open.
     // A transfer of the earlier drive still in the kernel finishes on its session's worker, apart from
     // the new one.
+    const std::string previousIdentity = OpenIdentity();
     ReplaceSession(nullptr);
-    // A disk is the camera only when both its enumerated identity and its identification sector say so:
-    // a disk of another kind is never opened, whatever its sectors hold, so nothing is ever written to it.
+    cameraInUse = false;
+    // Camera index n is the (n+1)-th disk whose enumerated identity names the model, and that disk only:
+    // a number always means the camera the enumeration lists under it. A disk is the camera only when its
+    // identification sector says so as well; a disk of another kind is never opened, whatever its sectors
+    // hold, so nothing is ever written to it.
     const std::vector<std::string> identities = disks.DiskIdentities();
-    auto identityOf = [](const std::vector<std::string>& list, int number) {
-        return static_cast<size_t>(number) <= list.size() ? list[static_cast<size_t>(number - 1)] : std::string();
-    };
-    int matches = 0;
-    for (int number = identity::kFirstDrive; number <= identity::kLastDrive; ++number) {
-        const std::string diskIdentity = identityOf(identities, number);
-        if (!identity::IsCameraIdentity(diskIdentity, countedModel)) continue;
-        std::unique_ptr<DiskDrive> candidate = disks.OpenDrive(number);
-        if (!candidate) continue;
-        // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
-        if (identityOf(disks.DiskIdentities(), number) != diskIdentity) continue;
-        // The probe only reads, through a session of its own, so that a camera that does not answer
-        // holds it up no longer than an exchange.
-        std::shared_ptr<DriveSession> probe = DriveSession::Start(std::move(candidate));
-        if (!probe) continue;
-        Sector identification;
-        const bool camera = ReadIdentification(*probe, identification) &&
-                            identity::IsIdentificationOf(identification.data(), modelIdA, modelIdB);
-        if (camera && matches == deviceIndex) {
-            const bool wrapped = probe->WrapDrive([&](std::unique_ptr<DiskDrive> probed) {
-                return RecordSession(std::move(probed), identification.data());
-            });
-            if (!wrapped) {
-                probe->Retire();
-                return kFailed;
-            }
-            ReplaceSession(std::move(probe));
-            return kDone;
+    int number = 0;
+    for (int drive = identity::kFirstDrive, counted = 0;
+         drive <= identity::kLastDrive && static_cast<size_t>(drive) <= identities.size(); ++drive) {
+        if (!identity::IsCameraIdentity(identities[static_cast<size_t>(drive - 1)], countedModel)) continue;
+        if (counted++ == deviceIndex) {
+            number = drive;
+            break;
         }
-        probe->Retire();
-        if (camera) ++matches;
     }
-    return kFailed;
+    if (number == 0) return kFailed;
+    const std::string diskIdentity = identities[static_cast<size_t>(number - 1)];
+    std::unique_ptr<DiskDrive> candidate = disks.OpenDrive(number);
+    if (!candidate) return kFailed;
+    // Disks come and go: the drive opened under this number must still be the disk enumerated for it.
+    const std::vector<std::string> now = disks.DiskIdentities();
+    if (static_cast<size_t>(number) > now.size() || now[static_cast<size_t>(number - 1)] != diskIdentity)
+        return kFailed;
+    // One handle drives a camera: a camera another handle holds is neither read nor written. A drive
+    // just closed may hold its lock a moment longer (a FUSE file lets go of it after its close returns),
+    // and the drive this device just let go of closes only once its last transfer has returned.
+    bool claimed = candidate->Claim();
+    const int patience = diskIdentity == previousIdentity ? kReclaimMs : claimPatienceMs;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience);
+         !claimed && std::chrono::steady_clock::now() < until;) {
+        SleepMs(kReclaimPollMs);
+        claimed = candidate->Claim();
+    }
+    if (!claimed) {
+        cameraInUse = true;
+        return kFailed;
+    }
+    // The probe only reads, through a session of its own, so that a camera that does not answer holds it
+    // up no longer than an exchange.
+    std::shared_ptr<DriveSession> probe = DriveSession::Start(std::move(candidate));
+    if (!probe) return kFailed;
+    Sector identification;
+    const bool camera = ReadIdentification(*probe, identification) &&
+                        identity::IsIdentificationOf(identification.data(), modelIdA, modelIdB);
+    const bool wrapped = camera && probe->WrapDrive([&](std::unique_ptr<DiskDrive> probed) {
+        return RecordSession(std::move(probed), identification.data());
+    });
+    if (!wrapped) {
+        probe->Retire();
+        return kFailed;
+    }
+    ReplaceSession(std::move(probe), diskIdentity);
+    return kDone;
 }
 
 bool CameraDevice::ReadIdentification(DriveSession& probe, Sector& identification) {
@@ -322,9 +368,13 @@ bool CameraDevice::IsValidDevice(int index) { return index >= 0 && index < devic
 int CameraDevice::GetDeviceIndex() { return deviceIndex; }
 
 bool CameraDevice::SelectDevice(int index) {
+    RefreshCount();
     if (!IsValidDevice(index)) return false;
     deviceIndex = index;
-    return Succeeded(Open());
+    claimPatienceMs = kSelectionClaimMs;
+    const bool opened = Succeeded(Open());
+    claimPatienceMs = kStartClaimMs;
+    return opened;
 }
 
 DeviceResult CameraDevice::SetFormat(int, int, int, int, int) { return kFailed; }

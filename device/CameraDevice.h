@@ -34,13 +34,25 @@ public:
     CameraDevice& operator=(const CameraDevice&) = delete;
 
     // --- cameras: counting, selection, opening ---
+    // Camera index n is the (n+1)-th of drives 1..4 whose enumerated identity names the model; Open takes
+    // exactly that disk, and only when its identification sector says so too.
     int GetDeviceCount();
     virtual bool IsValidDevice(int index);
     int GetDeviceIndex();
+    // Counts the cameras attached now (the count otherwise stays as construction found it); the
+    // selected index is kept. A device that never counted (CountDevices) keeps its count.
+    void RefreshCount();
     // Opens camera index (the drive of an earlier selection is closed first).
     virtual bool SelectDevice(int index);
     virtual DeviceResult Open();
     void Close();
+    // The last Open found its camera held by another handle (of this process or another): nothing was
+    // read from it or written to it.
+    bool CameraInUse() const { return cameraInUse.load(); }
+    // The identity string of the open camera, empty when none is open.
+    std::string OpenIdentity();
+    // The index of the attached camera whose identity has this serial, counted now; -1 when none has.
+    int IndexOfSerial(const std::string& serial);
 
     // --- format and model features ---
     // The sensor window: Done, Failed (outside the sensor, or more frame bytes than a running ring
@@ -188,7 +200,7 @@ protected:
     DiskSystem& disks;
     // The open drive and its transfer worker; replaced under sessionMutex, and retired when replaced.
     std::shared_ptr<DriveSession> CurrentSession();
-    void ReplaceSession(std::shared_ptr<DriveSession> next);
+    void ReplaceSession(std::shared_ptr<DriveSession> next, std::string nextIdentity = {});
     // The open drive's camera counts as stalled (see Exchange).
     bool Stalled();
     // The probe's read of a drive's identification sector, bounded like an exchange.
@@ -208,6 +220,12 @@ protected:
     int mirrorV = 0;
     int deviceCount = 0, deviceIndex = 0;
     std::string countedModel;  // the model code CountDevices looked for; Open takes only disks naming it
+    std::atomic<bool> cameraInUse{false};
+    // How long Open waits for a camera whose lock is being let go of (a FUSE file lets go of it after its
+    // close returns): briefly for the camera 0 a new device opens, longer for a selection.
+    static constexpr int kStartClaimMs = 200;
+    int claimPatienceMs = kStartClaimMs;
+    std::string openIdentity;  // under sessionMutex
     std::atomic<uint16_t> chipId{0};
     // Set around a format's register writes: each is read back and retried (the word protocol only).
     std::atomic<int> verifyWrites{0};

@@ -21,6 +21,9 @@ constexpr std::string_view kModelCode = "Q77RX";
 constexpr uint8_t kModelIdA = 0x50;
 constexpr uint8_t kModelIdB = 0x02;
 
+// Cameras are named by this and their number from 1, "%s_%02d": ZelvikQ77RX_01, ZelvikQ77RX_02, ...
+constexpr char kDeviceNameModel[] = "ZelvikQ77RX";
+
 // Identities come from a 256-byte enumeration entry, terminator included; longer ones are skipped.
 constexpr size_t kIdentityLimit = 256;
 

@@ -30,6 +30,12 @@ class CameraDrive : public DiskDrive {
 public:
     CameraDrive(std::shared_ptr<Firmware> firmware, uint64_t generation)
         : firmware_(std::move(firmware)), generation_(generation) {}
+    ~CameraDrive() override {
+        if (claimed_) firmware_->Unclaim(generation_);
+    }
+    CameraDrive(const CameraDrive&) = delete;
+    CameraDrive& operator=(const CameraDrive&) = delete;
+    bool Claim() override { return claimed_ || (claimed_ = firmware_->Claim(generation_)); }
     bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
         return firmware_->Read(generation_, offset, buffer, length) == 0;
     }
@@ -40,6 +46,7 @@ public:
 private:
     std::shared_ptr<Firmware> firmware_;
     uint64_t generation_;
+    bool claimed_ = false;
 };
 
 class PlainDrive : public DiskDrive {

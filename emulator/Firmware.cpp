@@ -113,6 +113,16 @@ bool Firmware::Plugged() const {
     return plugged_;
 }
 
+bool Firmware::Claim(uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    return claims_.insert(generation).second;
+}
+
+void Firmware::Unclaim(uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    claims_.erase(generation);
+}
+
 // --- Transfers ---
 
 int Firmware::BeginTransfer(std::unique_lock<std::mutex>& lock, uint64_t generation) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,11 @@ public:
     bool Plugged() const;
     int Read(uint64_t generation, uint64_t offset, void* buffer, size_t length);
     int Write(uint64_t generation, uint64_t offset, const void* buffer, size_t length);
+    // The lock on the disk node, as the kernel keeps it for an opened device: one holder per plug
+    // generation. A handle of an earlier generation (a camera lost and plugged in again) never holds up
+    // the new one, as a replugged USB disk is a new device. False when the generation is held.
+    bool Claim(uint64_t generation);
+    void Unclaim(uint64_t generation);
 
     // --- Faults ---
     void Unplug();
@@ -133,6 +139,7 @@ private:
     bool plugged_ = true;
     bool shutdown_ = false;
     uint64_t generation_ = 1;
+    std::set<uint64_t> claims_;  // generations whose node lock is held
     int stallsPending_ = 0;
     int stalledNow_ = 0;
     uint64_t unstallEpoch_ = 0;

@@ -2,6 +2,7 @@
 #define FUSE_USE_VERSION 312
 #include <fuse.h>
 #include <fuse_lowlevel.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,7 @@ namespace {
 struct OpenDisk {
     std::shared_ptr<Firmware> firmware;
     uint64_t generation = 0;
+    bool locked = false;  // this opening holds the node's lock (flock)
 };
 
 struct Emulator {
@@ -169,9 +171,31 @@ int Release(const char*, fuse_file_info* fi) {
     if (fi->fh != 0) {
         Emulator& self = Self();
         std::lock_guard lock(self.handlesMutex);
-        self.handles.erase(reinterpret_cast<const OpenDisk*>(fi->fh));
+        const auto* disk = reinterpret_cast<const OpenDisk*>(fi->fh);
+        if (disk->locked) disk->firmware->Unclaim(disk->generation);
+        self.handles.erase(disk);
         fi->fh = 0;
     }
+    return 0;
+}
+
+// flock on a camera's node, served here rather than by the kernel so that it behaves as on a real disk
+// node: a replugged camera is a new device whose lock a handle of the lost one does not hold. Shared and
+// exclusive locks are both taken as the one lock of the node; a lock that is held is never waited for.
+int Flock(const char*, fuse_file_info* fi, int op) {
+    if (fi->fh == 0) return -EINVAL;
+    Emulator& self = Self();
+    std::lock_guard lock(self.handlesMutex);
+    auto* disk = reinterpret_cast<OpenDisk*>(fi->fh);
+    if (!disk->firmware) return 0;  // a plain disk: nothing is ever refused
+    if ((op & LOCK_UN) != 0) {
+        if (disk->locked) disk->firmware->Unclaim(disk->generation);
+        disk->locked = false;
+        return 0;
+    }
+    if (disk->locked) return 0;
+    if (!disk->firmware->Claim(disk->generation)) return -EWOULDBLOCK;
+    disk->locked = true;
     return 0;
 }
 
@@ -405,6 +429,7 @@ int Run(int argc, char** argv) {
     ops.readdir = ReadDir;
     ops.open = Open;
     ops.release = Release;
+    ops.flock = Flock;
     ops.read = Read;
     ops.write = Write;
     ops.truncate = Truncate;

@@ -17,6 +17,7 @@
 #endif
 
 #include "gstzelviksrc.h"
+#include "gstzelvikdeviceprovider.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -43,6 +44,7 @@ static const char* const kBayerOfMode[] = {"gbrg", "rggb", "bggr", "grbg"};
 enum {
     PROP_0,
     PROP_CAMERA,
+    PROP_SERIAL,
     PROP_EXPOSURE,
     PROP_GAIN,
     PROP_GAMMA,
@@ -257,12 +259,22 @@ static gboolean gst_zelvik_src_start(GstBaseSrc* src) {
         return FALSE;
     }
     pop_error(handle); /* what opening reported (stored settings missing) does not stop it */
-    if (!Zelvik_SetDeviceNumber(handle, self->camera)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("Camera %d is not attached.", self->camera),
-                          ("error %d", pop_error(handle)));
+    GST_OBJECT_LOCK(self);
+    gchar* serial = g_strdup(self->serial);
+    GST_OBJECT_UNLOCK(self);
+    const int selected = serial != NULL ? ZelvikCam_SelectSerial(handle, serial) : Zelvik_SetDeviceNumber(handle, self->camera);
+    if (!selected) {
+        if (serial != NULL)
+            GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("Camera %s is not attached, or in use.", serial),
+                              ("error %d", pop_error(handle)));
+        else
+            GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("Camera %d is not attached, or in use.", self->camera),
+                              ("error %d", pop_error(handle)));
+        g_free(serial);
         Zelvik_Release(handle);
         return FALSE;
     }
+    g_free(serial);
     for (int i = 0; i < 2; ++i) self->queues[i] = ZelvikMsg_CreateQueue();
     self->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     remember_stored_settings(self, handle);
@@ -627,6 +639,10 @@ static void gst_zelvik_src_set_property(GObject* object, guint id, const GValue*
     GST_OBJECT_LOCK(self);
     switch (id) {
         case PROP_CAMERA: self->camera = g_value_get_int(value); break;
+        case PROP_SERIAL:
+            g_free(self->serial);
+            self->serial = g_value_dup_string(value);
+            break;
         case PROP_EXPOSURE: self->exposure = g_value_get_int(value); break;
         case PROP_GAIN: self->gain = g_value_get_int(value); break;
         case PROP_GAMMA: self->gamma = g_value_get_double(value); break;
@@ -685,6 +701,7 @@ static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value
     /* An open camera answers with what it uses; a closed one with what was set. */
     switch (id) {
         case PROP_CAMERA: g_value_set_int(value, self->camera); break;
+        case PROP_SERIAL: g_value_set_string(value, self->serial); break;
         case PROP_EXPOSURE: g_value_set_int(value, read_filter(self, FILTER_EXPOSURE, self->exposure)); break;
         case PROP_GAIN: g_value_set_int(value, read_filter(self, FILTER_GAIN, self->gain)); break;
         case PROP_GAMMA: g_value_set_double(value, read_factor(self, FILTER_GAMMA, self->gamma)); break;
@@ -703,6 +720,11 @@ static void gst_zelvik_src_get_property(GObject* object, guint id, GValue* value
         default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
     GST_OBJECT_UNLOCK(self);
+}
+
+static void gst_zelvik_src_finalize(GObject* object) {
+    g_free(GST_ZELVIK_SRC(object)->serial);
+    G_OBJECT_CLASS(gst_zelvik_src_parent_class)->finalize(object);
 }
 
 static void gst_zelvik_src_init(GstZelvikSrc* self) {
@@ -729,8 +751,12 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
     read_library_tables();
     object->set_property = gst_zelvik_src_set_property;
     object->get_property = gst_zelvik_src_get_property;
+    object->finalize = gst_zelvik_src_finalize;
     g_object_class_install_property(object, PROP_CAMERA,
         g_param_spec_int("camera", "Camera", "Index of the camera (0 is the first attached)", 0, 9, 0, at_start));
+    g_object_class_install_property(object, PROP_SERIAL,
+        g_param_spec_string("serial", "Serial", "Serial of the camera (`zelvik list`); chooses it instead of camera",
+                            NULL, at_start));
     g_object_class_install_property(object, PROP_EXPOSURE,
         g_param_spec_int("exposure", "Exposure", "Exposure in line periods (-1: the camera's stored value)", -1,
                          filters[FILTER_EXPOSURE].info.max, -1, live));
@@ -805,7 +831,9 @@ static void gst_zelvik_src_class_init(GstZelvikSrcClass* klass) {
 }
 
 static gboolean plugin_init(GstPlugin* plugin) {
-    return gst_element_register(plugin, "zelviksrc", GST_RANK_NONE, GST_TYPE_ZELVIK_SRC);
+    return gst_element_register(plugin, "zelviksrc", GST_RANK_NONE, GST_TYPE_ZELVIK_SRC) &&
+           gst_device_provider_register(plugin, "zelvikdeviceprovider", GST_RANK_PRIMARY,
+                                        GST_TYPE_ZELVIK_DEVICE_PROVIDER);
 }
 
 #define PACKAGE "zelvik"

@@ -21,6 +21,7 @@ struct _GstZelvikSrc {
 
     /* properties (object lock); negative sensor and image values leave the camera's stored settings */
     int camera;
+    gchar* serial; /* chooses the camera by its serial instead of its index when set */
     int exposure, gain;
     double gamma, wb[3];
     int roi_x, roi_y, roi_width, roi_height;

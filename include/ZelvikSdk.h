@@ -34,6 +34,8 @@ typedef uintptr_t ZELVIK_HWND;
 /* Messages posted to the application. */
 #define MSG_CAMERA_FRAME 0x8002 /* wParam: address of the ZelvikFrameInfo, lParam 0; or wParam 0, lParam an error code */
 #define MSG_CAMERA_ERROR 0x8003 /* wParam 0, lParam the error code */
+#define MSG_CAMERA_ARRIVED 0x8004 /* ZelvikCam_Watch: wParam the camera's id, lParam its number now */
+#define MSG_CAMERA_REMOVED 0x8005 /* ZelvikCam_Watch: wParam the camera's id, lParam the number it had */
 
 /* Error codes (Zelvik_GetLastError, MSG_CAMERA_ERROR, MSG_CAMERA_FRAME). */
 #define ZELVIK_ERR_AUTO_IRIS_OFF 0  /* automatic exposure/gain control is off (every processed frame) */
@@ -463,6 +465,40 @@ typedef struct ZelvikDiskSet {
  * latest, or, for a transfer the drive still holds then, when that transfer returns. 0 for a null set or
  * a size below sizeof(ZelvikDiskSet); otherwise as Zelvik_Initialize. */
 ZELVIK_API int ZelvikDisk_Initialize(ZELVIK_HWND notifyWindow, const ZelvikDiskSet* disks);
+
+/* ---- Extension: which camera is which, and cameras that come and go ---- */
+/* A camera number (what Zelvik_SetDeviceNumber takes, 0 for the first) is the camera's place among the
+ * cameras attached now, in drive order: when one leaves, those after it move up. What stays is the
+ * camera's identity: its serial, as its disk names it, and the id this process gives that identity. */
+typedef struct ZelvikCameraEntry {
+    uint32_t size;      /* sizeof(ZelvikCameraEntry) */
+    int32_t number;     /* its number now; -1 when it is not attached */
+    int32_t id;         /* the same for this identity for as long as the process runs; never 0 */
+    int32_t present;    /* 1 attached now, 0 not */
+    char name[16];      /* the name Zelvik_EnumDevice gives its number ("ZelvikQ77RX_01"); empty when gone */
+    char serial[64];    /* e.g. "Q77RX0001" (NUL-terminated, cut to fit) */
+    char identity[256]; /* "USBSTOR\Disk&Ven_MOVANE&Prod_USB3.0_Q77RX&Rev_1.00\Q77RX0001" */
+} ZelvikCameraEntry;
+
+/* The cameras attached now, in number order, on the system's disks (handle 0) or on the disks a handle
+ * looks at (one of ZelvikDisk_Initialize). Set each entry's size first. Writes up to capacity entries
+ * and returns how many cameras there are (more than capacity when some did not fit); -1 for an unknown
+ * handle, a negative capacity, or entries NULL with a capacity above 0. Opens no camera. */
+ZELVIK_API int ZelvikCam_List(int handle, ZelvikCameraEntry* entries, int capacity);
+/* A camera seen by this process (ZelvikCam_List, a watch message) by its id: 1 and *entry filled, with
+ * present and number as last seen; 0 for an id never given or a null entry or smaller size. */
+ZELVIK_API int ZelvikCam_Describe(int id, ZelvikCameraEntry* entry);
+/* The camera the handle has open: 1 and *entry filled; 0 when it has none open (nothing reported). */
+ZELVIK_API int ZelvikCam_GetOpen(int handle, ZelvikCameraEntry* entry);
+/* As Zelvik_SetDeviceNumber, for the attached camera with this serial: 1, or 0 with error 2 when no
+ * attached camera has it or another handle has it open. */
+ZELVIK_API int ZelvikCam_SelectSerial(int handle, const char* serial);
+/* Posts MSG_CAMERA_ARRIVED and MSG_CAMERA_REMOVED to target (a queue or a window) for every camera of
+ * the system's disks that arrives or leaves from now on, within a second. 1, or 0 for target 0 or one
+ * already watching. Call ZelvikCam_Unwatch before destroying the queue. */
+ZELVIK_API int ZelvikCam_Watch(ZELVIK_HWND target);
+/* Stops the messages to target: 1, or 0 when it was not watching. */
+ZELVIK_API int ZelvikCam_Unwatch(ZELVIK_HWND target);
 
 #ifdef __cplusplus
 }

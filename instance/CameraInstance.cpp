@@ -8,6 +8,7 @@
 #include <new>
 
 #include "device/CameraDevice.h"
+#include "device/CameraIdentity.h"
 #include "device/Sensor.h"
 #include "platform/Messages.h"
 #include "settings/Persistence.h"
@@ -15,7 +16,6 @@
 namespace zelvik {
 namespace {
 
-constexpr char kModelName[] = "ZelvikQ77RX";
 constexpr int kEnumEntries = 10;
 constexpr int kEnumEntryChars = 256;
 
@@ -27,7 +27,7 @@ int FlipBayerColumns(int mode) { return (mode >= 0 && mode <= 3) ? mode ^ 2 : mo
 template <typename Char>
 void FormatDeviceName(Char* out, int size, int number) {
     char narrow[32];
-    std::snprintf(narrow, sizeof narrow, "%s_%02d", kModelName, number);
+    std::snprintf(narrow, sizeof narrow, "%s_%02d", identity::kDeviceNameModel, number);
     int i = 0;
     for (; narrow[i] != '\0' && i < size - 1; ++i) out[i] = static_cast<Char>(narrow[i]);
     out[i] = 0;
@@ -40,6 +40,7 @@ int EnumDeviceImpl(CameraInstance& self, Char* names) {
         return 0;
     }
     CameraDevice& device = self.Device();
+    device.RefreshCount();
     int found = 0;
     const int count = device.GetDeviceCount();
     // Only ten entries exist: cameras past the tenth are not listed.
@@ -56,6 +57,7 @@ int EnumDeviceImpl(CameraInstance& self, Char* names) {
 template <typename Char>
 int GetDeviceNameImpl(CameraInstance& self, int index, Char* name, int size) {
     CameraDevice& device = self.Device();
+    device.RefreshCount();
     if (!name || size < 15 || index < 0 || index >= device.GetDeviceCount()) {
         self.reportError(kErrArgument);
         return 0;
@@ -76,7 +78,7 @@ CameraInstance::~CameraInstance() {
     // Only settings that were loaded are saved: an instance whose initialisation failed holds zeros
     // that would overwrite the user's stored gamma and gains.
     if (settingsLoaded_) {
-        SaveAnalog(settings_, device_->GetDeviceIndex());
+        if (analogOwned_) SaveAnalog(settings_, analogCamera_);
         SaveImageFilter(settings_);
         SaveGrayFilter(settings_);
     }
@@ -112,7 +114,11 @@ int CameraInstance::InitializeWith(ZELVIK_HWND notify, std::unique_ptr<CameraDev
 
     LoadImageFilter(settings_);
     LoadGrayFilter(settings_);
-    LoadAnalog(settings_, device_->GetDeviceIndex());
+    // A camera another handle drives was not opened: the writes above and below reach no sensor, and
+    // its stored values are that handle's to save.
+    analogCamera_ = AnalogKeyOfOpenCamera(device_->GetDeviceIndex());
+    LoadAnalog(settings_, analogCamera_);
+    analogOwned_ = !device_->CameraInUse();
     settingsLoaded_ = true;
     ApplyAnalogSettings();
 
@@ -223,9 +229,43 @@ int CameraInstance::GetAutoIris(int* ok) {
 }
 
 int CameraInstance::SetDeviceNumber(int n) {
-    if (device_->IsValidDevice(n) && device_->SelectDevice(n)) return 1;
-    reportError(kErrNoCamera);
-    return 0;
+    device_->RefreshCount();  // a camera plugged in after the handle was made counts too
+    if (!device_->IsValidDevice(n) || !device_->SelectDevice(n)) {
+        reportError(kErrNoCamera);
+        return 0;
+    }
+    TakeCameraSettings(n);
+    return 1;
+}
+
+int CameraInstance::SetDeviceSerial(const char* serial) {
+    const int index = serial != nullptr ? device_->IndexOfSerial(serial) : -1;
+    if (index < 0 || !device_->SelectDevice(index)) {
+        reportError(kErrNoCamera);
+        return 0;
+    }
+    TakeCameraSettings(index);
+    return 1;
+}
+
+int CameraInstance::AnalogKeyOfOpenCamera(int index) {
+    if (!device_->IsOpen()) return index;
+    return AnalogKeyOf(SerialOfIdentity(device_->OpenIdentity()), index);
+}
+
+void CameraInstance::TakeCameraSettings(int index) {
+    // Each camera has its own analog key: the values in use go back under the camera they belong to,
+    // and the newly selected camera starts with what is stored for it.
+    const int key = AnalogKeyOfOpenCamera(index);
+    if (key != analogCamera_) {
+        if (analogOwned_) SaveAnalog(settings_, analogCamera_);
+        LoadAnalog(settings_, key);
+        analogCamera_ = key;
+    }
+    analogOwned_ = true;
+    // The selected camera, just opened (a replugged one powered up afresh), works as the settings say.
+    ApplyCaptureWindow();
+    ApplyAnalogSettings();
 }
 
 int CameraInstance::EnumDevice(char* names) { return EnumDeviceImpl(*this, names); }

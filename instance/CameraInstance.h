@@ -75,6 +75,9 @@ public:
     int SetAutoIris(int mode);
     int GetAutoIris(int* ok);
     int SetDeviceNumber(int n);                              // needs the device
+    // Selects the attached camera whose identity has this serial (error 2 when none has, or when
+    // another handle drives it).
+    int SetDeviceSerial(const char* serial);                 // needs the device
     int EnumDevice(char* names);                             // needs the device
     int EnumDeviceW(wchar_t* names);                         // needs the device
     int GetDeviceName(int index, char* name, int size);      // needs the device
@@ -102,12 +105,20 @@ private:
     void ResetCaptureWindow();
     // Sends the capture window and subsample to the device.
     void ApplyCaptureWindow();
+    // After a selection of camera index: its own stored analog settings, applied with the window.
+    void TakeCameraSettings(int index);
+    // The analog key of the camera just opened as number index (index itself when none is open).
+    int AnalogKeyOfOpenCamera(int index);
 
     std::unique_ptr<CameraDevice> device_;
     CameraSettings settings_;
     ZELVIK_HWND notifyWindow_ = 0;
     // Set once Initialize has loaded the filter and analog settings; teardown saves them only then.
     bool settingsLoaded_ = false;
+    // The camera whose analog key ("Gain_NN") the analog settings were loaded from, and whether they are
+    // this handle's to save: not when another handle drove that camera and this one never opened it.
+    int analogCamera_ = 0;
+    bool analogOwned_ = true;
     uint16_t lineLength_ = 0;
     double clockPeriod_ = 1.0;
     int32_t realExposure_ = 0;

@@ -17,6 +17,11 @@ public:
     virtual ~DiskDrive() = default;
     virtual bool ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
     virtual bool WriteAt(uint64_t offset, const void* buffer, size_t length) = 0;
+    // Claims the drive for this opening alone until the drive is closed; false when another opening, of
+    // this process or another, holds the claim. The claim ends with the drive's closing and with the
+    // process (however it ends), so it can never leave a camera unusable. Drives that cannot be shared
+    // with anyone (a program's own) accept every claim.
+    virtual bool Claim() { return true; }
 };
 
 // Where cameras are looked for. The system implementation reads $ZELVIK_ROOT/sys/block and opens
@@ -31,6 +36,13 @@ public:
     // Null when the drive does not exist or cannot be opened.
     virtual std::unique_ptr<DiskDrive> OpenDrive(int number) = 0;
 };
+
+// The serial of an identity string: its part after the last backslash (the disk's serial, or its name
+// when the disk has none).
+inline std::string SerialOfIdentity(const std::string& identity) {
+    const size_t slash = identity.rfind('\\');
+    return slash == std::string::npos ? identity : identity.substr(slash + 1);
+}
 
 // The disks of the system root named by ZELVIK_ROOT (default "/").
 DiskSystem& SystemDisks();

@@ -1,5 +1,6 @@
 // The system's disks: USB-attached whole disks found in sysfs under $ZELVIK_ROOT, opened raw from its dev/.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,6 +129,17 @@ public:
         if (bounce.empty()) return false;
         std::memcpy(bounce.data(), buffer, length);
         return Transfer(true, offset, bounce.data(), length);
+    }
+
+    // An advisory lock on the open node: every opening of the disk node, in any process, takes it the
+    // same way, and the kernel drops it when the descriptor is closed or the process dies. Only a lock
+    // someone holds refuses the claim: a file system without locks must not make the camera unusable.
+    bool Claim() override {
+        for (;;) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno == EWOULDBLOCK) return false;
+            if (errno != EINTR) return true;
+        }
     }
 
 private:

@@ -2,6 +2,7 @@
 #include "settings/Persistence.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -48,6 +49,11 @@ constexpr int kClearedFirstSlot = 20;
 constexpr int kClearedLastSlot = 28;
 
 // "Size_%02d", "Gain_%02d": two digits at least, as the stored keys are named.
+// Serials and the number of their analog key.
+constexpr char kCamerasKey[] = "Cameras";
+// "Gain_%02d": the numbers two digits hold.
+constexpr int kMaxAnalogKeys = 100;
+
 std::string NumberedKey(const char* prefix, int number) {
     char name[32];
     std::snprintf(name, sizeof name, "%s_%02d", prefix, number);
@@ -183,6 +189,32 @@ int LoadAnalog(CameraSettings& settings, int cameraIndex) {
 
 int SaveAnalog(const CameraSettings& settings, int cameraIndex) {
     return SaveGroup(NumberedKey("Gain", cameraIndex), kAnalogNames, settings.analogSettings.data());
+}
+
+int AnalogKeyOf(const std::string& serial, int number) {
+    // The store's names are plain words; anything else could not be written back as it was read.
+    const bool recordable = !serial.empty() && serial.size() <= 64 &&
+                            std::all_of(serial.begin(), serial.end(), [](char c) {
+                                return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+                            });
+    if (!recordable) return number;
+    {
+        SettingsKey root;
+        SettingsKey cameras;
+        int32_t recorded = 0;
+        if (root.Open(kSettingsRootKey) && cameras.Open(root, kCamerasKey) && cameras.Query(serial, recorded) &&
+            recorded >= 0 && recorded < kMaxAnalogKeys) {
+            return recorded;
+        }
+    }
+    SettingsKey root;
+    SettingsKey cameras;
+    if (root.Create(kSettingsRootKey) && cameras.Create(root, kCamerasKey)) {
+        cameras.Set(serial, number);
+        cameras.Close();
+        root.Close();
+    }
+    return number;
 }
 
 int LoadImageFilter(CameraSettings& settings) {

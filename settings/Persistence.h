@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "settings/CameraSettings.h"
 
@@ -56,6 +57,13 @@ int LoadStreamSettings(CameraSettings& settings, const ErrorReport& report);
 // before it (0 for the first, "Global"): stored keys written without some values rely on this.
 int LoadAnalog(CameraSettings& settings, int cameraIndex);
 int SaveAnalog(const CameraSettings& settings, int cameraIndex);
+
+// The number of the analog key ("Gain_NN") of the camera with this serial, selected now as camera
+// `number`. Numbers are places among the cameras attached, so they move when a camera is missing; the
+// key stays the camera's: the first time a serial is met, its number then is recorded under "Cameras"
+// (value name = serial) and that number is its key's from then on. A serial that is empty, longer than 64
+// characters or not made of letters, digits, '.', '-' and '_' is not recorded (its key is its number).
+int AnalogKeyOf(const std::string& serial, int number);
 
 // Slots 0..9 of imageSettings from "Filter". A missing key gives the defaults (0 for brightness to
 // sharpness, 100 for the three Bayer gains and gamma, Bayer mode 3), clears slots 20..28 and returns 0.

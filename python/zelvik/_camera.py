@@ -7,7 +7,6 @@ import os
 import select
 import sys
 import time
-import weakref
 from typing import NamedTuple
 
 import numpy as np
@@ -157,32 +156,50 @@ def _meta(facts, previous):
     return FrameMeta(facts.sequence, facts.arrivalNs / 1e9, lost)
 
 
-# Cameras open in this process. Opening a handle writes the stored sensor settings to the first camera,
-# which would disturb it while it streams, so cameras() asks an open one when there is one.
-_open_cameras = weakref.WeakSet()
+class CameraId(tuple):
+    """One attached camera: `index` (what Camera(index=...) takes now: its place among the cameras attached,
+    in drive order), `name` ("ZelvikQ77RX_01"), `serial` (stays the camera's when others come and go) and
+    `identity` (its disk's identity string)."""
+
+    __slots__ = ()
+    _FIELDS = ("index", "name", "serial", "identity")
+
+    def __new__(cls, index, name, serial, identity):
+        return super().__new__(cls, (index, name, serial, identity))
+
+    index = property(lambda self: self[0])
+    name = property(lambda self: self[1])
+    serial = property(lambda self: self[2])
+    identity = property(lambda self: self[3])
+
+    def __repr__(self):
+        return f"CameraId(index={self.index}, name={self.name!r}, serial={self.serial!r})"
+
+
+def _entry(entry):
+    return CameraId(entry.number, entry.name.decode(), entry.serial.decode(), entry.identity.decode())
+
+
+def attached():
+    """The cameras attached now, in index order (CameraId each); opens none of them."""
+    lib = library()
+    room = 4
+    while True:
+        entries = (_lib.CameraEntry * room)()
+        for entry in entries:
+            entry.size = ctypes.sizeof(_lib.CameraEntry)
+        count = lib.ZelvikCam_List(0, entries, room)
+        if count < 0:
+            raise ZelvikError(None, action="listing the cameras")
+        if count <= room:
+            return [_entry(entries[i]) for i in range(count)]
+        room = count
 
 
 def cameras():
     """Names of the attached cameras ("ZelvikQ77RX_01", ...); the position in the list is the index that
-    Camera() takes. An empty list when there is none."""
-    lib = library()
-    names = ctypes.create_string_buffer(10 * 256)
-    for camera in list(_open_cameras):
-        handle = camera._handle
-        if handle:
-            count = lib.Zelvik_EnumDevice(handle, names)
-            break
-    else:
-        handle = lib.Zelvik_Initialize(0)
-        if handle == 0:
-            raise ZelvikError(MEMORY, action="cameras")
-        try:
-            count = lib.Zelvik_EnumDevice(handle, names)
-            _pop_error(lib, handle)
-        finally:
-            lib.Zelvik_Release(handle)
-    raw = names.raw
-    return [raw[i * 256 : (i + 1) * 256].split(b"\0", 1)[0].decode() for i in range(count)]
+    Camera() takes. An empty list when there is none. Opens no camera."""
+    return [camera.name for camera in attached()]
 
 
 def _filter_index(name):
@@ -278,7 +295,9 @@ class Camera(_Closing):
     with, so the next program starts from them. With store_settings=True they become every later
     program's defaults instead, as the library keeps them for a C application."""
 
-    def __init__(self, index=0, *, store_settings=False):
+    def __init__(self, index=0, serial=None, *, store_settings=False):
+        """Opens camera `index` (its place among the cameras attached now), or the camera with `serial`.
+        Raises ZelvikError NO_CAMERA when there is no such camera or another program has it open."""
         self._lib = library()
         self._handle = 0
         self._stream = None
@@ -294,18 +313,26 @@ class Camera(_Closing):
         # What opening reported (stored settings missing, ...) is not a failure to open.
         _pop_error(self._lib, self._handle)
         try:
-            self._call(f"opening camera {index}", self._lib.Zelvik_SetDeviceNumber, int(index), missing=NO_CAMERA)
+            if serial is None:
+                self._call(f"opening camera {index}", self._lib.Zelvik_SetDeviceNumber, int(index),
+                           missing=NO_CAMERA)
+            else:
+                self._call(f"opening camera {serial}", self._lib.ZelvikCam_SelectSerial, str(serial).encode(),
+                           missing=NO_CAMERA)
+            opened = _lib.CameraEntry(size=ctypes.sizeof(_lib.CameraEntry))
+            self._call("reading the camera's identity", self._lib.ZelvikCam_GetOpen, ctypes.byref(opened))
+            self.id = _entry(opened)
+            self.index, self.serial = self.id.index, self.id.serial
             info = _lib.CameraInfo(size=ctypes.sizeof(_lib.CameraInfo))
             self._call("reading the camera information", self._lib.Zelvik_GetCameraInfo, ctypes.byref(info))
             self.info = {name: getattr(info, name) for name, _ in info._fields_ if name != "size"}
             self._opened_with = self._stored_settings()
-            _open_cameras.add(self)
         except BaseException:
             self.close()
             raise
 
     # The attributes of an instance besides the properties; any other name is refused.
-    _FIELDS = frozenset(("index", "info", "store_settings"))
+    _FIELDS = frozenset(("index", "serial", "id", "info", "store_settings"))
 
     def __setattr__(self, name, value):
         if not name.startswith("_") and name not in self._FIELDS:

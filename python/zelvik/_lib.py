@@ -9,6 +9,8 @@ LIBRARY_VARIABLE = "ZELVIK_SDK_LIBRARY"
 
 MSG_CAMERA_FRAME = 0x8002
 MSG_CAMERA_ERROR = 0x8003
+MSG_CAMERA_ARRIVED = 0x8004
+MSG_CAMERA_REMOVED = 0x8005
 
 HWND = ctypes.c_size_t  # uintptr_t
 _int = ctypes.c_int
@@ -110,6 +112,18 @@ class StreamStats(ctypes.Structure):
     ]
 
 
+class CameraEntry(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("number", ctypes.c_int32),
+        ("id", ctypes.c_int32),
+        ("present", ctypes.c_int32),
+        ("name", ctypes.c_char * 16),
+        ("serial", ctypes.c_char * 64),
+        ("identity", ctypes.c_char * 256),
+    ]
+
+
 class Message(ctypes.Structure):
     _fields_ = [
         ("message", ctypes.c_uint32),
@@ -158,6 +172,12 @@ _PROTOTYPES = {
     "ZelvikLib_LinePeriodUs": (ctypes.c_double, [_int, _int]),
     "ZelvikFrame_GetFacts": (_int, [_int, ctypes.c_void_p, ctypes.POINTER(FrameFacts)]),
     "ZelvikStream_GetStats": (_int, [_int, ctypes.POINTER(StreamStats)]),
+    "ZelvikCam_List": (_int, [_int, ctypes.POINTER(CameraEntry), _int]),
+    "ZelvikCam_Describe": (_int, [_int, ctypes.POINTER(CameraEntry)]),
+    "ZelvikCam_GetOpen": (_int, [_int, ctypes.POINTER(CameraEntry)]),
+    "ZelvikCam_SelectSerial": (_int, [_int, ctypes.c_char_p]),
+    "ZelvikCam_Watch": (_int, [HWND]),
+    "ZelvikCam_Unwatch": (_int, [HWND]),
     "ZelvikMsg_CreateQueue": (HWND, []),
     "ZelvikMsg_Get": (_int, [HWND, ctypes.POINTER(Message), _int]),
     "ZelvikMsg_Fd": (_int, [HWND]),

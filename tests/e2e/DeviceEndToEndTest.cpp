@@ -82,6 +82,28 @@ std::vector<uint8_t> WindowOf(const emu::Image& mosaic, int x, int y, int width,
     return frame;
 }
 
+// The system's disks for a reader beside the handles: its drives never claim a camera, so it reads the
+// frames of the camera a handle has open (what the handle's writes did to the picture).
+class UnclaimedDisks final : public DiskSystem {
+public:
+    std::vector<std::string> DiskIdentities() override { return SystemDisks().DiskIdentities(); }
+    std::unique_ptr<DiskDrive> OpenDrive(int number) override {
+        std::unique_ptr<DiskDrive> drive = SystemDisks().OpenDrive(number);
+        return drive ? std::make_unique<Unclaimed>(std::move(drive)) : nullptr;
+    }
+
+private:
+    struct Unclaimed final : DiskDrive {
+        explicit Unclaimed(std::unique_ptr<DiskDrive> drive) : inner(std::move(drive)) {}
+        bool ReadAt(uint64_t offset, void* buffer, size_t length) override { return inner->ReadAt(offset, buffer, length); }
+        bool WriteAt(uint64_t offset, const void* buffer, size_t length) override {
+            return inner->WriteAt(offset, buffer, length);
+        }
+        bool Claim() override { return true; }
+        std::unique_ptr<DiskDrive> inner;
+    };
+};
+
 // Parameter: the emulated cameras' register protocol.
 class DeviceEndToEnd : public ::testing::TestWithParam<const char*> {
 protected:
@@ -119,9 +141,10 @@ protected:
         return h;
     }
 
-    // A device of its own on camera `index`, built as the library builds one.
+    // A device of its own on camera `index`, built as the library builds one, beside the handles.
     static std::unique_ptr<CameraDevice> Reader(int index) {
-        std::unique_ptr<CameraDevice> device = CreateCameraDevice(SystemDisks());
+        static UnclaimedDisks disks;
+        std::unique_ptr<CameraDevice> device = CreateCameraDevice(disks);
         EXPECT_EQ(device->GetDeviceCount(), 2);
         if (index != 0) {
             EXPECT_TRUE(device->SelectDevice(index));

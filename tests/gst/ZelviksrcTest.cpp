@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -338,6 +339,7 @@ struct StartFailure {
 TEST_F(ZelviksrcTest, AMissingCameraOrAnImpossibleWindowFailsTheStart) {
     StartEmulator();
     for (const StartFailure& c : {StartFailure{"camera=1", GST_RESOURCE_ERROR_NOT_FOUND},
+                                  StartFailure{"serial=Q77RX0002", GST_RESOURCE_ERROR_NOT_FOUND},
                                   StartFailure{"roi-x=2000 roi-width=640", GST_RESOURCE_ERROR_SETTINGS},
                                   StartFailure{"roi-width=12 roi-height=8 subsample=4", GST_RESOURCE_ERROR_SETTINGS},
                                   StartFailure{"subsample=3", GST_RESOURCE_ERROR_SETTINGS},
@@ -359,6 +361,72 @@ TEST_F(ZelviksrcTest, AMissingCameraOrAnImpossibleWindowFailsTheStart) {
         gst_message_unref(message);
         StopPipeline();
     }
+}
+
+// Two elements on two cameras, each chosen by serial; a third element on a camera in use is refused its start.
+TEST_F(ZelviksrcTest, ElementsChooseTheirCameraBySerialAndNeverShareOne) {
+    StartEmulator({"--cameras", "2", "--fps", "max"});
+    Play("zelviksrc name=src serial=Q77RX0002 subsample=4 ! appsink name=sink sync=false "
+         "zelviksrc serial=Q77RX0001 subsample=4 ! fakesink");
+    ASSERT_TRUE(Pull());
+    EXPECT_NE(emulator_->Status().find("camera 2 sdc Q77RX0002 plugged word-protocol window 0,0 2592x1944 skip 1/4"),
+              std::string::npos) << emulator_->Status();
+    GstElement* third = gst_parse_launch("zelviksrc serial=Q77RX0002 ! fakesink", nullptr);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(gst_element_set_state(third, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    gst_element_set_state(third, GST_STATE_NULL);
+    gst_object_unref(third);
+    ASSERT_TRUE(Pull()) << "the first element streams on";
+}
+
+// The device provider lists the cameras by serial, makes a zelviksrc for each, and follows removals and
+// arrivals.
+TEST_F(ZelviksrcTest, TheDeviceMonitorListsAndFollowsTheCameras) {
+    StartEmulator({"--cameras", "2", "--fps", "max"});
+    GstDeviceMonitor* monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    ASSERT_TRUE(gst_device_monitor_start(monitor));
+    auto serials = [&] {
+        std::vector<std::string> out;
+        GList* devices = gst_device_monitor_get_devices(monitor);
+        for (GList* d = devices; d != nullptr; d = d->next) {
+            GstStructure* properties = gst_device_get_properties(GST_DEVICE(d->data));
+            if (properties != nullptr && gst_structure_has_field(properties, "serial"))
+                out.emplace_back(gst_structure_get_string(properties, "serial"));
+            if (properties != nullptr) gst_structure_free(properties);
+        }
+        g_list_free_full(devices, gst_object_unref);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(serials(), (std::vector<std::string>{"Q77RX0001", "Q77RX0002"}));
+
+    GList* devices = gst_device_monitor_get_devices(monitor);
+    ASSERT_NE(devices, nullptr);
+    GstElement* element = gst_device_create_element(GST_DEVICE(devices->data), nullptr);
+    ASSERT_NE(element, nullptr);
+    gchar* serial = nullptr;
+    g_object_get(element, "serial", &serial, nullptr);
+    EXPECT_TRUE(serial != nullptr && std::string(serial).rfind("Q77RX000", 0) == 0);
+    g_free(serial);
+    gst_object_unref(element);
+    g_list_free_full(devices, gst_object_unref);
+
+    GstBus* bus = gst_device_monitor_get_bus(monitor);
+    ASSERT_TRUE(emulator_->Control("unplug 1"));
+    // A bound against hanging only.
+    GstMessage* removed = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_DEVICE_REMOVED);
+    ASSERT_NE(removed, nullptr);
+    gst_message_unref(removed);
+    EXPECT_EQ(serials(), (std::vector<std::string>{"Q77RX0002"}));
+    ASSERT_TRUE(emulator_->Control("replug 1"));
+    GstMessage* added = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_DEVICE_ADDED);
+    ASSERT_NE(added, nullptr);
+    gst_message_unref(added);
+    EXPECT_EQ(serials(), (std::vector<std::string>{"Q77RX0001", "Q77RX0002"}));
+    gst_object_unref(bus);
+    gst_device_monitor_stop(monitor);
+    gst_object_unref(monitor);
 }
 
 TEST_F(ZelviksrcTest, AnUnpluggedCameraPostsAnErrorAndThePipelineShutsDown) {

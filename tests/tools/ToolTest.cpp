@@ -361,19 +361,69 @@ TEST_F(Tool, CommandsOnTheFuseEmulatorWithTwoCameras) {
     ASSERT_EQ(list.exitCode, 0) << list.err;
     ASSERT_EQ(list.Json()["cameras"].size(), 2u);
     EXPECT_EQ(list.Json()["cameras"][1]["name"], "ZelvikQ77RX_02");
+    EXPECT_EQ(list.Json()["cameras"][1]["serial"], "Q77RX0002");
     const Result second = Run("--camera 2 --json info");
     ASSERT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(second.Json()["camera"], 2);
+    EXPECT_EQ(second.Json()["serial"], "Q77RX0002");
     EXPECT_EQ(Run("--camera 3 info").exitCode, 3);
     const Result reg = Run("--camera 2 reg 0");
     EXPECT_EQ(reg.exitCode, 0) << reg.err;
     EXPECT_NE(reg.out.find("0x1801"), std::string::npos) << reg.out;
-    // The stored exposure (register 9, line periods) and vertical mirror (register 0x20, bit 15) reach the
-    // second camera's sensor too, not only the first one's.
-    ASSERT_EQ(Run("set exposure 2000").exitCode, 0);
-    ASSERT_EQ(Run("set mirror-v 1").exitCode, 0);
+    // Each camera keeps its own stored exposure (register 9, line periods) and vertical mirror (register
+    // 0x20, bit 15): set on the second camera, they reach its sensor in the next run and not the first's.
+    ASSERT_EQ(Run("--camera 2 set exposure 2000").exitCode, 0);
+    ASSERT_EQ(Run("--serial Q77RX0002 set mirror-v 1").exitCode, 0);
     EXPECT_NE(Run("--camera 2 reg 9").out.find("= 0x07D0"), std::string::npos);
-    EXPECT_NE(Run("--camera 2 reg 0x20").out.find("= 0x8"), std::string::npos);
+    EXPECT_NE(Run("--serial Q77RX0002 reg 0x20").out.find("= 0x8"), std::string::npos);
+    EXPECT_NE(Run("reg 9").out.find("= 0x044C"), std::string::npos) << "camera 1 keeps its stored exposure, 1100";
+    EXPECT_NE(Run("--camera 1 reg 0x20").out.find("= 0x0000"), std::string::npos);
+    EXPECT_EQ(Run("--serial Q77RX0009 info").exitCode, 3);
+}
+
+// Numbers are places among the cameras attached now, the serial stays the camera's: after every fault the
+// emulator can inject, `list`, --camera, --serial and a plain command agree on which camera is which.
+TEST_F(Tool, NumbersAndSerialsAgreeAfterEveryFault) {
+    if (!Mount({"--cameras", "2", "--fps", "max"})) GTEST_SKIP() << "SKIPPED: FUSE is not available here";
+    // A register that tells the cameras apart: camera 2's exposure.
+    ASSERT_EQ(Run("--serial Q77RX0002 set exposure 2000").exitCode, 0);
+    auto exposureOf = [&](const std::string& choice) {
+        const Result r = Run(choice + " --json get exposure");
+        return r.exitCode == 0 ? r.Json()["value"].get<int>() : -r.exitCode;
+    };
+    auto serials = [&] {
+        std::vector<std::string> out;
+        const json list = Run("--json list").Json();
+        for (const json& c : list["cameras"]) out.push_back(c["serial"]);
+        return out;
+    };
+    struct Case {
+        const char* fault;
+        std::vector<std::string> listed;
+        int plain;   // a command without a choice: camera 1 (-3: none answers)
+        int second;  // --camera 2
+    };
+    const std::vector<Case> cases = {
+        {"", {"Q77RX0001", "Q77RX0002"}, 1100, 2000},
+        {"unplug 1", {"Q77RX0002"}, 2000, -3},
+        {"replug 1", {"Q77RX0001", "Q77RX0002"}, 1100, 2000},
+        {"unplug 2", {"Q77RX0001"}, 1100, -3},
+        {"replug 2", {"Q77RX0001", "Q77RX0002"}, 1100, 2000},
+        // Camera 1's identification sector no longer says camera: its number still means it, and it
+        // does not answer; camera 2 keeps number 2.
+        {"ident 1 model", {"Q77RX0001", "Q77RX0002"}, -3, 2000},
+        {"ident 1 intact", {"Q77RX0001", "Q77RX0002"}, 1100, 2000},
+    };
+    for (const Case& c : cases) {
+        if (*c.fault != '\0') {
+            ASSERT_TRUE(emulator_->Control(c.fault)) << c.fault;
+        }
+        EXPECT_EQ(serials(), c.listed) << c.fault;
+        EXPECT_EQ(exposureOf(""), c.plain) << c.fault;
+        EXPECT_EQ(exposureOf("--camera 2"), c.second) << c.fault;
+        const bool secondAttached = c.listed.back() == "Q77RX0002";
+        EXPECT_EQ(exposureOf("--serial Q77RX0002"), secondAttached ? 2000 : -3) << c.fault;
+    }
 }
 
 json FindingOf(const json& doctor, const std::string& topic, const std::string& disk) {

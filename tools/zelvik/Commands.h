@@ -9,6 +9,8 @@
 namespace zelvik_tool {
 
 int ListCameras(Tool& tool);
+// {"number": 1, "name": "ZelvikQ77RX_01", "serial": ..., "identity": ...} (number from 1).
+nlohmann::json CameraJson(const ZelvikCameraEntry& camera);
 int ShowInfo(Tool& tool);
 int Stream(Tool& tool, int frames, int subsample);
 // Writes the form the extension of path names (JPEG quality "high", "normal" or "low") in colour mode bits.

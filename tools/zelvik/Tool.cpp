@@ -89,11 +89,29 @@ Camera& Tool::camera() {
 
 int Tool::NoCamera(bool printJson) {
     const char* message = ZelvikLib_ErrorText(ZELVIK_ERR_NO_CAMERA);
+    const std::string which = options.serial.empty() ? std::to_string(options.camera) : options.serial;
     if (options.json && printJson) {
-        PrintJson({{"error", ErrorJson(ZELVIK_ERR_NO_CAMERA)}, {"camera", options.camera}});
+        nlohmann::json out = {{"error", ErrorJson(ZELVIK_ERR_NO_CAMERA)}, {"camera", options.camera}};
+        if (!options.serial.empty()) out["serial"] = options.serial;
+        PrintJson(out);
     }
-    std::fprintf(stderr, "zelvik: camera %d: %s (run `zelvik doctor` to see why)\n", options.camera, message);
+    std::fprintf(stderr, "zelvik: camera %s: %s (run `zelvik doctor` to see why)\n", which.c_str(), message);
     return kExitNoCamera;
+}
+
+std::vector<ZelvikCameraEntry> Tool::Cameras() {
+    const int h = options.emulated ? camera().handle() : 0;
+    std::vector<ZelvikCameraEntry> entries;
+    for (int room = 4;;) {
+        entries.assign(static_cast<size_t>(room), ZelvikCameraEntry{});
+        for (ZelvikCameraEntry& e : entries) e.size = sizeof e;
+        const int n = ZelvikCam_List(h, entries.data(), room);
+        if (n <= room) {
+            entries.resize(static_cast<size_t>(std::max(n, 0)));
+            return entries;
+        }
+        room = n;
+    }
 }
 
 void Tool::PrintJson(const nlohmann::json& value) { std::cout << value.dump(2) << std::endl; }
@@ -119,35 +137,20 @@ int Tool::Open(Needs needs) {
     for (ZelvikMessage m; ZelvikMsg_Get(camera().queue(), &m, 0) == 1;) {
     }
     if (needs == Needs::Handle) return kExitOk;
-    // Selecting the camera opens its disk: it fails with error 2 when no camera with that number answers.
-    if (options.camera < 1 || !Zelvik_SetDeviceNumber(h, options.camera - 1)) {
+    // Selecting the camera opens its disk: it fails with error 2 when no camera with that number (or
+    // serial) answers, or when another program has it open. The library gives a selected camera its own
+    // stored settings.
+    const bool selected = options.serial.empty() ? options.camera >= 1 && Zelvik_SetDeviceNumber(h, options.camera - 1)
+                                                 : ZelvikCam_SelectSerial(h, options.serial.c_str()) != 0;
+    if (!selected) {
         while (Zelvik_GetLastError(h) != 0) {
         }
         return NoCamera();
     }
-    if (options.camera > 1) ApplySensorSettings(h);
+    ZelvikCameraEntry open{};
+    open.size = sizeof open;
+    if (ZelvikCam_GetOpen(h, &open) && open.number >= 0) options.camera = open.number + 1;
     return kExitOk;
-}
-
-// A handle starts on the first camera and writes the stored capture window, gains, exposure and vertical
-// mirror to its sensor; selecting another camera opens that camera's disk only. The same values are
-// written to the chosen camera's sensor here, so that it works as the settings say.
-void Tool::ApplySensorSettings(int h) {
-    int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0, ok = 0;
-    if (Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev)) Zelvik_SetCaptureWindowEx(h, th, ehs, eh, tv, evs, ev);
-    // The global gain sets the four colour gains as well, so they follow it.
-    static constexpr struct {
-        int (*get)(int, int*);
-        int (*set)(int, int);
-    } kAnalog[] = {
-        {Zelvik_GetGlobalGain, Zelvik_SetGlobalGain},           {Zelvik_GetColorGainRed, Zelvik_SetColorGainRed},
-        {Zelvik_GetColorGainGreen1, Zelvik_SetColorGainGreen1}, {Zelvik_GetColorGainGreen2, Zelvik_SetColorGainGreen2},
-        {Zelvik_GetColorGainBlue, Zelvik_SetColorGainBlue},     {Zelvik_GetExposureTime, Zelvik_SetExposureTime},
-    };
-    int values[std::size(kAnalog)];
-    for (size_t i = 0; i < std::size(kAnalog); ++i) values[i] = kAnalog[i].get(h, &ok);
-    for (size_t i = 0; i < std::size(kAnalog); ++i) kAnalog[i].set(h, values[i]);
-    Zelvik_SetMirrorV(h, Zelvik_GetMirrorV(h));
 }
 
 int Tool::Run() {

@@ -57,6 +57,7 @@ private:
 struct Options {
     bool emulated = false;  // the built-in emulated camera instead of the attached ones
     int camera = 1;         // which camera, numbered from 1 as `list` shows them
+    std::string serial;     // which camera by its serial (instead of its number), when not empty
     bool json = false;      // machine-readable output on stdout
 };
 
@@ -109,6 +110,9 @@ public:
     // Says on stderr that no camera was found, and with --json also as JSON on stdout unless the command
     // printed its own; kExitNoCamera.
     int NoCamera(bool printJson = true);
+    // The cameras attached now: on the system's disks, or the emulated camera's with --emulated. Opens
+    // no camera.
+    std::vector<ZelvikCameraEntry> Cameras();
     // Prints `value` as indented JSON on stdout.
     static void PrintJson(const nlohmann::json& value);
     // Makes --json a usage error for `command`, whose output is not a result (a window, a dialog).
@@ -118,7 +122,6 @@ private:
     // Opens the handle, reports what the start-up left on the error stack and selects the chosen camera;
     // kExitOk or the exit code to end with.
     int Open(Needs needs);
-    static void ApplySensorSettings(int handle);
 
     std::vector<std::tuple<CLI::App*, Needs, Runner>> runners_;
     std::vector<CLI::App*> noJson_;

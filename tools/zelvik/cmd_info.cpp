@@ -13,6 +13,9 @@ int ShowInfo(Tool& tool) {
     if (!Zelvik_GetCameraInfo(h, &info)) return kExitFailed;
     char name[32] = "";
     Zelvik_GetDeviceName(h, tool.options.camera - 1, name, sizeof name);
+    ZelvikCameraEntry open{};
+    open.size = sizeof open;
+    ZelvikCam_GetOpen(h, &open);
     int th = 0, ehs = 0, eh = 0, tv = 0, evs = 0, ev = 0, ok = 0;
     Zelvik_GetCaptureWindowEx(h, &th, &ehs, &eh, &tv, &evs, &ev);
     const nlohmann::json settings = AllSettings(h);
@@ -20,6 +23,7 @@ int ShowInfo(Tool& tool) {
         Tool::PrintJson({
             {"camera", tool.options.camera},
             {"name", name},
+            {"serial", open.serial},
             {"library_version", Zelvik_GetDllVersion()},
             {"library_version_text", LibraryVersionText(Zelvik_GetDllVersion())},
             {"sensor", {{"width", info.maxWidth}, {"height", info.maxHeight}}},
@@ -32,7 +36,7 @@ int ShowInfo(Tool& tool) {
         });
         return kExitOk;
     }
-    std::printf("camera             %d  %s\n", tool.options.camera, name);
+    std::printf("camera             %d  %s  %s\n", tool.options.camera, name, open.serial);
     std::printf("library version    %s (%d)\n", LibraryVersionText(Zelvik_GetDllVersion()).c_str(),
                 Zelvik_GetDllVersion());
     std::printf("kernel forms       %s\n", ZelvikLib_KernelForms());

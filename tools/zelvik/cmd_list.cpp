@@ -1,20 +1,25 @@
-// zelvik list: the cameras found, numbered as --camera takes them.
+// zelvik list: the cameras attached, numbered as --camera takes them, with the serial --serial takes.
 #include <cstdio>
 
 #include "Commands.h"
 
 namespace zelvik_tool {
 
+nlohmann::json CameraJson(const ZelvikCameraEntry& c) {
+    return {{"number", c.number + 1}, {"name", c.name}, {"serial", c.serial}, {"identity", c.identity}};
+}
+
 int ListCameras(Tool& tool) {
-    char names[10][256];
-    const int n = Zelvik_EnumDevice(tool.camera().handle(), &names[0][0]);
+    const std::vector<ZelvikCameraEntry> cameras = tool.Cameras();
+    const int n = static_cast<int>(cameras.size());
     if (tool.options.json) {
-        nlohmann::json cameras = nlohmann::json::array();
-        for (int i = 0; i < n; ++i) cameras.push_back({{"number", i + 1}, {"name", names[i]}});
-        Tool::PrintJson({{"cameras", cameras}});
+        nlohmann::json list = nlohmann::json::array();
+        for (const ZelvikCameraEntry& c : cameras) list.push_back(CameraJson(c));
+        Tool::PrintJson({{"cameras", list}});
     } else {
         std::printf("%d camera(s)\n", n);
-        for (int i = 0; i < n; ++i) std::printf("  %d  %s\n", i + 1, names[i]);
+        for (const ZelvikCameraEntry& c : cameras)
+            std::printf("  %d  %s  %s\n", c.number + 1, c.name, c.serial);
     }
     return n > 0 ? kExitOk : tool.NoCamera(/*printJson=*/false);
 }
@@ -22,7 +27,8 @@ int ListCameras(Tool& tool) {
 namespace {
 
 void Add(CLI::App& app, Tool& tool) {
-    tool.SetRunner(app.add_subcommand("list", "list the cameras found"), Needs::Handle, ListCameras);
+    tool.SetRunner(app.add_subcommand("list", "list the cameras attached, with their serials"), Needs::Nothing,
+                   ListCameras);
 }
 
 const CommandRegistration registration(10, Add);

@@ -31,8 +31,12 @@ int main(int argc, char** argv) {
     Tool tool;
     app.add_flag("--emulated", tool.options.emulated,
                  "use the built-in emulated camera instead of attached cameras");
-    app.add_option("--camera", tool.options.camera, "the camera to use, numbered from 1 as `list` shows them")
-        ->check(CLI::Range(1, 10));
+    auto* camera = app.add_option("--camera", tool.options.camera,
+                                  "the camera to use, numbered from 1 as `list` shows them (the cameras attached "
+                                  "now, in drive order)")
+                       ->check(CLI::Range(1, 10));
+    app.add_option("--serial", tool.options.serial, "the camera to use, by the serial `list` shows")
+        ->excludes(camera);
     app.add_flag("--json", tool.options.json, "print the result as JSON on standard output (preview and demo refuse it)");
     AddCommands(app, tool);
     zelvik_cli::ShowDefaults(app);
