@@ -79,6 +79,15 @@ bool ParseInt(const std::string& text, long min, long max, long* value) {
     return ec == std::errc() && ptr == end && *value >= min && *value <= max;
 }
 
+// A register address or value: decimal, or hexadecimal after "0x".
+bool ParseRegisterNumber(const std::string& text, long* value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* begin = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(begin, end, *value, hex ? 16 : 10);
+    return ec == std::errc() && ptr == end && *value >= 0 && *value <= 0xFFFF;
+}
+
 bool ParseSwitch(const std::string& text, bool* on) {
     if (text == "on" || text == "1") return *on = true, true;
     if (text == "off" || text == "0") return *on = false, true;
@@ -233,6 +242,13 @@ bool EmulatedDisks::Control(std::string_view text, std::string* error) {
                 }
             }
             actions.push_back([fw, fps] { fw->SetFrameRate(fps); });
+        } else if (op == "register" && w.size() == 4) {
+            long address = 0, value = 0;
+            if (!ParseRegisterNumber(w[2], &address) || !ParseRegisterNumber(w[3], &value))
+                return fail("expected a register address and value, 0..0xFFFF each");
+            actions.push_back([fw, address, value] {
+                fw->SetRegister(static_cast<uint16_t>(address), static_cast<uint16_t>(value));
+            });
         } else {
             return fail("unknown command or wrong number of arguments");
         }

@@ -385,6 +385,14 @@ void Firmware::SetFrameRate(double fps) {
     wake_.notify_all();
 }
 
+void Firmware::SetRegister(uint16_t address, uint16_t value) {
+    std::lock_guard lock(mutex_);
+    if (address == reg::kChipId) return;
+    registers_[address] = value;
+    bytes_[address] = static_cast<uint8_t>(value >> 8);
+    bytes_[static_cast<uint16_t>(address + 1)] = static_cast<uint8_t>(value);
+}
+
 void Firmware::ObserveFrames(FrameObserver observer) {
     std::lock_guard lock(mutex_);
     frameObserver_ = std::move(observer);

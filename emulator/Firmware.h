@@ -92,6 +92,9 @@ public:
     void SetIdentity(Identity identity);
     // 0 follows the sensor timing; otherwise a fixed rate.
     void SetFrameRate(double fps);
+    // A sensor register changes behind the host's back (another host, the sensor's own reset of a bit):
+    // the register and, for the byte protocol, both of its bytes. The chip id stays read only.
+    void SetRegister(uint16_t address, uint16_t value);
     // Ends every wait at once (stalls, frame pacing): used when the emulator shuts down.
     void Shutdown();
 

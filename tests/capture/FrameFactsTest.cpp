@@ -99,7 +99,7 @@ protected:
                 << "the sequence missed or repeated a frame of the camera";
             EXPECT_GT(f.arrivalNs, 0);
             if (previous == nullptr) {
-                EXPECT_EQ(f.sequence - 1, uint64_t{f.lostOverwritten} + f.lostDropped + f.lostNotTaken);
+                EXPECT_EQ(f.sequence - 1, uint64_t{f.lostOverwritten} + f.lostDropped + f.lostNotTaken + t.passedOver);
                 previous = &f;
                 continue;
             }

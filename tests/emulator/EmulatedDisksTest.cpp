@@ -94,6 +94,9 @@ TEST(EmulatedDisks, ControlCommandsReachTheCameras) {
     ASSERT_TRUE(disks.Control("replug 1\nmismatch 2 off\nident 2 intact\nnoready 1 on\nfps 2 sensor", &error));
     EXPECT_TRUE(disks.Camera(0).Plugged());
     EXPECT_EQ(wire.ReadWord(reg::kExposure), 0x0200);
+    ASSERT_TRUE(disks.Control("register 2 0x20 0x8000\nregister 2 0 7", &error)) << error;
+    EXPECT_EQ(wire.ReadWord(0x20), 0x8000);
+    EXPECT_NE(wire.ReadWord(0), 7) << "the chip id stays read only";
     EXPECT_TRUE(HostRecognises(wire.ReadStatus()));
     EXPECT_NE(disks.Status().find("camera 1 sdb Q77RX0001 plugged"), std::string::npos) << disks.Status();
     EXPECT_NE(disks.Status().find("noready on"), std::string::npos) << disks.Status();
@@ -103,7 +106,8 @@ TEST(EmulatedDisks, ABadControlLineAppliesNothing) {
     EmulatedDisks disks(2, Unpaced());
     for (const char* text : {"unplug 1\nunplug 3", "unplug 1\nstall 1 many", "unplug 1\nmismatch 1 maybe",
                              "unplug 1\nfrobnicate 1", "unplug 1\nunplug", "unplug 1\nident 1 broken",
-                             "unplug 1\nfps 1 -5", "unplug 1\nunplug 1 2", "unplug 0"}) {
+                             "unplug 1\nfps 1 -5", "unplug 1\nunplug 1 2", "unplug 1\nregister 1 0x10000 1",
+                             "unplug 1\nregister 1 0x20", "unplug 0"}) {
         SCOPED_TRACE(text);
         std::string error;
         EXPECT_FALSE(disks.Control(text, &error));
