@@ -29,7 +29,9 @@ def test_attached_cameras_have_indexes_names_and_serials_and_open_by_serial(star
 
 def test_a_camera_keeps_its_settings_when_the_numbers_move(start_emulator):
     emulator = start_emulator("--cameras", 2, "--fps", "max")
-    with zelvik.Camera(serial="Q77RX0001") as first, zelvik.Camera(serial="Q77RX0002") as second:
+    # Stored for each camera: these handles keep what they set as the cameras' defaults.
+    with zelvik.Camera(serial="Q77RX0001", store_settings=True) as first, \
+            zelvik.Camera(serial="Q77RX0002", store_settings=True) as second:
         first.exposure_lines, second.exposure_lines = 600, 1600
     emulator.control("unplug 1")
     with zelvik.Camera(index=0) as cam:
@@ -75,7 +77,7 @@ def test_the_watcher_serves_asyncio(start_emulator):
 
 def test_a_replugged_camera_streams_again_with_its_settings(start_emulator):
     emulator = start_emulator("--cameras", 1, "--fps", "max")
-    with zelvik.Camera() as cam:
+    with zelvik.Camera(store_settings=True) as cam:
         cam.bits, cam.roi, cam.exposure_lines = 8, (0, 0, 256, 64), 900
         with cam.stream(timeout=HANG_GUARD) as stream:
             stream.read()
