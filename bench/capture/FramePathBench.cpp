@@ -13,6 +13,7 @@
 
 #include "bench/CpuTime.h"
 #include "capture/CaptureBuffers.h"
+#include "capture/FrameAccounts.h"
 #include "capture/FramePath.h"
 #include "imaging/Convert.h"
 #include "instance/CameraInstance.h"
@@ -94,6 +95,27 @@ BENCHMARK(FramePathByBand)
     ->Args({24, 0, 1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// What every frame's facts cost a delivered frame: the calls the capture thread makes for each frame
+// (taken, with a frame replaced in the ring now and then; processed; handed out into a buffer) and the
+// application's read of the frame's facts. Set against FramePathByBand's milliseconds per frame.
+void FrameFactsPerFrame(benchmark::State& state) {
+    FrameAccounts accounts;
+    accounts.Begin(false);
+    std::vector<uint8_t> buffer(64);
+    ZelvikFrameFacts facts{};
+    facts.size = sizeof facts;
+    uint64_t sequence = 0;
+    for (auto _ : state) {
+        sequence += 1 + (sequence % 7 == 0);
+        accounts.Took(sequence, static_cast<int64_t>(sequence) * 70'000'000, sequence % 7 == 1, sequence / 50);
+        accounts.Processed();
+        accounts.HandOut(accounts.Output(), buffer.data());
+        benchmark::DoNotOptimize(accounts.Facts(buffer.data(), &facts));
+        benchmark::DoNotOptimize(facts);
+    }
+}
+BENCHMARK(FrameFactsPerFrame);
 
 }  // namespace
 
