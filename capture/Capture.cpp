@@ -7,7 +7,6 @@
 #include "capture/CaptureEngine.h"
 #include "device/CameraDevice.h"
 #include "device/Sensor.h"
-#include "imaging/Convert.h"
 #include "instance/CameraInstance.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
@@ -97,10 +96,10 @@ void CaptureEngine::CopyOutRows(const FrameBuffer& output, void* buffer, int row
     auto* out = static_cast<uint8_t*>(buffer);
     const uint8_t* bits = output.Bits();
     if (keepRowOrder != 0) {
-        CopyPastCaches(out + rowFrom * stride, bits + rowFrom * stride, (rowTo - rowFrom) * stride);
+        std::memcpy(out + rowFrom * stride, bits + rowFrom * stride, (rowTo - rowFrom) * stride);
     } else {
         for (size_t r = static_cast<size_t>(rowFrom); r < static_cast<size_t>(rowTo); ++r)
-            CopyPastCaches(out + (rows - 1 - r) * stride, bits + r * stride, stride);
+            std::memcpy(out + (rows - 1 - r) * stride, bits + r * stride, stride);
     }
 }
 

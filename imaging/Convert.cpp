@@ -4,10 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
 #include "imaging/FrameBuffer.h"
 
 namespace zelvik {
@@ -145,34 +141,6 @@ int BgrToGray8(const KernelFrame& f) {
     return ForEachPixel<false>(f, 1, 3, [](uint8_t* o, const uint8_t* i) {
         o[0] = static_cast<uint8_t>(std::clamp((59 * i[1] + 30 * i[2] + 11 * i[0]) / 100, 0, 255));
     });
-}
-
-void CopyPastCaches(uint8_t* dst, const uint8_t* src, size_t bytes) {
-#if defined(__x86_64__)
-    // Streaming stores need 16-byte aligned destinations: the head up to the first such address and the
-    // tail after the last whole block go through memcpy.
-    constexpr size_t kBlock = 16;
-    const size_t head = std::min(bytes, (kBlock - reinterpret_cast<uintptr_t>(dst) % kBlock) % kBlock);
-    std::memcpy(dst, src, head);
-    size_t k = head;
-    for (; k + 4 * kBlock <= bytes; k += 4 * kBlock) {
-        const auto* in = reinterpret_cast<const __m128i*>(src + k);
-        auto* out = reinterpret_cast<__m128i*>(dst + k);
-        const __m128i a = _mm_loadu_si128(in), b = _mm_loadu_si128(in + 1), c = _mm_loadu_si128(in + 2),
-                      d = _mm_loadu_si128(in + 3);
-        _mm_stream_si128(out, a);
-        _mm_stream_si128(out + 1, b);
-        _mm_stream_si128(out + 2, c);
-        _mm_stream_si128(out + 3, d);
-    }
-    for (; k + kBlock <= bytes; k += kBlock)
-        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + k), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k)));
-    std::memcpy(dst + k, src + k, bytes - k);
-    // The streamed stores are ordered before whatever announces the copy (the frame message).
-    _mm_sfence();
-#else
-    std::memcpy(dst, src, bytes);
-#endif
 }
 
 int Indexed8ToBgrx(const KernelFrame& f, const RgbQuad* table) { return Indexed8ToBgrxRows<false>(f, table); }

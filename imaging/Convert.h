@@ -31,9 +31,4 @@ int BgrToGray8(const KernelFrame& f);              // 24 -> 8, (59 G + 30 R + 11
 int Indexed8ToBgrx(const KernelFrame& f, const RgbQuad* table);
 int Indexed8ToBgrxFlipped(const KernelFrame& f, const RgbQuad* table);  // the same, reversed
 
-// memcpy for a destination this process does not read again (the application's buffer): the stores go
-// past the caches, so the destination's lines are not read in first and the caches keep what the frame
-// path still needs. The same bytes as memcpy; the regions must not overlap.
-void CopyPastCaches(uint8_t* dst, const uint8_t* src, size_t bytes);
-
 }  // namespace zelvik

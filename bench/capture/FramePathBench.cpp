@@ -15,7 +15,6 @@
 #include "capture/CaptureBuffers.h"
 #include "capture/FrameAccounts.h"
 #include "capture/FramePath.h"
-#include "imaging/Convert.h"
 #include "instance/CameraInstance.h"
 #include "settings/Persistence.h"
 
@@ -44,8 +43,7 @@ const std::vector<uint8_t>& Mosaic() {
 }
 
 // Arguments: bits (24, 48), rows per band (0: from the cache; kHeight: one band), filters (0 neutral,
-// 1 hue/saturation, gamma, contrast, brightness and sharpening on), copy (1: past the caches, as the
-// capture engine copies; 0: memcpy).
+// 1 hue/saturation, gamma, contrast, brightness and sharpening on).
 void FramePathByBand(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     const int mode = bits == 48 ? 4 : 2;
@@ -69,10 +67,8 @@ void FramePathByBand(benchmark::State& state) {
     const FrameBuffer& output = buffers.OutputOf(mode);
     std::vector<uint8_t> application(static_cast<size_t>(output.Stride()) * kHeight);
     const size_t stride = output.Stride();
-    const bool pastCaches = state.range(3) != 0;
     const FinishedRows copyOut = [&](int from, int to) {
-        (pastCaches ? CopyPastCaches : [](uint8_t* d, const uint8_t* s, size_t n) { std::memcpy(d, s, n); })(
-            application.data() + from * stride, output.Bits() + from * stride, (to - from) * stride);
+        std::memcpy(application.data() + from * stride, output.Bits() + from * stride, (to - from) * stride);
     };
     double cpu = 0;
     for (auto _ : state) {
@@ -88,11 +84,10 @@ void FramePathByBand(benchmark::State& state) {
 }
 
 BENCHMARK(FramePathByBand)
-    ->ArgNames({"bits", "band", "filters", "streamed"})
-    ->ArgsProduct({{24, 48}, {kHeight, 0, 8, 16, 32, 64}, {0}, {1}})
-    ->ArgsProduct({{24, 48}, {kHeight, 0}, {0}, {0}})
-    ->Args({24, kHeight, 1, 1})
-    ->Args({24, 0, 1, 1})
+    ->ArgNames({"bits", "band", "filters"})
+    ->ArgsProduct({{24, 48}, {kHeight, 0, 8, 16, 32, 64}, {0}})
+    ->Args({24, kHeight, 1})
+    ->Args({24, 0, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -1,7 +1,6 @@
 // Row unpacking, nearest scaling with its flip, and the output conversions.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -143,23 +142,6 @@ TEST(Convert, FlipRowsCopiesTheSmallerStride) {
     back.Apply(FlipRows, narrow, nullptr, 0, 0);
     EXPECT_EQ(Px(back, 0, 0)[7], 7);      // 8 bytes copied per row
     EXPECT_EQ(Px(back, 0, 0)[8], 0xCC);   // the rest of the wider row untouched
-}
-
-// The copy past the caches gives memcpy's bytes for every alignment of the destination (its head before
-// a 16-byte boundary, whole blocks, the tail) and touches nothing outside the range.
-TEST(Convert, CopyPastCachesIsMemcpy) {
-    std::mt19937 rng(16);
-    std::vector<uint8_t> source(300);
-    for (uint8_t& b : source) b = static_cast<uint8_t>(rng());
-    for (size_t offset = 0; offset < 17; ++offset) {
-        for (size_t bytes : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{63}, size_t{64},
-                             size_t{65}, size_t{200}, size_t{250}}) {
-            std::vector<uint8_t> expected(300, 0xAB), got(300, 0xAB);
-            std::memcpy(expected.data() + offset, source.data() + 3, bytes);
-            CopyPastCaches(got.data() + offset, source.data() + 3, bytes);
-            ASSERT_EQ(got, expected) << "offset " << offset << ", " << bytes << " bytes";
-        }
-    }
 }
 
 }  // namespace
