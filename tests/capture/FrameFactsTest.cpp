@@ -99,7 +99,8 @@ protected:
                 << "the sequence missed or repeated a frame of the camera";
             EXPECT_GT(f.arrivalNs, 0);
             if (previous == nullptr) {
-                EXPECT_EQ(f.sequence - 1, uint64_t{f.lostOverwritten} + f.lostDropped + f.lostNotTaken + t.passedOver);
+                // Frames before the first one taken were lost at a stage or handed out and passed over.
+                EXPECT_EQ(f.sequence - 1, f.totalOverwritten + f.totalDropped + f.totalNotTaken + t.passedOver);
                 previous = &f;
                 continue;
             }
