@@ -342,7 +342,8 @@ TEST_F(Tool, StreamStopsAfterTheFrameCountWithStatistics) {
     EXPECT_TRUE(processed.is_null() || processed.get<double>() > 0) << processed;
     // Where the stream's frames went: every frame processed was handed out (a frame message the queue
     // took; one may have come after the sixth, before the stop), and every frame read was processed or
-    // lost at one stage (up to two may have been left in the ring at the stop).
+    // lost at one stage, but for those the camera kept delivering into the ring while the stop ended the
+    // capture thread first.
     const json& frames = summary["frames"];
     EXPECT_GE(frames["handed_out"].get<uint64_t>(), 6u);
     EXPECT_EQ(frames["processed"], frames["handed_out"]);
@@ -350,7 +351,6 @@ TEST_F(Tool, StreamStopsAfterTheFrameCountWithStatistics) {
     const uint64_t accounted = frames["overwritten"].get<uint64_t>() + frames["dropped"].get<uint64_t>() +
                                frames["processed"].get<uint64_t>();
     EXPECT_GE(frames["read"].get<uint64_t>(), accounted);
-    EXPECT_LE(frames["read"].get<uint64_t>(), accounted + 2);
 }
 
 #ifdef ZELVIK_EMULATOR_PATH
