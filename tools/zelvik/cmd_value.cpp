@@ -125,6 +125,18 @@ std::string SettingNames() {
     return text;
 }
 
+// The value the camera holds now, as `get NAME` prints it (`set` prints it after the change).
+int PrintValue(Tool& tool, int h, const Setting& s) {
+    int ok = 0;
+    const int current = s.Get(h, &ok);
+    if (!ok) return kExitFailed;
+    if (tool.options.json)
+        Tool::PrintJson({{"name", name}, {"value", current}});
+    else
+        std::printf("%s = %d\n", name.c_str(), current);
+    return kExitOk;
+}
+
 int Get(Tool& tool) {
     const int h = tool.camera().handle();
     if (name.empty()) {
@@ -137,14 +149,7 @@ int Get(Tool& tool) {
         return kExitOk;
     }
     const Setting* s = FindSetting(name);
-    int ok = 0;
-    const int current = s->Get(h, &ok);
-    if (!ok) return kExitFailed;
-    if (tool.options.json)
-        Tool::PrintJson({{"name", name}, {"value", current}});
-    else
-        std::printf("%s = %d\n", name.c_str(), current);
-    return kExitOk;
+    return PrintValue(tool, h, *s);
 }
 
 int Set(Tool& tool) {
@@ -158,14 +163,7 @@ int Set(Tool& tool) {
         std::fprintf(stderr, "zelvik: %s %d was refused (range %s)\n", name.c_str(), value, s->Range().c_str());
         return kExitFailed;
     }
-    int ok = 0;
-    const int current = s->Get(h, &ok);
-    if (!ok) return kExitFailed;
-    if (tool.options.json)
-        Tool::PrintJson({{"name", name}, {"value", current}});
-    else
-        std::printf("%s = %d\n", name.c_str(), current);
-    return kExitOk;
+    return PrintValue(tool, h, *s);
 }
 
 // Names are checked while parsing, so a wrong name is a usage error before any camera is opened.
